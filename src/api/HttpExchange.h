@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QString>
+
+class QNetworkAccessManager;
+
+// What one exchange produced: the body, how the transfer ended, and the body read as JSON.
+struct HttpAnswer
+{
+    QByteArray body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorString;
+    bool timedOut = false; // no progress within the transfer timeout; also sets error
+    int httpStatus = 0;
+    QJsonDocument document;
+    bool parseOk = false; // document not null and no parse error
+
+    bool transferFailed() const { return error != QNetworkReply::NoError; }
+    // Usable answer: valid JSON whose document is an object.
+    bool isJson() const { return parseOk; }
+    bool isObject() const { return parseOk && document.isObject(); }
+    QJsonObject object() const { return document.object(); }
+    // Envelope: "code" as an integer (0 when missing or not numeric), "message", "data".
+    int code() const;
+    QString message() const;
+    QJsonValue data() const;
+};
+
+// The one synchronous request helper: tolerant URL, relaxed TLS for "https" addresses, a nested event
+// loop until the reply finishes, a transfer timeout (no progress for that long ends the exchange like a
+// failed connection), the body read in one piece and released with its reply.
+class HttpExchange
+{
+public:
+    static constexpr int kTransferTimeoutMs = 30000;
+    static constexpr int kConfigFetchTimeoutMs = 10000;
+    static constexpr int kProbeTimeoutMs = 5000;
+    static constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+
+    // nam may be null: the exchange then uses a manager of its own for its lifetime.
+    explicit HttpExchange(QNetworkAccessManager* nam = nullptr);
+    ~HttpExchange();
+    HttpExchange(const HttpExchange&) = delete;
+    HttpExchange& operator=(const HttpExchange&) = delete;
+
+    // tlsBase: the address whose "https" prefix decides TLS relaxation (the server base URL); empty = url.
+    // timeoutMs <= 0 uses transferTimeout().
+    HttpAnswer get(const QString& url, const QString& tlsBase = QString(), int timeoutMs = 0);
+    HttpAnswer post(const QString& url, const QByteArray& body, const QByteArray& contentType = kFormContentType,
+                    const QString& tlsBase = QString(), int timeoutMs = 0);
+
+    // Exclude user input events from the nested loop while waiting (the cancel request does this).
+    void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }
+
+    // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer).
+    static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
+    static void relaxTlsIfHttps(QNetworkRequest& request, const QString& tlsBase);
+    static void readAnswer(QNetworkReply* reply, HttpAnswer& answer);
+
+    // UTF-8 bytes, every byte outside letters, digits and "-._~" as "%XX" (upper-case hex).
+    static QByteArray percentEncode(const QString& text);
+
+    static int transferTimeout();
+    // Tests shorten the transfer timeout; 0 restores the default.
+    static void setTransferTimeoutForTests(int ms);
+
+private:
+    HttpAnswer run(QNetworkReply* reply, int timeoutMs);
+
+    QNetworkAccessManager* m_nam = nullptr;
+    QNetworkAccessManager* m_ownNam = nullptr;
+    bool m_excludeUserInput = false;
+};

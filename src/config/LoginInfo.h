@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QScopedPointer>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+class QNetworkAccessManager;
+
+// Every setting of the per-user INI file plus the run-time login state.
+// Reached through Singleton<LoginInfo>::getInstance().
+class LoginInfo : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LoginInfo(QObject* parent = nullptr);
+    ~LoginInfo() override;
+
+    // The user file exists and matches the template's version (copied from the template otherwise).
+    bool checkIniFile();
+    // 0 on success, 2 when checkIniFile() failed.
+    int loadFromFile();
+    // Writes the login keys back (server, name, password, switches).
+    void saveToFile();
+    // Fetches the server's client settings and writes applied entries into the user file.
+    void getConfigInfo();
+
+    // Encryption of stored values (AES-256-CBC, ISO padding, lower-case hex).
+    static QByteArray encryptValue(const QString& plain);
+    static QString decryptValue(const QString& stored);
+
+    QString ksServerUrl() const { return m_ksServerUrl; }
+    void setKsServerUrl(const QString& v) { m_ksServerUrl = v; }
+    QString ksServerName() const { return m_ksServerName; }
+    void setKsServerName(const QString& v) { m_ksServerName = v; }
+    QString userName() const { return m_userName; }
+    void setUserName(const QString& v) { m_userName = v; }
+    QString pasword() const { return m_password; }
+    void setPasword(const QString& v) { m_password = v; }
+    QString ksVersion() const { return m_version; }
+    void setVersion(const QString& v) { m_version = v; }
+    QString ksInfo() const { return m_info; }
+    void setInfo(const QString& v) { m_info = v; }
+    QString ksGUID() const { return m_guid; }
+    void setGUID(const QString& v) { m_guid = v; }
+    bool isAutoLogin() const { return m_autoLogin; }
+    void setIsAutoLogin(bool v) { m_autoLogin = v; }
+    bool isSavingPassword() const { return m_savePassword; }
+    void setIsSavingPassword(bool v) { m_savePassword = v; }
+    bool isSystemUser() const { return m_systemUser; }
+    void setIsSystemUser(bool v) { m_systemUser = v; }
+    bool isBingoLastTime() const { return m_bingoLastTime; }
+    void setIsBingoLastTime(bool v) { m_bingoLastTime = v; }
+    bool isOld() const { return m_isOld; }
+    void setIsOld(bool v) { m_isOld = v; }
+    bool isDebugKeepJobFiles() const { return m_keepJobFiles; }
+
+    int defaultLoginType() const { return m_defaultLoginType; }
+    void setDefaultLoginType(int v) { m_defaultLoginType = v; }
+    QString title() const { return m_title; }
+    bool supportScan() const { return m_supportScan; }
+    bool showUser() const { return m_showUser; }
+    bool showSystem() const { return m_showSystem; }
+    bool showServer() const { return m_showServer; }
+    bool showDevice() const { return m_showDevice; }
+    bool showCost() const { return m_showCost; }
+    bool supportSecret() const { return m_supportSecret; }
+    bool multiDomain() const { return m_multiDomain; }
+    bool hidTask() const { return m_hidTask; }
+    bool hiddMainDlg() const { return m_hiddMainDlg; }
+    bool fileLimit() const { return m_fileLimit; }
+    bool showQR() const { return m_showQR; }
+    bool userNameEncrypt() const { return m_userNameEncrypt; }
+    bool jobFileZip() const { return m_jobFileZip; }
+    int autoLoginTime() const { return m_autoLoginTime; }
+    int autoLoginInterval() const { return m_autoLoginInterval; }
+    int autoLoginCount() const { return m_autoLoginCount; }
+    QString dateTime() const { return m_dateTime; }
+    void setDateTime(const QString& v) { m_dateTime = v; }
+    bool isShowProgress() const { return m_isShowProgress; }
+    int showProgressFileSizeLimit() const { return m_showProgressFileSizeLimit; }
+    bool isLocalization() const { return m_isLocalization; }
+    int maxMessageCount() const { return m_maxMessageCount; }
+    int sysTrayMsgTimeoutMs() const { return m_sysTrayMsgTimeoutMs; }
+    int uploadFileSegmentSize() const { return m_uploadFileSegmentSize; }
+    int minJobFileSizeBytes() const { return m_minJobFileSizeBytes; }
+    int maxParamFileDelayMin() const { return m_maxParamFileDelayMin; }
+
+    // Run-time state.
+    bool isLogin() const { return m_isLogin; }
+    void setIsLogin(bool v) { m_isLogin = v; }
+    QStringList serverList() const { return m_serverList; }
+    void setServerList(const QStringList& v) { m_serverList = v; }
+    bool isQRValid() const { return m_qrValid; }
+    void setQRValid(bool v) { m_qrValid = v; }
+    double maxJobFileSize() const { return m_maxJobFileSize; }
+    int maxPageCount() const { return m_maxPageCount; }
+
+    // The settings object on the user file, valid after loadFromFile().
+    QSettings* settings() const { return m_settings.data(); }
+
+private:
+    QScopedPointer<QSettings> m_settings;
+    QNetworkAccessManager* m_nam = nullptr;
+
+    QString m_ksServerUrl;
+    QString m_ksServerName;
+    QString m_userName;
+    QString m_password;
+    int m_defaultLoginType = 0;
+    bool m_isOld = false;
+    QString m_version;
+    QString m_title;
+    QString m_info;
+    QString m_guid;
+    bool m_supportScan = false;
+    bool m_showUser = false;
+    bool m_showSystem = false;
+    bool m_showServer = false;
+    bool m_showDevice = false;
+    bool m_showCost = false;
+    bool m_supportSecret = false;
+    bool m_multiDomain = false;
+    bool m_hidTask = false;
+    bool m_hiddMainDlg = false;
+    bool m_fileLimit = false;
+    bool m_showQR = false;
+    bool m_userNameEncrypt = false;
+    bool m_jobFileZip = false;
+    int m_autoLoginTime = 900;
+    int m_autoLoginInterval = 5;
+    int m_autoLoginCount = 5;
+    QString m_dateTime;
+    bool m_isShowProgress = false;
+    int m_showProgressFileSizeLimit = 50;
+    bool m_isLocalization = false;
+    bool m_autoLogin = false;
+    bool m_savePassword = false;
+    bool m_systemUser = false;
+    bool m_bingoLastTime = false;
+    bool m_keepJobFiles = false;
+    int m_maxMessageCount = 50;
+    int m_sysTrayMsgTimeoutMs = 1000;
+    int m_uploadFileSegmentSize = 4194304;
+    int m_minJobFileSizeBytes = 512;
+    int m_maxParamFileDelayMin = 60;
+
+    bool m_isLogin = false;
+    QStringList m_serverList;
+    bool m_qrValid = false;
+    const double m_maxJobFileSize = 1073741824.0;
+    const int m_maxPageCount = 1000;
+};

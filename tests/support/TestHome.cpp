@@ -1,0 +1,38 @@
+#include "TestHome.h"
+
+#include <QDir>
+#include <QFile>
+
+TestHome::TestHome()
+{
+    m_hadHome = qEnvironmentVariableIsSet("HOME");
+    m_oldHome = qgetenv("HOME");
+    if (m_dir.isValid()) {
+        qputenv("HOME", QFile::encodeName(m_dir.path()));
+        QDir(m_dir.path()).mkpath(QStringLiteral("halcyraclient"));
+    }
+}
+
+TestHome::~TestHome()
+{
+    if (m_hadHome) {
+        qputenv("HOME", m_oldHome);
+    } else {
+        qunsetenv("HOME");
+    }
+}
+
+QString TestHome::dataPath() const
+{
+    return m_dir.path() + QStringLiteral("/halcyraclient");
+}
+
+QString TestHome::iniPath() const
+{
+    return dataPath() + QStringLiteral("/halcyraclient.ini");
+}
+
+QString TestHome::templatePath()
+{
+    return QStringLiteral(HALCYRA_BIN_DIR "/halcyraclient.ini");
+}
