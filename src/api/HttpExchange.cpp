@@ -98,6 +98,11 @@ HttpAnswer HttpExchange::get(const QString& url, const QString& tlsBase, int tim
     return run(m_nam->get(request), timeoutMs);
 }
 
+HttpAnswer HttpExchange::getRequest(const QNetworkRequest& request, int timeoutMs)
+{
+    return run(m_nam->get(request), timeoutMs);
+}
+
 HttpAnswer HttpExchange::post(const QString& url, const QByteArray& body, const QByteArray& contentType,
                               const QString& tlsBase, int timeoutMs)
 {

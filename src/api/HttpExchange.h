@@ -54,6 +54,8 @@ public:
     HttpAnswer get(const QString& url, const QString& tlsBase = QString(), int timeoutMs = 0);
     HttpAnswer post(const QString& url, const QByteArray& body, const QByteArray& contentType = kFormContentType,
                     const QString& tlsBase = QString(), int timeoutMs = 0);
+    // GET of a request prepared with makeRequest(), for callers that add headers of their own.
+    HttpAnswer getRequest(const QNetworkRequest& request, int timeoutMs = 0);
 
     // Exclude user input events from the nested loop while waiting (the cancel request does this).
     void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }

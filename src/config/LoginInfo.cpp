@@ -254,8 +254,10 @@ void LoginInfo::getConfigInfo()
     {
         HttpExchange exchange(m_nam);
         // A dead server must not hold start-up: the fetch is bounded and then treated like a failed connection.
-        answer = exchange.get(m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl,
-                              HttpExchange::kConfigFetchTimeoutMs);
+        QNetworkRequest request =
+            HttpExchange::makeRequest(m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
+        answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
     }
     // The fetch runs once per process; the manager must not outlive the application object.
     delete m_nam;
