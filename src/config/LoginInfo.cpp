@@ -13,6 +13,9 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
+#include <QTextCodec>
+
+#include <cctype>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -36,6 +39,13 @@ QByteArray cipherKey()
 QByteArray cipherIv()
 {
     return QCryptographicHash::hash(QString::fromLatin1(kIvText).toLocal8Bit(), QCryptographicHash::Md5);
+}
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
 // All settings objects read and write UTF-8, so non-ASCII titles and names survive a hand-edited file.
@@ -77,14 +87,28 @@ QString LoginInfo::decryptValue(const QString& stored)
     if (stored.isEmpty()) {
         return QString();
     }
-    // fromHex skips characters that are not hexadecimal digits.
-    const QByteArray cipherText = QByteArray::fromHex(stored.toLatin1());
-    // A partial block cannot be ours: treat it as unreadable rather than decrypt a fragment.
-    if (cipherText.isEmpty() || cipherText.size() % QAESEncryption::kBlockLen != 0) {
+    // Characters that are not hexadecimal digits are skipped.
+    QByteArray digits;
+    digits.reserve(stored.size());
+    for (const QChar c : stored) {
+        if (isxdigit(c.unicode()) && c.unicode() < 0x80) {
+            digits.append(static_cast<char>(c.unicode()));
+        }
+    }
+    // Whole blocks only: a cut or odd-length value cannot be ours, so it reads as empty rather than as a
+    // decrypted fragment.
+    const int digitsPerBlock = 2 * QAESEncryption::kBlockLen;
+    if (digits.isEmpty() || digits.size() % digitsPerBlock != 0) {
         return QString();
     }
     QAESEncryption aes(QAESEncryption::Aes256, QAESEncryption::ModeCbc, QAESEncryption::PaddingIso);
-    QByteArray plain = aes.removePadding(aes.decode(cipherText, cipherKey(), cipherIv()));
+    const QByteArray decoded = aes.decode(QByteArray::fromHex(digits), cipherKey(), cipherIv());
+    QByteArray plain = aes.removePadding(decoded);
+    // A text of whole blocks gets no padding, so its own last byte may be 0x80 (the tail of many CJK and
+    // Cyrillic characters) and look like a pad marker. Only one reading of the two is valid UTF-8.
+    if (plain.size() == decoded.size() - 1 && isValidUtf8(decoded) && !isValidUtf8(plain)) {
+        plain = decoded;
+    }
     const int zero = plain.indexOf('\0');
     if (zero >= 0) {
         plain.truncate(zero);
