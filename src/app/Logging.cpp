@@ -90,6 +90,7 @@ struct LogState
     bool capturing = false;
     QStringList captured;
     bool handlingQtMessages = false;
+    QtMessageHandler previousHandler = nullptr;
 };
 
 // Never destroyed: Qt messages and log calls can still arrive from static destructors at exit.
@@ -264,8 +265,10 @@ void setupRootLogger(const QString& logDir)
         QMutexLocker locker(&s.captureMutex);
         s.logger = logger;
     }
-    qInstallMessageHandler(qtMessageHandler);
-    s.handlingQtMessages = true;
+    if (!s.handlingQtMessages) {
+        s.previousHandler = qInstallMessageHandler(qtMessageHandler);
+        s.handlingQtMessages = true;
+    }
 }
 
 void logStartup()
@@ -289,7 +292,7 @@ void shutdownRootLogger()
     rootLogger()->info(QStringLiteral("Root logger was shutdown."));
     LogState& s = state();
     if (s.handlingQtMessages) {
-        qInstallMessageHandler(nullptr);
+        qInstallMessageHandler(s.previousHandler);
         s.handlingQtMessages = false;
     }
     QMutexLocker locker(&s.captureMutex);
