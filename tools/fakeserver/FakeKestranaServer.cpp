@@ -61,8 +61,10 @@ struct FakeKestranaServer::Private
 
 void FakeKestranaServer::Private::install(httplib::Server& server, bool secure)
 {
-    // Keep-alive connections each occupy a worker; the client opens several per access manager.
-    server.new_task_queue = [] { return new httplib::ThreadPool(48); };
+    // One request per connection ("Connection: close"): an idle keep-alive connection would pin a worker
+    // and hold up stop() for the keep-alive timeout.
+    server.set_keep_alive_max_count(1);
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     // The client's upload chunks carry a multipart content type over a raw body. httplib would parse
     // (and reject) them as multipart, so the type is set aside here and restored in the record.
     server.set_pre_routing_handler([](const httplib::Request& constReq, httplib::Response&) {
