@@ -54,9 +54,13 @@ public:
     HttpAnswer get(const QString& url, const QString& tlsBase = QString(), int timeoutMs = 0);
     HttpAnswer post(const QString& url, const QByteArray& body, const QByteArray& contentType = kFormContentType,
                     const QString& tlsBase = QString(), int timeoutMs = 0);
+    // GET of a request prepared with makeRequest(), for callers that add headers of their own.
+    HttpAnswer getRequest(const QNetworkRequest& request, int timeoutMs = 0);
 
     // Exclude user input events from the nested loop while waiting (the cancel request does this).
     void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }
+    // Bound the whole exchange instead of the silence between progress (the reachability probe).
+    void setTimeoutIsTotal(bool total) { m_timeoutIsTotal = total; }
 
     // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer).
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
@@ -76,4 +80,5 @@ private:
     QNetworkAccessManager* m_nam = nullptr;
     QNetworkAccessManager* m_ownNam = nullptr;
     bool m_excludeUserInput = false;
+    bool m_timeoutIsTotal = false;
 };

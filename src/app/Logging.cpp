@@ -1,5 +1,6 @@
 #include "Logging.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -89,12 +90,14 @@ struct LogState
     bool capturing = false;
     QStringList captured;
     bool handlingQtMessages = false;
+    QtMessageHandler previousHandler = nullptr;
 };
 
+// Never destroyed: Qt messages and log calls can still arrive from static destructors at exit.
 LogState& state()
 {
-    static LogState s;
-    return s;
+    static LogState* s = new LogState;
+    return *s;
 }
 
 std::shared_ptr<spdlog::logger> makeConsoleLogger()
@@ -150,6 +153,9 @@ QString threadName()
 {
     QThread* thread = QThread::currentThread();
     QString name = thread ? thread->objectName() : QString();
+    if (name.isEmpty() && QCoreApplication::instance() && thread == QCoreApplication::instance()->thread()) {
+        name = QStringLiteral("main");
+    }
     if (name.isEmpty()) {
         name = QString::number(reinterpret_cast<quintptr>(thread), 16);
     }
@@ -183,6 +189,7 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& 
 void Logger::log(Level level, const QString& message)
 {
     LogState& s = state();
+    std::shared_ptr<spdlog::logger> target;
     {
         QMutexLocker locker(&s.captureMutex);
         if (s.capturing) {
@@ -191,13 +198,15 @@ void Logger::log(Level level, const QString& message)
         if (!s.logger) {
             s.logger = makeConsoleLogger();
         }
+        // A copy, so a concurrent setup or shutdown cannot free the logger under this call.
+        target = s.logger;
     }
     // TTCC shape: date [thread] LEVEL logger - message
     const QString line = QDateTime::currentDateTime().toString(QLatin1String(kDateFormat)) + QStringLiteral(" [")
                          + threadName() + QStringLiteral("] ") + QLatin1String(levelName(level))
                          + QStringLiteral(" root - ") + message;
     const QByteArray bytes = line.toUtf8();
-    s.logger->log(toSpd(level), spdlog::string_view_t(bytes.constData(), static_cast<size_t>(bytes.size())));
+    target->log(toSpd(level), spdlog::string_view_t(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 void Logger::trace(const QString& message)
@@ -256,8 +265,10 @@ void setupRootLogger(const QString& logDir)
         QMutexLocker locker(&s.captureMutex);
         s.logger = logger;
     }
-    qInstallMessageHandler(qtMessageHandler);
-    s.handlingQtMessages = true;
+    if (!s.handlingQtMessages) {
+        s.previousHandler = qInstallMessageHandler(qtMessageHandler);
+        s.handlingQtMessages = true;
+    }
 }
 
 void logStartup()
@@ -281,7 +292,7 @@ void shutdownRootLogger()
     rootLogger()->info(QStringLiteral("Root logger was shutdown."));
     LogState& s = state();
     if (s.handlingQtMessages) {
-        qInstallMessageHandler(nullptr);
+        qInstallMessageHandler(s.previousHandler);
         s.handlingQtMessages = false;
     }
     QMutexLocker locker(&s.captureMutex);

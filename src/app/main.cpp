@@ -1,7 +1,111 @@
-// Replaced by the real start-up sequence.
-#include <QCoreApplication>
+#include "app/Logging.h"
+#include "app/ShutdownSignals.h"
+#include "app/SingleApplication.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "config/LoginInfo.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTranslator>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+
+void logScreens()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        qDebug() << "nScreenCount:" << 0;
+        return;
+    }
+    const QRect screenRect = screen->geometry();
+    const QRect availableRect = screen->availableGeometry();
+    qDebug() << "deskRect:" << availableRect.topLeft();
+    qDebug() << "screenRect:" << screenRect.topLeft();
+    qDebug() << "width" << screenRect.width() << " height" << screenRect.height();
+    qDebug() << "nScreenCount:" << QGuiApplication::screens().count();
+    qDebug() << "rect1" << screenRect.width() << screenRect.height() << screenRect.topLeft() << screenRect.bottomRight();
+    qDebug() << "rect2" << availableRect.width() << availableRect.height() << availableRect.topLeft()
+             << availableRect.bottomRight();
+}
+
+// Login (dialog or automatic) and the main window plug in here; the result becomes the exit code.
+// Until they exist the client runs without windows and ends on "exit" from the event loop or a signal.
+int runLoginAndMainWindow(SingleApplication& app)
+{
+    logger->info(QStringLiteral("no login dialog available: running without windows"));
+    if (ShutdownSignals::quitRequested()) {
+        return 0;
+    }
+    return app.exec();
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    return 0;
+    // Qt honours this attribute only when it is set before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+
+    SingleApplication app(argc, argv);
+    ShutdownSignals shutdownSignals;
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    QDir home(Singleton<cglobal>::getInstance()->getHomePath());
+    if (!QDir(dataPath).exists()) {
+        home.mkdir(QStringLiteral("halcyraclient"));
+    }
+    const QString logDir = dataPath + QDir::separator() + QStringLiteral("logs");
+    QDir().mkpath(logDir);
+    Logging::setupRootLogger(logDir);
+    Logging::logStartup();
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QTranslator widgetsTranslator;
+    QCoreApplication::installTranslator(&widgetsTranslator);
+    if (!widgetsTranslator.load(QStringLiteral("widgets.qm"), appDir)) {
+        // Silent by design: the untranslated texts are used.
+    }
+
+    const QString locale = QLocale::system().name();
+    logger->info(QStringLiteral("intalling translator"));
+    logger->info(QStringLiteral("argv") + QCoreApplication::arguments().join(QLatin1Char('\n')));
+
+    QTranslator clientTranslator;
+    if (clientTranslator.load(QStringLiteral("HalcyraClient_") + locale, appDir)) {
+        QCoreApplication::installTranslator(&clientTranslator);
+    }
+
+    if (app.isRunning()) {
+        logger->warn(QStringLiteral("HalcyraClient is already running"));
+        return 0;
+    }
+
+    logger->info(QStringLiteral("loading latest login info"));
+    const int loadResult = Singleton<LoginInfo>::getInstance()->loadFromFile();
+    if (loadResult != 0) {
+        logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
+        QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("main", "parse INI file error"),
+                        QCoreApplication::translate("main", "Could load login info"));
+        box.addButton(QCoreApplication::translate("main", "Yes"), QMessageBox::AcceptRole);
+        if (!ShutdownSignals::quitRequested()) {
+            box.exec();
+        }
+        return -1;
+    }
+
+    logScreens();
+
+    const int exitCode = runLoginAndMainWindow(app);
+
+    Logging::logShutdown();
+    Logging::shutdownRootLogger();
+    return exitCode;
 }

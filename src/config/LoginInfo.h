@@ -31,6 +31,10 @@ public:
     static QByteArray encryptValue(const QString& plain);
     static QString decryptValue(const QString& stored);
 
+    // The settings template beside the executable; tests may point it elsewhere (empty restores it).
+    static QString templatePath();
+    static void setTemplatePathForTests(const QString& path);
+
     QString ksServerUrl() const { return m_ksServerUrl; }
     void setKsServerUrl(const QString& v) { m_ksServerUrl = v; }
     QString ksServerName() const { return m_ksServerName; }

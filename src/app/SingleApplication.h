@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QApplication>
+#include <QPointer>
+#include <QString>
+
+class QLocalServer;
+class QWidget;
+
+// The application object with the single-instance guard: the first instance of the client for a user
+// listens on a local socket; a later one connects, reports "<key> already running." and leaves, and the
+// first brings its main window to the front.
+class SingleApplication : public QApplication
+{
+    Q_OBJECT
+public:
+    SingleApplication(int& argc, char** argv);
+    ~SingleApplication() override;
+
+    bool isRunning() const { return m_isRunning; }
+    // The executable's file name.
+    QString serverKey() const { return m_serverKey; }
+    // Where the guard's socket lives: per user, in the runtime directory or tagged with the user id.
+    QString socketName() const { return m_socketName; }
+    static QString socketNameFor(const QString& serverKey);
+
+public slots:
+    void _newLocalConnection();
+    void iniApp(QWidget* mainWindow);
+    void _close();
+    void exitAppa();
+
+private:
+    void _initLocalConnection();
+    void _newLocalServer();
+    void _activateWindow();
+
+    QPointer<QWidget> m_mainWindow;
+    bool m_isRunning = false;
+    QLocalServer* m_localServer = nullptr;
+    QString m_serverKey;
+    QString m_socketName;
+};
