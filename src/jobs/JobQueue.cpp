@@ -22,9 +22,13 @@ JobQueue::JobQueue(JobHost* host, QObject* parent)
     , m_host(host)
     , m_reader(host)
     , m_submitter(new JobSubmitter(host, this))
+    , m_jobTimer(new QTimer(this))
     , m_backupPath(QCoreApplication::applicationDirPath() + QDir::separator() + QStringLiteral("halcyraclient")
                    + QDir::separator() + QStringLiteral("backupjobs"))
-{ }
+{
+    // Created stopped; the start-up pass starts it.
+    connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);
+}
 
 JobQueue::~JobQueue() = default;
 
@@ -52,7 +56,7 @@ bool JobQueue::initJobControlOption()
 
 bool JobQueue::isJobTimerActive() const
 {
-    return m_jobTimer && m_jobTimer->isActive();
+    return m_jobTimer->isActive();
 }
 
 void JobQueue::startJobTimer()
@@ -63,9 +67,7 @@ void JobQueue::startJobTimer()
 void JobQueue::stopJobTimer()
 {
     ++m_session;
-    if (m_jobTimer) {
-        m_jobTimer->stop();
-    }
+    m_jobTimer->stop();
 }
 
 QString JobQueue::triggerKey(const QString& name) const
@@ -77,10 +79,6 @@ QString JobQueue::triggerKey(const QString& name) const
 
 void JobQueue::initialCheck4JobPath()
 {
-    if (!m_jobTimer) {
-        m_jobTimer = new QTimer(this);
-        connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);
-    }
     logger->info(QStringLiteral("enter initialCheck4JobPath"));
     if (m_passRunning) {
         // A pass begun before a logout is still waiting on a prompt or an upload; it would race this one
