@@ -30,6 +30,8 @@ private slots:
     void cancelFromProgress();
     void confirmation_data();
     void confirmation();
+    void failuresAreNeverSilent_data();
+    void failuresAreNeverSilent();
 
 private:
     QString writeData(const QString& name, const QByteArray& data);
@@ -398,6 +400,54 @@ void TestSubmit::confirmation()
     QCOMPARE(submitter.SubmitJob(p), refusal == 0);
     QCOMPARE(m_host.kinds(), kinds);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), stored);
+}
+
+void TestSubmit::failuresAreNeverSilent_data()
+{
+    QTest::addColumn<QString>("path"); // the endpoint whose answer is replaced
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("trayTitle"); // empty: no tray message expected
+    QTest::addColumn<QString>("stored");
+
+    QTest::newRow("announce accepted without a job ID")
+        << "/Job/BAS_SubmitPrintJob" << QByteArray("{\"code\":0,\"message\":\"ok\"}") << qint64(10) << "job submit fail"
+        << "job [r.pdf] submit fail the server gave no job ID";
+    QTest::newRow("announce answered with an array")
+        << "/Job/BAS_SubmitPrintJob" << QByteArray("[]") << qint64(10) << "job submit fail"
+        << "job [r.pdf] submit fail unreadable answer";
+    QTest::newRow("chunks answered with something that is not JSON")
+        << "/Job/BAS_UploadJobFile" << QByteArray("OK") << qint64(10) << "job uploadFile fail"
+        << "job [job1.pdf] uploadFile fail the server did not accept the file";
+    QTest::newRow("empty file") << "" << QByteArray() << qint64(0) << "job uploadFile fail"
+                                << "job [job1.pdf] uploadFile fail the server did not accept the file";
+    QTest::newRow("confirmation unreadable")
+        << "/Job/BAS_UploadComplete" << QByteArray("<html>oops</html>") << qint64(10) << ""
+        << "job [r.pdf] submit fail unreadable answer";
+}
+
+void TestSubmit::failuresAreNeverSilent()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, answer);
+    QFETCH(qint64, size);
+    QFETCH(QString, trayTitle);
+    QFETCH(QString, stored);
+    if (!path.isEmpty()) {
+        m_server->setOverride(path, FakeReply::raw(answer, "text/plain"));
+    }
+    const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(size)), QStringLiteral("r.pdf"));
+
+    JobSubmitter submitter(&m_host);
+    QVERIFY(!submitter.SubmitJob(p));
+    QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { stored });
+    const QList<ScriptedJobHost::Event> tray = m_host.eventsOf(QStringLiteral("tray"));
+    QCOMPARE(tray.size(), trayTitle.isEmpty() ? 0 : 1);
+    if (!trayTitle.isEmpty()) {
+        QCOMPARE(tray.first().title, trayTitle);
+    }
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")),
+             path == QLatin1String("/Job/BAS_UploadComplete") ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestSubmit)

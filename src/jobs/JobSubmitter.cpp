@@ -71,22 +71,24 @@ QString JobSubmitter::beginSubmitJob(const KsJobParam& param)
         m_host->showCritical(tr("ks server link ex"));
         return QString();
     }
-    if (!answer.isObject()) {
-        return QString();
-    }
 
     QString errMsg;
-    if (answer.code() == 0) {
+    QString reason = tr("User has no permission to print!");
+    if (!answer.isObject()) {
+        // JSON, but not the answer envelope: the job is not on the server, and the user has to know.
+        errMsg = QStringLiteral("the answer is not an object");
+        reason = tr("unreadable answer");
+    } else if (answer.code() == 0) {
         const QString jobId = answer.data().toVariant().toString();
         if (!jobId.isEmpty()) {
             return jobId;
         }
         // Accepted without an ID: nothing can be uploaded, and the user must not think it was.
         errMsg = QStringLiteral("no job ID in the answer");
+        reason = tr("the server gave no job ID");
     } else {
         errMsg = answer.code() == 221 ? QStringLiteral("User has no permission to print!") : answer.message();
     }
-    const QString reason = tr("User has no permission to print!");
     m_host->showSystemMessage(tr("job submit fail"), param.docName + QLatin1Char(' ') + reason);
     m_host->insertMsgToDb(param.userAccount, QString(),
                           tr("job [%1] submit fail").arg(param.docName) + QLatin1Char(' ') + reason, QString());
