@@ -81,7 +81,8 @@ QByteArray HttpExchange::percentEncode(const QString& text)
 
 void HttpExchange::readAnswer(QNetworkReply* reply, HttpAnswer& answer)
 {
-    answer.body = reply->readAll();
+    // An aborted reply is closed; reading it would only warn.
+    answer.body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (answer.error == QNetworkReply::NoError) {
         answer.error = reply->error();
         answer.errorString = reply->errorString();
@@ -123,9 +124,11 @@ HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
     bool timedOut = false;
 
     // The timeout measures silence, not total time: a large upload that keeps moving is never cut off.
-    auto progressed = [&stall](qint64, qint64) { stall.start(); };
-    QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, progressed);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, progressed);
+    if (!m_timeoutIsTotal) {
+        auto progressed = [&stall](qint64, qint64) { stall.start(); };
+        QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, progressed);
+        QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, progressed);
+    }
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(&stall, &QTimer::timeout, &loop, [&]() {
         timedOut = true;
@@ -146,6 +149,9 @@ HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
         logger->error(QStringLiteral("[HttpExchange] request timed out: ") + reply->url().toString());
     }
     readAnswer(reply, answer);
-    reply->deleteLater();
+    // Released now rather than later: a deferred delete would wait for the outermost event loop, and a
+    // caller that loops (the chunked upload) would keep every reply and its request body until then.
+    QObject::disconnect(reply, nullptr, &loop, nullptr);
+    delete reply;
     return answer;
 }

@@ -59,6 +59,8 @@ public:
 
     // Exclude user input events from the nested loop while waiting (the cancel request does this).
     void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }
+    // Bound the whole exchange instead of the silence between progress (the reachability probe).
+    void setTimeoutIsTotal(bool total) { m_timeoutIsTotal = total; }
 
     // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer).
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
@@ -78,4 +80,5 @@ private:
     QNetworkAccessManager* m_nam = nullptr;
     QNetworkAccessManager* m_ownNam = nullptr;
     bool m_excludeUserInput = false;
+    bool m_timeoutIsTotal = false;
 };

@@ -1,0 +1,3 @@
+#include "JsonSerializable.h"
+
+JsonSerializable::~JsonSerializable() = default;

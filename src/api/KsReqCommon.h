@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Common parameters of a signed request; KsKit::GetRepCommonParam fills the timestamp and signature.
+class KsReqCommon
+{
+public:
+    QString timestamp; // "yyyyMMddhhmmss", local time
+    QString signature; // upper-case hex MD5 of timestamp + the signing salt
+};

@@ -1,0 +1,91 @@
+#include "CMyFileWatcher.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSet>
+
+CMyFileWatcher* CMyFileWatcher::s_instance = nullptr;
+
+CMyFileWatcher::CMyFileWatcher(QObject* parent)
+    : QObject(parent)
+    , m_watcher(new QFileSystemWatcher(this))
+{
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &CMyFileWatcher::directoryUpdated);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CMyFileWatcher::fileUpdated);
+}
+
+CMyFileWatcher::~CMyFileWatcher() = default;
+
+CMyFileWatcher* CMyFileWatcher::GetKernel()
+{
+    if (!s_instance) {
+        s_instance = new CMyFileWatcher();
+    }
+    return s_instance;
+}
+
+void CMyFileWatcher::DestroyKernel()
+{
+    delete s_instance;
+    s_instance = nullptr;
+}
+
+QStringList CMyFileWatcher::listEntries(const QString& dirPath)
+{
+    return QDir(dirPath).entryList(QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Files, QDir::DirsFirst | QDir::Time);
+}
+
+bool CMyFileWatcher::addWatchPath(const QString& path)
+{
+    const bool added = m_watcher->addPath(path);
+    if (QFileInfo(path).isDir()) {
+        m_currentContentsMap[path] = listEntries(path);
+    }
+    return added;
+}
+
+bool CMyFileWatcher::removeWatchPath(const QString& path)
+{
+    const bool removed = m_watcher->removePath(path);
+    if (QFileInfo(path).isDir()) {
+        m_currentContentsMap.remove(path);
+    }
+    return removed;
+}
+
+void CMyFileWatcher::directoryUpdated(const QString& path)
+{
+    const QStringList before = m_currentContentsMap.value(path);
+    const QStringList now = listEntries(path);
+
+    const QSet<QString> beforeSet(before.cbegin(), before.cend());
+    const QSet<QString> nowSet(now.cbegin(), now.cend());
+    const QStringList added = QSet<QString>(nowSet).subtract(beforeSet).values();
+    const QStringList removed = QSet<QString>(beforeSet).subtract(nowSet).values();
+
+    m_currentContentsMap[path] = now;
+
+    const QString prefix = path + QLatin1Char('/');
+    if (!added.isEmpty() && !removed.isEmpty()) {
+        // Only a one-for-one swap can be told apart from unrelated changes.
+        if (added.size() == 1 && removed.size() == 1) {
+            emit signalRenameFile(prefix + removed.first(), prefix + added.first());
+        }
+    } else if (!added.isEmpty()) {
+        for (const QString& name : added) {
+            if (name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".pcl"))) {
+                emit signalNewFile(prefix + name);
+            }
+        }
+    } else {
+        for (const QString& name : removed) {
+            emit signalDelFile(prefix + name);
+        }
+    }
+}
+
+void CMyFileWatcher::fileUpdated(const QString& path)
+{
+    emit signalFileChange(path);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QFileSystemWatcher;
+
+// Process-wide directory watcher. Reports files that appear in, leave or are renamed inside a watched
+// directory by comparing the directory's listing with the one seen before.
+class CMyFileWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    static CMyFileWatcher* GetKernel();
+    static void DestroyKernel();
+
+    bool addWatchPath(const QString& path);
+    bool removeWatchPath(const QString& path);
+
+signals:
+    void signalNewFile(const QString& path);
+    void signalDelFile(const QString& path);
+    void signalRenameFile(const QString& oldPath, const QString& newPath);
+    void signalFileChange(const QString& path);
+
+private slots:
+    void directoryUpdated(const QString& path);
+    void fileUpdated(const QString& path);
+
+private:
+    explicit CMyFileWatcher(QObject* parent = nullptr);
+    ~CMyFileWatcher() override;
+
+    static QStringList listEntries(const QString& dirPath);
+
+    static CMyFileWatcher* s_instance;
+    QFileSystemWatcher* m_watcher = nullptr;
+    QMap<QString, QStringList> m_currentContentsMap;
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+// Settings the job intake reads at the start of each step.
+struct JobOptions
+{
+    bool fileLimit = false; // setting/fileLimit: apply the page and size limits
+    bool keepJobFiles = false; // Debug/KeepJobFiles: move submitted job files to the backup folder
+    bool showProgress = true; // setting/IsShowProgress
+    int showProgressFileSizeLimitMiB = 50; // setting/ShowProgressFileSizeLimit
+    bool isLocalization = false; // setting/IsLocalization
+    bool supportSecret = false; // setting/supportSecret
+    QString clientVersion; // Basic/Version
+    int maxPageCount = 1000;
+    qint64 maxJobFileSize = 1073741824;
+
+    // The values held by LoginInfo.
+    static JobOptions fromLoginInfo();
+};
+
+// What the no-card print dialog hands back when the user confirms it.
+struct NoCardChoice
+{
+    QString controllerMac;
+    int securityLevel = 0;
+    QString projectId;
+};
+
+// Progress display of one large upload; the host decides what it looks like.
+class JobProgress
+{
+public:
+    virtual ~JobProgress() = default;
+    virtual void setValue(int value) = 0;
+    virtual bool wasCanceled() const = 0;
+    virtual void close() = 0;
+};
+
+// Everything the job queue and the submission pipeline need from the window that hosts them: identity,
+// the server check, prompts, notices, the message store and the jobs tab. The main window implements
+// it with real boxes, the tray and the database; tests implement it with scripted answers.
+class JobHost
+{
+public:
+    enum class ExistingJobsChoice { Discard, Submit };
+
+    virtual ~JobHost() = default;
+
+    // Server base URL and the percent-encoded account of the logged-in user.
+    virtual QString serverUrl() const = 0;
+    virtual QString userAccount() const = 0;
+    virtual JobOptions jobOptions() const { return JobOptions::fromLoginInfo(); }
+
+    // Whether the server can be reached now; with showDialog the host tells the user when it cannot.
+    virtual bool checkNetworkState(bool showDialog) = 0;
+
+    // Modal yes/no question titled "Confirmation"; true only for "Yes" (closing counts as "No").
+    virtual bool askConfirmation(const QString& text) = 0;
+    // Modal warning box titled "Title" with one button "Yes".
+    virtual void showWarning(const QString& text) = 0;
+    // Modal critical box titled "Error" with one button "Yes" (the announce step's "ks server link ex").
+    virtual void showCritical(const QString& text) = 0;
+    // Start-up question about jobs already waiting: window title as given, text "Existed jobs found",
+    // informative text "Do you want to submit the jobs?", buttons "Discard" and "Submit". Closing = Discard.
+    virtual ExistingJobsChoice askExistingJobs(const QString& title) = 0;
+    // Runs the no-card print dialog; false when the user declined it, otherwise the choice is filled in.
+    virtual bool askNoCardChoice(NoCardChoice* choice) = 0;
+
+    // Tray balloon.
+    virtual void showSystemMessage(const QString& title, const QString& text) = 0;
+    // Stores a message for the account (empty date = now) and refreshes the messages tab; returns its id.
+    virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message,
+                              const QString& date) = 0;
+
+    // Window-modal progress display: label, cancel button text, range 0..maximum, window title.
+    virtual std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
+                                                        const QString& title) = 0;
+
+    // Jobs tab: the rows shown now, the values a submission leaves for the pollers, and the pollers.
+    virtual int jobsRowCount() const = 0;
+    virtual void setRowCountBeforeSubmit(int rows) = 0;
+    virtual void setCurrentJobId(const QString& jobId) = 0;
+    virtual void setUploadedFileSize(qint64 bytes) = 0;
+    virtual void RefreshJobInfo() = 0;
+    virtual void getJobStatusInfo() = 0;
+};

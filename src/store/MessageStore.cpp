@@ -1,0 +1,178 @@
+#include "MessageStore.h"
+
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+static Logger* logger = Logging::rootLogger();
+
+MessageStore::MessageStore(const QString& connectionName)
+    : m_connectionName(connectionName)
+{
+}
+
+MessageStore::~MessageStore()
+{
+    if (QSqlDatabase::contains(m_connectionName)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+}
+
+QString MessageStore::databasePath()
+{
+    return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.db");
+}
+
+QSqlDatabase MessageStore::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+bool MessageStore::isOpen() const
+{
+    return QSqlDatabase::contains(m_connectionName) && database().isOpen();
+}
+
+void MessageStore::setMaxPerAccount(int cap)
+{
+    m_cap = cap < 1 ? kDefaultCap : cap;
+}
+
+bool MessageStore::checkDb(const QString& path)
+{
+    logger->info(QStringLiteral("halcyraclient.db exists, just open"));
+    QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
+        ? QSqlDatabase::database(m_connectionName, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(path);
+    if (!db.open()) {
+        logger->error(QStringLiteral("open halcyraclient.db error"));
+        return false;
+    }
+    // A file left without its table (a run that stopped half-way) is completed rather than left useless.
+    if (!db.tables().contains(QStringLiteral("Message"))) {
+        return createSchema();
+    }
+    return true;
+}
+
+bool MessageStore::createSchema()
+{
+    QSqlQuery query(database());
+    const bool ok = query.exec(QStringLiteral("CREATE TABLE Message(                    msgId integer PRIMARY KEY,"
+                                              "                    usrAccount TEXT COLLATE NOCASE,"
+                                              "                    ksServerUrl TEXT,"
+                                              "                    msgDate TEXT ,"
+                                              "                    message TEXT )"))
+        && query.exec(QStringLiteral("CREATE INDEX idx_account ON Message (usrAccount COLLATE NOCASE)"));
+    if (!ok) {
+        logger->error(QStringLiteral("init halcyraclient.db failed: ") + query.lastError().text());
+        return false;
+    }
+    logger->info(QStringLiteral("init halcyraclient.db"));
+    return true;
+}
+
+int MessageStore::countMessages(const QString& account) const
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT COUNT (*) FROM Message where usrAccount = ?"));
+    query.addBindValue(account);
+    if (query.exec() && query.next()) {
+        return query.value(0).toInt();
+    }
+    return 0;
+}
+
+int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/, const QString& message,
+                                const QString& date)
+{
+    if (countMessages(account) >= m_cap) {
+        QSqlQuery oldest(database());
+        oldest.prepare(QStringLiteral("SELECT MIN (msgId) FROM Message where usrAccount = ?"));
+        oldest.addBindValue(account);
+        if (oldest.exec() && oldest.next() && !oldest.value(0).isNull()) {
+            QSqlQuery drop(database());
+            drop.prepare(QStringLiteral("DELETE FROM Message where msgId = ?"));
+            drop.addBindValue(oldest.value(0).toLongLong());
+            drop.exec();
+        }
+    }
+
+    const QString dateText
+        = date.isEmpty() ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : date;
+    QSqlQuery insert(database());
+    insert.prepare(QStringLiteral("insert into Message(msgDate,message, usrAccount,ksServerUrl) values(?,?,?,?)"));
+    insert.addBindValue(dateText);
+    insert.addBindValue(message);
+    insert.addBindValue(account);
+    insert.addBindValue(m_serverUrl);
+    if (!insert.exec()) {
+        logger->error(QStringLiteral("insert into Message failed: ") + insert.lastError().text());
+        return -1;
+    }
+    return insert.lastInsertId().toInt();
+}
+
+QList<StoredMessage> MessageStore::loadMessages(const QString& account) const
+{
+    QList<StoredMessage> rows;
+    QSqlQuery query(database());
+    // Rows with the same date text keep their insertion order, newest first.
+    query.prepare(QStringLiteral(
+        "SELECT msgId, msgDate, message FROM Message WHERE usrAccount = ? ORDER by msgDate DESC, msgId DESC;"));
+    query.addBindValue(account);
+    if (!query.exec()) {
+        return rows;
+    }
+    while (query.next()) {
+        StoredMessage row;
+        row.msgId = query.value(0).toLongLong();
+        row.msgDate = query.value(1).toString();
+        row.message = query.value(2).toString();
+        rows.append(row);
+    }
+    return rows;
+}
+
+bool MessageStore::deleteMessages(const QList<qint64>& ids, QString* statementForLog)
+{
+    if (ids.isEmpty()) {
+        return true;
+    }
+    QStringList marks;
+    QStringList shown;
+    for (qint64 id : ids) {
+        marks << QStringLiteral("?");
+        shown << QString::number(id);
+    }
+    if (statementForLog) {
+        *statementForLog = QStringLiteral("DELETE FROM Message WHERE msgId IN(") + shown.join(QLatin1Char(','))
+            + QStringLiteral(");");
+    }
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("DELETE FROM Message WHERE msgId IN(") + marks.join(QLatin1Char(','))
+                  + QStringLiteral(");"));
+    for (qint64 id : ids) {
+        query.addBindValue(id);
+    }
+    return query.exec();
+}
+
+bool MessageStore::clearAll()
+{
+    QSqlQuery query(database());
+    return query.exec(QStringLiteral("DELETE FROM Message"));
+}

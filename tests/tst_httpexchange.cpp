@@ -1,0 +1,288 @@
+#include "FakeKestranaServer.h"
+#include "api/HttpExchange.h"
+#include "app/Logging.h"
+
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QtTest>
+
+// The one synchronous exchange against a real local server: what goes on the wire, how answers are
+// classified, and that no request can hang for ever.
+class TestHttpExchange : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void getSendsPathAndQueryAsWritten_data();
+    void getSendsPathAndQueryAsWritten();
+    void postSendsFormBodyAndContentTypeOnly_data();
+    void postSendsFormBodyAndContentTypeOnly();
+    void tlsRelaxedOnlyForLowerCaseHttps_data();
+    void tlsRelaxedOnlyForLowerCaseHttps();
+    void answerClassification_data();
+    void answerClassification();
+    void connectionRefusedIsAFailedTransfer();
+    void silentServerEndsAfterTransferTimeout();
+    void slowButAnsweringServerIsNotCutOff();
+    void connectionClosedMidBodyFails();
+    void repliesAreReleasedOnceRead();
+    void percentEncodeKeepsOnlyUnreserved_data();
+    void percentEncodeKeepsOnlyUnreserved();
+
+private:
+    QString base(bool https) const { return m_server->url(https); }
+    QScopedPointer<FakeKestranaServer> m_server;
+};
+
+void TestHttpExchange::initTestCase()
+{
+    m_server.reset(new FakeKestranaServer(FakeKestranaState::sample()));
+    QVERIFY(m_server->start());
+}
+
+void TestHttpExchange::cleanupTestCase()
+{
+    m_server->stop();
+}
+
+void TestHttpExchange::init()
+{
+    m_server->clearRequests();
+    m_server->clearOverrides();
+}
+
+void TestHttpExchange::cleanup()
+{
+    HttpExchange::setTransferTimeoutForTests(0);
+    m_server->releaseHeldConnections();
+}
+
+void TestHttpExchange::getSendsPathAndQueryAsWritten_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<QString>("pathAndQuery");
+    QTest::addColumn<QByteArray>("expectedTarget");
+
+    for (bool https : { false, true }) {
+        const char* scheme = https ? "https" : "http";
+        QTest::addRow("%s plain", scheme) << https << QStringLiteral("/User/BAS_ProjectList?strUserAccount=alice")
+                                          << QByteArray("/User/BAS_ProjectList?strUserAccount=alice");
+        // Tolerant parsing escapes what cannot stand in a URL but leaves "&", "+", "=" and escapes alone.
+        QTest::addRow("%s tolerant", scheme)
+            << https << QStringLiteral("/User/BAS_UserPermission?UserAccount=a b+c&x=%2B")
+            << QByteArray("/User/BAS_UserPermission?UserAccount=a%20b+c&x=%2B");
+    }
+}
+
+void TestHttpExchange::getSendsPathAndQueryAsWritten()
+{
+    QFETCH(bool, https);
+    QFETCH(QString, pathAndQuery);
+    QFETCH(QByteArray, expectedTarget);
+
+    HttpExchange exchange;
+    const HttpAnswer answer = exchange.get(base(https) + pathAndQuery, base(https));
+    QVERIFY2(!answer.transferFailed() || answer.httpStatus > 0, qPrintable(answer.errorString));
+
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, expectedTarget);
+    QCOMPARE(request.https, https);
+    QVERIFY(!request.hasHeader("Content-Type"));
+    QVERIFY(!request.hasHeader("Authorization"));
+    QVERIFY(!request.hasHeader("Cookie"));
+}
+
+void TestHttpExchange::postSendsFormBodyAndContentTypeOnly_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https") << true;
+}
+
+void TestHttpExchange::postSendsFormBodyAndContentTypeOnly()
+{
+    QFETCH(bool, https);
+    const QByteArray body("UserAccount=alice&Type=0");
+
+    HttpExchange exchange;
+    const HttpAnswer answer = exchange.post(base(https) + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"), body);
+    QVERIFY2(answer.isObject(), answer.body.constData());
+    QCOMPARE(answer.code(), 0);
+
+    const FakeRequest request = m_server->lastRequest(QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"));
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.body, body);
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QVERIFY(!request.hasHeader("Authorization"));
+    QVERIFY(!request.hasHeader("Cookie"));
+    QCOMPARE(m_server->state().loggedOut, QStringList { QStringLiteral("alice") });
+    m_server->updateState([](FakeKestranaState& s) { s.loggedOut.clear(); });
+}
+
+void TestHttpExchange::tlsRelaxedOnlyForLowerCaseHttps_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("lower case https accepts the self-signed certificate") << QStringLiteral("https") << true;
+    QTest::newRow("upper case HTTPS keeps verification on") << QStringLiteral("HTTPS") << false;
+}
+
+void TestHttpExchange::tlsRelaxedOnlyForLowerCaseHttps()
+{
+    QFETCH(QString, scheme);
+    QFETCH(bool, accepted);
+    const QString url
+        = scheme + QStringLiteral("://127.0.0.1:%1/Orvinaweb/GetClientConfigInfo").arg(m_server->httpsPort());
+
+    HttpExchange exchange;
+    const HttpAnswer answer = exchange.get(url);
+    QCOMPARE(answer.isObject(), accepted);
+    QCOMPARE(answer.transferFailed(), !accepted);
+    if (!accepted) {
+        QCOMPARE(answer.error, QNetworkReply::SslHandshakeFailedError);
+    }
+}
+
+void TestHttpExchange::answerClassification_data()
+{
+    QTest::addColumn<FakeReply>("reply");
+    QTest::addColumn<bool>("isJson");
+    QTest::addColumn<bool>("isObject");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+
+    QJsonObject withData { { QStringLiteral("code"), 1 },
+                           { QStringLiteral("message"), QStringLiteral("denied") },
+                           { QStringLiteral("data"), QJsonObject { { QStringLiteral("IsAllowPrint"), true } } } };
+    QJsonObject noCode { { QStringLiteral("data"), QStringLiteral("1.2.0") } };
+    QJsonObject textCode { { QStringLiteral("code"), QStringLiteral("1") } };
+
+    QTest::newRow("HTML 500") << FakeReply::html500() << false << false << 0 << QString();
+    QTest::newRow("JSON array") << FakeReply::raw("[{\"code\":0}]") << true << false << 0 << QString();
+    QTest::newRow("literal null") << FakeReply::raw("null") << false << false << 0 << QString();
+    QTest::newRow("empty body") << FakeReply::raw("") << false << false << 0 << QString();
+    QTest::newRow("code 1 with data") << FakeReply::json(withData) << true << true << 1 << QStringLiteral("denied");
+    QTest::newRow("no code reads as success") << FakeReply::json(noCode) << true << true << 0 << QString();
+    QTest::newRow("text code reads as success") << FakeReply::json(textCode) << true << true << 0 << QString();
+    QTest::newRow("JSON object in a 500") << FakeReply::json(noCode, 500) << true << true << 0 << QString();
+}
+
+void TestHttpExchange::answerClassification()
+{
+    QFETCH(FakeReply, reply);
+    QFETCH(bool, isJson);
+    QFETCH(bool, isObject);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New"), reply);
+    HttpExchange exchange;
+    const HttpAnswer answer
+        = exchange.get(base(false) + QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=alice"));
+    QCOMPARE(answer.isJson(), isJson);
+    QCOMPARE(answer.isObject(), isObject);
+    QCOMPARE(answer.code(), code);
+    QCOMPARE(answer.message(), message);
+    QCOMPARE(answer.httpStatus, reply.status);
+}
+
+void TestHttpExchange::connectionRefusedIsAFailedTransfer()
+{
+    // A port that was free a moment ago: nothing listens there.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    HttpExchange exchange;
+    const HttpAnswer answer = exchange.get(QStringLiteral("http://127.0.0.1:%1/User/BAS_ProjectList").arg(port));
+    QCOMPARE(answer.error, QNetworkReply::ConnectionRefusedError);
+    QVERIFY(!answer.isJson());
+    QVERIFY(!answer.timedOut);
+}
+
+void TestHttpExchange::silentServerEndsAfterTransferTimeout()
+{
+    m_server->setOverride(QStringLiteral("/User/BAS_UserPermission"), FakeReply::neverAnswer());
+    HttpExchange::setTransferTimeoutForTests(300);
+    Logging::startCapture();
+
+    HttpExchange exchange;
+    const HttpAnswer answer
+        = exchange.get(base(true) + QStringLiteral("/User/BAS_UserPermission?UserAccount=alice"), base(true));
+
+    QVERIFY(answer.timedOut);
+    QVERIFY(answer.transferFailed());
+    QVERIFY(!answer.isJson());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/User/BAS_UserPermission")), 1);
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY2(log.filter(QStringLiteral("timed out")).size() == 1, qPrintable(log.join(QLatin1Char('\n'))));
+}
+
+void TestHttpExchange::slowButAnsweringServerIsNotCutOff()
+{
+    // The timeout is about silence: a server that answers within it is waited for.
+    m_server->setOverride(QStringLiteral("/User/BAS_ProjectList"), FakeReply::delayed(200));
+    HttpExchange::setTransferTimeoutForTests(5000);
+
+    HttpExchange exchange;
+    const HttpAnswer answer = exchange.get(base(false) + QStringLiteral("/User/BAS_ProjectList?strUserAccount=alice"));
+    QVERIFY(!answer.timedOut);
+    QVERIFY(answer.isObject());
+    QCOMPARE(answer.data().toArray().size(), 2);
+}
+
+void TestHttpExchange::connectionClosedMidBodyFails()
+{
+    m_server->setOverride(QStringLiteral("/Device/BAS_DeviceStatusList"), FakeReply::closeMidBody());
+    for (bool https : { false, true }) {
+        HttpExchange exchange;
+        const HttpAnswer answer = exchange.get(
+            base(https) + QStringLiteral("/Device/BAS_DeviceStatusList?Type=0&UserAccount=alice"), base(https));
+        QVERIFY2(answer.transferFailed(), https ? "https" : "http");
+        QVERIFY(!answer.isJson());
+    }
+}
+
+void TestHttpExchange::repliesAreReleasedOnceRead()
+{
+    QNetworkAccessManager nam;
+    HttpExchange exchange(&nam);
+    for (int i = 0; i < 3; ++i) {
+        const HttpAnswer answer = exchange.post(base(false) + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"),
+                                                QByteArray("UserAccount=bob&Type=0"));
+        QVERIFY(answer.isObject());
+        QCOMPARE(nam.findChildren<QNetworkReply*>().size(), 0);
+    }
+}
+
+void TestHttpExchange::percentEncodeKeepsOnlyUnreserved_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("encoded");
+    QTest::newRow("plain") << QStringLiteral("alice") << QByteArray("alice");
+    QTest::newRow("unreserved kept") << QStringLiteral("a-b.c_d~e") << QByteArray("a-b.c_d~e");
+    QTest::newRow("reserved escaped") << QStringLiteral("a+b/c=d&e f") << QByteArray("a%2Bb%2Fc%3Dd%26e%20f");
+    QTest::newRow("utf-8 bytes, upper-case hex") << QStringLiteral("张三") << QByteArray("%E5%BC%A0%E4%B8%89");
+}
+
+void TestHttpExchange::percentEncodeKeepsOnlyUnreserved()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, encoded);
+    QCOMPARE(HttpExchange::percentEncode(text), encoded);
+}
+
+Q_DECLARE_METATYPE(FakeReply)
+
+QTEST_GUILESS_MAIN(TestHttpExchange)
+#include "tst_httpexchange.moc"

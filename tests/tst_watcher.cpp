@@ -1,0 +1,125 @@
+#include "jobs/CMyFileWatcher.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestWatcher : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void reportsNewJobFiles_data();
+    void reportsNewJobFiles();
+    void oneOutOneInIsRename();
+    void removedFileIsReported();
+    void removedPathIsNoLongerWatched();
+
+private:
+    static void touch(const QString& path);
+    QString path(const QString& name) const { return m_dir->path() + QLatin1Char('/') + name; }
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TestWatcher::touch(const QString& path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+}
+
+void TestWatcher::init()
+{
+    m_dir.reset(new QTemporaryDir());
+    QVERIFY(m_dir->isValid());
+}
+
+void TestWatcher::cleanup()
+{
+    CMyFileWatcher::DestroyKernel();
+    m_dir.reset();
+}
+
+void TestWatcher::reportsNewJobFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("reported");
+    QTest::newRow("pdf") << "job1.pdf" << true;
+    QTest::newRow("pcl") << "job1.pcl" << true;
+    QTest::newRow("xml trigger") << "job1.xml" << false;
+    QTest::newRow("parameter file") << "job1" << false;
+    QTest::newRow("upper-case suffix") << "job1.PDF" << false;
+}
+
+void TestWatcher::reportsNewJobFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, reported);
+
+    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    QVERIFY(watcher->addWatchPath(m_dir->path()));
+    QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
+    QSignalSpy renamed(watcher, &CMyFileWatcher::signalRenameFile);
+
+    touch(path(name));
+    // A later reported file proves the change for the first one has been handled.
+    touch(path(QStringLiteral("zz-marker.pdf")));
+    QTRY_VERIFY(newFile.contains(QVariantList{path(QStringLiteral("zz-marker.pdf"))}));
+
+    QCOMPARE(newFile.contains(QVariantList{path(name)}), reported);
+    QCOMPARE(newFile.count(), reported ? 2 : 1);
+    QCOMPARE(renamed.count(), 0);
+}
+
+void TestWatcher::oneOutOneInIsRename()
+{
+    touch(path(QStringLiteral("a.pdf")));
+    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    QVERIFY(watcher->addWatchPath(m_dir->path()));
+    QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
+    QSignalSpy delFile(watcher, &CMyFileWatcher::signalDelFile);
+    QSignalSpy renamed(watcher, &CMyFileWatcher::signalRenameFile);
+
+    QVERIFY(QFile::rename(path(QStringLiteral("a.pdf")), path(QStringLiteral("b.pdf"))));
+
+    QTRY_COMPARE(renamed.count(), 1);
+    QCOMPARE(renamed.first().at(0).toString(), path(QStringLiteral("a.pdf")));
+    QCOMPARE(renamed.first().at(1).toString(), path(QStringLiteral("b.pdf")));
+    QCOMPARE(newFile.count(), 0);
+    QCOMPARE(delFile.count(), 0);
+}
+
+void TestWatcher::removedFileIsReported()
+{
+    touch(path(QStringLiteral("job7.pdf")));
+    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    QVERIFY(watcher->addWatchPath(m_dir->path()));
+    QSignalSpy delFile(watcher, &CMyFileWatcher::signalDelFile);
+
+    QVERIFY(QFile::remove(path(QStringLiteral("job7.pdf"))));
+
+    QTRY_COMPARE(delFile.count(), 1);
+    QCOMPARE(delFile.first().first().toString(), path(QStringLiteral("job7.pdf")));
+}
+
+void TestWatcher::removedPathIsNoLongerWatched()
+{
+    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    QVERIFY(watcher->addWatchPath(m_dir->path()));
+    QVERIFY(watcher->removeWatchPath(m_dir->path()));
+    QVERIFY(!watcher->removeWatchPath(m_dir->path()));
+
+    // Watching a second folder gives a reference point: its report arrives, the first folder's never does.
+    QTemporaryDir other;
+    QVERIFY(watcher->addWatchPath(other.path()));
+    QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
+    touch(path(QStringLiteral("job1.pdf")));
+    touch(other.path() + QStringLiteral("/job2.pdf"));
+    QTRY_COMPARE(newFile.count(), 1);
+    QCOMPARE(newFile.first().first().toString(), other.path() + QStringLiteral("/job2.pdf"));
+}
+
+QTEST_GUILESS_MAIN(TestWatcher)
+#include "tst_watcher.moc"
