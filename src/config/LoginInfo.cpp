@@ -276,6 +276,7 @@ void LoginInfo::getConfigInfo()
     HttpAnswer answer;
     {
         HttpExchange exchange(m_nam);
+        exchange.setTimeoutIsTotal(true);
         // A dead server must not hold start-up: the fetch is bounded and then treated like a failed connection.
         QNetworkRequest request = HttpExchange::makeRequest(
             m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl);
