@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlQuery>
+#include <QVariant>
 
 #include <sqlite3.h>
 
@@ -43,7 +45,8 @@ double medianUs(std::vector<qint64> ns, size_t from = 0, size_t to = size_t(-1))
 class ReferenceStore
 {
 public:
-    bool open(const QString& path, int cap)
+    // journalSettings: the store's own PRAGMA statements, so both sides wait for the same disk syncs.
+    bool open(const QString& path, int cap, const QByteArray& journalSettings)
     {
         m_cap = cap;
         if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
@@ -51,8 +54,10 @@ public:
             != SQLITE_OK) {
             return false;
         }
-        return sqlite3_exec(m_db, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK
+        return sqlite3_exec(m_db, journalSettings.constData(), nullptr, nullptr, nullptr) == SQLITE_OK
+            && sqlite3_exec(m_db, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK
             && sqlite3_exec(m_db, kCreateIndex, nullptr, nullptr, nullptr) == SQLITE_OK
+            && prepare("BEGIN", &m_begin) && prepare("COMMIT", &m_commit)
             && prepare("SELECT COUNT (*) FROM Message where usrAccount = ?", &m_count)
             && prepare("SELECT MIN (msgId) FROM Message where usrAccount = ?", &m_min)
             && prepare("DELETE FROM Message where msgId = ?", &m_delete)
@@ -64,14 +69,17 @@ public:
 
     ~ReferenceStore()
     {
-        for (sqlite3_stmt* s : { m_count, m_min, m_delete, m_insert, m_load }) {
+        for (sqlite3_stmt* s : { m_begin, m_commit, m_count, m_min, m_delete, m_insert, m_load }) {
             sqlite3_finalize(s);
         }
         sqlite3_close(m_db);
     }
 
+    // One transaction: the cap's deletion and the insertion commit together.
     qint64 insert(const QString& account, const QString& message, const QString& serverUrl)
     {
+        sqlite3_step(m_begin);
+        sqlite3_reset(m_begin);
         const QByteArray acc = account.toUtf8();
         bindText(m_count, 1, acc);
         int count = 0;
@@ -98,7 +106,10 @@ public:
         bindText(m_insert, 4, url);
         const bool ok = sqlite3_step(m_insert) == SQLITE_DONE;
         sqlite3_reset(m_insert);
-        return ok ? sqlite3_last_insert_rowid(m_db) : -1;
+        const qint64 id = sqlite3_last_insert_rowid(m_db);
+        const bool committed = sqlite3_step(m_commit) == SQLITE_DONE;
+        sqlite3_reset(m_commit);
+        return ok && committed ? id : -1;
     }
 
     QList<StoredMessage> load(const QString& account)
@@ -128,6 +139,8 @@ private:
     }
 
     sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_begin = nullptr;
+    sqlite3_stmt* m_commit = nullptr;
     sqlite3_stmt* m_count = nullptr;
     sqlite3_stmt* m_min = nullptr;
     sqlite3_stmt* m_delete = nullptr;
@@ -172,8 +185,16 @@ int main(int argc, char** argv)
     }
     store.setMaxPerAccount(cap);
     store.setServerUrl(serverUrl);
+    QSqlQuery pragma(store.database());
+    const QString journalMode
+        = pragma.exec(QStringLiteral("PRAGMA journal_mode")) && pragma.next() ? pragma.value(0).toString() : QString();
+    const int synchronous
+        = pragma.exec(QStringLiteral("PRAGMA synchronous")) && pragma.next() ? pragma.value(0).toInt() : 2;
+    pragma.finish();
+    const QByteArray journalSettings
+        = QStringLiteral("PRAGMA journal_mode=%1; PRAGMA synchronous=%2;").arg(journalMode).arg(synchronous).toUtf8();
     ReferenceStore reference;
-    if (!reference.open(referencePath, cap)) {
+    if (!reference.open(referencePath, cap, journalSettings)) {
         std::fprintf(stderr, "bench_messagestore: cannot open %s\n", qPrintable(referencePath));
         return 1;
     }
@@ -234,6 +255,7 @@ int main(int argc, char** argv)
     out.insert(QStringLiteral("load_last_us"), medianUs(loadNs, loadNs.size() - loadTenth));
     out.insert(QStringLiteral("loaded_rows"), loadedRows);
     out.insert(QStringLiteral("cap_ok"), capOk);
+    out.insert(QStringLiteral("journal"), QString::fromUtf8(journalSettings));
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     return capOk ? 0 : 1;
 }
