@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QValidator>
 #include <QtTest>
 
 #include <memory>
@@ -32,6 +33,8 @@ private slots:
     void init();
     void cleanup();
 
+    void loginNameCharacters_data();
+    void loginNameCharacters();
     void validationBoxesInOrder_data();
     void validationBoxesInOrder();
     void loginRequestOnTheWire_data();
@@ -54,6 +57,7 @@ private slots:
     void autoLoginSucceeds();
 
     void jobBeforeLoginAsksToLogIn();
+    void loginWindowReturnsAfterLogout();
     void closingEndsTheProcess();
 
 private:
@@ -141,6 +145,37 @@ QVariant TestLoginDialog::storedValue(const QString& key) const
     QSettings settings(m_home->iniPath(), QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     return settings.value(key);
+}
+
+void TestLoginDialog::loginNameCharacters_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("plain") << "alice" << true;
+    QTest::newRow("mail address") << "alice.smith@corp-1.example" << true;
+    QTest::newRow("CJK") << "\u5f20\u4e09" << true;
+    QTest::newRow("punctuation") << "a|!#$%^&*()_=+,\"'<>?`~{}[] z" << true;
+    QTest::newRow("slash") << "corp/alice" << false;
+    QTest::newRow("backslash") << "CORP\\alice" << false;
+    QTest::newRow("colon") << "a:b" << false;
+    QTest::newRow("semicolon") << "a;b" << false;
+    QTest::newRow("tab") << "a\tb" << false;
+    QTest::newRow("accented") << "Jos\u00e9" << false;
+}
+
+void TestLoginDialog::loginNameCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
+
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
+    QVERIFY(validator);
+    int pos = name.size();
+    QString text = name;
+    QCOMPARE(validator->validate(text, pos) == QValidator::Acceptable, accepted);
 }
 
 void TestLoginDialog::validationBoxesInOrder_data()
@@ -569,6 +604,37 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
     drop(QStringLiteral("job-2.pdf"));
     QTest::qWait(500);
     QCOMPARE(Prompts::takeCaptured().size(), 0);
+}
+
+void TestLoginDialog::loginWindowReturnsAfterLogout()
+{
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    dialog.show();
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    QVERIFY(info()->isLogin());
+    QVERIFY(!dialog.isVisible());
+
+    // What the main window's logout does before handing back.
+    info()->setIsLogin(false);
+    dialog.show_loginwindow();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.findChild<QLineEdit*>("editLoginName")->text(), QStringLiteral("bob"));
+    QCOMPARE(dialog.findChild<QLineEdit*>("editKsServer")->text(), serverAddress());
+    // "Save Password" was off: the password does not wait in the field for the next person.
+    QVERIFY(dialog.findChild<QLineEdit*>("editPassword")->text().isEmpty());
+
+    // Jobs printed while logged out are announced again.
+    QFile file(m_home->dataPath() + QStringLiteral("/ksprinter/after-logout.pdf"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    file.close();
+    QList<Prompts::Record> seen;
+    QTRY_VERIFY((seen += Prompts::takeCaptured(), !seen.isEmpty()));
+    QCOMPARE(seen[0].text, QStringLiteral("Please log in to the print client"));
 }
 
 void TestLoginDialog::closingEndsTheProcess()

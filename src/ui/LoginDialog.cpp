@@ -46,14 +46,24 @@ const char kLoginPath[] = "/Orvinaweb/BAS_ClientLoginNew";
 
 std::function<void(int)> s_exitHandler;
 
-// Restores the cursor on every way out of a login attempt.
+// Restores the cursor on every way out of a login attempt, or earlier so a message box is not shown busy.
 class BusyCursor
 {
 public:
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    ~BusyCursor() { release(); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
+    void release()
+    {
+        if (m_active) {
+            m_active = false;
+            QApplication::restoreOverrideCursor();
+        }
+    }
+
+private:
+    bool m_active = true;
 };
 
 QString encodeField(const QString& text)
@@ -311,7 +321,7 @@ void LoginDialog::Login(int kind)
         return;
     }
     m_loginBusy = true;
-    const BusyCursor busy;
+    BusyCursor busy;
     LoginInfo* info = loginInfo();
 
     if (kind == 2) {
@@ -352,6 +362,7 @@ void LoginDialog::Login(int kind)
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
     logger->info(QString::fromUtf8(answer.body));
+    busy.release();
 
     const bool qrLogin = m_accountVerify == QLatin1String("2");
     if (!answer.isObject()) {
