@@ -13,11 +13,6 @@ install(FILES ${_pkg}/halcyraclient.desktop DESTINATION share/applications)
 install(FILES ${_pkg}/halcyraclient.svg DESTINATION share/icons/hicolor/scalable/apps)
 install(FILES ${_pkg}/halcyraclient-autostart.desktop DESTINATION /etc/xdg/autostart RENAME halcyraclient.desktop)
 
-# The virtual printer: drops a document into the job folder the way a print queue does.
-if(TARGET kestrana-print)
-    install(TARGETS kestrana-print RUNTIME DESTINATION bin)
-endif()
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halcyraclient)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
