@@ -279,6 +279,10 @@ bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWant
     if (https) {
         httpsThread = std::thread([this] { https->listen_after_bind(); });
     }
+    // A stop() that comes before the listeners run would be missed by them and hang the join.
+    while ((http && !http->is_running()) || (https && !https->is_running())) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     running = true;
     return true;
 }
