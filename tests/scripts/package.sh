@@ -108,7 +108,9 @@ has_dep libqt5sql5-sqlite || fail "the SQLite driver plugin (libqt5sql5-sqlite) 
 # Started from the unpacked root, the client creates the user's settings from the template beside it.
 home="$work/home"
 mkdir -p "$home" "$work/tmp"
-HOME="$home" TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen "$launcher" >"$work/client.log" 2>&1 &
+chmod 700 "$work/tmp"
+# A private runtime directory: the single-instance guard must not meet a client the user is running.
+HOME="$home" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" QT_QPA_PLATFORM=offscreen "$launcher" >"$work/client.log" 2>&1 &
 pid=$!
 for _ in $(seq 1 200); do
     [ -s "$home/halcyraclient/halcyraclient.ini" ] && break

@@ -46,8 +46,9 @@ cp "$BUILD/bin/HalcyraClient" "$BUILD"/bin/*.qm "$app/"
 titles_under() {
     local lang=$1 home="$work/home-$1"
     mkdir -p "$home" "$work/tmp-$1"
+    chmod 700 "$work/tmp-$1"
     xvfb-run -a bash -c '
-        HOME="$1" TMPDIR="$2" LANG="$3" LC_ALL= LANGUAGE= QT_QPA_PLATFORM=xcb "$4" >"$1/client.out" 2>&1 &
+        HOME="$1" TMPDIR="$2" XDG_RUNTIME_DIR="$2" LANG="$3" LC_ALL= LANGUAGE= QT_QPA_PLATFORM=xcb "$4" >"$1/client.out" 2>&1 &
         pid=$!
         for _ in $(seq 1 300); do
             if xwininfo -root -tree 2>/dev/null | grep -q "HalcyraClient"; then break; fi
