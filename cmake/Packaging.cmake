@@ -10,7 +10,9 @@ file(CREATE_LINK ../lib/halcyraclient/HalcyraClient ${_launcher} SYMBOLIC)
 install(FILES ${_launcher} DESTINATION bin)
 
 install(FILES ${_pkg}/halcyraclient.desktop DESTINATION share/applications)
-install(FILES ${_pkg}/halcyraclient.svg DESTINATION share/icons/hicolor/scalable/apps)
+# The client's own logo, as drawn for its windows and tray.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/artwork/logo.svg DESTINATION share/icons/hicolor/scalable/apps
+        RENAME halcyraclient.svg)
 install(FILES ${_pkg}/halcyraclient-autostart.desktop DESTINATION /etc/xdg/autostart RENAME halcyraclient.desktop)
 
 set(CPACK_GENERATOR DEB)
