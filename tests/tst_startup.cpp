@@ -85,7 +85,8 @@ void TestStartup::secondInstanceForSameUserLeaves()
     QVERIFY(second->waitForFinished(kWaitMs));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
-    QCOMPARE(QString::fromLocal8Bit(second->readAllStandardError()), QStringLiteral("HalcyraClient already running.\n"));
+    QCOMPARE(QString::fromLocal8Bit(second->readAllStandardError()),
+             QStringLiteral("HalcyraClient already running.\n"));
     QCOMPARE(first->state(), QProcess::Running);
 
     const QString log = readLog(user);
@@ -111,8 +112,8 @@ void TestStartup::otherUserRunsOwnInstance()
     QVERIFY(second->readAllStandardError().isEmpty());
 
     // Each user's socket is private to that user.
-    QCOMPARE(QFileInfo(alice.socket()).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup
-                                                        | QFile::WriteGroup),
+    QCOMPARE(QFileInfo(alice.socket()).permissions()
+                 & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
              QFile::Permissions());
 
     ::kill(static_cast<pid_t>(first->processId()), SIGTERM);
@@ -144,8 +145,9 @@ void TestStartup::signalEndsWithStopBanner()
 
     const QStringList lines = readLog(user).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY(lines.size() >= 4);
-    QVERIFY(lines.at(lines.size() - 3).endsWith(
-        QStringLiteral("INFO root - #                          STOP                                #")));
+    QVERIFY(
+        lines.at(lines.size() - 3)
+            .endsWith(QStringLiteral("INFO root - #                          STOP                                #")));
     QVERIFY(lines.last().endsWith(QStringLiteral("INFO root - Root logger was shutdown.")));
     // The socket is gone with the instance, so the next start serves at once.
     QVERIFY(!QFile::exists(user.socket()));
