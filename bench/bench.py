@@ -139,17 +139,11 @@ class DevServer:
         self.account, self.password = self._first_account()
 
     def _first_account(self):
-        # "demo accounts:" is followed by one line per account starting with the account and its password.
-        self.out.wait_for(r"^demo accounts:", timeout=5)
-        time.sleep(0.1)
-        lines = self.out.text().splitlines()
-        for i, line in enumerate(lines):
-            if line.startswith("demo accounts:"):
-                for entry in lines[i + 1:]:
-                    parts = entry.split()
-                    if len(parts) >= 2 and not entry.startswith("devserver"):
-                        return parts[0], parts[1]
-        return "alice", "alice123"
+        # "demo accounts:" is followed by lines "  alice  / alice123   ...".
+        if self.out.wait_for(r"^\s+\S+\s+/\s+\S+", timeout=5) is None:
+            raise RuntimeError("devserver printed no demo account:\n" + self.out.text())
+        m = re.search(r"^\s+(\S+)\s+/\s+(\S+)", self.out.text(), re.M)
+        return m.group(1), m.group(2)
 
     def confirmations(self):
         return self.out.count(r"BAS_UploadComplete")
@@ -371,8 +365,11 @@ class Bench:
                 if i:
                     f.write("next\n")
                 f.write(f'url = "{url}"\n')
-                f.write(f'data-binary = "@{os.path.join(chunks, name)}"\n')
+                # Streamed from the chunk file (data-binary would read every chunk into memory up front).
+                f.write(f'upload-file = "{os.path.join(chunks, name)}"\n')
+                f.write('request = "POST"\n')
                 f.write('header = "Content-Type: multipart/form-data; boundary=----reference"\n')
+                f.write('header = "Expect:"\n')  # the client does not wait for "100 Continue" either
         proc = subprocess.Popen(["curl", "-sS", "-K", cfg], stdout=subprocess.PIPE, text=True)
         answers = proc.stdout.read()
         proc.stdout.close()
