@@ -234,6 +234,11 @@ bool FakeKestranaServer::start()
     }
     d->httpThread = std::thread([this] { d->http->listen_after_bind(); });
     d->httpsThread = std::thread([this] { d->https->listen_after_bind(); });
+    // httplib's stop() does nothing until the listen loop has begun: a server stopped right after start()
+    // would otherwise keep its thread, and stop() would wait for it for ever.
+    while (!d->http->is_running() || !d->https->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     d->running = true;
     return true;
 }
