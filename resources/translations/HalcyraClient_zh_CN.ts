@@ -1,4 +1,243 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
+<context>
+    <name>LoginDialog</name>
+    <message>
+        <source>Kestrana Client - Login</source>
+        <translation>Kestrana 客户端 - 登录</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>KestranaPrintClient</source>
+        <translation>Kestrana 打印客户端</translation>
+    </message>
+    <message>
+        <source>Scan to log in</source>
+        <translation>扫码登录</translation>
+    </message>
+    <message>
+        <source>Please input a login name</source>
+        <translation>请输入登录名</translation>
+    </message>
+    <message>
+        <source>Please input a password</source>
+        <translation>请输入密码</translation>
+    </message>
+    <message>
+        <source>Please input a KS server</source>
+        <translation>请输入 KS 服务器地址</translation>
+    </message>
+    <message>
+        <source>Save Password</source>
+        <translation>保存密码</translation>
+    </message>
+    <message>
+        <source>Auto Login</source>
+        <translation>自动登录</translation>
+    </message>
+    <message>
+        <source>System Account</source>
+        <translation>系统账号</translation>
+    </message>
+    <message>
+        <source>Login</source>
+        <translation>登录</translation>
+    </message>
+    <message>
+        <source>Log in with an account</source>
+        <translation>账号登录</translation>
+    </message>
+    <message>
+        <source>Mobile scanning login</source>
+        <translation>手机扫码登录</translation>
+    </message>
+</context>
+<context>
+    <name>LoginInfo</name>
+    <message>
+        <source>default KS server</source>
+        <translation>默认 KS 服务器</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Kestrana Client</source>
+        <translation>Kestrana 客户端</translation>
+    </message>
+    <message>
+        <source>Jobs</source>
+        <translation>打印作业</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>generate pin code</source>
+        <translation>生成取件码</translation>
+    </message>
+    <message>
+        <source>Pin Code:</source>
+        <translation>取件码：</translation>
+    </message>
+    <message>
+        <source>Expiration time:</source>
+        <translation>过期时间：</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>ScanJobs</source>
+        <translation>扫描作业</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>下载</translation>
+    </message>
+    <message>
+        <source>UserInfo</source>
+        <translation>用户信息</translation>
+    </message>
+    <message>
+        <source>BasicInfo</source>
+        <translation>基本信息</translation>
+    </message>
+    <message>
+        <source>UserGroup</source>
+        <translation>用户组</translation>
+    </message>
+    <message>
+        <source>CardNumber</source>
+        <translation>卡号</translation>
+    </message>
+    <message>
+        <source>Balance</source>
+        <translation>余额</translation>
+    </message>
+    <message>
+        <source>Spend</source>
+        <translation>已消费</translation>
+    </message>
+    <message>
+        <source>TelNumber</source>
+        <translation>电话号码</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <translation>电子邮箱</translation>
+    </message>
+    <message>
+        <source>PrintPermission</source>
+        <translation>打印权限</translation>
+    </message>
+    <message>
+        <source>AllowPrintColor</source>
+        <translation>允许彩色打印</translation>
+    </message>
+    <message>
+        <source>PrintDateLimit</source>
+        <translation>打印日期限制</translation>
+    </message>
+    <message>
+        <source>PrintTimeLimit</source>
+        <translation>打印时段限制</translation>
+    </message>
+    <message>
+        <source>SystemInfo</source>
+        <translation>系统信息</translation>
+    </message>
+    <message>
+        <source>SoftwareUpdate</source>
+        <translation>软件更新</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to check for the latest version！</source>
+        <translation>点击“检查更新”检查最新版本！</translation>
+    </message>
+    <message>
+        <source>CheckUpdate</source>
+        <translation>检查更新</translation>
+    </message>
+    <message>
+        <source>AutoUpdate</source>
+        <translation>自动更新</translation>
+    </message>
+    <message>
+        <source>ServerInfo</source>
+        <translation>服务器信息</translation>
+    </message>
+    <message>
+        <source>SwitchServer</source>
+        <translation>切换服务器</translation>
+    </message>
+    <message>
+        <source>Messages</source>
+        <translation>消息</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>清空</translation>
+    </message>
+    <message>
+        <source>Current user:</source>
+        <translation>当前用户：</translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation>文本标签</translation>
+    </message>
+    <message>
+        <source>Current server:</source>
+        <translation>当前服务器：</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Logout</source>
+        <translation>注销</translation>
+    </message>
+</context>
+<context>
+    <name>Prompts</name>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>parse INI file error</source>
+        <translation>解析 INI 文件出错</translation>
+    </message>
+    <message>
+        <source>Could load login info</source>
+        <translation>无法加载登录信息</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>确定</translation>
+    </message>
+</context>
 </TS>
