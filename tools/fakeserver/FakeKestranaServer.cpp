@@ -234,6 +234,10 @@ bool FakeKestranaServer::start()
     }
     d->httpThread = std::thread([this] { d->http->listen_after_bind(); });
     d->httpsThread = std::thread([this] { d->https->listen_after_bind(); });
+    // A stop() that comes before the listeners run would be missed by them and hang the join.
+    while (!d->http->is_running() || !d->https->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     d->running = true;
     return true;
 }
