@@ -143,8 +143,8 @@ void TestAes::keyExpansion()
     QFETCH(int, size);
     QFETCH(QByteArray, lastWord);
 
-    const QByteArray expanded =
-        QAESEncryption::ExpandKey(static_cast<QAESEncryption::Aes>(level), QAESEncryption::ModeEcb, key);
+    const QByteArray expanded
+        = QAESEncryption::ExpandKey(static_cast<QAESEncryption::Aes>(level), QAESEncryption::ModeEcb, key);
     QCOMPARE(expanded.size(), size);
     QCOMPARE(expanded.left(key.size()).toHex(), key.toHex());
     QCOMPARE(expanded.right(4).toHex(), lastWord.toHex());
@@ -186,8 +186,7 @@ void TestAes::padding_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<QByteArray>("tail");
 
-    const int zero = QAESEncryption::PaddingZero, pkcs = QAESEncryption::PaddingPkcs7,
-              iso = QAESEncryption::PaddingIso;
+    const int zero = QAESEncryption::PaddingZero, pkcs = QAESEncryption::PaddingPkcs7, iso = QAESEncryption::PaddingIso;
     // tail: what follows the text after decryption.
     QTest::newRow("zero 0") << zero << 0 << QByteArray();
     QTest::newRow("zero 15") << zero << 15 << hex("00");
@@ -274,7 +273,7 @@ void TestAes::storedRoundTrip_data()
     QTest::newRow("ends in 0x80 byte") << QStringLiteral("\u0100"); // UTF-8 c4 80
     // Whole blocks ending in 0x80 get no padding; the last byte is text, not a pad marker.
     QTest::newRow("16 bytes ending in 0x80") << QStringLiteral("abcdefghijklm\u4e00"); // e4 b8 80
-    QTest::newRow("32 bytes ending in 0x80") << QString(16, QChar(0x0400));             // d0 80 each
+    QTest::newRow("32 bytes ending in 0x80") << QString(16, QChar(0x0400)); // d0 80 each
 }
 
 void TestAes::storedRoundTrip()

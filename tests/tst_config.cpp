@@ -91,9 +91,10 @@ void TestConfig::writeTemplate(const QString& version, const QString& extra)
 
 void TestConfig::firstStartCopiesTemplate()
 {
-    writeTemplate(QStringLiteral("3.1"), QStringLiteral("Title=Print Desk \u00c4\u6d4b\n"
-                                                         "[Login]\nKsServerName=Main office\n"
-                                                         "[setting]\nShowQR=true\nAutoLoginTime=120\n"));
+    writeTemplate(QStringLiteral("3.1"),
+                  QStringLiteral("Title=Print Desk \u00c4\u6d4b\n"
+                                 "[Login]\nKsServerName=Main office\n"
+                                 "[setting]\nShowQR=true\nAutoLoginTime=120\n"));
     QVERIFY(!QFile::exists(m_home->iniPath()));
 
     LoginInfo info;
@@ -134,9 +135,10 @@ void TestConfig::versionDecidesReplacement()
 
     writeTemplate(templateVersion, QStringLiteral("[Login]\nLoginName=\nKsServerUrl=\n"));
     const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("pw")));
-    writeFile(m_home->iniPath(), QStringLiteral("[Basic]\nVersion=") + userVersion
-                                     + QStringLiteral("\n[Login]\nLoginName=alice\nPassword=@ByteArray(") + stored
-                                     + QStringLiteral(")\n"));
+    writeFile(m_home->iniPath(),
+              QStringLiteral("[Basic]\nVersion=") + userVersion
+                  + QStringLiteral("\n[Login]\nLoginName=alice\nPassword=@ByteArray(") + stored
+                  + QStringLiteral(")\n"));
 
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);
@@ -192,25 +194,40 @@ void TestConfig::acceptanceRules_data()
     QTest::addColumn<int>("expected");
 
     QTest::newRow("min size absent") << QString() << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 100") << "[Job]\nMinJobFileSizeBytes=100\n" << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 511") << "[Job]\nMinJobFileSizeBytes=511\n" << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 512") << "[Job]\nMinJobFileSizeBytes=512\n" << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 2048") << "[Job]\nMinJobFileSizeBytes=2048\n" << "minJobFileSizeBytes" << 2048;
-    QTest::newRow("min size not a number") << "[Job]\nMinJobFileSizeBytes=big\n" << "minJobFileSizeBytes" << 512;
-    QTest::newRow("segment 0") << "[Job]\nUploadFileSegmentSizeKbs=0\n" << "uploadFileSegmentSize" << 4194304;
-    QTest::newRow("segment -3") << "[Job]\nUploadFileSegmentSizeKbs=-3\n" << "uploadFileSegmentSize" << 4194304;
-    QTest::newRow("segment 1024") << "[Job]\nUploadFileSegmentSizeKbs=1024\n" << "uploadFileSegmentSize" << 1024;
+    QTest::newRow("min size 100") << "[Job]\nMinJobFileSizeBytes=100\n"
+                                  << "minJobFileSizeBytes" << 512;
+    QTest::newRow("min size 511") << "[Job]\nMinJobFileSizeBytes=511\n"
+                                  << "minJobFileSizeBytes" << 512;
+    QTest::newRow("min size 512") << "[Job]\nMinJobFileSizeBytes=512\n"
+                                  << "minJobFileSizeBytes" << 512;
+    QTest::newRow("min size 2048") << "[Job]\nMinJobFileSizeBytes=2048\n"
+                                   << "minJobFileSizeBytes" << 2048;
+    QTest::newRow("min size not a number") << "[Job]\nMinJobFileSizeBytes=big\n"
+                                           << "minJobFileSizeBytes" << 512;
+    QTest::newRow("segment 0") << "[Job]\nUploadFileSegmentSizeKbs=0\n"
+                               << "uploadFileSegmentSize" << 4194304;
+    QTest::newRow("segment -3") << "[Job]\nUploadFileSegmentSizeKbs=-3\n"
+                                << "uploadFileSegmentSize" << 4194304;
+    QTest::newRow("segment 1024") << "[Job]\nUploadFileSegmentSizeKbs=1024\n"
+                                  << "uploadFileSegmentSize" << 1024;
     QTest::newRow("segment absent") << QString() << "uploadFileSegmentSize" << 1;
-    QTest::newRow("delay 0") << "[Job]\nmaxParamFileDelayMin=0\n" << "maxParamFileDelayMin" << 60;
-    QTest::newRow("delay 30") << "[Job]\nmaxParamFileDelayMin=30\n" << "maxParamFileDelayMin" << 30;
+    QTest::newRow("delay 0") << "[Job]\nmaxParamFileDelayMin=0\n"
+                             << "maxParamFileDelayMin" << 60;
+    QTest::newRow("delay 30") << "[Job]\nmaxParamFileDelayMin=30\n"
+                              << "maxParamFileDelayMin" << 30;
     QTest::newRow("delay absent") << QString() << "maxParamFileDelayMin" << 1;
     QTest::newRow("tray absent") << QString() << "sysTrayMsgTimeoutMs" << 1000;
-    QTest::newRow("tray 0") << "[Message]\nSysTrayMsgTimeoutSecs=0\n" << "sysTrayMsgTimeoutMs" << 1000;
-    QTest::newRow("tray 5") << "[Message]\nSysTrayMsgTimeoutSecs=5\n" << "sysTrayMsgTimeoutMs" << 5000;
+    QTest::newRow("tray 0") << "[Message]\nSysTrayMsgTimeoutSecs=0\n"
+                            << "sysTrayMsgTimeoutMs" << 1000;
+    QTest::newRow("tray 5") << "[Message]\nSysTrayMsgTimeoutSecs=5\n"
+                            << "sysTrayMsgTimeoutMs" << 5000;
     QTest::newRow("messages absent") << QString() << "maxMessageCount" << 50;
-    QTest::newRow("messages 0") << "[Message]\nUserNameEncrypt=0\n" << "maxMessageCount" << 50;
-    QTest::newRow("messages 1") << "[Message]\nUserNameEncrypt=1\n" << "maxMessageCount" << 1;
-    QTest::newRow("messages 200") << "[Message]\nUserNameEncrypt=200\n" << "maxMessageCount" << 200;
+    QTest::newRow("messages 0") << "[Message]\nUserNameEncrypt=0\n"
+                                << "maxMessageCount" << 50;
+    QTest::newRow("messages 1") << "[Message]\nUserNameEncrypt=1\n"
+                                << "maxMessageCount" << 1;
+    QTest::newRow("messages 200") << "[Message]\nUserNameEncrypt=200\n"
+                                  << "maxMessageCount" << 200;
 }
 
 void TestConfig::acceptanceRules()
@@ -262,9 +279,9 @@ void TestConfig::systemUserTakesUserVariable()
     } else {
         qunsetenv("USER");
     }
-    writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\nLoginName=alice\nSystemUser=")
-                                           + (systemUser ? QStringLiteral("true") : QStringLiteral("false"))
-                                           + QStringLiteral("\n"));
+    writeTemplate(QStringLiteral("1"),
+                  QStringLiteral("[Login]\nLoginName=alice\nSystemUser=")
+                      + (systemUser ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("\n"));
     LoginInfo info;
     const int result = info.loadFromFile();
     if (hadUser) {
@@ -322,9 +339,9 @@ void TestConfig::savedCredentialsReadBack()
 
     const QString name = QStringLiteral("J\u00fcrgen.\u6d4b\u8bd5");
     const QString password = QStringLiteral("p@ss w\u00f6rd+/=");
-    writeTemplate(QStringLiteral("1"), QStringLiteral("[setting]\nUserNameEncrypt=")
-                                           + (nameEncrypted ? QStringLiteral("true") : QStringLiteral("false"))
-                                           + QStringLiteral("\n"));
+    writeTemplate(QStringLiteral("1"),
+                  QStringLiteral("[setting]\nUserNameEncrypt=")
+                      + (nameEncrypted ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("\n"));
     {
         LoginInfo info;
         QCOMPARE(info.loadFromFile(), 0);
@@ -370,8 +387,9 @@ void TestConfig::unreadablePasswordReadsEmpty()
 {
     const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("seventeen chars!!")));
     QCOMPARE(stored.size(), 64);
-    writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\nLoginName=bob\nPassword=@ByteArray(")
-                                           + stored.left(40) + QStringLiteral(")\n[setting]\nAutoLoginTime=77\n"));
+    writeTemplate(QStringLiteral("1"),
+                  QStringLiteral("[Login]\nLoginName=bob\nPassword=@ByteArray(") + stored.left(40)
+                      + QStringLiteral(")\n[setting]\nAutoLoginTime=77\n"));
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);
     QCOMPARE(info.pasword(), QString());
@@ -406,8 +424,8 @@ void TestConfig::serverSettingsFetchedOnlyWithAddress()
                     return;
                 }
                 requestLines << QString::fromLatin1(socket->readAll());
-                const QByteArray body =
-                    R"({"code":0,"data":[{"Section":"setting","Key":"ShowQR","Value":"true","IsUpdate":1}]})";
+                const QByteArray body
+                    = R"({"code":0,"data":[{"Section":"setting","Key":"ShowQR","Value":"true","IsUpdate":1}]})";
                 socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
                               "Content-Length: "
                               + QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -415,11 +433,11 @@ void TestConfig::serverSettingsFetchedOnlyWithAddress()
             });
         }
     });
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"),
-                                                     proxy.serverPort()));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.serverPort()));
 
-    writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\nKsServerUrl=") + address
-                                           + QStringLiteral("\n[setting]\nShowQR=false\n"));
+    writeTemplate(QStringLiteral("1"),
+                  QStringLiteral("[Login]\nKsServerUrl=") + address + QStringLiteral("\n[setting]\nShowQR=false\n"));
     LoginInfo info;
     const int result = info.loadFromFile();
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));

@@ -200,8 +200,9 @@ void TestLogging::qtMessagesUseLayout()
     // Read at once: every line is on disk as soon as it is logged.
     const QStringList lines = fileLines(logFile());
     QVERIFY(!lines.isEmpty());
-    const QRegularExpression layout(QStringLiteral("^(\\d\\d\\.\\d\\d\\.\\d{4}) \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[[^\\]]+\\] ")
-                                    + name + QStringLiteral(" root - width 3840  height 2160$"));
+    const QRegularExpression layout(
+        QStringLiteral("^(\\d\\d\\.\\d\\d\\.\\d{4}) \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[[^\\]]+\\] ") + name
+        + QStringLiteral(" root - width 3840  height 2160$"));
     const QRegularExpressionMatch match = layout.match(lines.last());
     QVERIFY2(match.hasMatch(), qPrintable(lines.last()));
     QVERIFY(match.captured(1) == before || match.captured(1) == after);
@@ -220,14 +221,10 @@ void TestLogging::bannersAndShutdown()
 
     const QString rule(64, QLatin1Char('#'));
     const QStringList expected = {
-        rule,
-        QStringLiteral("#                          START                               #"),
-        rule,
-        QStringLiteral("working"),
-        rule,
-        QStringLiteral("#                          STOP                                #"),
-        rule,
-        QStringLiteral("Root logger was shutdown."),
+        rule, QStringLiteral("#                          START                               #"),
+        rule, QStringLiteral("working"),
+        rule, QStringLiteral("#                          STOP                                #"),
+        rule, QStringLiteral("Root logger was shutdown."),
     };
     QCOMPARE(fileMessages(), expected);
     for (const QString& line : expected) {

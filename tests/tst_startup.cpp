@@ -1,10 +1,13 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 
 // The real client binary, started the way a desktop session starts it: single instance per user, the
@@ -20,6 +23,7 @@ private slots:
     void signalEndsWithStopBanner();
     void staleSocketIsTakenOver();
     void missingTemplateEndsWithMinusOne();
+    void guardWithoutRuntimeDirIsPrivate();
 
 private:
     struct User
@@ -85,7 +89,8 @@ void TestStartup::secondInstanceForSameUserLeaves()
     QVERIFY(second->waitForFinished(kWaitMs));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
-    QCOMPARE(QString::fromLocal8Bit(second->readAllStandardError()), QStringLiteral("HalcyraClient already running.\n"));
+    QCOMPARE(QString::fromLocal8Bit(second->readAllStandardError()),
+             QStringLiteral("HalcyraClient already running.\n"));
     QCOMPARE(first->state(), QProcess::Running);
 
     const QString log = readLog(user);
@@ -111,8 +116,8 @@ void TestStartup::otherUserRunsOwnInstance()
     QVERIFY(second->readAllStandardError().isEmpty());
 
     // Each user's socket is private to that user.
-    QCOMPARE(QFileInfo(alice.socket()).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup
-                                                        | QFile::WriteGroup),
+    QCOMPARE(QFileInfo(alice.socket()).permissions()
+                 & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
              QFile::Permissions());
 
     ::kill(static_cast<pid_t>(first->processId()), SIGTERM);
@@ -144,8 +149,9 @@ void TestStartup::signalEndsWithStopBanner()
 
     const QStringList lines = readLog(user).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY(lines.size() >= 4);
-    QVERIFY(lines.at(lines.size() - 3).endsWith(
-        QStringLiteral("INFO root - #                          STOP                                #")));
+    QVERIFY(
+        lines.at(lines.size() - 3)
+            .endsWith(QStringLiteral("INFO root - #                          STOP                                #")));
     QVERIFY(lines.last().endsWith(QStringLiteral("INFO root - Root logger was shutdown.")));
     // The socket is gone with the instance, so the next start serves at once.
     QVERIFY(!QFile::exists(user.socket()));
@@ -196,6 +202,41 @@ void TestStartup::missingTemplateEndsWithMinusOne()
     QCOMPARE(client->exitCode(), 255); // -1 as the shell sees it
     QVERIFY(!readLog(user).contains(QStringLiteral("STOP")));
     QVERIFY(!QFile::exists(user.home->path() + QStringLiteral("/halcyraclient/halcyraclient.ini")));
+}
+
+void TestStartup::guardWithoutRuntimeDirIsPrivate()
+{
+    User user = makeUser();
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    auto startWithoutRuntimeDir = [&]() {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), user.home->path());
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process->setProcessEnvironment(env);
+        process->start(QStringLiteral(HALCYRA_BIN_DIR "/HalcyraClient"), QStringList());
+        process->waitForStarted();
+        return process;
+    };
+
+    auto first = startWithoutRuntimeDir();
+    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user), kWaitMs);
+    const QString dir = tmp.path() + QStringLiteral("/halcyraclient-") + QString::number(::getuid());
+    struct stat info;
+    QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+    QVERIFY(QFileInfo::exists(dir + QStringLiteral("/HalcyraClient")));
+
+    auto second = startWithoutRuntimeDir();
+    QVERIFY(second->waitForFinished(kWaitMs));
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(second->readAllStandardError()).contains(QStringLiteral("HalcyraClient already running.")));
+
+    first->terminate();
+    QVERIFY(first->waitForFinished(kWaitMs));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -203,8 +203,7 @@ void Logger::log(Level level, const QString& message)
     }
     // TTCC shape: date [thread] LEVEL logger - message
     const QString line = QDateTime::currentDateTime().toString(QLatin1String(kDateFormat)) + QStringLiteral(" [")
-                         + threadName() + QStringLiteral("] ") + QLatin1String(levelName(level))
-                         + QStringLiteral(" root - ") + message;
+        + threadName() + QStringLiteral("] ") + QLatin1String(levelName(level)) + QStringLiteral(" root - ") + message;
     const QByteArray bytes = line.toUtf8();
     target->log(toSpd(level), spdlog::string_view_t(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
@@ -255,7 +254,7 @@ void setupRootLogger(const QString& logDir)
     file->set_pattern("%v");
     file->set_level(spdlog::level::debug); // TRACE reaches the console only
 
-    auto logger = std::make_shared<spdlog::logger>("root", spdlog::sinks_init_list{console, file});
+    auto logger = std::make_shared<spdlog::logger>("root", spdlog::sinks_init_list { console, file });
     logger->set_pattern("%v");
     logger->set_level(spdlog::level::trace);
     logger->flush_on(spdlog::level::trace);

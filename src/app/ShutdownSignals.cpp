@@ -15,8 +15,8 @@ static Logger* logger = Logging::rootLogger();
 
 namespace {
 
-int g_pipe[2] = {-1, -1};
-std::atomic<bool> g_quitRequested{false};
+int g_pipe[2] = { -1, -1 };
+std::atomic<bool> g_quitRequested { false };
 
 extern "C" void onQuitSignal(int signalNumber)
 {

@@ -3,12 +3,14 @@
 #include "Logging.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static Logger* logger = Logging::rootLogger();
@@ -36,6 +38,16 @@ QString SingleApplication::socketNameFor(const QString& serverKey)
     if (!runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir()) {
         return runtimeDir + QLatin1Char('/') + serverKey;
     }
+    // Without one, use a directory only this user can enter, so nobody else can squat the socket name.
+    const QString privateDir = QDir::tempPath() + QStringLiteral("/halcyraclient-") + QString::number(::getuid());
+    const QByteArray dirPath = QFile::encodeName(privateDir);
+    ::mkdir(dirPath.constData(), 0700);
+    struct stat info;
+    if (::lstat(dirPath.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid()
+        && (info.st_mode & 077) == 0) {
+        return privateDir + QLatin1Char('/') + serverKey;
+    }
+    logger->warn(QStringLiteral("no private directory for the single instance guard: ") + privateDir);
     return QDir::tempPath() + QLatin1Char('/') + serverKey + QLatin1Char('-') + QString::number(::getuid());
 }
 

@@ -30,7 +30,8 @@ void logScreens()
     qDebug() << "screenRect:" << screenRect.topLeft();
     qDebug() << "width" << screenRect.width() << " height" << screenRect.height();
     qDebug() << "nScreenCount:" << QGuiApplication::screens().count();
-    qDebug() << "rect1" << screenRect.width() << screenRect.height() << screenRect.topLeft() << screenRect.bottomRight();
+    qDebug() << "rect1" << screenRect.width() << screenRect.height() << screenRect.topLeft()
+             << screenRect.bottomRight();
     qDebug() << "rect2" << availableRect.width() << availableRect.height() << availableRect.topLeft()
              << availableRect.bottomRight();
 }

@@ -58,8 +58,7 @@ void useUtf8(QSettings& settings)
 
 LoginInfo::LoginInfo(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 LoginInfo::~LoginInfo() = default;
 
@@ -277,9 +276,10 @@ void LoginInfo::getConfigInfo()
     HttpAnswer answer;
     {
         HttpExchange exchange(m_nam);
+        exchange.setTimeoutIsTotal(true);
         // A dead server must not hold start-up: the fetch is bounded and then treated like a failed connection.
-        QNetworkRequest request =
-            HttpExchange::makeRequest(m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl);
+        QNetworkRequest request = HttpExchange::makeRequest(
+            m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
         answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
     }
@@ -302,7 +302,7 @@ void LoginInfo::getConfigInfo()
             continue;
         }
         const QString key = item.value(QStringLiteral("Section")).toString() + QLatin1Char('/')
-                            + item.value(QStringLiteral("Key")).toString();
+            + item.value(QStringLiteral("Key")).toString();
         // Stored as text, so "true"/"false" and digits read back as booleans and integers.
         m_settings->setValue(key, item.value(QStringLiteral("Value")).toVariant().toString());
     }

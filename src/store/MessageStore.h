@@ -53,6 +53,7 @@ public:
 
 private:
     bool createSchema();
+    int insertRow(const QString& account, const QString& message, const QString& date);
 
     QString m_connectionName;
     QString m_serverUrl;

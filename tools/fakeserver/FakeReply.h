@@ -11,7 +11,7 @@ public:
     enum class Kind {
         Answer, // status, content type and body as given
         PassThrough, // let the endpoint answer (used with a delay)
-        NeverAnswer, // accept the request and hold the connection until released or stopped
+        NeverAnswer, // accept the request, send nothing until released or stopped, then cut the answer
         CloseMidBody, // announce the full length, send half of the body, close the connection
     };
 

@@ -1,0 +1,605 @@
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "api/HttpExchange.h"
+#include "api/KsKit.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+
+#include <QHostAddress>
+#include <QSettings>
+#include <QTcpServer>
+#include <QtTest>
+
+// KsKit against a local Kestrana server over HTTP and HTTPS: the bytes of each request, what a login
+// changes, and the result of every kind of failed answer.
+class TestKsKit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void loginBody_data();
+    void loginBody();
+    void loginTakesTheServersFormOfTheAccount();
+    void domainCheck_data();
+    void domainCheck();
+    void loginSuccessWithoutData();
+    void loginFailures_data();
+    void loginFailures();
+    void queryRequests_data();
+    void queryRequests();
+    void queryResults();
+    void queryFailures_data();
+    void queryFailures();
+    void checkNetwork_data();
+    void checkNetwork();
+    void checkNetworkGivesUpOnSilentServer();
+    void hostAddressesAreIpv4Only();
+    void requestSignature_data();
+    void requestSignature();
+    void signatureAcceptedByServer();
+    void fullRoundTripOverHttps();
+
+private:
+    enum SystemUserKey { Absent, True, False };
+    void writeIni(SystemUserKey systemUser, const QString& version = QStringLiteral("1.0.0"));
+    QSettings* ini();
+    LoginInfo* info() { return Singleton<LoginInfo>::getInstance(); }
+    QString refusedUrl();
+
+    QScopedPointer<TestHome> m_home;
+    QScopedPointer<FakeKestranaServer> m_server;
+};
+
+Q_DECLARE_METATYPE(FakeReply)
+
+void TestKsKit::initTestCase()
+{
+    m_home.reset(new TestHome);
+    QVERIFY(m_home->isValid());
+    FakeKestranaState state = FakeKestranaState::sample();
+    FakeKestranaState::User zhang;
+    zhang.account = QStringLiteral("张三");
+    zhang.password = QStringLiteral("ü?ü>a");
+    zhang.hostAddress = QStringLiteral("example.org");
+    state.users.append(zhang);
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+}
+
+void TestKsKit::cleanupTestCase()
+{
+    m_server->stop();
+    KsKit::setLocalDomainNameForTests({});
+    KsKit::setClockForTests({});
+}
+
+void TestKsKit::init()
+{
+    m_server->clearRequests();
+    m_server->clearOverrides();
+    writeIni(Absent);
+    info()->setKsServerUrl(m_server->httpUrl());
+    info()->setUserName(QStringLiteral("alice"));
+    info()->setPasword(QStringLiteral("secret"));
+    info()->setIsLogin(false);
+    KsKit::setLocalDomainNameForTests([] { return QString(); });
+}
+
+void TestKsKit::cleanup()
+{
+    HttpExchange::setTransferTimeoutForTests(0);
+    m_server->releaseHeldConnections();
+}
+
+void TestKsKit::writeIni(SystemUserKey systemUser, const QString& version)
+{
+    QFile::remove(m_home->iniPath());
+    QSettings s(m_home->iniPath(), QSettings::IniFormat);
+    s.setValue(QStringLiteral("Basic/Version"), version);
+    if (systemUser != Absent) {
+        s.setValue(QStringLiteral("Login/SystemUser"), systemUser == True);
+    }
+}
+
+QString TestKsKit::refusedUrl()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+void TestKsKit::loginBody_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<int>("systemUser");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("body");
+
+    for (bool https : { false, true }) {
+        const char* s = https ? "https" : "http";
+        QTest::addRow("%s system user key absent", s)
+            << https << int(Absent) << QStringLiteral("1.0.0") << QStringLiteral("alice") << QStringLiteral("secret")
+            << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
+                          "&UserAccount=YWxpY2U%3D");
+        QTest::addRow("%s system user false", s)
+            << https << int(False) << QStringLiteral("1.0.0") << QStringLiteral("alice") << QStringLiteral("secret")
+            << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify="
+                          "&UserAccount=YWxpY2U%3D");
+        // Base64 "w7w/w7w+YQ==": every "/", "+" and "=" escaped, and the "%2" of the escapes left alone.
+        QTest::addRow("%s base64 with + / =", s)
+            << https << int(True) << QStringLiteral("9.9") << QStringLiteral("张三") << QStringLiteral("ü?ü>a")
+            << QByteArray("Password=w7w%2Fw7w%2BYQ%3D%3D&ClientVersion=L9.9&Type=0&UserID=&UserType=&AccountVerify=2"
+                          "&UserAccount=5byg5LiJ");
+        QTest::addRow("%s empty version", s)
+            << https << int(False) << QString() << QStringLiteral("bob") << QStringLiteral("hunter2")
+            << QByteArray("Password=aHVudGVyMg%3D%3D&ClientVersion=L&Type=0&UserID=&UserType=&AccountVerify="
+                          "&UserAccount=Ym9i");
+    }
+}
+
+void TestKsKit::loginBody()
+{
+    QFETCH(bool, https);
+    QFETCH(int, systemUser);
+    QFETCH(QString, version);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, body);
+
+    writeIni(SystemUserKey(systemUser), version);
+    info()->setKsServerUrl(m_server->url(https));
+    info()->setUserName(user);
+    info()->setPasword(password);
+
+    KsKit kit;
+    QString message = QStringLiteral("untouched");
+    QVERIFY(kit.login(message));
+    QCOMPARE(message, QStringLiteral("untouched"));
+
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.target, QByteArray("/Orvinaweb/BAS_ClientLoginNew"));
+    QCOMPARE(request.https, https);
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(request.body, body);
+}
+
+void TestKsKit::loginTakesTheServersFormOfTheAccount()
+{
+    writeIni(False);
+    info()->setUserName(QStringLiteral("ALICE"));
+    Logging::startCapture();
+    // This line goes to the framework's debug output, which the application routes into the log.
+    QTest::ignoreMessage(QtDebugMsg, "[kskit-login] account alice");
+
+    KsKit kit;
+    QString message;
+    QVERIFY(kit.login(message));
+
+    QCOMPARE(info()->userName(), QStringLiteral("alice"));
+    QVERIFY(info()->isLogin());
+    QSettings file(m_home->iniPath(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("Login/LoginName")).toString(), QStringLiteral("alice"));
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY2(log.contains(QStringLiteral("###### auto login success")), qPrintable(log.join(QLatin1Char('\n'))));
+}
+
+void TestKsKit::domainCheck_data()
+{
+    QTest::addColumn<int>("systemUser");
+    QTest::addColumn<QString>("localDomain");
+    QTest::addColumn<bool>("accepted");
+
+    // The server answers HostAddress "example.org" for alice.
+    QTest::newRow("same domain") << int(Absent) << QStringLiteral("example.org") << true;
+    QTest::newRow("same domain in other case") << int(True) << QStringLiteral("EXAMPLE.Org") << true;
+    QTest::newRow("no local domain skips the check") << int(Absent) << QString() << true;
+    QTest::newRow("other domain") << int(Absent) << QStringLiteral("corp.example.net") << false;
+    QTest::newRow("other domain, not a system user") << int(False) << QStringLiteral("corp.example.net") << true;
+}
+
+void TestKsKit::domainCheck()
+{
+    QFETCH(int, systemUser);
+    QFETCH(QString, localDomain);
+    QFETCH(bool, accepted);
+
+    writeIni(SystemUserKey(systemUser));
+    KsKit::setLocalDomainNameForTests([localDomain] { return localDomain; });
+    info()->setUserName(QStringLiteral("ALICE"));
+    Logging::startCapture();
+
+    KsKit kit;
+    QString message = QStringLiteral("untouched");
+    QCOMPARE(kit.login(message), accepted);
+    QCOMPARE(info()->isLogin(), accepted);
+    QCOMPARE(message, QStringLiteral("untouched"));
+    QCOMPARE(info()->userName(), accepted ? QStringLiteral("alice") : QStringLiteral("ALICE"));
+
+    const QStringList log = Logging::takeCaptured();
+    if (!accepted) {
+        QVERIFY(log.contains(QStringLiteral("###### domain name error")));
+        QVERIFY2(log.contains(QStringLiteral("###### HostAddress :example.org local domain name :corp.example.net")),
+                 qPrintable(log.join(QLatin1Char('\n'))));
+        QSettings file(m_home->iniPath(), QSettings::IniFormat);
+        QVERIFY(!file.contains(QStringLiteral("Login/LoginName")));
+    }
+}
+
+void TestKsKit::loginSuccessWithoutData()
+{
+    writeIni(Absent);
+    KsKit::setLocalDomainNameForTests([] { return QStringLiteral("corp.example.net"); });
+    info()->setUserName(QStringLiteral("ALICE"));
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"),
+                          FakeReply::json(QJsonObject { { QStringLiteral("code"), 0 } }));
+
+    KsKit kit;
+    QString message;
+    QVERIFY(kit.login(message));
+    QVERIFY(info()->isLogin());
+    QCOMPARE(info()->userName(), QStringLiteral("ALICE"));
+    QSettings file(m_home->iniPath(), QSettings::IniFormat);
+    QVERIFY(!file.contains(QStringLiteral("Login/LoginName")));
+}
+
+void TestKsKit::loginFailures_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<FakeReply>("reply"); // Kind::PassThrough: the server's own answer
+    QTest::addColumn<int>("where"); // 0 server, 1 refused port, 2 silent server
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("logLine");
+
+    const FakeReply own = FakeReply::delayed(0);
+    const QString untouched = QStringLiteral("untouched");
+    QTest::newRow("wrong password") << QStringLiteral("wrong") << own << 0
+                                    << QStringLiteral("Incorrect user name or password")
+                                    << QStringLiteral("[kskit.login] Incorrect user name or password");
+    QTest::newRow("HTML 500") << QStringLiteral("secret") << FakeReply::html500() << 0 << QStringLiteral("login fail")
+                              << QStringLiteral("[kskit.login] login fail");
+    QTest::newRow("literal null") << QStringLiteral("secret") << FakeReply::raw("null") << 0
+                                  << QStringLiteral("login fail") << QStringLiteral("[kskit.login] login fail");
+    QTest::newRow("JSON array") << QStringLiteral("secret") << FakeReply::raw("[]") << 0 << untouched << QString();
+    QTest::newRow("code 1 with data") << QStringLiteral("secret")
+                                      << FakeReply::envelope(
+                                             1, QStringLiteral("Account locked"),
+                                             QJsonObject { { QStringLiteral("UserAccount"), QStringLiteral("alice") } })
+                                      << 0 << QStringLiteral("Account locked")
+                                      << QStringLiteral("[kskit.login] Account locked");
+    QTest::newRow("connection refused") << QStringLiteral("secret") << own << 1 << QStringLiteral("login fail")
+                                        << QStringLiteral("[kskit.login] login fail");
+    QTest::newRow("silent server") << QStringLiteral("secret") << FakeReply::neverAnswer() << 2
+                                   << QStringLiteral("login fail") << QStringLiteral("[kskit.login] login fail");
+}
+
+void TestKsKit::loginFailures()
+{
+    QFETCH(QString, password);
+    QFETCH(FakeReply, reply);
+    QFETCH(int, where);
+    QFETCH(QString, message);
+    QFETCH(QString, logLine);
+
+    writeIni(False);
+    info()->setPasword(password);
+    info()->setUserName(QStringLiteral("ALICE"));
+    if (where == 1) {
+        info()->setKsServerUrl(refusedUrl());
+    }
+    if (where == 2) {
+        HttpExchange::setTransferTimeoutForTests(300);
+    }
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), reply);
+    Logging::startCapture();
+
+    KsKit kit;
+    QString got = QStringLiteral("untouched");
+    QVERIFY(!kit.login(got));
+    QCOMPARE(got, message);
+    QVERIFY(!info()->isLogin());
+    QCOMPARE(info()->userName(), QStringLiteral("ALICE"));
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY(!log.contains(QStringLiteral("###### auto login success")));
+    if (logLine.isEmpty()) {
+        QVERIFY2(log.filter(QStringLiteral("[kskit.login]")).isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+    } else {
+        QVERIFY2(log.contains(logLine), qPrintable(log.join(QLatin1Char('\n'))));
+    }
+}
+
+void TestKsKit::queryRequests_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QByteArray>("target");
+
+    for (bool https : { false, true }) {
+        const char* s = https ? "https" : "http";
+        QTest::addRow("%s printers", s) << https << QStringLiteral("printers") << QStringLiteral("alice")
+                                        << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=alice");
+        QTest::addRow("%s projects", s) << https << QStringLiteral("projects") << QStringLiteral("alice")
+                                        << QByteArray("/User/BAS_ProjectList?strUserAccount=alice");
+        QTest::addRow("%s permissions", s) << https << QStringLiteral("permissions") << QStringLiteral("alice")
+                                           << QByteArray("/User/BAS_UserPermission?UserAccount=alice");
+        QTest::addRow("%s update check", s)
+            << https << QStringLiteral("update") << QStringLiteral("alice")
+            << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=alice&type=3&SysType=amd");
+    }
+    // The account goes in as the caller encoded it; an escape in it is not a placeholder.
+    QTest::newRow("update check, encoded account")
+        << false << QStringLiteral("update") << QStringLiteral("a%2Bb%E5%BC%A0")
+        << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=a%2Bb%E5%BC%A0&type=3&SysType=amd");
+    QTest::newRow("printers, encoded account") << false << QStringLiteral("printers") << QStringLiteral("a%2Bb")
+                                               << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=a%2Bb");
+}
+
+void TestKsKit::queryRequests()
+{
+    QFETCH(bool, https);
+    QFETCH(QString, operation);
+    QFETCH(QString, account);
+    QFETCH(QByteArray, target);
+
+    info()->setKsServerUrl(m_server->url(https));
+    KsKit kit;
+    if (operation == QLatin1String("printers")) {
+        kit.getPrinters(account, 0);
+    } else if (operation == QLatin1String("projects")) {
+        kit.getProjects(account);
+    } else if (operation == QLatin1String("permissions")) {
+        kit.getKsUserInfo(account);
+    } else {
+        kit.CheckClientUpdate(account);
+    }
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, target);
+    QCOMPARE(request.https, https);
+    QVERIFY(!request.hasHeader("Content-Type"));
+}
+
+void TestKsKit::queryResults()
+{
+    KsKit kit;
+    const QList<KsPrinter> printers = kit.getPrinters(QStringLiteral("alice"), 0);
+    QCOMPARE(printers.size(), 2);
+    QCOMPARE(printers.at(0).deviceName, QStringLiteral("Floor 2 Colour"));
+    QCOMPARE(printers.at(0).status, QStringLiteral("Ready"));
+    QCOMPARE(printers.at(0).location, QStringLiteral("Room 201"));
+    QCOMPARE(printers.at(0).available, true);
+    QCOMPARE(printers.at(0).useCardReader, true);
+    QCOMPARE(printers.at(0).controllerMac, QStringLiteral("00:1A:2B:3C:4D:5E"));
+    QCOMPARE(printers.at(1).available, false);
+
+    const QList<KsProject> projects = kit.getProjects(QStringLiteral("alice"));
+    QCOMPARE(projects.size(), 2);
+    QCOMPARE(projects.at(0).projectId, QStringLiteral("12")); // a JSON number on the wire
+    QCOMPARE(projects.at(0).balance, 300.0);
+    QCOMPARE(projects.at(0).projectName, QStringLiteral("Research"));
+    QCOMPARE(projects.at(1).projectId, QStringLiteral("P-7"));
+
+    const KsUserInfo user = kit.getKsUserInfo(QStringLiteral("alice"));
+    QCOMPARE(user.isAllowPrint, true);
+    QCOMPARE(user.isAllowPrintColor, true);
+    QCOMPARE(user.groupName, QStringLiteral("Staff"));
+    QCOMPARE(user.cardNumber, QStringLiteral("C-1001"));
+    QCOMPARE(user.userName, QStringLiteral("Alice Example"));
+    QCOMPARE(user.balance, 42.5);
+    QCOMPARE(user.hasSpent, 7.25);
+    QCOMPARE(user.printTimeInfo.allowPrintType, true);
+    QCOMPARE(user.printTimeInfo.printDateId, 1);
+    QCOMPARE(user.printTimeInfo.printTimeId, 2);
+    const KsUserInfo bob = kit.getKsUserInfo(QStringLiteral("bob"));
+    QCOMPARE(bob.isAllowPrint, true);
+    QCOMPARE(bob.isAllowPrintColor, false);
+    QCOMPARE(bob.isAllowSimple, false);
+
+    QCOMPARE(kit.CheckClientUpdate(QStringLiteral("alice")), QStringLiteral("1.2.0"));
+}
+
+void TestKsKit::queryFailures_data()
+{
+    QTest::addColumn<FakeReply>("reply");
+    QTest::addColumn<int>("where"); // 0 server, 1 refused port, 2 silent server
+    QTest::addColumn<bool>("succeeds");
+
+    const QJsonObject anyData { { QStringLiteral("IsAllowPrint"), true },
+                                { QStringLiteral("DeviceName"), QStringLiteral("x") } };
+    QTest::newRow("HTML 500") << FakeReply::html500() << 0 << false;
+    QTest::newRow("JSON array") << FakeReply::raw("[{\"code\":0}]") << 0 << false;
+    QTest::newRow("literal null") << FakeReply::raw("null") << 0 << false;
+    QTest::newRow("code 1 with data") << FakeReply::envelope(1, QStringLiteral("no"), anyData) << 0 << false;
+    QTest::newRow("cut mid-body") << FakeReply::closeMidBody() << 0 << false;
+    QTest::newRow("connection refused") << FakeReply::delayed(0) << 1 << false;
+    QTest::newRow("silent server") << FakeReply::neverAnswer() << 2 << false;
+    QTest::newRow("data of the wrong shape") << FakeReply::envelope(0, QString(), QStringLiteral("text")) << 0 << true;
+}
+
+void TestKsKit::queryFailures()
+{
+    QFETCH(FakeReply, reply);
+    QFETCH(int, where);
+    QFETCH(bool, succeeds);
+
+    if (where == 1) {
+        info()->setKsServerUrl(refusedUrl());
+    }
+    if (where == 2) {
+        HttpExchange::setTransferTimeoutForTests(300);
+    }
+    for (const char* path : { "/Device/BAS_DeviceStatusList", "/User/BAS_ProjectList", "/User/BAS_UserPermission",
+                              "/Orvinaweb/BAS_CheckClientUpdate_New" }) {
+        m_server->setOverride(QLatin1String(path), reply);
+    }
+
+    KsKit kit;
+    QVERIFY(kit.getPrinters(QStringLiteral("alice"), 0).isEmpty());
+    QVERIFY(kit.getProjects(QStringLiteral("alice")).isEmpty());
+    const KsUserInfo user = kit.getKsUserInfo(QStringLiteral("alice"));
+    QCOMPARE(user.isAllowPrint, false);
+    QCOMPARE(user.userName, QString());
+    QCOMPARE(user.balance, 0.0);
+    QVERIFY(user.forbiddenDocTypeList.isEmpty());
+    // A text where an array or object belongs decodes as empty; as the update answer it is the version.
+    QCOMPARE(kit.CheckClientUpdate(QStringLiteral("alice")), succeeds ? QStringLiteral("text") : QString());
+    QCOMPARE(m_server->requestCount(), where == 1 ? 0 : 4);
+}
+
+void TestKsKit::checkNetwork_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QString>("logLine");
+
+    QTest::newRow("http server") << QStringLiteral("http") << true << QString();
+    QTest::newRow("https server, self-signed") << QStringLiteral("https") << true << QString();
+    QTest::newRow("HTTPS keeps verification")
+        << QStringLiteral("HTTPS") << false << QStringLiteral("[kskit.CheckNetwork] Error String :");
+    QTest::newRow("HTTP error status") << QStringLiteral("missing") << false
+                                       << QStringLiteral("[kskit.CheckNetwork] Error String :");
+    QTest::newRow("connection refused") << QStringLiteral("refused") << false
+                                        << QStringLiteral("[kskit.CheckNetwork] Error String :");
+}
+
+void TestKsKit::checkNetwork()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, reachable);
+    QFETCH(QString, logLine);
+
+    if (url == QLatin1String("http")) {
+        url = m_server->httpUrl();
+    } else if (url == QLatin1String("https")) {
+        url = m_server->httpsUrl();
+    } else if (url == QLatin1String("HTTPS")) {
+        url = QStringLiteral("HTTPS://127.0.0.1:%1").arg(m_server->httpsPort());
+    } else if (url == QLatin1String("missing")) {
+        url = m_server->httpUrl() + QStringLiteral("/no/such/page");
+    } else {
+        url = refusedUrl();
+    }
+    Logging::startCapture();
+    KsKit kit;
+    QCOMPARE(kit.CheckNetwork(url), reachable);
+    const QStringList log = Logging::takeCaptured();
+    if (!logLine.isEmpty()) {
+        QVERIFY2(log.filter(logLine).size() == 1, qPrintable(log.join(QLatin1Char('\n'))));
+    }
+}
+
+void TestKsKit::checkNetworkGivesUpOnSilentServer()
+{
+    // The probe keeps its own bound, whatever the transfer timeout of other requests.
+    m_server->setOverride(QStringLiteral("/"), FakeReply::neverAnswer());
+    Logging::startCapture();
+    KsKit kit;
+    QVERIFY(!kit.CheckNetwork(m_server->httpUrl()));
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY2(log.filter(QStringLiteral("[kskit.CheckNetwork] http Timeout:")).size() == 1,
+             qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/")), 1);
+}
+
+void TestKsKit::hostAddressesAreIpv4Only()
+{
+    Logging::startCapture();
+    KsKit kit;
+    const QStringList addresses = kit.GetIp();
+    QVERIFY(addresses.contains(QStringLiteral("127.0.0.1")));
+    const QStringList log = Logging::takeCaptured();
+    for (const QString& a : addresses) {
+        QCOMPARE(QHostAddress(a).protocol(), QAbstractSocket::IPv4Protocol);
+        QVERIFY(log.contains(QStringLiteral("[kskit.GetIp] IPV4:") + a));
+    }
+    QCOMPARE(log.filter(QStringLiteral("[kskit.GetIp] IPV4:")).size(), addresses.size());
+}
+
+void TestKsKit::requestSignature_data()
+{
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("timestamp");
+    QTest::addColumn<QString>("signature");
+    // Expected digests computed outside the client: printf '%s' <timestamp>4152063918270 | md5sum
+    QTest::newRow("morning") << QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9)) << QStringLiteral("20240305070809")
+                             << QStringLiteral("246582E3633D61D95C53D8D75F169F8F");
+    QTest::newRow("24-hour clock") << QDateTime(QDate(2024, 12, 31), QTime(23, 59, 58))
+                                   << QStringLiteral("20241231235958")
+                                   << QStringLiteral("8345908D6E42F13CEE3AEEE65A831F5B");
+}
+
+void TestKsKit::requestSignature()
+{
+    QFETCH(QDateTime, time);
+    QFETCH(QString, timestamp);
+    QFETCH(QString, signature);
+
+    KsKit::setClockForTests([time] { return time; });
+    KsReqCommon common;
+    KsKit::GetRepCommonParam(common);
+    KsKit::setClockForTests({});
+    QCOMPARE(common.timestamp, timestamp);
+    QCOMPARE(common.signature, signature);
+}
+
+void TestKsKit::signatureAcceptedByServer()
+{
+    KsReqCommon common;
+    KsKit::GetRepCommonParam(common);
+    QCOMPARE(common.timestamp.size(), 14);
+    HttpExchange exchange;
+    const QString url = m_server->httpUrl() + QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2");
+    const HttpAnswer good = exchange.get(url.arg(common.timestamp, common.signature));
+    QCOMPARE(good.object().value(QLatin1String("Status")).toInt(), 1);
+    const HttpAnswer bad = exchange.get(url.arg(common.timestamp, common.signature.toLower()));
+    QCOMPARE(bad.object().value(QLatin1String("Status")).toInt(), 0);
+}
+
+void TestKsKit::fullRoundTripOverHttps()
+{
+    writeIni(Absent);
+    KsKit::setLocalDomainNameForTests([] { return QStringLiteral("Example.ORG"); });
+    info()->setKsServerUrl(m_server->httpsUrl());
+    info()->setUserName(QStringLiteral("Alice"));
+    info()->setPasword(QStringLiteral("secret"));
+
+    KsKit kit;
+    QVERIFY(kit.CheckNetwork(info()->ksServerUrl()));
+    QString message;
+    QVERIFY2(kit.login(message), qPrintable(message));
+    QVERIFY(info()->isLogin());
+    const QString account = QString::fromLatin1(HttpExchange::percentEncode(info()->userName()));
+    const KsUserInfo user = kit.getKsUserInfo(account);
+    QVERIFY(user.isAllowPrint);
+    QCOMPARE(user.groupName, QStringLiteral("Staff"));
+    const QList<KsPrinter> printers = kit.getPrinters(account, 0);
+    QCOMPARE(printers.size(), 2);
+
+    const QList<FakeRequest> requests = m_server->requests();
+    QCOMPARE(requests.size(), 4);
+    QStringList paths;
+    for (const FakeRequest& r : requests) {
+        QVERIFY(r.https);
+        paths << QString::fromLatin1(r.target);
+    }
+    QCOMPARE(paths,
+             QStringList({ QStringLiteral("/"), QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"),
+                           QStringLiteral("/User/BAS_UserPermission?UserAccount=alice"),
+                           QStringLiteral("/Device/BAS_DeviceStatusList?Type=0&UserAccount=alice") }));
+}
+
+QTEST_GUILESS_MAIN(TestKsKit)
+#include "tst_kskit.moc"

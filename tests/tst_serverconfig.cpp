@@ -1,0 +1,184 @@
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "config/LoginInfo.h"
+
+#include <QSettings>
+#include <QtTest>
+
+// The client settings the server hands out at start-up: fetched while the configuration loads, written
+// into the user's file, and visible to the reads that follow in the same run.
+class TestServerConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void appliedEntriesReachFileAndRun_data();
+    void appliedEntriesReachFileAndRun();
+    void unusableAnswersChangeNothing_data();
+    void unusableAnswersChangeNothing();
+    void emptyServerAddressSendsNothing();
+    void silentServerDelaysStartUpOnlyBriefly();
+
+private:
+    void writeTemplate(const QString& serverUrl);
+    QString fileValue(const QString& key) const;
+
+    QScopedPointer<TestHome> m_home;
+    QScopedPointer<FakeKestranaServer> m_server;
+    QString m_template;
+};
+
+Q_DECLARE_METATYPE(FakeReply)
+
+void TestServerConfig::initTestCase()
+{
+    m_home.reset(new TestHome);
+    QVERIFY(m_home->isValid());
+    m_template = m_home->path() + QStringLiteral("/template.ini");
+    LoginInfo::setTemplatePathForTests(m_template);
+
+    FakeKestranaState state;
+    state.configEntries = {
+        { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
+        { QStringLiteral("setting"), QStringLiteral("ShowCost"), QStringLiteral("false"), 0 },
+        { QStringLiteral("Login"), QStringLiteral("DefaultLoginType"), QStringLiteral("2"), 1 },
+        { QStringLiteral("setting"), QStringLiteral("AutoLoginInterval"), QStringLiteral("9"), 1 },
+    };
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+}
+
+void TestServerConfig::cleanupTestCase()
+{
+    m_server->stop();
+    LoginInfo::setTemplatePathForTests(QString());
+}
+
+void TestServerConfig::init()
+{
+    m_server->clearRequests();
+    m_server->clearOverrides();
+    QFile::remove(m_home->iniPath());
+}
+
+void TestServerConfig::writeTemplate(const QString& serverUrl)
+{
+    QFile::remove(m_template);
+    QSettings s(m_template, QSettings::IniFormat);
+    s.setValue(QStringLiteral("Basic/Version"), QStringLiteral("1.0.0"));
+    s.setValue(QStringLiteral("Login/KsServerUrl"), serverUrl);
+    s.setValue(QStringLiteral("Login/DefaultLoginType"), 1);
+    s.setValue(QStringLiteral("setting/ShowQR"), false);
+    s.setValue(QStringLiteral("setting/ShowCost"), true);
+    s.setValue(QStringLiteral("setting/AutoLoginInterval"), 5);
+}
+
+QString TestServerConfig::fileValue(const QString& key) const
+{
+    QSettings file(m_home->iniPath(), QSettings::IniFormat);
+    return file.value(key).toString();
+}
+
+void TestServerConfig::appliedEntriesReachFileAndRun_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https, self-signed") << true;
+}
+
+void TestServerConfig::appliedEntriesReachFileAndRun()
+{
+    QFETCH(bool, https);
+    writeTemplate(m_server->url(https));
+
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+
+    // Entries with IsUpdate 1 are visible to this run and kept in the file; IsUpdate 0 is ignored.
+    QCOMPARE(info.showQR(), true);
+    QCOMPARE(info.defaultLoginType(), 2);
+    QCOMPARE(info.autoLoginInterval(), 9);
+    QCOMPARE(info.showCost(), true);
+    QCOMPARE(fileValue(QStringLiteral("setting/ShowQR")), QStringLiteral("true"));
+    QCOMPARE(fileValue(QStringLiteral("Login/DefaultLoginType")), QStringLiteral("2"));
+    QCOMPARE(fileValue(QStringLiteral("setting/ShowCost")), QStringLiteral("true"));
+
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/Orvinaweb/GetClientConfigInfo"));
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QVERIFY(request.body.isEmpty());
+}
+
+void TestServerConfig::unusableAnswersChangeNothing_data()
+{
+    QTest::addColumn<FakeReply>("reply");
+    QTest::addColumn<bool>("logsFailure");
+
+    const QJsonArray entries { QJsonObject { { QStringLiteral("Section"), QStringLiteral("setting") },
+                                             { QStringLiteral("Key"), QStringLiteral("ShowQR") },
+                                             { QStringLiteral("Value"), QStringLiteral("true") },
+                                             { QStringLiteral("IsUpdate"), 1 } } };
+    QTest::newRow("HTML 500") << FakeReply::html500() << true;
+    QTest::newRow("literal null") << FakeReply::raw("null") << true;
+    QTest::newRow("cut mid-body") << FakeReply::closeMidBody() << true;
+    QTest::newRow("non-zero code") << FakeReply::envelope(1, QStringLiteral("no"), entries) << false;
+    QTest::newRow("JSON array") << FakeReply::json(QJsonDocument(entries)) << false;
+    QTest::newRow("IsUpdate as text") << FakeReply::envelope(
+        0, QString(),
+        QJsonArray { QJsonObject { { QStringLiteral("Section"), QStringLiteral("setting") },
+                                   { QStringLiteral("Key"), QStringLiteral("ShowQR") },
+                                   { QStringLiteral("Value"), QStringLiteral("true") },
+                                   { QStringLiteral("IsUpdate"), QStringLiteral("1") } } })
+                                      << false;
+}
+
+void TestServerConfig::unusableAnswersChangeNothing()
+{
+    QFETCH(FakeReply, reply);
+    QFETCH(bool, logsFailure);
+
+    writeTemplate(m_server->httpUrl());
+    m_server->setOverride(QStringLiteral("/Orvinaweb/GetClientConfigInfo"), reply);
+    if (logsFailure) {
+        QTest::ignoreMessage(QtDebugMsg, "getConfigInfo fail");
+    }
+
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(info.showQR(), false);
+    QCOMPARE(info.defaultLoginType(), 1);
+    QCOMPARE(fileValue(QStringLiteral("setting/ShowQR")), QStringLiteral("false"));
+    QCOMPARE(m_server->requestCount(), 1);
+}
+
+void TestServerConfig::emptyServerAddressSendsNothing()
+{
+    writeTemplate(QString());
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(info.showQR(), false);
+    QCOMPARE(m_server->requestCount(), 0);
+}
+
+void TestServerConfig::silentServerDelaysStartUpOnlyBriefly()
+{
+    // The fetch has its own bound; a server that accepts and never answers must not stop start-up.
+    writeTemplate(m_server->httpUrl());
+    m_server->setOverride(QStringLiteral("/Orvinaweb/GetClientConfigInfo"), FakeReply::neverAnswer());
+    QTest::ignoreMessage(QtDebugMsg, "getConfigInfo fail");
+
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(info.showQR(), false);
+    QCOMPARE(m_server->heldConnections(), 1);
+    m_server->releaseHeldConnections();
+}
+
+QTEST_GUILESS_MAIN(TestServerConfig)
+#include "tst_serverconfig.moc"
