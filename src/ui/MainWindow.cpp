@@ -248,28 +248,6 @@ void MainWindow::RefreshData()
     loadTabData();
 }
 
-bool MainWindow::initJobControlOption()
-{
-    const QString iniPath = Singleton<cglobal>::getInstance()->getIniFilePath();
-    if (!QFileInfo(iniPath).isFile()) {
-        qWarning("%s", qPrintable(tr("could not find INI file")));
-        logger->error(QStringLiteral("could not find INI file"));
-        logger->info(QStringLiteral("inifile path %1").arg(iniPath));
-        return false;
-    }
-    QSettings ini(iniPath, QSettings::IniFormat);
-    QString folder = ini.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString();
-    if (folder.isEmpty()) {
-        folder = QStringLiteral("ksprinter");
-    }
-    m_jobPath = QStringLiteral("%1/halcyraclient/%2").arg(Singleton<cglobal>::getInstance()->getHomePath(), folder);
-    if (!QDir(m_jobPath).exists()) {
-        logger->info(QStringLiteral("create job path: ") + m_jobPath);
-        QDir().mkdir(m_jobPath);
-    }
-    return true;
-}
-
 void MainWindow::showSystemTrayIcon()
 {
     if (m_trayIcon) {

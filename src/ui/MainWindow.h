@@ -2,6 +2,7 @@
 
 #include "api/KsUserInfo.h"
 #include "jobs/JobHost.h"
+#include "jobs/KsJobParam.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class JobQueue;
 class KsKit;
 class MessageStore;
 class LoginDialog;
@@ -78,6 +80,22 @@ public:
     void initTableView();
     void showSystemTrayIcon();
 
+    // The job intake, run by the job queue and the submission pipeline.
+    void initialCheck4JobPath();
+    void deleteJobFile(const QString& triggerName);
+    bool checkParamFile(const QString& path);
+    KsJobParam parseJobParamFileLinux(const QString& triggerPath, const QString& fileName);
+    bool checkNoCardPrint(KsJobParam* param);
+    void SubmitJob(KsJobParam param);
+    QString beginSubmitJob(const KsJobParam& param);
+    bool uploadJobFile(const KsJobParam& param, const QString& jobId);
+    bool uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName);
+    bool uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
+                                   const QString& jobId, const QString& docName);
+    bool endSubmitJob(const KsJobParam& param, const QString& jobId);
+    void cancelJob(const QString& jobId);
+    JobQueue* jobQueue() const { return m_jobQueue; }
+
     // Message store (the messages tab).
     void checkDb();
     int insertMsgToDb(const QString& account, const QString& title, const QString& message,
@@ -124,6 +142,8 @@ public:
     QTimer* jobListTimer() const { return m_jobListTimer; }
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
     int networkFailureCount() const { return m_networkFailures; }
+    // The job timer runs (between the start-up pass and logout).
+    bool jobIntakeRunning() const;
     const KsUserInfo& userInfo() const { return m_userInfo; }
     QStringList tabNames() const { return m_tabNames; }
     Ui::MainWindow* form() const { return m_ui.data(); }
@@ -174,7 +194,6 @@ private:
     void initMsgabelView();
     void initDeviceTabelView();
     void initServerTabelView();
-    void initialCheck4JobPath();
     void setIdentity();
     void showNetworkWarning(const QString& text);
     // Message boxes, through the Prompts facade so tests can answer them.
@@ -213,6 +232,7 @@ private:
     QString m_loginMessage;
     KsUserInfo m_userInfo;
     std::unique_ptr<MessageStore> m_messageStore;
+    JobQueue* m_jobQueue = nullptr;
 
     QStandardItemModel* m_jobsModel = nullptr;
     QStandardItemModel* m_devicesModel = nullptr;
@@ -238,5 +258,6 @@ private:
     std::unique_ptr<QFile> m_outputFile;
     QString m_outputPath;
     bool m_isUpdateDownload = false;
+    qint64 m_bytesWritten = 0;
     SaveFileChooser m_saveFileChooser;
 };

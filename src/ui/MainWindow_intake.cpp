@@ -4,8 +4,6 @@
 #include "ui_MainWindow.h"
 
 #include "Prompts.h"
-#include "app/Singleton.h"
-#include "config/LoginInfo.h"
 
 #include <QAbstractButton>
 #include <QPointer>
@@ -86,3 +84,4 @@ std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, co
     dialog->setValue(0);
     return std::make_unique<DialogProgress>(dialog);
 }
+

@@ -99,6 +99,7 @@ bool MainWindow::prepareDownload(const QString& proposedName, const QString& url
         return false;
     }
     m_outputFile = std::move(file);
+    m_bytesWritten = 0;
     startRequest(m_transferUrl);
     m_ui->progressBar->setValue(0);
     m_ui->progressBar->show();
@@ -124,7 +125,7 @@ void MainWindow::startRequest(const QUrl& url)
 void MainWindow::httpReadyRead()
 {
     if (m_outputFile && m_transferReply) {
-        m_outputFile->write(m_transferReply->readAll());
+        m_bytesWritten += m_outputFile->write(m_transferReply->readAll());
     }
 }
 
@@ -140,14 +141,23 @@ void MainWindow::httpFinished()
 {
     m_ui->progressBar->hide();
     QNetworkReply* reply = m_transferReply;
-    // A transfer that failed (network or HTTP error) must not leave a truncated file behind.
-    const bool failed = !reply || reply->error() != QNetworkReply::NoError;
-    const QString errorText = reply ? reply->errorString() : QString();
+    if (m_outputFile && reply) {
+        m_bytesWritten += m_outputFile->write(reply->readAll());
+    }
+    // A transfer that failed (network or HTTP error, or a body cut short of its announced length) must not
+    // leave a truncated file behind.
+    bool failed = !reply || reply->error() != QNetworkReply::NoError;
+    QString errorText = reply ? reply->errorString() : QString();
+    bool lengthKnown = false;
+    const qint64 announced = reply ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown) : 0;
+    // A compressed body is unpacked on the way in, so its announced length is not the length written.
+    const bool encoded = reply && !reply->rawHeader("Content-Encoding").isEmpty();
+    if (!failed && m_outputFile && lengthKnown && !encoded && announced != m_bytesWritten) {
+        failed = true;
+        errorText = tr("incomplete answer: %1 of %2 bytes").arg(m_bytesWritten).arg(announced);
+    }
     const QString path = m_outputPath;
     if (m_outputFile) {
-        if (!failed && reply) {
-            m_outputFile->write(reply->readAll());
-        }
         m_outputFile->close();
         if (failed) {
             m_outputFile->remove();
