@@ -14,8 +14,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
@@ -63,6 +61,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
     m_ui->frame->hide();
+    // The progress bar belongs to a running transfer only.
+    m_ui->progressBar->hide();
 
     m_jobStatusTimer = new QTimer(this);
     connect(m_jobStatusTimer, &QTimer::timeout, this, &MainWindow::getJobStatusInfo);
