@@ -10,13 +10,10 @@ file(CREATE_LINK ../lib/halcyraclient/HalcyraClient ${_launcher} SYMBOLIC)
 install(FILES ${_launcher} DESTINATION bin)
 
 install(FILES ${_pkg}/halcyraclient.desktop DESTINATION share/applications)
-install(FILES ${_pkg}/halcyraclient.svg DESTINATION share/icons/hicolor/scalable/apps)
+# The client's own logo, as drawn for its windows and tray.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/artwork/logo.svg DESTINATION share/icons/hicolor/scalable/apps
+        RENAME halcyraclient.svg)
 install(FILES ${_pkg}/halcyraclient-autostart.desktop DESTINATION /etc/xdg/autostart RENAME halcyraclient.desktop)
-
-# The virtual printer: drops a document into the job folder the way a print queue does.
-if(TARGET kestrana-print)
-    install(TARGETS kestrana-print RUNTIME DESTINATION bin)
-endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halcyraclient)

@@ -139,10 +139,18 @@ void TestMessageStore::textsAreStoredIntact_data()
     QTest::addColumn<QString>("account");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("date");
-    QTest::newRow("single quote") << "alice" << "job [O'Brien's report] submiited to KS" << "";
-    QTest::newRow("statement text") << "alice" << "x'); DELETE FROM Message; --" << "";
-    QTest::newRow("quote in account") << "o'neil" << "m" << "";
-    QTest::newRow("quote in date") << "alice" << "m" << "2024-01-01 10:00:00'";
+    QTest::newRow("single quote") << "alice"
+                                  << "job [O'Brien's report] submiited to KS"
+                                  << "";
+    QTest::newRow("statement text") << "alice"
+                                    << "x'); DELETE FROM Message; --"
+                                    << "";
+    QTest::newRow("quote in account") << "o'neil"
+                                      << "m"
+                                      << "";
+    QTest::newRow("quote in date") << "alice"
+                                   << "m"
+                                   << "2024-01-01 10:00:00'";
     QTest::newRow("non-ASCII") << "%E5%BC%A0" << QString::fromUtf8("打印 [café] %1 %%") << "";
 }
 
@@ -189,9 +197,10 @@ void TestMessageStore::deleteSelectedAndClear()
     m_store->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("b"), QString());
 
     QString statement;
-    QVERIFY(m_store->deleteMessages({ids.at(0), ids.at(2), ids.at(3)}, &statement));
-    QCOMPARE(statement,
-             QStringLiteral("DELETE FROM Message WHERE msgId IN(%1,%2,%3);").arg(ids.at(0)).arg(ids.at(2)).arg(ids.at(3)));
+    QVERIFY(m_store->deleteMessages({ ids.at(0), ids.at(2), ids.at(3) }, &statement));
+    QCOMPARE(
+        statement,
+        QStringLiteral("DELETE FROM Message WHERE msgId IN(%1,%2,%3);").arg(ids.at(0)).arg(ids.at(2)).arg(ids.at(3)));
     const QList<StoredMessage> rows = m_store->loadMessages(QStringLiteral("alice"));
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().message, QStringLiteral("m1"));

@@ -66,9 +66,9 @@ void TestWatcher::reportsNewJobFiles()
     touch(path(name));
     // A later reported file proves the change for the first one has been handled.
     touch(path(QStringLiteral("zz-marker.pdf")));
-    QTRY_VERIFY(newFile.contains(QVariantList{path(QStringLiteral("zz-marker.pdf"))}));
+    QTRY_VERIFY(newFile.contains(QVariantList { path(QStringLiteral("zz-marker.pdf")) }));
 
-    QCOMPARE(newFile.contains(QVariantList{path(name)}), reported);
+    QCOMPARE(newFile.contains(QVariantList { path(name) }), reported);
     QCOMPARE(newFile.count(), reported ? 2 : 1);
     QCOMPARE(renamed.count(), 0);
 }

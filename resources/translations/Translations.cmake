@@ -30,6 +30,6 @@ get_target_property(_lrelease Qt5::lrelease IMPORTED_LOCATION)
 get_filename_component(_qt_bin ${_lrelease} DIRECTORY)
 find_program(HALCYRA_LUPDATE lupdate HINTS ${_qt_bin})
 add_custom_target(translations_update
-    COMMAND ${HALCYRA_LUPDATE} -locations relative -no-obsolete ${CMAKE_SOURCE_DIR}/src -ts ${HALCYRA_TS_FILES}
+    COMMAND ${HALCYRA_LUPDATE} -locations none -no-obsolete ${CMAKE_SOURCE_DIR}/src -ts ${HALCYRA_TS_FILES}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Updating the translation sources from src/")

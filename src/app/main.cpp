@@ -1,9 +1,12 @@
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
 #include "app/SingleApplication.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
 
 #include <QDebug>
 #include <QDir>
@@ -36,15 +39,57 @@ void logScreens()
              << availableRect.bottomRight();
 }
 
-// Login (dialog or automatic) and the main window plug in here; the result becomes the exit code.
-// Until they exist the client runs without windows and ends on "exit" from the event loop or a signal.
-int runLoginAndMainWindow(SingleApplication& app)
+// After a successful login the main window takes over and the event loop runs.
+int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
 {
-    logger->info(QStringLiteral("no login dialog available: running without windows"));
+    return MainWindow::runAfterLogin(app, dialog, automaticLogin);
+}
+
+// Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.
+int runDialog(SingleApplication& app, LoginDialog& dialog)
+{
     if (ShutdownSignals::quitRequested()) {
         return 0;
     }
-    return app.exec();
+    const int result = dialog.exec();
+    if (result != QDialog::Accepted) {
+        return result;
+    }
+    return runAfterLogin(app, dialog, false);
+}
+
+int runLoginAndMainWindow(SingleApplication& app)
+{
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+
+    LoginDialog dialog;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen && (screen->geometry().width() >= 3840 || screen->geometry().height() >= 2160)) {
+        dialog.resize(int(dialog.width() * 1.5), int(dialog.height() * 1.5));
+    }
+    // The dialog draws its own title bar.
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    dialog.setWindowFlags(Qt::FramelessWindowHint);
+
+    const bool automaticLogin = info->isAutoLogin() && !info->userName().isEmpty() && !info->pasword().isEmpty();
+    if (!automaticLogin) {
+        dialog.startTimer();
+        return runDialog(app, dialog);
+    }
+
+    const bool reachable = dialog.checkNetworkState(false);
+    KsKit kit;
+    QString error;
+    if (reachable && kit.login(error)) {
+        return runAfterLogin(app, dialog, true);
+    }
+    if (!error.isEmpty()) {
+        dialog.show_errormsg(error);
+    }
+    if (!info->ksServerUrl().isEmpty()) {
+        dialog.startTimer();
+    }
+    return runDialog(app, dialog);
 }
 
 } // namespace

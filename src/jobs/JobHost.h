@@ -72,12 +72,13 @@ public:
     // Tray balloon.
     virtual void showSystemMessage(const QString& title, const QString& text) = 0;
     // Stores a message for the account (empty date = now) and refreshes the messages tab; returns its id.
-    virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message,
-                              const QString& date) = 0;
+    virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
+        = 0;
 
     // Window-modal progress display: label, cancel button text, range 0..maximum, window title.
     virtual std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
-                                                        const QString& title) = 0;
+                                                        const QString& title)
+        = 0;
 
     // Jobs tab: the rows shown now, the values a submission leaves for the pollers, and the pollers.
     virtual int jobsRowCount() const = 0;

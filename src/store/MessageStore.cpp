@@ -16,8 +16,7 @@ static Logger* logger = Logging::rootLogger();
 
 MessageStore::MessageStore(const QString& connectionName)
     : m_connectionName(connectionName)
-{
-}
+{ }
 
 MessageStore::~MessageStore()
 {

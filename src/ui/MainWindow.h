@@ -48,6 +48,9 @@ public:
     // Start-up after the first login: creates the window, wires it to the dialog and the application,
     // shows it and runs the event loop; the loop's result is returned.
     static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin);
+    // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
+    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog,
+                                                       bool automaticLogin);
     // The four hand-over connections between the login dialog, this window and the application.
     void connectHandOver(LoginDialog* dialog, SingleApplication* app);
 

@@ -4,6 +4,10 @@
 #include "ui_MainWindow.h"
 
 #include "Prompts.h"
+#include "jobs/JobParamReader.h"
+#include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
+#include "jobs/NoCardPrintDialog.h"
 
 #include <QAbstractButton>
 #include <QPointer>
@@ -85,3 +89,103 @@ std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, co
     return std::make_unique<DialogProgress>(dialog);
 }
 
+bool MainWindow::askNoCardChoice(NoCardChoice* choice)
+{
+    NoCardPrintDialog dialog(nullptr);
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    choice->controllerMac = dialog.getKsPrinter().controllerMac;
+    choice->securityLevel = dialog.getSecretLevel();
+    choice->projectId = dialog.getKsProject().projectId;
+    return true;
+}
+
+void MainWindow::initJobIntake()
+{
+    m_jobQueue = new JobQueue(this, this);
+}
+
+void MainWindow::stopJobIntake()
+{
+    m_jobQueue->stopJobTimer();
+}
+
+bool MainWindow::jobIntakeRunning() const
+{
+    return m_jobQueue->isJobTimerActive();
+}
+
+bool MainWindow::initJobControlOption()
+{
+    const bool found = m_jobQueue->initJobControlOption();
+    m_jobPath = m_jobQueue->jobPath();
+    return found;
+}
+
+void MainWindow::initialCheck4JobPath()
+{
+    m_jobQueue->initialCheck4JobPath();
+}
+
+void MainWindow::timerCallback()
+{
+    m_jobQueue->timerCallback();
+}
+
+void MainWindow::deleteJobFile(const QString& triggerName)
+{
+    m_jobQueue->deleteJobFile(triggerName);
+}
+
+bool MainWindow::checkParamFile(const QString& path)
+{
+    return JobParamReader::checkParamFile(path);
+}
+
+KsJobParam MainWindow::parseJobParamFileLinux(const QString& triggerPath, const QString& fileName)
+{
+    return m_jobQueue->reader()->parseJobParamFileLinux(triggerPath, fileName);
+}
+
+bool MainWindow::checkNoCardPrint(KsJobParam* param)
+{
+    return m_jobQueue->reader()->checkNoCardPrint(param);
+}
+
+void MainWindow::SubmitJob(KsJobParam param)
+{
+    m_jobQueue->submitter()->SubmitJob(param);
+}
+
+QString MainWindow::beginSubmitJob(const KsJobParam& param)
+{
+    return m_jobQueue->submitter()->beginSubmitJob(param);
+}
+
+bool MainWindow::uploadJobFile(const KsJobParam& param, const QString& jobId)
+{
+    return m_jobQueue->submitter()->uploadJobFile(param, jobId);
+}
+
+bool MainWindow::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
+{
+    return m_jobQueue->submitter()->uploadFileSegment(url, filePath, fileName);
+}
+
+bool MainWindow::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
+                                           const QString& jobId, const QString& docName)
+{
+    return m_jobQueue->submitter()->uploadFileSegmentProgress(url, filePath, fileName, jobId, docName);
+}
+
+bool MainWindow::endSubmitJob(const KsJobParam& param, const QString& jobId)
+{
+    return m_jobQueue->submitter()->endSubmitJob(param, jobId);
+}
+
+void MainWindow::cancelJob(const QString& jobId)
+{
+    m_jobQueue->submitter()->cancelJob(jobId);
+}

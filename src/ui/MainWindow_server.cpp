@@ -3,7 +3,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "ServerDialog.h"
+#include "ui/ServerDialog.h"
 #include "WindowRequest.h"
 #include "api/KsKit.h"
 #include "api/Segments.h"

@@ -512,6 +512,22 @@ FakeReply qrAccount(const FakeRequest& req, State& state)
     return FakeReply::envelope(200, QStringLiteral("success"), data);
 }
 
+// The phone app's confirmation of a scanned code: the client that shows it logs in as this account.
+FakeReply qrScan(const FakeRequest& req, State& state)
+{
+    const QString clientId = fieldOf(req, QStringLiteral("clientId"));
+    auto it = state.qrRegistrations.find(clientId);
+    if (clientId.isEmpty() || it == state.qrRegistrations.end()) {
+        return FakeReply::envelope(404, QStringLiteral("Client is not registered"));
+    }
+    const State::User* user = state.findUser(fieldOf(req, QStringLiteral("account")));
+    if (!user) {
+        return FakeReply::envelope(404, QStringLiteral("User does not exist"));
+    }
+    it->scannedBy = user->account;
+    return FakeReply::envelope(200, QStringLiteral("success"));
+}
+
 // ---- routing ------------------------------------------------------------------------------------
 
 struct Route
@@ -556,6 +572,7 @@ const QList<Route>& routes()
         { "/Job/BAS_DownloadScanJob", "GET", plain(downloadScanJob) },
         { "/api/client/invoke", "GET", plain(qrInvoke) },
         { "/api/client/account", "GET", plain(qrAccount) },
+        { "/api/client/scan", "POST", plain(qrScan) },
     };
     return table;
 }

@@ -40,6 +40,8 @@ struct FakeKestranaServer::Private
     FakeKestranaState state;
     QList<FakeRequest> requests;
     QMap<QString, FakeReply> overrides;
+    bool recordRequests = true;
+    std::function<void(const FakeRequest&, const FakeReply&)> observer;
     bool stopping = false;
     quint64 releaseGeneration = 0;
     int held = 0;
@@ -57,6 +59,7 @@ struct FakeKestranaServer::Private
     // Waits up to ms (forever when negative); false when the server stops meanwhile.
     bool waitFor(int ms);
     bool holdUntilReleased();
+    bool startListeners(bool withHttp, int httpPortWanted, bool withHttps, int httpsPortWanted);
 };
 
 void FakeKestranaServer::Private::install(httplib::Server& server, bool secure)
@@ -64,6 +67,12 @@ void FakeKestranaServer::Private::install(httplib::Server& server, bool secure)
     // One request per connection ("Connection: close"): an idle keep-alive connection would pin a worker
     // and hold up stop() for the keep-alive timeout.
     server.set_keep_alive_max_count(1);
+    // httplib's default also sets SO_REUSEPORT, which lets a second server bind a port already in use and
+    // take half of its requests.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof(yes));
+    });
     server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     // The client's upload chunks carry a multipart content type over a raw body. httplib would parse
     // (and reject) them as multipart, so the type is set aside here and restored in the record.
@@ -134,7 +143,9 @@ void FakeKestranaServer::Private::serve(const httplib::Request& req, httplib::Re
     bool overridden = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        requests.append(request);
+        if (recordRequests) {
+            requests.append(request);
+        }
         auto it = overrides.find(request.path);
         if (it != overrides.end()) {
             reply = it.value();
@@ -177,6 +188,15 @@ void FakeKestranaServer::Private::serve(const httplib::Request& req, httplib::Re
         return;
     }
     res.set_content(reply.body.toStdString(), reply.contentType.toStdString());
+
+    std::function<void(const FakeRequest&, const FakeReply&)> observe;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        observe = observer;
+    }
+    if (observe) {
+        observe(request, reply);
+    }
 }
 
 FakeKestranaServer::FakeKestranaServer(const FakeKestranaState& state)
@@ -192,53 +212,78 @@ FakeKestranaServer::~FakeKestranaServer()
 
 bool FakeKestranaServer::start()
 {
-    if (d->running) {
+    return d->startListeners(true, 0, true, 0);
+}
+
+bool FakeKestranaServer::startListener(bool https, int port)
+{
+    return d->startListeners(!https, https ? 0 : port, https, https ? port : 0);
+}
+
+bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWanted, bool withHttps,
+                                                 int httpsPortWanted)
+{
+    if (running) {
         return true;
     }
-    const SelfSignedCertificate& certificate = SelfSignedCertificate::shared();
-    if (!certificate.isValid()) {
-        return false;
-    }
     {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        d->stopping = false;
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = false;
     }
-
-    BIO* certBio = BIO_new_mem_buf(certificate.certificatePem().constData(), certificate.certificatePem().size());
-    BIO* keyBio = BIO_new_mem_buf(certificate.privateKeyPem().constData(), certificate.privateKeyPem().size());
-    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-    BIO_free(certBio);
-    BIO_free(keyBio);
-    if (cert && key) {
-        d->https.reset(new httplib::SSLServer(cert, key));
+    if (withHttps) {
+        const SelfSignedCertificate& certificate = SelfSignedCertificate::shared();
+        if (!certificate.isValid()) {
+            return false;
+        }
+        BIO* certBio = BIO_new_mem_buf(certificate.certificatePem().constData(), certificate.certificatePem().size());
+        BIO* keyBio = BIO_new_mem_buf(certificate.privateKeyPem().constData(), certificate.privateKeyPem().size());
+        X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+        EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+        BIO_free(certBio);
+        BIO_free(keyBio);
+        if (cert && key) {
+            https.reset(new httplib::SSLServer(cert, key));
+        }
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        if (!https || !https->is_valid()) {
+            https.reset();
+            return false;
+        }
+        install(*https, true);
     }
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    d->http.reset(new httplib::Server);
-    if (!d->https || !d->https->is_valid() || !d->http->is_valid()) {
-        d->http.reset();
-        d->https.reset();
-        return false;
+    if (withHttp) {
+        http.reset(new httplib::Server);
+        install(*http, false);
     }
-    d->install(*d->http, false);
-    d->install(*d->https, true);
 
     // Bound sockets already listen, so requests made right after start() simply wait in the backlog.
-    d->httpPort = d->http->bind_to_any_port("127.0.0.1");
-    d->httpsPort = d->https->bind_to_any_port("127.0.0.1");
-    if (d->httpPort <= 0 || d->httpsPort <= 0) {
-        d->http.reset();
-        d->https.reset();
+    auto bind = [](httplib::Server& server, int wanted) {
+        if (wanted == 0) {
+            return server.bind_to_any_port("127.0.0.1");
+        }
+        return server.bind_to_port("127.0.0.1", wanted) ? wanted : -1;
+    };
+    httpPort = http ? bind(*http, httpPortWanted) : 0;
+    httpsPort = https ? bind(*https, httpsPortWanted) : 0;
+    if ((http && httpPort <= 0) || (https && httpsPort <= 0)) {
+        http.reset();
+        https.reset();
+        httpPort = 0;
+        httpsPort = 0;
         return false;
     }
-    d->httpThread = std::thread([this] { d->http->listen_after_bind(); });
-    d->httpsThread = std::thread([this] { d->https->listen_after_bind(); });
+    if (http) {
+        httpThread = std::thread([this] { http->listen_after_bind(); });
+    }
+    if (https) {
+        httpsThread = std::thread([this] { https->listen_after_bind(); });
+    }
     // A stop() that comes before the listeners run would be missed by them and hang the join.
-    while (!d->http->is_running() || !d->https->is_running()) {
+    while ((http && !http->is_running()) || (https && !https->is_running())) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    d->running = true;
+    running = true;
     return true;
 }
 
@@ -252,8 +297,12 @@ void FakeKestranaServer::stop()
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->http->stop();
-    d->https->stop();
+    if (d->http) {
+        d->http->stop();
+    }
+    if (d->https) {
+        d->https->stop();
+    }
     if (d->httpThread.joinable()) {
         d->httpThread.join();
     }
@@ -336,6 +385,18 @@ void FakeKestranaServer::clearRequests()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->requests.clear();
+}
+
+void FakeKestranaServer::setRecordRequests(bool record)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->recordRequests = record;
+}
+
+void FakeKestranaServer::setRequestObserver(const std::function<void(const FakeRequest&, const FakeReply&)>& observer)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->observer = observer;
 }
 
 void FakeKestranaServer::setOverride(const QString& path, const FakeReply& reply)

@@ -31,6 +31,8 @@ public:
 
     // Binds both listeners to free ports and starts serving; false when either could not start.
     bool start();
+    // Serves on one listener only, HTTPS or plain HTTP, on the given port (0 = a free one): the demo tool.
+    bool startListener(bool https, int port);
     // Releases held connections, stops both listeners and waits for their threads.
     void stop();
     bool isRunning() const;
@@ -48,6 +50,11 @@ public:
     FakeRequest lastRequest(const QString& path = QString()) const;
     int requestCount(const QString& path = QString()) const;
     void clearRequests();
+    // A long-running server (the demo tool) keeps no log: requests, upload bodies included, would pile up.
+    void setRecordRequests(bool record);
+    // Called on the serving thread after each answered request, outside the server's lock (so it may call
+    // updateState). Set it before start().
+    void setRequestObserver(const std::function<void(const FakeRequest&, const FakeReply&)>& observer);
 
     // Answers requests to path with reply instead of the endpoint (see FakeReply for the kinds).
     void setOverride(const QString& path, const FakeReply& reply);

@@ -65,7 +65,8 @@ bool JobWriter::paperSize(const QString& name, int* width, int* height)
         int height;
     };
     static const Paper papers[] = {
-        {"a3", 2970, 4200}, {"a4", 2100, 2970}, {"a5", 1480, 2100}, {"letter", 2159, 2794}, {"legal", 2159, 3556},
+        { "a3", 2970, 4200 },     { "a4", 2100, 2970 },    { "a5", 1480, 2100 },
+        { "letter", 2159, 2794 }, { "legal", 2159, 3556 },
     };
     for (const Paper& paper : papers) {
         if (name.compare(QLatin1String(paper.name), Qt::CaseInsensitive) == 0) {
@@ -101,16 +102,17 @@ QByteArray JobWriter::parameterText(const PrintJobSpec& spec)
     QString docName = spec.docName;
     docName.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
     const QString color = spec.color ? QStringLiteral("1") : QStringLiteral("0");
-    const QString common = QStringLiteral("Color=%1\nCopies=%2\nCollate=%3\nDuplexType=%4\nPageWidth=%5\nPageHeight=%6\n")
-                               .arg(color)
-                               .arg(spec.copies)
-                               .arg(spec.collate ? 1 : 0)
-                               .arg(spec.duplexType)
-                               .arg(spec.pageWidth)
-                               .arg(spec.pageHeight);
+    const QString common
+        = QStringLiteral("Color=%1\nCopies=%2\nCollate=%3\nDuplexType=%4\nPageWidth=%5\nPageHeight=%6\n")
+              .arg(color)
+              .arg(spec.copies)
+              .arg(spec.collate ? 1 : 0)
+              .arg(spec.duplexType)
+              .arg(spec.pageWidth)
+              .arg(spec.pageHeight);
     const QString text = QStringLiteral("[AppPara]\n") + common
-        + QStringLiteral("Orientation=%1\n\n[PrintPara]\n").arg(spec.orientation) + common
-        + QStringLiteral("DocName=") + docName + QLatin1Char('\n');
+        + QStringLiteral("Orientation=%1\n\n[PrintPara]\n").arg(spec.orientation) + common + QStringLiteral("DocName=")
+        + docName + QLatin1Char('\n');
     return text.toUtf8();
 }
 

@@ -16,16 +16,17 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Drops a PDF into the HalcyraClient job folder as a print job."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("file.pdf"), QStringLiteral("The document to print."));
-    const QCommandLineOption color({QStringLiteral("c"), QStringLiteral("color")}, QStringLiteral("Print in colour."));
-    const QCommandLineOption mono({QStringLiteral("m"), QStringLiteral("mono")},
+    const QCommandLineOption color({ QStringLiteral("c"), QStringLiteral("color") },
+                                   QStringLiteral("Print in colour."));
+    const QCommandLineOption mono({ QStringLiteral("m"), QStringLiteral("mono") },
                                   QStringLiteral("Print in black and white (default)."));
-    const QCommandLineOption duplex({QStringLiteral("d"), QStringLiteral("duplex")},
+    const QCommandLineOption duplex({ QStringLiteral("d"), QStringLiteral("duplex") },
                                     QStringLiteral("Sides: none (default), long or short."), QStringLiteral("mode"),
                                     QStringLiteral("none"));
-    const QCommandLineOption copies({QStringLiteral("n"), QStringLiteral("copies")},
+    const QCommandLineOption copies({ QStringLiteral("n"), QStringLiteral("copies") },
                                     QStringLiteral("Number of copies (default 1)."), QStringLiteral("count"),
                                     QStringLiteral("1"));
-    const QCommandLineOption paper({QStringLiteral("p"), QStringLiteral("paper")},
+    const QCommandLineOption paper({ QStringLiteral("p"), QStringLiteral("paper") },
                                    QStringLiteral("Paper size: A3, A4 (default), A5, Letter or Legal."),
                                    QStringLiteral("size"), QStringLiteral("A4"));
     const QCommandLineOption landscape(QStringLiteral("landscape"), QStringLiteral("Landscape orientation."));
@@ -38,7 +39,7 @@ int main(int argc, char* argv[])
                                     QStringLiteral("dir"));
     const QCommandLineOption job(QStringLiteral("job"), QStringLiteral("Job name inside the folder (default: unique)."),
                                  QStringLiteral("name"));
-    parser.addOptions({color, mono, duplex, copies, paper, landscape, uncollated, name, folder, job});
+    parser.addOptions({ color, mono, duplex, copies, paper, landscape, uncollated, name, folder, job });
     parser.process(app);
 
     QTextStream err(stderr);
@@ -83,7 +84,8 @@ int main(int argc, char* argv[])
     spec.docName = parser.isSet(name) ? parser.value(name) : QFileInfo(spec.pdfPath).fileName();
     spec.folder = parser.isSet(folder) ? parser.value(folder) : JobWriter::defaultJobFolder();
     spec.baseName = parser.isSet(job) ? parser.value(job) : JobWriter::newBaseName();
-    if (spec.baseName.isEmpty() || spec.baseName.startsWith(QLatin1Char('.')) || spec.baseName.contains(QLatin1Char('/'))) {
+    if (spec.baseName.isEmpty() || spec.baseName.startsWith(QLatin1Char('.'))
+        || spec.baseName.contains(QLatin1Char('/'))) {
         err << "kestrana-print: --job takes a plain file name\n";
         return 2;
     }

@@ -1,0 +1,757 @@
+#!/usr/bin/env python3
+"""Runs the client's benchmarks against references measured in the same run and prints one table.
+
+Started by scripts/bench after a release build; see bench/README.md. Only the standard library is used.
+Every figure is the median of several runs; client and reference runs alternate so that drift of a
+shared machine reaches both sides alike.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import random
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+MIB = 1024 * 1024
+CHUNK = MIB
+TIMER_PERIOD_MS = 1000.0
+
+
+class Missing(Exception):
+    """A piece the figure measures is not built yet."""
+
+
+# ----------------------------------------------------------------------------------------------------------
+# Processes
+
+
+def now_ns():
+    return time.monotonic_ns()
+
+
+def proc_status_kib(pid, field):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def proc_cpu_seconds(pid):
+    """User plus system time of the whole process (all threads, also finished ones)."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[11]) + int(fields[12])) / ticks
+
+
+def stop_process(proc, timeout=10):
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+class LineReader:
+    """Reads a child's output on a thread and stamps every line with the monotonic clock on arrival."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._run, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _run(self, stream):
+        for line in stream:
+            stamp = now_ns()
+            with self.cond:
+                self.lines.append((stamp, line.rstrip("\n")))
+                self.cond.notify_all()
+        with self.cond:
+            self.lines.append((now_ns(), None))
+            self.cond.notify_all()
+
+    def wait_for(self, pattern, count=1, timeout=30.0, start=0):
+        """Stamp of the count-th line (from index start on) that matches pattern; None on time-out or end."""
+        rx = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                seen = 0
+                for stamp, line in self.lines[start:]:
+                    if line is None:
+                        return None
+                    if rx.search(line):
+                        seen += 1
+                        if seen == count:
+                            return stamp
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self.cond.wait(left)
+
+    def count(self, pattern):
+        rx = re.compile(pattern)
+        with self.cond:
+            return sum(1 for _, line in self.lines if line is not None and rx.search(line))
+
+    def mark(self):
+        with self.cond:
+            return len(self.lines)
+
+    def text(self):
+        with self.cond:
+            return "\n".join(line for _, line in self.lines if line is not None)
+
+
+class DevServer:
+    """The demo server on a free local port, one fresh instance (and data folder) per measurement."""
+
+    def __init__(self, bench, name):
+        self.bench = bench
+        binary = bench.bin("devserver")
+        self.data = bench.fresh_dir(f"server-{name}")
+        self.proc = subprocess.Popen([binary, "--port", "0", "--data", self.data, "--plain"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, bufsize=1,
+                                     env=bench.quiet_env())
+        self.out = LineReader(self.proc.stdout)
+        if self.out.wait_for(r"^devserver: listening on http", timeout=20) is None:
+            text = self.out.text()
+            self.stop()
+            raise RuntimeError("devserver did not start:\n" + text)
+        self.url = re.search(r"listening on (http\S+)", self.out.text()).group(1)
+        self.account, self.password = self._first_account()
+
+    def _first_account(self):
+        # "demo accounts:" is followed by lines "  alice  / alice123   ...".
+        if self.out.wait_for(r"^\s+\S+\s+/\s+\S+", timeout=5) is None:
+            raise RuntimeError("devserver printed no demo account:\n" + self.out.text())
+        m = re.search(r"^\s+(\S+)\s+/\s+(\S+)", self.out.text(), re.M)
+        return m.group(1), m.group(2)
+
+    def confirmations(self):
+        return self.out.count(r"BAS_UploadComplete")
+
+    def job_seconds(self):
+        """From the announcement's line to the confirmation's line of the one job sent: the same clock for
+        whichever client sent it."""
+        start = self.out.wait_for(r"BAS_SubmitPrintJob", timeout=5)
+        end = self.out.wait_for(r"BAS_UploadComplete", timeout=5)
+        if start is None or end is None:
+            raise RuntimeError("the devserver logged no complete job:\n" + self.out.text()[-3000:])
+        return (end - start) / 1e9
+
+    def stop(self):
+        stop_process(self.proc)
+        self.out.thread.join(5)
+        shutil.rmtree(self.data, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class Probe:
+    """The lines written by the benchprobe plugin inside a Qt program."""
+
+    def __init__(self, path):
+        self.path = path
+        open(path, "w").close()
+
+    def events(self):
+        with open(self.path) as f:
+            out = []
+            for line in f:
+                stamp, _, what = line.rstrip("\n").partition(" ")
+                out.append((int(stamp), what))
+            return out
+
+    def wait_for(self, pattern, timeout=30.0, proc=None):
+        rx = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for stamp, what in self.events():
+                if rx.search(what):
+                    return stamp
+            if proc is not None and proc.poll() is not None:
+                return None
+            time.sleep(0.005)
+        return None
+
+    def boxes(self):
+        return [what for _, what in self.events() if what.startswith("box ")]
+
+
+# ----------------------------------------------------------------------------------------------------------
+# The bench
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.build = os.path.abspath(args.build)
+        self.bindir = os.path.join(self.build, "bin")
+        self.work = os.path.join(self.build, "bench-work")
+        os.makedirs(self.work, exist_ok=True)
+        self.rows = []
+        self.notes = []
+
+    # paths and environment
+
+    def bin(self, name):
+        path = os.path.join(self.bindir, name)
+        if not os.access(path, os.X_OK):
+            raise Missing(f"{name} is not built")
+        return path
+
+    def fresh_dir(self, name):
+        path = os.path.join(self.work, name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def quiet_env(self, home=None):
+        env = dict(os.environ)
+        env["QT_QPA_PLATFORM"] = "offscreen"
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        if home:
+            env["HOME"] = home
+            env["TMPDIR"] = os.path.join(home, "tmp")
+            os.makedirs(env["TMPDIR"], exist_ok=True)
+        return env
+
+    def qt_env(self, home, probe, click=None):
+        env = self.quiet_env(home)
+        env["QT_PLUGIN_PATH"] = os.path.join(self.build, "bench-plugins")
+        env["QT_QPA_GENERIC_PLUGINS"] = "benchprobe"
+        env["BENCH_PROBE_OUT"] = probe.path
+        if click:
+            env["BENCH_PROBE_CLICK"] = click
+        else:
+            env.pop("BENCH_PROBE_CLICK", None)
+        return env
+
+    def log(self, text):
+        print(text, file=sys.stderr, flush=True)
+
+    # homes and jobs
+
+    def make_home(self, name, server, autologin):
+        home = self.fresh_dir(name)
+        ini = os.path.join(home, "halcyraclient", "halcyraclient.ini")
+        settings = [f"Login/KsServerUrl={server.url}", "Login/KsServerName=bench",
+                    f"Login/LoginName={server.account}", "Login/DefaultLoginType=1",
+                    f"Login/AutoLogin={'true' if autologin else 'false'}",
+                    f"Login/SavePassword={'true' if autologin else 'false'}",
+                    "setting/GUID=6f1c2a52-0d1e-4c1b-9d55-bench0000001"]
+        cmd = [self.bin("bench_home"), ini] + settings
+        if autologin:
+            cmd += ["--encrypted", f"Login/Password={server.password}"]
+        subprocess.run(cmd, check=True, env=self.quiet_env(home), stdout=subprocess.DEVNULL)
+        return home
+
+    def sample_pdf(self):
+        path = os.path.join(self.work, "sample.pdf")
+        if not os.path.exists(path):
+            subprocess.run([self.bin("devserver"), "sample-pdf", path], check=True, stdout=subprocess.DEVNULL,
+                           env=self.quiet_env())
+        return path
+
+    def print_job(self, home, pdf, job=None):
+        cmd = [self.bin("kestrana-print"), pdf]
+        if job:
+            cmd += ["--job", job]
+        subprocess.run(cmd, check=True, env=self.quiet_env(home), stdout=subprocess.DEVNULL)
+
+    def job_folder(self, home):
+        return os.path.join(home, "halcyraclient", "ksprinter")
+
+    def start_client(self, home, probe, click=None):
+        log = open(os.path.join(home, "client-output.log"), "w")
+        t0 = now_ns()
+        proc = subprocess.Popen([self.bin("HalcyraClient")], env=self.qt_env(home, probe, click), stdout=log,
+                                stderr=subprocess.STDOUT, cwd=home)
+        return proc, t0
+
+    def start_bare(self, mode, probe):
+        home = self.fresh_dir(f"bare-{mode}")
+        t0 = now_ns()
+        proc = subprocess.Popen([self.bin("bench_bareqt"), mode], env=self.qt_env(home, probe),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=home)
+        return proc, t0
+
+    def logged_in_client(self, server, name, click=None):
+        """A client started with automatic login; returns once its main window has painted and settled."""
+        home = self.make_home(name, server, autologin=True)
+        probe = Probe(os.path.join(home, "probe.txt"))
+        proc, t0 = self.start_client(home, probe, click)
+        if probe.wait_for(r"^paint MainWindow", timeout=30, proc=proc) is None:
+            stop_process(proc)
+            raise RuntimeError(f"the client showed no main window (boxes: {probe.boxes()}); "
+                               f"see {home}/client-output.log")
+        time.sleep(self.args.settle)
+        return proc, home, probe
+
+    # table
+
+    def add(self, number, figure, client, reference, ratio, goal, met, unit_note=""):
+        self.rows.append(dict(number=number, figure=figure, client=client, reference=reference,
+                              ratio=ratio, goal=goal, met=met, note=unit_note))
+
+    def add_missing(self, number, figure, goal, reason):
+        self.rows.append(dict(number=number, figure=figure, client="-", reference="-", ratio="-", goal=goal,
+                              met=None, note=f"not measured: {reason}"))
+
+    def alternate(self, runs, client_fn, reference_fn):
+        """Runs both sides runs times, alternating which goes first; returns the two lists of results."""
+        ours, theirs = [], []
+        for r in range(runs):
+            order = [(client_fn, ours), (reference_fn, theirs)]
+            if r % 2:
+                order.reverse()
+            for fn, results in order:
+                results.append(fn(r))
+        return ours, theirs
+
+    # ------------------------------------------------------------------------------------------------------
+    # 1. Upload throughput and memory
+
+    def upload_file(self):
+        size = self.args.upload_mib * MIB
+        path = os.path.join(self.work, f"upload-{self.args.upload_mib}MiB.pdf")
+        chunks = os.path.join(self.work, f"upload-{self.args.upload_mib}MiB-chunks")
+        if not os.path.exists(path) or os.path.getsize(path) != size:
+            rng = random.Random(9)
+            with open(path, "wb") as f:
+                for _ in range(self.args.upload_mib):
+                    f.write(rng.randbytes(CHUNK))
+            shutil.rmtree(chunks, ignore_errors=True)
+        if not os.path.isdir(chunks):
+            os.makedirs(chunks)
+            with open(path, "rb") as f:
+                for i in range(self.args.upload_mib):
+                    with open(os.path.join(chunks, f"c{i:05d}"), "wb") as c:
+                        c.write(f.read(CHUNK))
+        return path, chunks
+
+    def curl_upload(self, server, path, chunks):
+        """Reference: announce, every chunk over one curl process (kept-alive where the server allows), confirm."""
+        account = urllib.parse.quote(server.account, safe="")
+        form = "application/x-www-form-urlencoded"
+        cfg = os.path.join(self.work, "curl-upload.cfg")
+        t0 = now_ns()
+        announce = subprocess.run(
+            ["curl", "-sS", "-H", f"Content-Type: {form}", "--data-binary",
+             "DocumentPages=1&PageWidth=210&PageHeight=297&Color=false&Orientation=1&DuplexMode=0&Copies=1"
+             "&Collate=1&FileType=pdf&ControllerMac=&ComputerName=bench&ComputerIP=127.0.0.1&ProjectID="
+             f"&SecurityLevel=1&UserAccount={account}&FileName=reference.pdf",
+             f"{server.url}/Job/BAS_SubmitPrintJob"], capture_output=True, text=True, check=True)
+        job_id = str(json.loads(announce.stdout)["data"])
+        url = (f"{server.url}/Job/BAS_UploadJobFile?JobID={job_id}&FileType=1&FileSize={os.path.getsize(path)}"
+               f"&UserAccount={account}&FileName={job_id}.pdf")
+        names = sorted(os.listdir(chunks))
+        with open(cfg, "w") as f:
+            for i, name in enumerate(names):
+                if i:
+                    f.write("next\n")
+                f.write(f'url = "{url}"\n')
+                # Streamed from the chunk file (data-binary would read every chunk into memory up front).
+                f.write(f'upload-file = "{os.path.join(chunks, name)}"\n')
+                f.write('request = "POST"\n')
+                f.write('header = "Content-Type: multipart/form-data; boundary=----reference"\n')
+                f.write('header = "Expect:"\n')  # the client does not wait for "100 Continue" either
+        proc = subprocess.Popen(["curl", "-sS", "-K", cfg], stdout=subprocess.PIPE, text=True)
+        answers = proc.stdout.read()
+        proc.stdout.close()
+        # Reaped here rather than by Popen, for curl's peak memory from the kernel's accounting.
+        _, wait_status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(wait_status)
+        status = proc.returncode
+        self.curl_peak_kib.append(usage.ru_maxrss)
+        confirm = subprocess.run(
+            ["curl", "-sS", "-H", f"Content-Type: {form}", "--data-binary",
+             f"JobID={job_id}&DirectDeviceJob=false&UserAccount={account}",
+             f"{server.url}/Job/BAS_UploadComplete"], capture_output=True, text=True, check=True)
+        seconds = (now_ns() - t0) / 1e9
+        accepted = len(re.findall(r'"code"\s*:\s*0\b', answers))
+        ok = status == 0 and accepted == len(names) and json.loads(confirm.stdout).get("code") == 0
+        if not ok:
+            raise RuntimeError(f"curl upload failed: {accepted}/{len(names)} chunks accepted, "
+                               f"confirm {confirm.stdout!r}")
+        return seconds
+
+    def figure_upload(self):
+        title = f"Upload {self.args.upload_mib} MiB job, time"
+        try:
+            self.bin("bench_upload")
+            self.bin("devserver")
+        except Missing as e:
+            self.add_missing("1", title, "ratio <= 1.3", str(e))
+            self.add_missing("1", "Upload: peak RSS above idle", "<= 32 MiB", str(e))
+            return
+        path, chunks = self.upload_file()
+        size_mib = self.args.upload_mib
+        memory = []
+        self.curl_peak_kib = []
+
+        def client(r):
+            with DevServer(self, f"upload-client-{r}") as server:
+                out = subprocess.run([self.bin("bench_upload"), server.url, server.account, path],
+                                     capture_output=True, text=True, env=self.quiet_env(self.work))
+                result = last_json(out.stdout)
+                if out.returncode != 0 or not result or not result.get("ok"):
+                    raise RuntimeError(f"bench_upload failed: {out.stdout[-2000:]} {out.stderr[-2000:]}")
+                memory.append((result["peak_kib"] - result["idle_kib"]) / 1024)
+                return server.job_seconds()
+
+        def reference(r):
+            with DevServer(self, f"upload-curl-{r}") as server:
+                self.curl_upload(server, path, chunks)
+                return server.job_seconds()
+
+        ours, theirs = self.alternate(self.args.runs, client, reference)
+        c, ref = statistics.median(ours), statistics.median(theirs)
+        self.add("1", title, f"{c:.2f} s ({size_mib / c:.0f} MiB/s)", f"{ref:.2f} s ({size_mib / ref:.0f} MiB/s)",
+                 c / ref, "ratio <= 1.3", c / ref <= 1.3,
+                 "announcement to confirmation as the devserver saw them; reference: curl, one process for all chunks")
+        m = statistics.median(memory)
+        curl = statistics.median(self.curl_peak_kib) / 1024
+        self.add("1", "Upload: peak RSS above idle", f"{m:.1f} MiB", f"{curl:.1f} MiB (curl's whole peak)", None,
+                 "<= 32 MiB", m <= 32, "pipeline driven by bench_upload; high-water mark reset before the upload")
+
+    # ------------------------------------------------------------------------------------------------------
+    # 2. Job latency, 3. start-up and memory, 4. idle cost
+
+    def figure_startup(self):
+        title = "Start-up to login dialog painted"
+        try:
+            self.bin("HalcyraClient")
+            self.bin("devserver")
+        except Missing as e:
+            self.add_missing("3", title, "ratio <= 1.5", str(e))
+            return
+        with DevServer(self, "startup") as server:
+            def client(r):
+                home = self.make_home(f"startup-{r}", server, autologin=False)
+                probe = Probe(os.path.join(home, "probe.txt"))
+                proc, t0 = self.start_client(home, probe)
+                shown = probe.wait_for(r"^paint LoginDialog", timeout=30, proc=proc)
+                stop_process(proc)
+                if shown is None:
+                    raise RuntimeError(f"no login dialog painted (boxes: {probe.boxes()}); see {home}")
+                return (shown - t0) / 1e6
+
+            def reference(r):
+                probe = Probe(os.path.join(self.work, f"bare-dialog-{r}.txt"))
+                proc, t0 = self.start_bare("dialog", probe)
+                shown = probe.wait_for(r"^paint QDialog", timeout=30, proc=proc)
+                stop_process(proc)
+                if shown is None:
+                    raise RuntimeError("the bare program painted no dialog")
+                return (shown - t0) / 1e6
+
+            ours, theirs = self.alternate(self.args.runs, client, reference)
+        c, ref = statistics.median(ours), statistics.median(theirs)
+        self.add("3", title, f"{c:.0f} ms", f"{ref:.0f} ms", c / ref, "ratio <= 1.5", c / ref <= 1.5,
+                 "reference: bare Qt program, same modules, empty dialog")
+
+    def figure_memory(self):
+        title = "RSS after login, main window shown"
+        try:
+            self.bin("HalcyraClient")
+            self.bin("devserver")
+        except Missing as e:
+            self.add_missing("3", title, "ratio <= 1.5", str(e))
+            return
+        with DevServer(self, "memory") as server:
+            def client(r):
+                proc, home, _ = self.logged_in_client(server, f"memory-{r}")
+                rss = proc_status_kib(proc.pid, "VmRSS")
+                stop_process(proc)
+                return rss / 1024
+
+            def reference(r):
+                probe = Probe(os.path.join(self.work, f"bare-main-{r}.txt"))
+                proc, _ = self.start_bare("mainwindow", probe)
+                if probe.wait_for(r"^paint QMainWindow", timeout=30, proc=proc) is None:
+                    stop_process(proc)
+                    raise RuntimeError("the bare program painted no main window")
+                time.sleep(self.args.settle)
+                rss = proc_status_kib(proc.pid, "VmRSS")
+                stop_process(proc)
+                return rss / 1024
+
+            ours, theirs = self.alternate(self.args.runs, client, reference)
+        c, ref = statistics.median(ours), statistics.median(theirs)
+        self.add("3", title, f"{c:.1f} MiB", f"{ref:.1f} MiB", c / ref, "ratio <= 1.5", c / ref <= 1.5,
+                 "reference: bare Qt program, main window with seven empty tabs")
+
+    def figure_latency_and_idle(self):
+        lat_title = "Job latency, 1-page job, printer to confirmation"
+        idle_title = f"Idle CPU, logged in, empty job folder ({self.args.idle_seconds:g} s)"
+        try:
+            self.bin("HalcyraClient")
+            self.bin("devserver")
+            self.bin("kestrana-print")
+        except Missing as e:
+            self.add_missing("4", idle_title, "< 0.5 % of a core", str(e))
+            self.add_missing("2", lat_title, "ratio <= 1.2", str(e))
+            return
+        pdf = self.sample_pdf()
+        with DevServer(self, "latency") as server:
+            proc, home, probe = self.logged_in_client(server, "latency")
+            try:
+                # 4: the client and the bare main window idle side by side over the same seconds.
+                bare_probe = Probe(os.path.join(self.work, "bare-idle.txt"))
+                bare, _ = self.start_bare("mainwindow", bare_probe)
+                bare_probe.wait_for(r"^paint QMainWindow", timeout=30, proc=bare)
+                time.sleep(self.args.settle)
+                windows = max(1, min(6, int(self.args.idle_seconds // 5)))
+                span = self.args.idle_seconds / windows
+                ours, theirs = [], []
+                c_total0, b_total0 = proc_cpu_seconds(proc.pid), proc_cpu_seconds(bare.pid)
+                for _ in range(windows):
+                    c0, b0, t0 = proc_cpu_seconds(proc.pid), proc_cpu_seconds(bare.pid), time.monotonic()
+                    time.sleep(span)
+                    elapsed = time.monotonic() - t0
+                    ours.append(100 * (proc_cpu_seconds(proc.pid) - c0) / elapsed)
+                    theirs.append(100 * (proc_cpu_seconds(bare.pid) - b0) / elapsed)
+                c_total = 100 * (proc_cpu_seconds(proc.pid) - c_total0) / self.args.idle_seconds
+                b_total = 100 * (proc_cpu_seconds(bare.pid) - b_total0) / self.args.idle_seconds
+                stop_process(bare)
+                c, ref = statistics.median(ours), statistics.median(theirs)
+                self.add("4", idle_title, f"{c_total:.3f} %", f"{b_total:.3f} %",
+                         c_total / b_total if b_total > 0 else None, "< 0.5 % of a core", c_total < 0.5,
+                         f"whole span; median of {windows} windows {c:.3f} % vs {ref:.3f} %; "
+                         "reference: bare main window idling alongside")
+
+                # 2: jobs printed at random phases of the client's timer.
+                latencies = []
+                folder = self.job_folder(home)
+                for i in range(self.args.latency_jobs):
+                    time.sleep(random.uniform(0.3, 1.3))
+                    before = server.confirmations()
+                    self.print_job(home, pdf, job=f"latency{i:03d}")
+                    t0 = now_ns()
+                    done = server.out.wait_for(r"BAS_UploadComplete", count=before + 1, timeout=30)
+                    if done is None:
+                        raise RuntimeError(f"job {i} was not confirmed (boxes: {probe.boxes()}, folder: "
+                                           f"{os.listdir(folder) if os.path.isdir(folder) else []})")
+                    latencies.append((done - t0) / 1e6)
+                c = statistics.median(latencies)
+                self.add("2", lat_title, f"{c:.0f} ms", f"{TIMER_PERIOD_MS:.0f} ms", c / TIMER_PERIOD_MS,
+                         "ratio <= 1.2", c / TIMER_PERIOD_MS <= 1.2,
+                         f"reference: the job timer's period; {len(latencies)} jobs, "
+                         f"min {min(latencies):.0f} ms, max {max(latencies):.0f} ms")
+            finally:
+                stop_process(proc)
+
+    # ------------------------------------------------------------------------------------------------------
+    # 5. Backlog at start-up
+
+    def figure_backlog(self):
+        jobs = self.args.backlog_jobs
+        title = f"Backlog: {jobs} jobs at start-up"
+        try:
+            self.bin("HalcyraClient")
+            self.bin("devserver")
+            self.bin("kestrana-print")
+            self.bin("bench_refclient")
+        except Missing as e:
+            self.add_missing("5", title, "ratio >= 0.5", str(e))
+            return
+        pdf = self.sample_pdf()
+
+        def client(r):
+            with DevServer(self, f"backlog-client-{r}") as server:
+                home = self.make_home(f"backlog-{r}", server, autologin=True)
+                for j in range(jobs):
+                    self.print_job(home, pdf, job=f"backlog{j:04d}")
+                probe = Probe(os.path.join(home, "probe.txt"))
+                proc, _ = self.start_client(home, probe, click="Submit")
+                try:
+                    t0 = probe.wait_for(r"^click Submit", timeout=60, proc=proc)
+                    if t0 is None:
+                        raise RuntimeError(f"no start-up question answered (boxes: {probe.boxes()}); see {home}")
+                    done = server.out.wait_for(r"BAS_UploadComplete", count=jobs, timeout=60 + jobs)
+                    if done is None:
+                        raise RuntimeError(f"only {server.confirmations()} of {jobs} jobs confirmed; see {home}")
+                    return jobs / ((done - t0) / 1e9)
+                finally:
+                    stop_process(proc)
+
+        def reference(r):
+            with DevServer(self, f"backlog-ref-{r}") as server:
+                out = subprocess.run([self.bin("bench_refclient"), server.url, server.account, pdf, str(jobs)],
+                                     capture_output=True, text=True)
+                result = last_json(out.stdout)
+                if out.returncode != 0 or not result:
+                    raise RuntimeError(f"bench_refclient failed: {out.stdout} {out.stderr}")
+                return jobs / result["seconds"]
+
+        ours, theirs = self.alternate(self.args.backlog_runs, client, reference)
+        c, ref = statistics.median(ours), statistics.median(theirs)
+        self.add("5", title, f"{c:.1f} jobs/s", f"{ref:.1f} jobs/s", c / ref, "ratio >= 0.5", c / ref >= 0.5,
+                 "reference: bench_refclient, the same three requests per job")
+
+    # ------------------------------------------------------------------------------------------------------
+    # 6. Message store
+
+    def figure_messagestore(self):
+        try:
+            binary = self.bin("bench_messagestore")
+        except Missing as e:
+            self.add_missing("6", "Message store insertion", "< 1 ms", str(e))
+            self.add_missing("6", "Message store load", "< 1 ms", str(e))
+            return
+        results = []
+        for r in range(self.args.runs):
+            out = subprocess.run([binary, os.path.join(self.work, "messagestore"), "10000", "100", "50"],
+                                 capture_output=True, text=True, env=self.quiet_env(self.work))
+            result = last_json(out.stdout)
+            if out.returncode != 0 or not result:
+                raise RuntimeError(f"bench_messagestore failed: {out.stdout[-2000:]} {out.stderr[-2000:]}")
+            results.append(result)
+
+        def med(key):
+            return statistics.median(r[key] for r in results)
+
+        ins, ins_ref = med("insert_us"), med("insert_ref_us")
+        first, last = med("insert_first_us"), med("insert_last_us")
+        self.add("6", "Message store: one insertion (10,000 over 100 accounts, cap 50)", f"{ins:.0f} us",
+                 f"{ins_ref:.0f} us", ins / ins_ref, "< 1 ms, flat", ins < 1000 and last < 1000,
+                 f"first/last tenth {first:.0f}/{last:.0f} us (cap reached half-way); reference: the same SQL "
+                 f"through SQLite's C interface; journal: {results[0].get('journal', '?')}")
+        load, load_ref = med("load_us"), med("load_ref_us")
+        lfirst, llast = med("load_first_us"), med("load_last_us")
+        self.add("6", "Message store: loading one account's rows", f"{load:.0f} us", f"{load_ref:.0f} us",
+                 load / load_ref, "< 1 ms, flat", load < 1000 and llast < 1000,
+                 f"first/last tenth {lfirst:.0f}/{llast:.0f} us ({results[0]['loaded_rows']} rows at the end)")
+
+    # ------------------------------------------------------------------------------------------------------
+
+    def machine(self):
+        mem_kib = 0
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemTotal:"):
+                    mem_kib = int(line.split()[1])
+        model = platform.processor() or "?"
+        try:
+            with open("/proc/cpuinfo") as f:
+                for line in f:
+                    if line.startswith("model name"):
+                        model = line.split(":", 1)[1].strip()
+                        break
+        except OSError:
+            pass
+        commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
+                                cwd=os.path.dirname(os.path.abspath(__file__))).stdout.strip()
+        return (f"{datetime.datetime.now().strftime('%Y-%m-%d %H:%M')}, commit {commit or '?'}, "
+                f"{os.cpu_count()} cores ({model}), {mem_kib / 1024 / 1024:.1f} GiB memory, "
+                f"load average {os.getloadavg()[0]:.2f} at start, {self.args.runs} runs per figure, "
+                f"Qt offscreen platform")
+
+    def table(self, facts):
+        head = ["#", "Figure", "Client (median)", "Reference (median)", "Ratio", "Goal", "Met"]
+        body = []
+        self.rows.sort(key=lambda row: row["number"])
+        for row in self.rows:
+            ratio = row["ratio"]
+            ratio_text = ratio if isinstance(ratio, str) else ("-" if ratio is None else f"{ratio:.2f}")
+            met = {True: "yes", False: "NO", None: "-"}[row["met"]]
+            body.append([row["number"], row["figure"], row["client"], row["reference"], ratio_text, row["goal"],
+                         met])
+        lines = [f"Measured {facts}.", "",
+                 "| " + " | ".join(head) + " |", "|" + "|".join("---" for _ in head) + "|"]
+        lines += ["| " + " | ".join(str(c) for c in r) + " |" for r in body]
+        notes = [f"- {r['number']} {r['figure']}: {r['note']}" for r in self.rows if r["note"]]
+        if notes:
+            lines += ["", "Notes:"] + notes
+        return "\n".join(lines)
+
+
+def last_json(text):
+    for line in reversed(text.splitlines()):
+        line = line.strip()
+        if line.startswith("{"):
+            try:
+                return json.loads(line)
+            except ValueError:
+                return None
+    return None
+
+
+FIGURES = {
+    "1": "figure_upload",
+    "2": "figure_latency_and_idle",  # also figure 4: both need one logged-in client
+    "3": ("figure_startup", "figure_memory"),
+    "4": "figure_latency_and_idle",
+    "5": "figure_backlog",
+    "6": "figure_messagestore",
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, help="release build directory")
+    parser.add_argument("--runs", type=int, default=5, help="runs per figure (median taken), default 5")
+    parser.add_argument("--only", default="1,2,3,4,5,6", help="figures to run, e.g. 1,6")
+    parser.add_argument("--idle-seconds", type=float, default=60, help="idle measurement span, default 60")
+    parser.add_argument("--upload-mib", type=int, default=256, help="size of the upload job, default 256")
+    parser.add_argument("--latency-jobs", type=int, default=9, help="jobs timed for the latency, default 9")
+    parser.add_argument("--backlog-jobs", type=int, default=300, help="jobs waiting at start-up, default 300")
+    parser.add_argument("--backlog-runs", type=int, default=3, help="runs of the backlog figure, default 3")
+    parser.add_argument("--settle", type=float, default=3, help="seconds a window settles before measuring")
+    parser.add_argument("--out", help="also write the table (Markdown) to this file")
+    args = parser.parse_args()
+
+    bench = Bench(args)
+    facts = bench.machine()
+    done = set()
+    for number in [n.strip() for n in args.only.split(",") if n.strip()]:
+        names = FIGURES.get(number)
+        if names is None:
+            parser.error(f"no figure {number}")
+        for name in names if isinstance(names, tuple) else (names,):
+            if name in done:
+                continue
+            done.add(name)
+            bench.log(f"== {name}")
+            started = time.monotonic()
+            try:
+                getattr(bench, name)()
+            except (RuntimeError, subprocess.CalledProcessError, OSError) as e:
+                bench.log(f"   failed: {e}")
+                bench.add(number, name, "-", "-", None, "-", False, f"failed: {e}")
+            bench.log(f"   {time.monotonic() - started:.0f} s")
+
+    text = bench.table(facts)
+    print(text)
+    if args.out:
+        with open(args.out, "w") as f:
+            f.write(text + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

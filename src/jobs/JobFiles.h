@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Naming rules of the job folder. A job is a trigger file (base + ".pdf", or base + ".xml" for a PCL job
+// whose data file is base + ".pcl") and its parameter file (the base alone).
+class JobFiles
+{
+public:
+    static bool isTrigger(const QString& name);
+    // The trigger name without its last four characters.
+    static QString baseOf(const QString& triggerName);
+    // Data file checked against the limits: the PDF itself, or base + ".pcl" for an ".xml" trigger.
+    static QString dataFileOf(const QString& folder, const QString& triggerName);
+
+    // File names in the folder (no directories, no dot entries), sorted by name.
+    static QStringList listFiles(const QString& folder);
+
+    // The files of the job with this base: the base itself and base + "." + a letters-only extension,
+    // unless that name is itself the base of another job in the folder. job4 never takes job42's files,
+    // nor those of a job named job4.2 or job4.a.
+    static QStringList ownFiles(const QString& folder, const QString& base);
+    static bool isOwnFile(const QString& name, const QString& base, const QStringList& folderFiles);
+
+    // Deletes one file of the job folder with the usual log lines; true when it is gone.
+    static bool deleteFile(const QString& folder, const QString& name);
+    // Moves one file into the backup folder, private to the user; on failure the file is deleted instead,
+    // so a submitted job can never be picked up again.
+    static bool moveToBackup(const QString& folder, const QString& name, const QString& backupFolder);
+    // Creates the backup folder (owner-only access) when it does not exist.
+    static bool ensureBackupFolder(const QString& backupFolder);
+};

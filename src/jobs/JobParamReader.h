@@ -1,0 +1,41 @@
+#pragma once
+
+#include "KsJobParam.h"
+
+#include <QString>
+#include <QStringList>
+
+class JobHost;
+class KsKit;
+
+// Reads one job of the job folder (the trigger file and its parameter file) into a KsJobParam, asking the
+// host for the no-card choice when the user's printers or projects need one.
+class JobParamReader
+{
+public:
+    explicit JobParamReader(JobHost* host);
+
+    // Whether the file exists and can be read.
+    static bool checkParamFile(const QString& path);
+    // triggerPath: full path of the ".pdf" or ".xml" trigger; fileName: its bare name (unused here).
+    KsJobParam parseJobParamFileLinux(const QString& triggerPath, const QString& fileName);
+    // False when the job is to be dropped: the no-card dialog was declined, or the server went away.
+    bool checkNoCardPrint(KsJobParam* param);
+
+    // Page count of a PDF, 0 when it cannot be read.
+    static int pageCount(const QString& pdfPath);
+    // The reported address: the second IPv4 address of the list, the only one, or none.
+    static QString pickComputerIp(const QStringList& ipv4Addresses);
+    // The document-name rule: empty gives the trigger's file name; "--" + USER is replaced by the account;
+    // anything else keeps its last "/"-separated part.
+    static QString documentName(const QString& rawName, const QString& triggerFileName, const QString& userAccount,
+                                const QString& osUser);
+    // PrintPara/DocName of a parameter file: the raw bytes of the value up to the first NUL, as UTF-8.
+    static QString readDocName(const QString& paramPath);
+
+private:
+    KsJobParam readParameters(const QString& triggerPath);
+    QStringList hostAddresses();
+
+    JobHost* m_host = nullptr;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "JobHost.h"
+#include "api/KsPrinter.h"
+#include "api/KsProject.h"
+
+#include <QDialog>
+#include <QList>
+#include <QScopedPointer>
+
+class KsKit;
+class QButtonGroup;
+
+namespace Ui {
+class NoCardPrintDialog;
+}
+
+// Lets the user pick, for one job, a printer without card reader, a fee project and a security level.
+class NoCardPrintDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit NoCardPrintDialog(QWidget* parent = nullptr);
+    ~NoCardPrintDialog() override;
+
+    // Runs the dialog modally above every window; true when the user confirmed, with the choice filled in.
+    // The main window's no-card choice calls this.
+    static bool runChoice(NoCardChoice* choice);
+
+    KsPrinter getKsPrinter() const { return m_printer; }
+    void setKsPrinter(const KsPrinter& printer) { m_printer = printer; }
+    KsProject getKsProject() const { return m_project; }
+    void setKsProject(const KsProject& project) { m_project = project; }
+    QList<KsPrinter> getKsPrinters() const { return m_printers; }
+    void setKsPrinters(const QList<KsPrinter>& printers) { m_printers = printers; }
+    QList<KsProject> getKsProjects() const { return m_projects; }
+    void setKsProjects(const QList<KsProject>& projects) { m_projects = projects; }
+    int getSecretLevel() const { return m_secretLevel; }
+    NoCardChoice choice() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void on_pushButton_2_clicked();
+    void onComboxPrinterChanged(const QString& text);
+    void onComboxProjectChanged(const QString& text);
+    void radioButton_clicked();
+
+private:
+    void InitData();
+
+    const QScopedPointer<Ui::NoCardPrintDialog> m_ui;
+    KsKit* m_kit = nullptr;
+    QButtonGroup* m_levels = nullptr;
+    QList<KsPrinter> m_printers;
+    QList<KsProject> m_projects;
+    KsPrinter m_printer;
+    KsProject m_project;
+    int m_secretLevel = 0;
+};

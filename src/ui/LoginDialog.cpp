@@ -1,0 +1,820 @@
+#include "ui/LoginDialog.h"
+#include "ui_LoginDialog.h"
+
+#include "api/HttpExchange.h"
+#include "api/KsKit.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "config/LoginInfo.h"
+#include "jobs/CMyFileWatcher.h"
+#include "ui/ClickedLabel.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+#include "ui/QRCodeHelper.h"
+#include "ui/QWInfo.h"
+#include "ui/ServerDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QUuid>
+
+#include <cstdlib>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+const char kPlaceholderPassword[] = "583920";
+const char kLoginPath[] = "/Orvinaweb/BAS_ClientLoginNew";
+
+std::function<void(int)> s_exitHandler;
+
+// Restores the cursor on every way out of a login attempt, or earlier so a message box is not shown busy.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { release(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+    void release()
+    {
+        if (m_active) {
+            m_active = false;
+            QApplication::restoreOverrideCursor();
+        }
+    }
+
+private:
+    bool m_active = true;
+};
+
+QString encodeField(const QString& text)
+{
+    return QString::fromLatin1(HttpExchange::percentEncode(QString::fromLatin1(text.toUtf8().toBase64())));
+}
+
+QFont titleFont(int pixelSize, bool bold)
+{
+    QFont font(QStringLiteral("Microsoft YaHei UI"));
+    // The first family is rarely installed on Linux desktops; fall back to CJK-capable sans fonts.
+    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+} // namespace
+
+LoginDialog::LoginDialog(QWidget* parent)
+    : QDialog(parent)
+    , m_ui(new Ui::LoginDialog)
+{
+    m_ui->setupUi(this);
+    m_settings = new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat, this);
+    m_settings->setIniCodec("UTF-8");
+    m_nam = new QNetworkAccessManager(this);
+    m_online = new OnlineState(this);
+
+    m_qrTimer = new QTimer(this);
+    m_qrTimer->setObjectName(QStringLiteral("qrPollTimer"));
+    m_qrTimer->setInterval(kQrPollIntervalMs);
+    connect(m_qrTimer, &QTimer::timeout, this, &LoginDialog::ScanLogin);
+
+    m_autoLoginTimer = new QTimer(this);
+    m_autoLoginTimer->setObjectName(QStringLiteral("autoLoginTimer"));
+    connect(m_autoLoginTimer, &QTimer::timeout, this, &LoginDialog::on_autoLogin);
+
+    initInfo();
+    checkLoginType();
+
+    QAction* more = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")),
+                                                  QLineEdit::TrailingPosition);
+    more->setObjectName(QStringLiteral("actionSiteMore"));
+    more->setToolTip(tr("Choose a server"));
+    m_ui->editLoginName->addAction(QIcon(QStringLiteral(":/img32/images/account.png")), QLineEdit::LeadingPosition);
+    m_ui->editPassword->addAction(QIcon(QStringLiteral(":/img32/images/lock.png")), QLineEdit::LeadingPosition);
+    m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/server_h.png")), QLineEdit::LeadingPosition);
+
+    connect(m_ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ui->btnClose_2, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ui->editLoginName, &QLineEdit::textChanged, this, &LoginDialog::textChanged);
+    connect(m_ui->editPassword, &QLineEdit::textChanged, this, &LoginDialog::textChanged);
+    connect(m_ui->btnLogin, &QPushButton::clicked, this, &LoginDialog::login_clicked);
+    connect(m_ui->chkSysUser, &QCheckBox::stateChanged, this, &LoginDialog::onchkSysUserStateChanged);
+    connect(m_ui->chkAutoLogin, &QCheckBox::stateChanged, this, &LoginDialog::onchkAutoLoginStateChanged);
+    connect(m_ui->chkSavePassword, &QCheckBox::stateChanged, this, &LoginDialog::onchkSavePasswordStateChanged);
+    connect(more, &QAction::triggered, this, &LoginDialog::siteMoreClicked);
+    connect(m_online, &OnlineState::onlineStateChanged, this, &LoginDialog::onlineStateChangedSlot);
+    connect(m_qrLabel, &ClickedLabel::clicked, this, &LoginDialog::onLabelClicked);
+    connect(CMyFileWatcher::GetKernel(), &CMyFileWatcher::signalNewFile, this, &LoginDialog::onNewJobFile,
+            Qt::QueuedConnection);
+    m_ui->labQRCode->installEventFilter(this);
+
+    GenerateQRcode();
+}
+
+LoginDialog::~LoginDialog() = default;
+
+void LoginDialog::setExitHandlerForTests(std::function<void(int)> handler)
+{
+    s_exitHandler = std::move(handler);
+}
+
+void LoginDialog::setLocalDomainNameForTests(const QString& domain)
+{
+    m_hasDomainOverride = true;
+    m_domainOverride = domain;
+}
+
+LoginInfo* LoginDialog::loginInfo()
+{
+    return Singleton<LoginInfo>::getInstance();
+}
+
+QString LoginDialog::localDomainName() const
+{
+    return m_hasDomainOverride ? m_domainOverride : QHostInfo::localDomainName();
+}
+
+bool LoginDialog::dialogSystemUser() const
+{
+    return m_settings->value(QStringLiteral("Login/SystemUser"), true).toBool();
+}
+
+void LoginDialog::writeKey(const QString& key, bool value)
+{
+    m_settings->setValue(key, value);
+    m_settings->sync();
+}
+
+void LoginDialog::initInfo()
+{
+    LoginInfo* info = loginInfo();
+
+    m_ui->lab_login_title->setText(info->title());
+    m_ui->lab_qr_title->setText(info->title());
+    m_ui->lab_login_title->setFont(titleFont(24, true));
+    m_ui->lab_qr_title->setFont(titleFont(24, true));
+    m_ui->label_scan->setFont(titleFont(14, false));
+
+    setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo128.ico")));
+
+    {
+        // Filling the form from the stored values must not write those values back.
+        const QSignalBlocker b1(m_ui->chkAutoLogin);
+        const QSignalBlocker b2(m_ui->chkSavePassword);
+        const QSignalBlocker b3(m_ui->chkSysUser);
+        m_ui->chkAutoLogin->setChecked(info->isAutoLogin());
+        m_ui->chkSavePassword->setChecked(info->isSavingPassword());
+        m_ui->chkSysUser->setChecked(info->isSystemUser());
+    }
+    m_ui->editLoginName->setText(info->userName());
+    // Without "Save Password" a password left from the previous session must not stay in the field.
+    m_ui->editPassword->setText(info->isSavingPassword() ? info->pasword() : QString());
+    m_ui->editKsServer->setText(info->ksServerUrl());
+    m_shownServer = info->ksServerUrl();
+
+    static const QRegularExpression namePattern(
+        QStringLiteral("^[一-龥A-Za-z0-9|!@#$%^&*()_=+-.,\"'<>?`~{}\\[\\] ]+$"));
+    if (!m_ui->editLoginName->validator()) {
+        m_ui->editLoginName->setValidator(new QRegularExpressionValidator(namePattern, m_ui->editLoginName));
+    }
+
+    if (!m_qrLabel) {
+        m_qrLabel = new ClickedLabel(m_ui->labQRCode);
+        m_qrLabel->setObjectName(QStringLiteral("qrImageLabel"));
+        m_qrLabel->setMinimumSize(QRCodeHelper::kImageSize, QRCodeHelper::kImageSize);
+        m_qrLabel->setScaledContents(true);
+        m_qrLabel->setCursor(Qt::PointingHandCursor);
+        m_qrLabel->setToolTip(tr("Click to refresh the code"));
+        m_qrLabel->setPixmap(QPixmap(QStringLiteral(":/img32/images/NOQR.bmp")));
+        auto* overlay = new QHBoxLayout(m_ui->labQRCode);
+        overlay->setContentsMargins(0, 0, 0, 0);
+        overlay->addWidget(m_qrLabel);
+    }
+    m_ui->btnLogin->setFocus();
+    m_ui->btnLogin->setShortcut(QKeySequence(Qt::Key_Return));
+
+    m_systemUser = dialogSystemUser();
+    m_osUser = QString::fromLocal8Bit(qgetenv("USER"));
+    setSystemUserControls(m_systemUser);
+
+    painterFileWatch();
+}
+
+void LoginDialog::setSystemUserControls(bool systemUser)
+{
+    if (systemUser) {
+        m_accountVerify = QStringLiteral("2");
+        m_ui->editLoginName->setText(m_osUser);
+        m_ui->editLoginName->setEnabled(loginInfo()->multiDomain());
+        m_ui->editPassword->setEnabled(false);
+        m_ui->chkSavePassword->setEnabled(false);
+        m_ui->chkAutoLogin->setEnabled(false);
+        m_ui->btnLogin->setEnabled(true);
+    } else {
+        m_ui->editLoginName->setEnabled(true);
+        m_ui->editPassword->setEnabled(true);
+        m_ui->chkSavePassword->setEnabled(true);
+        m_ui->chkAutoLogin->setEnabled(true);
+    }
+}
+
+void LoginDialog::painterFileWatch()
+{
+    QString folder = m_settings->value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString();
+    if (folder.isEmpty()) {
+        folder = QStringLiteral("ksprinter");
+    }
+    m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
+    logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
+    // The virtual printer writes here even before the first login; watching needs the folder to exist.
+    QDir().mkpath(m_jobPath);
+    CMyFileWatcher::GetKernel()->addWatchPath(m_jobPath);
+}
+
+void LoginDialog::checkLoginType()
+{
+    LoginInfo* info = loginInfo();
+    if (!info->showQR()) {
+        m_ui->frame_qr->hide();
+        m_ui->btnQr->hide();
+        m_ui->frame_login->show();
+        return;
+    }
+    m_ui->btnQr->show();
+    if (info->defaultLoginType() == 2) {
+        m_ui->frame_login->hide();
+        m_ui->frame_qr->show();
+    } else {
+        m_ui->frame_login->show();
+        m_ui->frame_qr->hide();
+        m_qrTimer->stop();
+    }
+}
+
+void LoginDialog::on_btnQr_clicked()
+{
+    loginInfo()->setDefaultLoginType(2);
+    m_ui->frame_login->hide();
+    m_ui->frame_qr->show();
+    GenerateQRcode();
+}
+
+void LoginDialog::on_btnDesktop_clicked()
+{
+    loginInfo()->setDefaultLoginType(1);
+    m_ui->frame_qr->hide();
+    m_ui->frame_login->show();
+    m_qrTimer->stop();
+}
+
+void LoginDialog::textChanged(const QString&)
+{
+    if (!m_ui->editLoginName->text().isEmpty() && !m_ui->editPassword->text().isEmpty()) {
+        m_ui->btnLogin->setEnabled(true);
+    } else {
+        m_ui->btnLogin->setEnabled(dialogSystemUser());
+    }
+}
+
+void LoginDialog::login_clicked()
+{
+    if (m_ui->editKsServer->text().isEmpty()) {
+        Prompts::warning(this, tr("ks server path is not empty"));
+        return;
+    }
+    if (m_ui->editLoginName->text().isEmpty()) {
+        Prompts::warning(this, tr("login name is not empty"));
+        return;
+    }
+    if (!m_systemUser && m_ui->editPassword->text().isEmpty()) {
+        Prompts::warning(this, tr("password is not empty"));
+        return;
+    }
+    logger->info(QStringLiteral("###### login begin"));
+    m_ui->btnLogin->setEnabled(false);
+    Login(0);
+}
+
+void LoginDialog::Login(int kind)
+{
+    if (m_loginBusy) {
+        return;
+    }
+    m_loginBusy = true;
+    BusyCursor busy;
+    LoginInfo* info = loginInfo();
+
+    if (kind == 2) {
+        m_accountVerify = QStringLiteral("2");
+    } else if (!m_ui->chkSysUser->isChecked()) {
+        m_accountVerify = QStringLiteral("4");
+    }
+
+    QString server = m_ui->editKsServer->text();
+    if (!server.contains(QLatin1String("http"))) {
+        server = QStringLiteral("http://") + server;
+        m_ui->editKsServer->setText(server);
+    }
+    const QString requestPath = server + QLatin1String(kLoginPath);
+    logger->info(QStringLiteral("###### ksServerUrl ") + requestPath);
+
+    const QString userName = m_ui->editLoginName->text();
+    const bool placeholder = m_accountVerify == QLatin1String("2") || m_accountVerify == QLatin1String("1");
+    const QString password = placeholder ? QString::fromLatin1(kPlaceholderPassword) : m_ui->editPassword->text();
+
+    if (QFile::exists(Singleton<cglobal>::getInstance()->getIniFilePath())) {
+        m_settings->sync();
+        info->setVersion(m_settings->value(QStringLiteral("Basic/Version")).toString());
+    }
+    m_version = QStringLiteral("L") + info->ksVersion();
+
+    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
+    const QString query = QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&"
+                                         "UserAccount=%4")
+                              .arg(encodeField(password), m_version, m_accountVerify, encodeField(userName));
+    // The Base64 of a password is as good as the password itself; keep it out of the log file.
+    const QString logged = QStringLiteral("Password=******&ClientVersion=%1&Type=0&UserID=&UserType=&AccountVerify=%2&"
+                                          "UserAccount=%3")
+                               .arg(m_version, m_accountVerify, encodeField(userName));
+    logger->info(QStringLiteral("###### UserAccount=%1").arg(userName));
+    logger->info(QStringLiteral("###### params--%1").arg(logged));
+
+    HttpExchange exchange(m_nam);
+    const HttpAnswer answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
+    logger->info(QString::fromUtf8(answer.body));
+    busy.release();
+
+    const bool qrLogin = m_accountVerify == QLatin1String("2");
+    if (!answer.isObject()) {
+        QJsonParseError parseError;
+        QJsonDocument::fromJson(answer.body, &parseError);
+        if (qrLogin) {
+            GenerateQRcode();
+        }
+        Prompts::critical(this, tr("Unable to link server"));
+        logger->error(QStringLiteral("###### login fail:%1").arg(int(parseError.error)));
+    } else if (answer.code() != 0) {
+        if (qrLogin) {
+            GenerateQRcode();
+        }
+        Prompts::warning(this, answer.message());
+        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+    } else {
+        logger->info(QStringLiteral("###### login success"));
+        const QJsonValue data = answer.data();
+        const QString domain = localDomainName();
+        if (data.isObject() && m_systemUser && !domain.isEmpty()) {
+            const QString hostAddress = data.toObject().value(QStringLiteral("HostAddress")).toString();
+            if (domain.toLower() != hostAddress.toLower()) {
+                logger->info(QStringLiteral("###### domain name error"));
+                logger->info(QStringLiteral("###### HostAddress :") + hostAddress +
+                             QStringLiteral(" local domain name :") + domain);
+                Prompts::warning(this, tr("Login failed"));
+                m_ui->btnLogin->setEnabled(true);
+                m_loginBusy = false;
+                return;
+            }
+        }
+
+        m_password = m_ui->editPassword->text();
+        info->setKsServerUrl(m_ui->editKsServer->text());
+        info->setUserName(m_ui->editLoginName->text());
+        info->setPasword(m_password);
+        info->setIsAutoLogin(m_ui->chkAutoLogin->isChecked());
+        info->setIsSavingPassword(m_ui->chkSavePassword->isChecked());
+        info->setIsSystemUser(m_ui->chkSysUser->isChecked());
+        info->setIsBingoLastTime(true);
+        info->saveToFile();
+        accept();
+        info->setIsLogin(true);
+        m_qrTimer->stop();
+        // A retry still pending from a failed automatic login would log in a second time.
+        m_autoLoginTimer->stop();
+        m_total = 0;
+        CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
+        emit mainshow();
+        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+    }
+    m_ui->btnLogin->setEnabled(true);
+    m_loginBusy = false;
+}
+
+bool LoginDialog::checkNetworkState(bool showError)
+{
+    if (!m_online->isOnline()) {
+        m_networkReachable = false;
+        return false;
+    }
+    const QString typed = m_ui->editKsServer->text();
+    loginInfo()->setKsServerUrl(typed);
+    QString address = typed;
+    if (!address.isEmpty() && !address.contains(QLatin1String("http"))) {
+        address = QStringLiteral("http://") + address;
+    }
+    KsKit kit(this);
+    if (kit.CheckNetwork(address)) {
+        m_networkReachable = true;
+        m_serverReachable = true;
+        return true;
+    }
+    if (showError) {
+        Prompts::error(this, tr("Unable to link server"));
+    }
+    m_networkReachable = false;
+    m_serverReachable = false;
+    return false;
+}
+
+void LoginDialog::show_errormsg(const QString& text)
+{
+    Prompts::warning(this, text);
+}
+
+void LoginDialog::startTimer()
+{
+    GenerateQRcode();
+    LoginInfo* info = loginInfo();
+    if (info->isAutoLogin() && !info->isLogin()) {
+        m_autoLoginTimer->start(qMax(1, info->autoLoginInterval()) * 1000);
+        logger->info(QStringLiteral("###### timer on_autoLogin start..."));
+    }
+}
+
+void LoginDialog::stopTimer()
+{
+    m_qrTimer->stop();
+}
+
+void LoginDialog::on_autoLogin()
+{
+    LoginInfo* info = loginInfo();
+    const int interval = qMax(1, info->autoLoginInterval());
+    m_total += interval;
+    if (m_total >= info->autoLoginTime()) {
+        m_autoLoginTimer->stop();
+        logger->info(QStringLiteral("###### timer on_autoLogin stop."));
+        m_total = 0;
+        return;
+    }
+    // A typed login is waiting for its answer, or one already succeeded.
+    if (m_loginBusy || info->isLogin()) {
+        return;
+    }
+    if (!checkNetworkState(false)) {
+        return;
+    }
+    logger->info(QStringLiteral("###### on_autoLogin _ksKit->login()"));
+    m_loginBusy = true;
+    KsKit kit(this);
+    const bool ok = kit.login(m_errorText);
+    m_loginBusy = false;
+    if (ok) {
+        accept();
+        m_qrTimer->stop();
+        m_autoLoginTimer->stop();
+        m_total = 0;
+        CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
+        emit mainshow();
+    } else if (m_total >= info->autoLoginCount() * interval) {
+        m_autoLoginTimer->stop();
+    }
+}
+
+void LoginDialog::onchkSysUserStateChanged(int state)
+{
+    if (state == Qt::Checked) {
+        m_accountVerify = QStringLiteral("2");
+        m_ui->editLoginName->setText(m_osUser);
+        m_ui->editLoginName->setEnabled(loginInfo()->multiDomain());
+        m_ui->editPassword->clear();
+        m_ui->editPassword->setEnabled(false);
+        m_ui->chkSavePassword->setEnabled(false);
+        m_ui->chkAutoLogin->setEnabled(false);
+        m_ui->chkSavePassword->setChecked(true);
+        m_ui->chkAutoLogin->setChecked(true);
+        m_ui->btnLogin->setEnabled(true);
+        writeKey(QStringLiteral("Login/SystemUser"), true);
+        m_systemUser = true;
+    } else if (state == Qt::Unchecked) {
+        m_accountVerify = QStringLiteral("4");
+        m_ui->editLoginName->setEnabled(true);
+        m_ui->editPassword->setEnabled(true);
+        m_ui->chkSavePassword->setEnabled(true);
+        m_ui->chkAutoLogin->setEnabled(true);
+        writeKey(QStringLiteral("Login/SystemUser"), false);
+        m_systemUser = false;
+    } else {
+        m_ui->btnLogin->setEnabled(true);
+    }
+}
+
+void LoginDialog::onchkAutoLoginStateChanged(int state)
+{
+    if (state == Qt::Checked) {
+        m_ui->chkSavePassword->setChecked(true);
+        writeKey(QStringLiteral("Login/AutoLogin"), true);
+        loginInfo()->setIsAutoLogin(true);
+    } else if (state == Qt::Unchecked) {
+        writeKey(QStringLiteral("Login/AutoLogin"), false);
+        loginInfo()->setIsAutoLogin(false);
+        m_autoLoginTimer->stop();
+        logger->info(QStringLiteral("###### timer on_autoLogin stop."));
+    }
+}
+
+void LoginDialog::onchkSavePasswordStateChanged(int state)
+{
+    if (state == Qt::Checked) {
+        writeKey(QStringLiteral("Login/SavePassword"), true);
+    } else if (state == Qt::Unchecked) {
+        m_ui->chkAutoLogin->setChecked(false);
+        writeKey(QStringLiteral("Login/SavePassword"), false);
+    }
+}
+
+void LoginDialog::onlineStateChangedSlot(bool online)
+{
+    logger->info(online ? QStringLiteral("###### LoginDialog network is true")
+                        : QStringLiteral("###### LoginDialog network is false"));
+}
+
+void LoginDialog::siteMoreClicked()
+{
+    loginInfo()->setKsServerUrl(m_ui->editKsServer->text());
+    ServerDialog chooser(this);
+    chooser.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    if (chooser.exec() == QDialog::Accepted && !chooser.siteUrl().isEmpty()) {
+        m_ui->editKsServer->setText(chooser.siteUrl());
+    }
+}
+
+void LoginDialog::show_loginwindow()
+{
+    logger->info(QStringLiteral("###### show_loginwindow"));
+    GenerateQRcode();
+    initInfo();
+    m_ui->editKsServer->setText(loginInfo()->ksServerUrl());
+    show();
+    checkLoginType();
+}
+
+void LoginDialog::onNewJobFile(const QString&)
+{
+    if (loginInfo()->isLogin()) {
+        return;
+    }
+    activateWindow();
+    Prompts::notify(this, tr("Please log in to the print client"));
+}
+
+void LoginDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Changing the window flags after construction drops the focus given in initInfo().
+    m_ui->btnLogin->setFocus();
+}
+
+void LoginDialog::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    reject();
+    if (s_exitHandler) {
+        s_exitHandler(0);
+        return;
+    }
+    std::exit(0);
+}
+
+void LoginDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Escape would only hide the window and leave the client running without any visible window.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void LoginDialog::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = true;
+        m_lastPos = event->globalPos();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void LoginDialog::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_pressed) {
+        const QPoint now = event->globalPos();
+        move(pos() + (now - m_lastPos));
+        m_lastPos = now;
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void LoginDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = false;
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_ui->labQRCode && event->type() == QEvent::MouseButtonRelease) {
+        const BusyCursor busy;
+        GenerateQRcode();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---- QR-code login ----
+
+QString LoginDialog::qrBaseUrl() const
+{
+    const QString info = m_settings->value(QStringLiteral("setting/Info")).toString();
+    const int view = info.indexOf(QLatin1String("/View/"));
+    return view < 0 ? info : info.left(view);
+}
+
+void LoginDialog::btnRefreshQr_Clicked()
+{
+    GenerateQRcode();
+}
+
+void LoginDialog::onLabelClicked()
+{
+    GenerateQRcode();
+}
+
+void LoginDialog::showQrImage(const QString& path)
+{
+    m_qrLabel->setPixmap(QPixmap(path));
+}
+
+void LoginDialog::GenerateQRcode()
+{
+    logger->info(QStringLiteral("###### GenerateQRcode"));
+    LoginInfo* info = loginInfo();
+    if (info->defaultLoginType() != 2 || !info->showQR()) {
+        return;
+    }
+    m_settings->sync();
+    if (m_settings->value(QStringLiteral("setting/Info")).toString().isEmpty()) {
+        logger->info(QStringLiteral("###### urlInfo is empty"));
+        return;
+    }
+    QString guid = info->ksGUID();
+    if (guid.isEmpty()) {
+        guid = m_settings->value(QStringLiteral("setting/GUID")).toString();
+        info->setGUID(guid);
+    }
+    if (guid.isEmpty()) {
+        logger->info(QStringLiteral("###### guid is empty"));
+        guid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_settings->setValue(QStringLiteral("setting/GUID"), guid);
+        m_settings->sync();
+        info->setGUID(guid);
+    }
+    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString() +
+                           m_settings->value(QStringLiteral("setting/GUID")).toString();
+
+    const QString url = qrBaseUrl() + QStringLiteral("/api/client/invoke?clientId=%1").arg(guid);
+    logger->info(QStringLiteral("###### get QRcode url ") + url);
+    QNetworkRequest request = HttpExchange::makeRequest(url);
+    request.setTransferTimeout(kQrRequestTimeoutMs);
+    QNetworkReply* reply = m_nam->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, qrText]() { qrRegistrationFinished(reply, qrText); });
+}
+
+void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qrText)
+{
+    reply->deleteLater();
+    QWInfo record;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    if (doc.isObject()) {
+        const QJsonObject answer = doc.object();
+        if (answer.value(QStringLiteral("code")).toInt() == 200) {
+            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
+            record.account = data.value(QStringLiteral("account")).toString();
+            record.expiresIn = data.value(QStringLiteral("expires_in")).toInt(0);
+            record.clientId = data.value(QStringLiteral("clientId")).toString();
+        } else {
+            logger->error(QStringLiteral("###### get QRcode error message ") +
+                          answer.value(QStringLiteral("message")).toString());
+        }
+    }
+
+    LoginInfo* info = loginInfo();
+    if (record.expiresIn != 300) {
+        logger->info(QStringLiteral("###### 扫描二维码--获取过期时间失败"));
+        m_qrTimer->stop();
+        return;
+    }
+    m_qrRemaining = kQrValiditySeconds;
+    if (qrText.isEmpty()) {
+        return;
+    }
+    if (Singleton<QRCodeHelper>::getInstance()->CreateRcode(qrText)) {
+        showQrImage(QRCodeHelper::imagePath());
+        info->setQRValid(true);
+    }
+    if (info->defaultLoginType() == 2) {
+        m_qrTimer->start();
+    } else {
+        m_qrTimer->stop();
+    }
+    if (info->isLogin()) {
+        m_qrTimer->stop();
+    }
+}
+
+void LoginDialog::ScanLogin()
+{
+    m_qrRemaining -= 2;
+    if (m_qrRemaining <= 0) {
+        showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
+        loginInfo()->setQRValid(false);
+        m_qrTimer->stop();
+        return;
+    }
+    // The previous poll has not come back yet; asking again would only pile up requests.
+    if (m_pendingPoll) {
+        return;
+    }
+    const QString base = m_ui->editKsServer->text().isEmpty() ? QString() : qrBaseUrl();
+    const QString url = base + QStringLiteral("/api/client/account?clientId=%1").arg(loginInfo()->ksGUID());
+    logger->info(QStringLiteral("###### ScanLogin url ") + url);
+    QNetworkRequest request = HttpExchange::makeRequest(url);
+    request.setTransferTimeout(kQrRequestTimeoutMs);
+    QNetworkReply* reply = m_nam->get(request);
+    m_pendingPoll = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply]() { qrPollFinished(reply); });
+}
+
+void LoginDialog::qrPollFinished(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    if (m_pendingPoll == reply) {
+        m_pendingPoll = nullptr;
+    }
+    QWInfo record;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    if (doc.isObject()) {
+        const QJsonObject answer = doc.object();
+        if (answer.value(QStringLiteral("code")).toInt() == 200) {
+            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
+            record.account = data.value(QStringLiteral("account")).toVariant().toString();
+            record.password = data.value(QStringLiteral("password")).toVariant().toString();
+            record.clientId = data.value(QStringLiteral("clientId")).toVariant().toString();
+            record.type = data.value(QStringLiteral("type")).toVariant().toString();
+        } else {
+            logger->error(QStringLiteral("###### ScanLogin ex message ") +
+                          answer.value(QStringLiteral("message")).toString());
+        }
+    }
+    if (record.account.isEmpty()) {
+        logger->info(QStringLiteral("###### ScanLogin account or password is empty"));
+        return;
+    }
+    // The code has been used: it cannot be scanned a second time.
+    showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
+    loginInfo()->setQRValid(false);
+    if (m_ui->chkSysUser->isChecked()) {
+        m_ui->editLoginName->setEnabled(true);
+        m_ui->editPassword->setEnabled(true);
+        m_ui->chkSavePassword->setEnabled(true);
+        m_ui->chkAutoLogin->setEnabled(true);
+        m_ui->chkSysUser->setChecked(false);
+    }
+    m_ui->editLoginName->setText(record.account);
+    m_ui->editPassword->setText(record.password);
+    m_ui->btnLogin->setEnabled(true);
+    m_qrTimer->stop();
+    Login(2);
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QScopedPointer>
+#include <QString>
+
+#include <functional>
+
+class ClickedLabel;
+class LoginInfo;
+class OnlineState;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSettings;
+class QTimer;
+
+namespace Ui {
+class LoginDialog;
+}
+
+// The frameless login window: account and password, the operating-system account, or a QR code scanned
+// with the phone. Lives for the whole run; hidden after a login and shown again after a logout.
+class LoginDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int kQrPollIntervalMs = 2000;
+    static constexpr int kQrValiditySeconds = 120;
+    static constexpr int kQrRequestTimeoutMs = 10000;
+
+    explicit LoginDialog(QWidget* parent = nullptr);
+    ~LoginDialog() override;
+
+    // Tests: what closing the dialog does instead of ending the process; the local DNS domain to compare.
+    static void setExitHandlerForTests(std::function<void(int)> handler);
+    void setLocalDomainNameForTests(const QString& domain);
+
+signals:
+    void mainshow();
+    void exitApp();
+
+public slots:
+    bool checkNetworkState(bool showError);
+    void show_errormsg(const QString& text);
+    void startTimer();
+    void stopTimer();
+    void show_loginwindow();
+
+    void GenerateQRcode();
+    void ScanLogin();
+    void btnRefreshQr_Clicked();
+    void onLabelClicked();
+
+private slots:
+    void login_clicked();
+    void textChanged(const QString& text);
+    void onchkSysUserStateChanged(int state);
+    void onchkAutoLoginStateChanged(int state);
+    void onchkSavePasswordStateChanged(int state);
+    void onlineStateChangedSlot(bool online);
+    void siteMoreClicked();
+    void on_btnQr_clicked();
+    void on_btnDesktop_clicked();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Kept out of the slot list so the form's name-based connections do not look for an "autoLogin" object.
+    void on_autoLogin();
+    void onNewJobFile(const QString& path);
+
+    void Login(int kind);
+    void initInfo();
+    void checkLoginType();
+    void painterFileWatch();
+
+    void qrRegistrationFinished(QNetworkReply* reply, const QString& qrText);
+    void qrPollFinished(QNetworkReply* reply);
+    void showQrImage(const QString& path);
+    QString qrBaseUrl() const;
+    QString localDomainName() const;
+    void writeKey(const QString& key, bool value);
+    bool dialogSystemUser() const;
+    void setSystemUserControls(bool systemUser);
+
+    static LoginInfo* loginInfo();
+
+    const QScopedPointer<Ui::LoginDialog> m_ui;
+    QSettings* m_settings = nullptr;
+    QNetworkAccessManager* m_nam = nullptr;
+    OnlineState* m_online = nullptr;
+    QTimer* m_qrTimer = nullptr;
+    QTimer* m_autoLoginTimer = nullptr;
+    ClickedLabel* m_qrLabel = nullptr;
+    QNetworkReply* m_pendingPoll = nullptr;
+
+    QString m_accountVerify;
+    bool m_systemUser = true;
+    QString m_osUser;
+    QString m_jobPath;
+    QString m_shownServer;
+    QString m_version;
+    QString m_password;
+    int m_total = 0;
+    bool m_networkReachable = true;
+    bool m_serverReachable = true;
+    bool m_pressed = false;
+    QPoint m_lastPos;
+    QString m_errorText;
+    int m_qrRemaining = 0;
+    bool m_loginBusy = false;
+    bool m_hasDomainOverride = false;
+    QString m_domainOverride;
+};

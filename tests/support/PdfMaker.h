@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPageSize>
+#include <QString>
+
+// Generates PDF fixtures with QPdfWriter (needs a QGuiApplication).
+class PdfMaker
+{
+public:
+    // Writes a PDF of the given number of pages, each carrying its page number; false on failure.
+    static bool write(const QString& path, int pages, QPageSize::PageSizeId size = QPageSize::A4);
+    // The same document in memory.
+    static QByteArray make(int pages, QPageSize::PageSizeId size = QPageSize::A4);
+    // Something that starts like a PDF but is not one.
+    static QByteArray corrupt();
+};

@@ -1,0 +1,144 @@
+#include "ScriptedJobHost.h"
+
+#include "store/MessageStore.h"
+
+namespace {
+class ScriptedProgress : public JobProgress
+{
+public:
+    explicit ScriptedProgress(ScriptedJobHost* host)
+        : m_host(host)
+    { }
+    void setValue(int value) override
+    {
+        m_host->progressValues << value;
+        if (m_host->onProgressValue) {
+            m_host->onProgressValue(value);
+        }
+        if (m_host->cancelProgressAtValue >= 0 && value >= m_host->cancelProgressAtValue) {
+            m_canceled = true;
+        }
+    }
+    bool wasCanceled() const override { return m_canceled; }
+    void close() override { m_host->progressClosed = true; }
+
+private:
+    ScriptedJobHost* m_host;
+    bool m_canceled = false;
+};
+
+bool takeAnswer(QList<bool>& answers, bool fallback)
+{
+    return answers.isEmpty() ? fallback : answers.takeFirst();
+}
+} // namespace
+
+QStringList ScriptedJobHost::kinds() const
+{
+    QStringList list;
+    for (const Event& e : events) {
+        list << e.kind;
+    }
+    return list;
+}
+
+QList<ScriptedJobHost::Event> ScriptedJobHost::eventsOf(const QString& kind) const
+{
+    QList<Event> list;
+    for (const Event& e : events) {
+        if (e.kind == kind) {
+            list << e;
+        }
+    }
+    return list;
+}
+
+QStringList ScriptedJobHost::textsOf(const QString& kind) const
+{
+    QStringList list;
+    for (const Event& e : eventsOf(kind)) {
+        list << e.text;
+    }
+    return list;
+}
+
+bool ScriptedJobHost::checkNetworkState(bool showDialog)
+{
+    events.append({ QStringLiteral("network"), QString(), showDialog ? QStringLiteral("dialog") : QString(), {}, {} });
+    return takeAnswer(networkAnswers, networkDefault);
+}
+
+bool ScriptedJobHost::askConfirmation(const QString& text)
+{
+    events.append({ QStringLiteral("confirm"), QStringLiteral("Confirmation"), text, {}, {} });
+    if (onQuestion) {
+        onQuestion(text);
+    }
+    return takeAnswer(confirmAnswers, confirmDefault);
+}
+
+void ScriptedJobHost::showWarning(const QString& text)
+{
+    events.append({ QStringLiteral("warning"), QStringLiteral("Title"), text, {}, {} });
+}
+
+void ScriptedJobHost::showCritical(const QString& text)
+{
+    events.append({ QStringLiteral("critical"), QStringLiteral("Error"), text, {}, {} });
+}
+
+JobHost::ExistingJobsChoice ScriptedJobHost::askExistingJobs(const QString& title)
+{
+    events.append({ QStringLiteral("existing"), title, QString(), {}, {} });
+    if (onQuestion) {
+        onQuestion(title);
+    }
+    return existingChoice;
+}
+
+bool ScriptedJobHost::askNoCardChoice(NoCardChoice* choice)
+{
+    events.append({ QStringLiteral("nocard"), QString(), QString(), {}, {} });
+    if (onQuestion) {
+        onQuestion(QStringLiteral("nocard"));
+    }
+    if (noCardAccept) {
+        *choice = noCardChoice;
+    }
+    return noCardAccept;
+}
+
+void ScriptedJobHost::showSystemMessage(const QString& title, const QString& text)
+{
+    events.append({ QStringLiteral("tray"), title, text, {}, {} });
+}
+
+int ScriptedJobHost::insertMsgToDb(const QString& msgAccount, const QString& title, const QString& message,
+                                   const QString& date)
+{
+    events.append({ QStringLiteral("stored"), title, message, msgAccount, date });
+    return store ? store->insertMsgToDb(msgAccount, title, message, date) : events.size();
+}
+
+std::unique_ptr<JobProgress> ScriptedJobHost::createProgress(const QString& label, const QString& cancelText,
+                                                             int maximum, const QString& title)
+{
+    events.append({ QStringLiteral("progress"),
+                    title,
+                    label + QLatin1Char('|') + cancelText + QLatin1Char('|') + QString::number(maximum),
+                    {},
+                    {} });
+    progressValues.clear();
+    progressClosed = false;
+    return std::make_unique<ScriptedProgress>(this);
+}
+
+void ScriptedJobHost::RefreshJobInfo()
+{
+    events.append({ QStringLiteral("refresh"), QString(), QString(), {}, {} });
+}
+
+void ScriptedJobHost::getJobStatusInfo()
+{
+    events.append({ QStringLiteral("status"), QString(), QString(), {}, {} });
+}

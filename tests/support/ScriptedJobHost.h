@@ -1,0 +1,80 @@
+#pragma once
+
+#include "jobs/JobHost.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class MessageStore;
+
+// A JobHost for tests: scripted answers to every question, and a record of everything the job intake asked,
+// showed or stored, in order.
+class ScriptedJobHost : public JobHost
+{
+public:
+    struct Event
+    {
+        QString kind; // network, confirm, warning, critical, existing, nocard, tray, stored, progress, refresh, status
+        QString title;
+        QString text;
+        QString account;
+        QString date;
+    };
+
+    // Identity and settings.
+    QString server;
+    QString account = QStringLiteral("alice");
+    JobOptions options;
+
+    // Scripted answers; a list is consumed from the front, then the default applies.
+    QList<bool> networkAnswers;
+    bool networkDefault = true;
+    QList<bool> confirmAnswers;
+    bool confirmDefault = false;
+    ExistingJobsChoice existingChoice = ExistingJobsChoice::Submit;
+    bool noCardAccept = true;
+    NoCardChoice noCardChoice;
+    int cancelProgressAtValue = -1; // the progress reports "cancelled" once a value at least this high was set
+    std::function<void(int)> onProgressValue; // runs inside setValue, e.g. to change the server's behaviour
+    std::function<void(const QString&)> onQuestion; // runs while a question is open (confirm, existing, no-card)
+
+    // Where stored messages go besides the record; optional.
+    MessageStore* store = nullptr;
+
+    // Jobs tab.
+    int rows = 0;
+    int rowsBeforeSubmit = -1;
+    QString currentJobId;
+    qint64 uploadedSize = -1;
+
+    QList<Event> events;
+    QStringList kinds() const;
+    QList<Event> eventsOf(const QString& kind) const;
+    QStringList textsOf(const QString& kind) const;
+    QList<int> progressValues;
+    bool progressClosed = false;
+
+    QString serverUrl() const override { return server; }
+    QString userAccount() const override { return account; }
+    JobOptions jobOptions() const override { return options; }
+    bool checkNetworkState(bool showDialog) override;
+    bool askConfirmation(const QString& text) override;
+    void showWarning(const QString& text) override;
+    void showCritical(const QString& text) override;
+    ExistingJobsChoice askExistingJobs(const QString& title) override;
+    bool askNoCardChoice(NoCardChoice* choice) override;
+    void showSystemMessage(const QString& title, const QString& text) override;
+    int insertMsgToDb(const QString& account, const QString& title, const QString& message,
+                      const QString& date) override;
+    std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
+                                                const QString& title) override;
+    int jobsRowCount() const override { return rows; }
+    void setRowCountBeforeSubmit(int count) override { rowsBeforeSubmit = count; }
+    void setCurrentJobId(const QString& jobId) override { currentJobId = jobId; }
+    void setUploadedFileSize(qint64 bytes) override { uploadedSize = bytes; }
+    void RefreshJobInfo() override;
+    void getJobStatusInfo() override;
+};

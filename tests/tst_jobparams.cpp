@@ -1,0 +1,352 @@
+#include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ScriptedJobHost.h"
+#include "TestHome.h"
+#include "UnprivilegedScope.h"
+#include "api/KsKit.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "jobs/JobParamReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QtTest>
+
+// Parameter files as the virtual printer writes them, read into the job record.
+class TestJobParams : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void keyTable_data();
+    void keyTable();
+    void documentName_data();
+    void documentName();
+    void pageCount_data();
+    void pageCount();
+    void unreadableTrigger();
+    void computerIp_data();
+    void computerIp();
+    void hostFacts();
+    void noCardChoice_data();
+    void noCardChoice();
+
+private:
+    QString folder() const { return m_home->path() + QStringLiteral("/jobs"); }
+    void writeFile(const QString& name, const QByteArray& data);
+    KsJobParam read(const QString& trigger);
+
+    QScopedPointer<TestHome> m_home;
+    QScopedPointer<FakeKestranaServer> m_server;
+    ScriptedJobHost m_host;
+};
+
+void TestJobParams::initTestCase()
+{
+    qputenv("USER", "tester");
+}
+
+void TestJobParams::init()
+{
+    m_home.reset(new TestHome());
+    QVERIFY(QDir().mkpath(folder()));
+    FakeKestranaState state = FakeKestranaState::sample();
+    for (auto& device : state.devices) {
+        device.useCardReader = true;
+    }
+    state.projects.clear();
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+    Singleton<LoginInfo>::getInstance()->setKsServerUrl(m_server->httpUrl());
+    m_host = ScriptedJobHost();
+    m_host.server = m_server->httpUrl();
+    m_host.account = QStringLiteral("alice");
+}
+
+void TestJobParams::cleanup()
+{
+    m_server.reset();
+    m_home.reset();
+}
+
+void TestJobParams::writeFile(const QString& name, const QByteArray& data)
+{
+    QFile file(folder() + QLatin1Char('/') + name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(data), qint64(data.size()));
+}
+
+KsJobParam TestJobParams::read(const QString& trigger)
+{
+    JobParamReader reader(&m_host);
+    return reader.parseJobParamFileLinux(folder() + QLatin1Char('/') + trigger, trigger);
+}
+
+void TestJobParams::keyTable_data()
+{
+    QTest::addColumn<QByteArray>("ini"); // null: no parameter file at all
+    QTest::addColumn<QString>("color");
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+    QTest::addColumn<int>("collate");
+    QTest::addColumn<int>("duplex");
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<int>("orientation");
+
+    QTest::newRow("no parameter file") << QByteArray() << "false" << 210.0 << 210.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("empty parameter file") << QByteArray("") << "false" << 210.0 << 210.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("colour from the second key")
+        << QByteArray("[AppPara]\nColor=-1\n[PrintPara]\nColor=1\n") << "true" << 210.0 << 210.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("first colour key wins unless -1")
+        << QByteArray("[AppPara]\nColor=2\n[PrintPara]\nColor=1\n") << "false" << 210.0 << 210.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("colour 1") << QByteArray("[AppPara]\nColor=1\n") << "true" << 210.0 << 210.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("A4 from the first keys")
+        << QByteArray("[AppPara]\nPageWidth=2100\nPageHeight=2970\n") << "false" << 210.0 << 297.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("2104 and 2975 from the second keys") << QByteArray("[PrintPara]\nPageWidth=2104\nPageHeight=2975\n")
+                                                        << "false" << 210.0 << 297.0 << 1 << 1 << 1 << 1;
+    QTest::newRow("2975 in the first key is kept")
+        << QByteArray("[AppPara]\nPageHeight=2975\n") << "false" << 210.0 << 297.5 << 1 << 1 << 1 << 1;
+    QTest::newRow("letter") << QByteArray("[AppPara]\nPageWidth=-1\n[PrintPara]\nPageWidth=2159\nPageHeight=2794\n")
+                            << "false" << 215.9 << 279.4 << 1 << 1 << 1 << 1;
+    QTest::newRow("collate and duplex from the first keys")
+        << QByteArray("[AppPara]\nCollate=0\nDuplexType=0\n[PrintPara]\nCollate=1\nDuplexType=2\n") << "false" << 210.0
+        << 210.0 << 0 << 0 << 1 << 1;
+    QTest::newRow("collate and duplex from the second keys")
+        << QByteArray("[AppPara]\nCollate=-1\nDuplexType=-1\n[PrintPara]\nCollate=0\nDuplexType=2\n") << "false"
+        << 210.0 << 210.0 << 0 << 2 << 1 << 1;
+    QTest::newRow("larger copies: print")
+        << QByteArray("[PrintPara]\nCopies=3\n[AppPara]\nCopies=2\n") << "false" << 210.0 << 210.0 << 1 << 1 << 3 << 1;
+    QTest::newRow("larger copies: app") << QByteArray("[PrintPara]\nCopies=1\n[AppPara]\nCopies=5\n") << "false"
+                                        << 210.0 << 210.0 << 1 << 1 << 5 << 1;
+    QTest::newRow("orientation") << QByteArray("[AppPara]\nOrientation=2\n") << "false" << 210.0 << 210.0 << 1 << 1 << 1
+                                 << 2;
+    QTest::newRow("unparsable numbers read as 0")
+        << QByteArray("[AppPara]\nColor=x\nPageWidth=wide\nCollate=y\nDuplexType=z\nCopies=many\nOrientation=up\n"
+                      "[PrintPara]\nCopies=lots\n")
+        << "false" << 0.0 << 210.0 << 0 << 0 << 0 << 0;
+    QTest::newRow("CRLF lines") << QByteArray("[AppPara]\r\nColor=1\r\nCopies=4\r\n") << "true" << 210.0 << 210.0 << 1
+                                << 1 << 4 << 1;
+}
+
+void TestJobParams::keyTable()
+{
+    QFETCH(QByteArray, ini);
+    if (!ini.isNull()) {
+        writeFile(QStringLiteral("job1"), ini);
+    }
+    writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
+
+    const KsJobParam p = read(QStringLiteral("job1.pdf"));
+    QVERIFY(p.isValid);
+    QTEST(p.color, "color");
+    QTEST(p.pageWidth, "width");
+    QTEST(p.pageHeight, "height");
+    QTEST(p.collate, "collate");
+    QTEST(p.duplexMode, "duplex");
+    QTEST(p.copies, "copies");
+    QTEST(p.orientation, "orientation");
+    QCOMPARE(p.fileType, QStringLiteral("pdf"));
+    QCOMPARE(p.userAccount, QStringLiteral("alice"));
+    QCOMPARE(p.jobFilePath, folder() + QStringLiteral("/job1.pdf"));
+    QCOMPARE(p.documentPages, 1);
+    QCOMPARE(p.securityLevel, 1);
+    QVERIFY(p.controllerMac.isEmpty());
+    QVERIFY(p.projectId.isEmpty());
+}
+
+void TestJobParams::documentName_data()
+{
+    QTest::addColumn<QByteArray>("value"); // null: no DocName key
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("missing: the trigger's name") << QByteArray() << "job1.pdf";
+    QTest::newRow("empty: the trigger's name") << QByteArray("") << "job1.pdf";
+    QTest::newRow("plain") << QByteArray("report.pdf") << "report.pdf";
+    QTest::newRow("path: last part") << QByteArray("/tmp/x/report.pdf") << "report.pdf";
+    QTest::newRow("trailing slash: empty") << QByteArray("/tmp/x/") << "";
+    QTest::newRow("--USER prefix: the account") << QByteArray("--testerreport.pdf") << "alicereport.pdf";
+    QTest::newRow("other user's prefix is kept") << QByteArray("--otherreport.pdf") << "--otherreport.pdf";
+    QTest::newRow("NUL cuts the name") << QByteArray("abc\0def/ghi", 11) << "abc";
+    QTest::newRow("comma and semicolon kept") << QByteArray("Invoice; March, 2024.pdf") << "Invoice; March, 2024.pdf";
+    QTest::newRow("non-ASCII") << QByteArray("\xe6\x8a\xa5\xe5\x91\x8a caf\xc3\xa9 & co.pdf")
+                               << QString::fromUtf8("报告 café & co.pdf");
+    QTest::newRow("quoted value") << QByteArray("\"a, b.pdf\"") << "a, b.pdf";
+}
+
+void TestJobParams::documentName()
+{
+    QFETCH(QByteArray, value);
+    QByteArray ini("[AppPara]\nColor=0\n[PrintPara]\nCopies=1\n");
+    if (!value.isNull()) {
+        ini += QByteArrayLiteral("DocName=") + value + '\n';
+    }
+    ini += "PageWidth=2100\n";
+    writeFile(QStringLiteral("job1"), ini);
+    writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
+
+    const KsJobParam p = read(QStringLiteral("job1.pdf"));
+    QVERIFY(p.isValid);
+    QTEST(p.docName, "expected");
+}
+
+void TestJobParams::pageCount_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QByteArray>("pdf");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("1 page") << "job1.pdf" << PdfMaker::make(1) << 1;
+    QTest::newRow("3 pages") << "job1.pdf" << PdfMaker::make(3) << 3;
+    QTest::newRow("1000 pages") << "job1.pdf" << PdfMaker::make(1000) << 1000;
+    QTest::newRow("corrupt PDF") << "job1.pdf" << PdfMaker::corrupt() << 0;
+    QTest::newRow("PCL job without PDF") << "job1.xml" << QByteArray() << 0;
+}
+
+void TestJobParams::pageCount()
+{
+    QFETCH(QString, trigger);
+    QFETCH(QByteArray, pdf);
+    writeFile(QStringLiteral("job1"), "[AppPara]\nColor=0\n");
+    writeFile(trigger, trigger.endsWith(QLatin1String(".xml")) ? QByteArray("<job/>") : pdf);
+
+    Logging::startCapture();
+    const KsJobParam p = read(trigger);
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY(p.isValid);
+    QTEST(p.documentPages, "pages");
+    QVERIFY(log.contains(QStringLiteral("pagecount %1").arg(p.documentPages)));
+}
+
+void TestJobParams::unreadableTrigger()
+{
+    writeFile(QStringLiteral("job1"), "[AppPara]\nColor=1\n");
+    writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
+    const QString trigger = folder() + QStringLiteral("/job1.pdf");
+    QVERIFY(QFile::setPermissions(trigger, QFileDevice::Permissions()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->path()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(folder()).constData()));
+
+    Logging::startCapture();
+    KsJobParam p;
+    bool probe = true;
+    {
+        UnprivilegedScope scope;
+        probe = JobParamReader::checkParamFile(trigger);
+        p = read(QStringLiteral("job1.pdf"));
+    }
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY(!probe);
+    QVERIFY(!p.isValid);
+    QVERIFY(log.contains(QStringLiteral("Can't open the job param file for %1").arg(trigger)));
+    // Nothing is asked and nothing is removed: the queue decides what happens to the job.
+    QVERIFY(m_host.events.isEmpty());
+    QVERIFY(QFile::exists(trigger));
+    QVERIFY(QFile::exists(folder() + QStringLiteral("/job1")));
+}
+
+void TestJobParams::computerIp_data()
+{
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("none") << QStringList() << "";
+    QTest::newRow("only loopback") << QStringList { "127.0.0.1" } << "127.0.0.1";
+    QTest::newRow("two") << QStringList { "127.0.0.1", "10.0.0.5" } << "10.0.0.5";
+    QTest::newRow("three") << QStringList { "127.0.0.1", "10.0.0.5", "192.168.1.9" } << "10.0.0.5";
+}
+
+void TestJobParams::computerIp()
+{
+    QFETCH(QStringList, addresses);
+    QTEST(JobParamReader::pickComputerIp(addresses), "expected");
+}
+
+void TestJobParams::hostFacts()
+{
+    writeFile(QStringLiteral("job1"), "[AppPara]\nColor=0\n");
+    writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
+    const KsJobParam p = read(QStringLiteral("job1.pdf"));
+    QCOMPARE(p.computerName, QHostInfo::localHostName());
+    const QStringList addresses = KsKit().GetIp();
+    QCOMPARE(p.computerIp, JobParamReader::pickComputerIp(addresses));
+}
+
+void TestJobParams::noCardChoice_data()
+{
+    QTest::addColumn<bool>("supportSecret");
+    QTest::addColumn<bool>("noCardPrinter");
+    QTest::addColumn<bool>("projects");
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("card readers only, no projects: no dialog")
+        << false << false << false << true << true << false << true;
+    QTest::newRow("a printer without card reader") << false << true << false << true << true << true << true;
+    QTest::newRow("a project") << false << false << true << true << true << true << true;
+    QTest::newRow("security levels") << true << false << false << true << true << true << true;
+    QTest::newRow("declined") << false << true << true << false << true << true << false;
+    QTest::newRow("server gone after yes") << false << true << false << true << false << true << false;
+}
+
+void TestJobParams::noCardChoice()
+{
+    QFETCH(bool, supportSecret);
+    QFETCH(bool, noCardPrinter);
+    QFETCH(bool, projects);
+    QFETCH(bool, accept);
+    QFETCH(bool, network);
+    QFETCH(bool, asked);
+    QFETCH(bool, valid);
+
+    m_server->updateState([&](FakeKestranaState& s) {
+        s.devices[1].useCardReader = !noCardPrinter;
+        if (projects) {
+            s.projects.append({ QStringLiteral("12"), 300.0, QStringLiteral("Research") });
+        }
+    });
+    m_host.options.supportSecret = supportSecret;
+    m_host.noCardAccept = accept;
+    m_host.networkDefault = network;
+    m_host.noCardChoice.controllerMac = QStringLiteral("00:1A:2B:3C:4D:5F");
+    m_host.noCardChoice.securityLevel = 3;
+    m_host.noCardChoice.projectId = QStringLiteral("12");
+
+    // Neighbours whose names start like this job's: they must survive whatever happens to job4.
+    const QStringList neighbours { "job42", "job42.pdf", "job4.2", "job4.2.pdf", "job4x.pdf" };
+    for (const QString& name : neighbours) {
+        writeFile(name, name.endsWith(QLatin1String(".pdf")) ? PdfMaker::make(1) : QByteArray("[AppPara]\n"));
+    }
+    writeFile(QStringLiteral("job4"), "[AppPara]\nColor=0\n");
+    writeFile(QStringLiteral("job4.pdf"), PdfMaker::make(2));
+
+    const KsJobParam p = read(QStringLiteral("job4.pdf"));
+    QCOMPARE(p.isValid, valid);
+    QCOMPARE(m_host.eventsOf(QStringLiteral("nocard")).size(), asked ? 1 : 0);
+    const QStringList left = QDir(folder()).entryList(QDir::Files, QDir::Name);
+    for (const QString& name : neighbours) {
+        QVERIFY2(left.contains(name), qPrintable(name));
+    }
+    if (!valid) {
+        QVERIFY(!left.contains(QStringLiteral("job4")));
+        QVERIFY(!left.contains(QStringLiteral("job4.pdf")));
+        return;
+    }
+    QVERIFY(left.contains(QStringLiteral("job4.pdf")));
+    if (asked) {
+        QCOMPARE(m_host.eventsOf(QStringLiteral("network")).size(), 1);
+        QCOMPARE(p.controllerMac, QStringLiteral("00:1A:2B:3C:4D:5F"));
+        QCOMPARE(p.securityLevel, 3);
+        QCOMPARE(p.projectId, QStringLiteral("12"));
+    } else {
+        QCOMPARE(p.securityLevel, 1);
+        QVERIFY(p.controllerMac.isEmpty());
+        QVERIFY(p.projectId.isEmpty());
+    }
+}
+
+QTEST_MAIN(TestJobParams)
+#include "tst_jobparams.moc"

@@ -1,0 +1,523 @@
+#include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ScriptedJobHost.h"
+#include "TestHome.h"
+#include "UnprivilegedScope.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+
+// The job folder as a queue: admission with scripted prompts, limits, start-up pass and file removal.
+class TestJobQueue : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void jobFolderSetUp_data();
+    void jobFolderSetUp();
+    void emptyJobPathTouchesNothing();
+    void permissionPrompts_data();
+    void permissionPrompts();
+    void limits_data();
+    void limits();
+    void startupPass_data();
+    void startupPass();
+    void startupWithEmptyFolder();
+    void removalKeepsOtherJobs_data();
+    void removalKeepsOtherJobs();
+    void submittedJobRemovalKeepsOtherJobs();
+    void unreadableTriggerIsKeptAndRetried();
+    void unreachableServerDiscards();
+    void logoutDuringPromptStopsThePass();
+    void logoutDuringUploadLeavesTimerStopped();
+    void startupDuringRunningPassWaits();
+
+private:
+    QString folder() const { return m_queue->jobPath(); }
+    QString inFolder(const QString& name) const { return folder() + QLatin1Char('/') + name; }
+    void writeIni(const QByteArray& jobSection);
+    void writeFile(const QString& path, const QByteArray& data);
+    void addJob(const QString& base, const QByteArray& params, int pages = 1);
+    QStringList folderFiles() const { return QDir(folder()).entryList(QDir::Files, QDir::Name); }
+    int announced() const { return m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")); }
+    int confirmed() const;
+    QStringList announcedNames() const;
+
+    QScopedPointer<TestHome> m_home;
+    QScopedPointer<FakeKestranaServer> m_server;
+    QScopedPointer<JobQueue> m_queue;
+    ScriptedJobHost m_host;
+};
+
+void TestJobQueue::init()
+{
+    m_home.reset(new TestHome());
+    writeIni("[Job]\nPath=ksprinter\n");
+    FakeKestranaState state = FakeKestranaState::sample();
+    for (auto& device : state.devices) {
+        device.useCardReader = true;
+    }
+    state.projects.clear();
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+    Singleton<LoginInfo>::getInstance()->setKsServerUrl(m_server->httpUrl());
+
+    m_host = ScriptedJobHost();
+    m_host.server = m_server->httpUrl();
+    m_host.account = QStringLiteral("alice");
+    m_host.options.clientVersion = QStringLiteral("1.0.0");
+    m_queue.reset(new JobQueue(&m_host));
+    m_queue->setBackupPath(m_home->path() + QStringLiteral("/backupjobs"));
+    QVERIFY(m_queue->initJobControlOption());
+}
+
+void TestJobQueue::cleanup()
+{
+    m_queue.reset();
+    m_server.reset();
+    m_home.reset();
+}
+
+void TestJobQueue::writeIni(const QByteArray& jobSection)
+{
+    writeFile(m_home->iniPath(), jobSection);
+}
+
+void TestJobQueue::writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(data), qint64(data.size()));
+}
+
+void TestJobQueue::addJob(const QString& base, const QByteArray& params, int pages)
+{
+    writeFile(inFolder(base), params);
+    writeFile(inFolder(base + QStringLiteral(".pdf")), PdfMaker::make(pages));
+}
+
+int TestJobQueue::confirmed() const
+{
+    int count = 0;
+    for (const auto& job : m_server->state().jobs) {
+        count += job.confirmed ? 1 : 0;
+    }
+    return count;
+}
+
+QStringList TestJobQueue::announcedNames() const
+{
+    QStringList names;
+    for (const FakeRequest& r : m_server->requestsTo(QStringLiteral("/Job/BAS_SubmitPrintJob"))) {
+        names << r.formField(QStringLiteral("FileName"));
+    }
+    return names;
+}
+
+void TestJobQueue::jobFolderSetUp_data()
+{
+    QTest::addColumn<QByteArray>("ini"); // null: no settings file
+    QTest::addColumn<QString>("folder"); // relative to the data directory
+    QTest::newRow("default") << QByteArray("[Job]\nPath=ksprinter\n") << "ksprinter";
+    QTest::newRow("empty value") << QByteArray("[Job]\nPath=\n") << "ksprinter";
+    QTest::newRow("no key") << QByteArray("[setting]\nfileLimit=true\n") << "ksprinter";
+    QTest::newRow("own folder") << QByteArray("[Job]\nPath=myjobs\n") << "myjobs";
+    QTest::newRow("no settings file") << QByteArray() << "";
+}
+
+void TestJobQueue::jobFolderSetUp()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, folder);
+    QFile::remove(m_home->iniPath());
+    if (!ini.isNull()) {
+        writeIni(ini);
+    }
+    JobQueue queue(&m_host);
+    Logging::startCapture();
+    QCOMPARE(queue.initJobControlOption(), !ini.isNull());
+    const QStringList log = Logging::takeCaptured();
+    if (folder.isEmpty()) {
+        QVERIFY(queue.jobPath().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("could not find INI file")));
+        QVERIFY(log.contains(QStringLiteral("inifile path %1").arg(m_home->iniPath())));
+        return;
+    }
+    const QString expected = m_home->dataPath() + QLatin1Char('/') + folder;
+    QCOMPARE(queue.jobPath(), expected);
+    QVERIFY(QFileInfo(expected).isDir());
+}
+
+void TestJobQueue::emptyJobPathTouchesNothing()
+{
+    // Without a settings file the job folder path stays empty, and an empty path names the working directory.
+    QFile::remove(m_home->iniPath());
+    JobQueue queue(&m_host);
+    QVERIFY(!queue.initJobControlOption());
+    QTemporaryDir cwd;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(cwd.path()));
+    writeFile(cwd.filePath(QStringLiteral("job1")), "[AppPara]\nColor=0\n");
+    writeFile(cwd.filePath(QStringLiteral("job1.pdf")), PdfMaker::make(1));
+    writeFile(cwd.filePath(QStringLiteral("notes.txt")), "keep me");
+
+    queue.initialCheck4JobPath();
+    queue.timerCallback();
+    queue.deleteJobFile(QStringLiteral("job1.pdf"));
+    QDir::setCurrent(previous);
+
+    QCOMPARE(QDir(cwd.path()).entryList(QDir::Files, QDir::Name), (QStringList { "job1", "job1.pdf", "notes.txt" }));
+    QVERIFY(m_host.eventsOf(QStringLiteral("existing")).isEmpty());
+    QCOMPARE(m_server->requestCount(), 0);
+}
+
+void TestJobQueue::permissionPrompts_data()
+{
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<bool>("permissionsFail");
+    QTest::addColumn<int>("color");
+    QTest::addColumn<int>("duplex");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<bool>("submitted");
+
+    const QString colour = QStringLiteral("You are not allowed to submit color homework. Do you want to submit it?");
+    const QString simplex
+        = QStringLiteral("You are not allowed to submit single-sided operation. Do you want to submit it?");
+    QTest::newRow("allowed everything") << "alice" << false << 1 << 0 << QList<bool>() << QStringList() << true;
+    QTest::newRow("colour: yes, simplex: yes")
+        << "bob" << false << 1 << 0 << QList<bool> { true, true } << QStringList { colour, simplex } << true;
+    QTest::newRow("colour: no") << "bob" << false << 1 << 0 << QList<bool> { false } << QStringList { colour } << false;
+    QTest::newRow("colour: yes, simplex: no")
+        << "bob" << false << 1 << 0 << QList<bool> { true, false } << QStringList { colour, simplex } << false;
+    QTest::newRow("mono simplex: yes") << "bob" << false << 0 << 0 << QList<bool> { true } << QStringList { simplex }
+                                       << true;
+    QTest::newRow("mono long edge") << "bob" << false << 0 << 1 << QList<bool>() << QStringList() << true;
+    QTest::newRow("permission query fails") << "bob" << true << 1 << 0 << QList<bool>() << QStringList() << true;
+}
+
+void TestJobQueue::permissionPrompts()
+{
+    QFETCH(QString, account);
+    QFETCH(bool, permissionsFail);
+    QFETCH(int, color);
+    QFETCH(int, duplex);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QStringList, questions);
+    QFETCH(bool, submitted);
+    m_host.account = account;
+    m_host.confirmAnswers = answers;
+    if (permissionsFail) {
+        m_server->setOverride(QStringLiteral("/User/BAS_UserPermission"), FakeReply::html500());
+    }
+    addJob(QStringLiteral("job1"),
+           QStringLiteral("[AppPara]\nColor=%1\nDuplexType=%2\n[PrintPara]\nDocName=doc1.pdf\n")
+               .arg(color)
+               .arg(duplex)
+               .toUtf8());
+
+    m_queue->timerCallback();
+
+    QCOMPARE(m_host.textsOf(QStringLiteral("confirm")), questions);
+    QCOMPARE(confirmed(), submitted ? 1 : 0);
+    QCOMPARE(announced(), submitted ? 1 : 0);
+    // Submitted or refused, the job leaves the folder; a refusal by the user is not reported further.
+    QVERIFY(folderFiles().isEmpty());
+    if (!submitted) {
+        QVERIFY(m_host.eventsOf(QStringLiteral("stored")).isEmpty());
+        QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
+    }
+    QVERIFY(m_queue->isJobTimerActive());
+}
+
+void TestJobQueue::limits_data()
+{
+    QTest::addColumn<bool>("fileLimit");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<qint64>("pclSize"); // -1: a PDF job; otherwise a PCL job with a sparse data file this big
+    QTest::addColumn<bool>("passes");
+    QTest::addColumn<QString>("message");
+
+    const qint64 gib = 1073741824;
+    QTest::newRow("limits off: 2000 pages") << false << 2000 << qint64(-1) << true << "";
+    QTest::newRow("limits off: 1 GiB + 1") << false << 0 << gib + 1 << true << "";
+    QTest::newRow("1000 pages") << true << 1000 << qint64(-1) << true << "";
+    QTest::newRow("1001 pages") << true << 1001 << qint64(-1) << false
+                                << "Page number of print job [doc1.pdf] exceeds [1000] limit";
+    QTest::newRow("exactly 1 GiB") << true << 0 << gib << true << "";
+    QTest::newRow("1 GiB + 1") << true << 0 << gib + 1 << false << "Print job [doc1.pdf] size exceeds 1g limit";
+    QTest::newRow("data file missing") << true << 0 << qint64(-2) << false << "";
+}
+
+void TestJobQueue::limits()
+{
+    QFETCH(bool, fileLimit);
+    QFETCH(int, pages);
+    QFETCH(qint64, pclSize);
+    QFETCH(bool, passes);
+    QFETCH(QString, message);
+    m_host.options.fileLimit = fileLimit;
+    const QByteArray params("[AppPara]\nColor=0\nDuplexType=1\n[PrintPara]\nDocName=doc1.pdf\n");
+    if (pclSize == -1) {
+        addJob(QStringLiteral("job1"), params, pages);
+    } else {
+        writeFile(inFolder(QStringLiteral("job1")), params);
+        writeFile(inFolder(QStringLiteral("job1.xml")), "<job/>");
+        if (pclSize >= 0) {
+            QFile pcl(inFolder(QStringLiteral("job1.pcl")));
+            QVERIFY(pcl.open(QIODevice::WriteOnly));
+            QVERIFY(pcl.resize(pclSize)); // sparse: no disk space taken
+        }
+    }
+    addJob(QStringLiteral("job12"), params, 1); // a neighbour that passes whatever happens to job1
+
+    m_queue->timerCallback();
+
+    const QStringList names = announcedNames();
+    QCOMPARE(names.size(), passes ? 2 : 1);
+    if (message.isEmpty()) {
+        QVERIFY(m_host.eventsOf(QStringLiteral("warning")).isEmpty());
+    } else {
+        QCOMPARE(m_host.textsOf(QStringLiteral("warning")), QStringList { message });
+        const QList<ScriptedJobHost::Event> stored = m_host.eventsOf(QStringLiteral("stored"));
+        QVERIFY(!stored.isEmpty());
+        QCOMPARE(stored.first().text, message);
+        QCOMPARE(stored.first().account, QStringLiteral("alice"));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d-\\d\\d:\\d\\d:\\d\\d-"))
+                    .match(stored.first().date)
+                    .hasMatch());
+    }
+    QVERIFY(folderFiles().isEmpty());
+}
+
+void TestJobQueue::startupPass_data()
+{
+    QTest::addColumn<bool>("submit");
+    QTest::addColumn<bool>("keep");
+    QTest::newRow("submit") << true << false;
+    QTest::newRow("submit, keep job files") << true << true;
+    QTest::newRow("discard") << false << false;
+    QTest::newRow("discard, keep job files") << false << true;
+}
+
+void TestJobQueue::startupPass()
+{
+    QFETCH(bool, submit);
+    QFETCH(bool, keep);
+    m_host.existingChoice = submit ? JobHost::ExistingJobsChoice::Submit : JobHost::ExistingJobsChoice::Discard;
+    m_host.options.keepJobFiles = keep;
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
+    addJob(QStringLiteral("job2"), "[PrintPara]\nDocName=two.pdf\n");
+    writeFile(inFolder(QStringLiteral("notes.txt")), "left by something else");
+    const QStringList before = folderFiles();
+
+    m_queue->initialCheck4JobPath();
+
+    const QList<ScriptedJobHost::Event> asked = m_host.eventsOf(QStringLiteral("existing"));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked.first().title, QStringLiteral("KestranaClient V1.0.0"));
+    QCOMPARE(announcedNames(), submit ? (QStringList { "one.pdf", "two.pdf" }) : QStringList());
+    QCOMPARE(confirmed(), submit ? 2 : 0);
+    // No server check before reading at start-up.
+    QVERIFY(m_host.eventsOf(QStringLiteral("network")).isEmpty());
+    QVERIFY(folderFiles().isEmpty());
+    QVERIFY(m_queue->isJobTimerActive());
+    QCOMPARE(m_queue->jobTimer()->interval(), 1000);
+
+    const QDir backup(m_queue->backupPath());
+    if (submit && keep) {
+        QCOMPARE(backup.entryList(QDir::Files, QDir::Name), before);
+        // Print jobs are private: nothing in the backup is open to other users.
+        QCOMPARE(QFile::permissions(backup.path()) & (QFile::ReadOther | QFile::ReadGroup | QFile::ExeOther),
+                 QFileDevice::Permissions());
+        for (const QString& name : before) {
+            QCOMPARE(QFile::permissions(backup.filePath(name))
+                         & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
+                     QFileDevice::Permissions());
+        }
+    } else {
+        QVERIFY(backup.entryList(QDir::Files).isEmpty());
+    }
+}
+
+void TestJobQueue::startupWithEmptyFolder()
+{
+    m_queue->initialCheck4JobPath();
+    QVERIFY(m_host.events.isEmpty());
+    QVERIFY(m_queue->isJobTimerActive());
+}
+
+void TestJobQueue::removalKeepsOtherJobs_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QStringList>("removed");
+    QTest::newRow("job4") << "job4.pdf" << QStringList { "job4", "job4.pdf", "job4.tmp" };
+    QTest::newRow("job42") << "job42.pdf" << QStringList { "job42", "job42.pdf" };
+    QTest::newRow("job4.2") << "job4.2.pdf" << QStringList { "job4.2", "job4.2.pdf" };
+    QTest::newRow("PCL job") << "job7.xml" << QStringList { "job7", "job7.xml", "job7.pcl" };
+}
+
+void TestJobQueue::removalKeepsOtherJobs()
+{
+    QFETCH(QString, trigger);
+    QFETCH(QStringList, removed);
+    const QStringList all { "job4",       "job4.pdf", "job4.tmp", "job42",    "job42.pdf", "job4.2",
+                            "job4.2.pdf", "job7",     "job7.xml", "job7.pcl", "xjob4.pdf", "job4-copy.pdf" };
+    for (const QString& name : all) {
+        writeFile(inFolder(name), "x");
+    }
+    m_queue->deleteJobFile(trigger);
+    QStringList expected = all;
+    for (const QString& name : removed) {
+        expected.removeOne(name);
+    }
+    expected.sort();
+    QCOMPARE(folderFiles(), expected);
+}
+
+void TestJobQueue::submittedJobRemovalKeepsOtherJobs()
+{
+    // job42 cannot be read yet, so the pass submits job4 alone; job4's removal must not take job42's files.
+    addJob(QStringLiteral("job4"), "[PrintPara]\nDocName=four.pdf\n");
+    addJob(QStringLiteral("job42"), "[PrintPara]\nDocName=fortytwo.pdf\n");
+    QVERIFY(QFile::setPermissions(inFolder(QStringLiteral("job42.pdf")), QFileDevice::Permissions()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->path()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->dataPath()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(folder()).constData()));
+    {
+        UnprivilegedScope scope;
+        m_queue->timerCallback();
+    }
+    QCOMPARE(announcedNames(), QStringList { "four.pdf" });
+    QCOMPARE(folderFiles(), (QStringList { "job42", "job42.pdf" }));
+}
+
+void TestJobQueue::unreadableTriggerIsKeptAndRetried()
+{
+    m_queue->initialCheck4JobPath();
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
+    QVERIFY(QFile::setPermissions(inFolder(QStringLiteral("job1.pdf")), QFileDevice::Permissions()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->path()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->dataPath()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(folder()).constData()));
+
+    Logging::startCapture();
+    for (int pass = 0; pass < 2; ++pass) {
+        UnprivilegedScope scope;
+        m_queue->timerCallback();
+    }
+    const QStringList log = Logging::takeCaptured();
+    QCOMPARE(log.count(QStringLiteral("param file is NG for job1.pdf")), 2);
+    QVERIFY(m_host.events.isEmpty());
+    QCOMPARE(announced(), 0);
+    QCOMPARE(folderFiles(), (QStringList { "job1", "job1.pdf" }));
+    QVERIFY(m_queue->isJobTimerActive());
+
+    QVERIFY(QFile::setPermissions(inFolder(QStringLiteral("job1.pdf")), QFile::ReadOwner | QFile::WriteOwner));
+    m_queue->timerCallback();
+    QCOMPARE(announcedNames(), QStringList { "one.pdf" });
+    QCOMPARE(confirmed(), 1);
+    QVERIFY(folderFiles().isEmpty());
+}
+
+void TestJobQueue::unreachableServerDiscards()
+{
+    m_host.networkDefault = false;
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
+    addJob(QStringLiteral("job2"), "[PrintPara]\nDocName=two.pdf\n");
+
+    m_queue->timerCallback();
+
+    const QList<ScriptedJobHost::Event> checks = m_host.eventsOf(QStringLiteral("network"));
+    QCOMPARE(checks.size(), 2);
+    QCOMPARE(checks.first().text, QStringLiteral("dialog")); // the host tells the user
+    QCOMPARE(announced(), 0);
+    QVERIFY(folderFiles().isEmpty());
+}
+
+void TestJobQueue::logoutDuringPromptStopsThePass()
+{
+    m_host.account = QStringLiteral("bob");
+    m_host.confirmDefault = true;
+    m_host.onQuestion = [this](const QString&) { m_queue->stopJobTimer(); };
+    addJob(QStringLiteral("job1"), "[AppPara]\nColor=1\nDuplexType=1\n[PrintPara]\nDocName=one.pdf\n");
+    addJob(QStringLiteral("job2"), "[AppPara]\nColor=0\nDuplexType=1\n[PrintPara]\nDocName=two.pdf\n");
+    m_queue->initialCheck4JobPath(); // asks about the waiting jobs; the logout happens right there
+    QCOMPARE(m_host.eventsOf(QStringLiteral("existing")).size(), 1);
+
+    QCOMPARE(announced(), 0);
+    QVERIFY(!m_queue->isJobTimerActive());
+    // Nothing of the logged-out user's is submitted, and nothing is thrown away either.
+    QCOMPARE(folderFiles(), (QStringList { "job1", "job1.pdf", "job2", "job2.pdf" }));
+
+    // Logged in again: a timer pass; the colour question comes and the logout happens while it is open.
+    m_host.onQuestion = nullptr;
+    m_queue->initialCheck4JobPath();
+    QCOMPARE(confirmed(), 2);
+    QVERIFY(m_queue->isJobTimerActive());
+
+    addJob(QStringLiteral("job3"), "[AppPara]\nColor=1\nDuplexType=1\n[PrintPara]\nDocName=three.pdf\n");
+    addJob(QStringLiteral("job4"), "[AppPara]\nColor=0\nDuplexType=1\n[PrintPara]\nDocName=four.pdf\n");
+    m_host.onQuestion = [this](const QString&) { m_queue->stopJobTimer(); };
+    m_queue->timerCallback();
+    QCOMPARE(announced(), 2);
+    QVERIFY(!m_queue->isJobTimerActive());
+    QCOMPARE(folderFiles(), (QStringList { "job3", "job3.pdf", "job4", "job4.pdf" }));
+}
+
+void TestJobQueue::logoutDuringUploadLeavesTimerStopped()
+{
+    m_host.options.showProgressFileSizeLimitMiB = 1;
+    m_host.onProgressValue = [this](int) { m_queue->stopJobTimer(); };
+    m_queue->initialCheck4JobPath();
+    QVERIFY(m_queue->isJobTimerActive());
+    writeFile(inFolder(QStringLiteral("job1")), "[PrintPara]\nDocName=big.pdf\n");
+    QByteArray big = PdfMaker::make(1);
+    big.append(QByteArray(2 * 1048576, ' '));
+    writeFile(inFolder(QStringLiteral("job1.pdf")), big);
+    addJob(QStringLiteral("job2"), "[PrintPara]\nDocName=two.pdf\n");
+
+    m_queue->timerCallback();
+
+    // The upload under way finishes and its files go; the next job waits for the next login.
+    QCOMPARE(announcedNames(), QStringList { "big.pdf" });
+    QCOMPARE(confirmed(), 1);
+    QCOMPARE(folderFiles(), (QStringList { "job2", "job2.pdf" }));
+    QVERIFY(!m_queue->isJobTimerActive());
+}
+
+void TestJobQueue::startupDuringRunningPassWaits()
+{
+    m_host.account = QStringLiteral("bob");
+    m_host.confirmDefault = true;
+    m_queue->initialCheck4JobPath();
+    addJob(QStringLiteral("job1"), "[AppPara]\nColor=1\nDuplexType=1\n[PrintPara]\nDocName=one.pdf\n");
+    // Logout and a new login while the colour question of a pass is open.
+    m_host.onQuestion = [this](const QString& text) {
+        if (text.startsWith(QLatin1String("You are not allowed"))) {
+            m_queue->stopJobTimer();
+            m_queue->initialCheck4JobPath();
+            QVERIFY(m_host.eventsOf(QStringLiteral("existing")).isEmpty());
+        }
+    };
+    m_queue->timerCallback();
+    QCOMPARE(announced(), 0);
+    QVERIFY(!m_queue->isJobTimerActive());
+
+    // The start-up pass of the new login runs once the old pass has ended.
+    m_host.onQuestion = nullptr;
+    QTRY_COMPARE(m_host.eventsOf(QStringLiteral("existing")).size(), 1);
+    QCOMPARE(announcedNames(), QStringList { "one.pdf" });
+    QVERIFY(folderFiles().isEmpty());
+    QVERIFY(m_queue->isJobTimerActive());
+}
+
+QTEST_MAIN(TestJobQueue)
+#include "tst_jobqueue.moc"

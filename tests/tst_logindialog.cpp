@@ -1,0 +1,652 @@
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "api/HttpExchange.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "ui/LoginDialog.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QValidator>
+#include <QtTest>
+
+#include <memory>
+
+// The login window as the user and the server see it: the boxes it raises, the login request on the wire,
+// the settings it writes, the automatic retries and the prompt for jobs printed before logging in.
+class TestLoginDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void loginNameCharacters_data();
+    void loginNameCharacters();
+    void validationBoxesInOrder_data();
+    void validationBoxesInOrder();
+    void loginRequestOnTheWire_data();
+    void loginRequestOnTheWire();
+    void passwordStaysOutOfTheLog();
+    void successIsSaved();
+    void failedLoginsShowWhy_data();
+    void failedLoginsShowWhy();
+    void unansweredLoginEnds();
+    void domainCheck_data();
+    void domainCheck();
+
+    void savePasswordCascade();
+    void autoLoginCascade();
+    void systemAccountSwitchesFields_data();
+    void systemAccountSwitchesFields();
+
+    void autoLoginStopsAfterAttempts();
+    void autoLoginStopsAtTimeBudget();
+    void autoLoginSucceeds();
+
+    void jobBeforeLoginAsksToLogIn();
+    void loginWindowReturnsAfterLogout();
+    void closingEndsTheProcess();
+
+private:
+    LoginInfo* info() const { return Singleton<LoginInfo>::getInstance(); }
+    // Writes keys into the user's settings file and reads it again, as a start of the client would.
+    void configure(const QVariantMap& values);
+    QVariant storedValue(const QString& key) const;
+    QString serverAddress() const { return m_server->httpUrl(); }
+    QString bareServerAddress() const { return m_server->httpUrl().mid(int(qstrlen("http://"))); }
+    QList<Prompts::Record> boxes() { return Prompts::takeCaptured(); }
+
+    std::unique_ptr<FakeKestranaServer> m_server;
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    QList<int> m_exitCodes;
+};
+
+static const QString kLoginPath = QStringLiteral("/Orvinaweb/BAS_ClientLoginNew/");
+
+void TestLoginDialog::initTestCase()
+{
+    FakeKestranaState state = FakeKestranaState::sample();
+    FakeKestranaState::User carol;
+    carol.account = QStringLiteral("carol");
+    carol.password = QStringLiteral("k?>~/?>"); // Base64 "az8+fi8/Pg==": all three escapes
+    carol.hostAddress = QStringLiteral("example.org");
+    state.users.append(carol);
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+    OnlineState::setForcedForTests(1);
+    LoginDialog::setExitHandlerForTests([this](int code) { m_exitCodes.append(code); });
+}
+
+void TestLoginDialog::cleanupTestCase()
+{
+    LoginDialog::setExitHandlerForTests(nullptr);
+    OnlineState::setForcedForTests(-1);
+    m_server.reset();
+}
+
+void TestLoginDialog::init()
+{
+    m_home.reset(new TestHome);
+    QVERIFY(m_home->isValid());
+    m_appDir.reset(new QTemporaryDir);
+    const QString templateFile = m_appDir->path() + QStringLiteral("/halcyraclient.ini");
+    QVERIFY(QFile::copy(TestHome::templatePath(), templateFile));
+    LoginInfo::setTemplatePathForTests(templateFile);
+    QVERIFY(QFile::copy(templateFile, m_home->iniPath()));
+    QFile::setPermissions(m_home->iniPath(), QFile::ReadOwner | QFile::WriteOwner);
+    qputenv("USER", "alice");
+    info()->setIsLogin(false);
+    configure({});
+    m_server->clearRequests();
+    m_server->clearOverrides();
+    m_exitCodes.clear();
+    Prompts::startCapture();
+    HttpExchange::setTransferTimeoutForTests(0);
+}
+
+void TestLoginDialog::cleanup()
+{
+    Prompts::stopCapture();
+    HttpExchange::setTransferTimeoutForTests(0);
+    info()->setIsLogin(false);
+    LoginInfo::setTemplatePathForTests(QString());
+    m_appDir.reset();
+    m_home.reset();
+}
+
+void TestLoginDialog::configure(const QVariantMap& values)
+{
+    {
+        QSettings settings(m_home->iniPath(), QSettings::IniFormat);
+        settings.setIniCodec("UTF-8");
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            settings.setValue(it.key(), it.value());
+        }
+    }
+    QCOMPARE(info()->loadFromFile(), 0);
+}
+
+QVariant TestLoginDialog::storedValue(const QString& key) const
+{
+    QSettings settings(m_home->iniPath(), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    return settings.value(key);
+}
+
+void TestLoginDialog::loginNameCharacters_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("plain") << "alice" << true;
+    QTest::newRow("mail address") << "alice.smith@corp-1.example" << true;
+    QTest::newRow("CJK") << "\u5f20\u4e09" << true;
+    QTest::newRow("punctuation") << "a|!#$%^&*()_=+,\"'<>?`~{}[] z" << true;
+    QTest::newRow("slash") << "corp/alice" << false;
+    QTest::newRow("backslash") << "CORP\\alice" << false;
+    QTest::newRow("colon") << "a:b" << false;
+    QTest::newRow("semicolon") << "a;b" << false;
+    QTest::newRow("tab") << "a\tb" << false;
+    QTest::newRow("accented") << "Jos\u00e9" << false;
+}
+
+void TestLoginDialog::loginNameCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
+
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
+    QVERIFY(validator);
+    int pos = name.size();
+    QString text = name;
+    QCOMPARE(validator->validate(text, pos) == QValidator::Acceptable, accepted);
+}
+
+void TestLoginDialog::validationBoxesInOrder_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("nothing typed") << "" << "" << "" << "ks server path is not empty";
+    QTest::newRow("only a name and password") << "" << "alice" << "secret" << "ks server path is not empty";
+    QTest::newRow("server only") << "127.0.0.1:1" << "" << "" << "login name is not empty";
+    QTest::newRow("server and password") << "127.0.0.1:1" << "" << "secret" << "login name is not empty";
+    QTest::newRow("no password") << "127.0.0.1:1" << "alice" << "" << "password is not empty";
+}
+
+void TestLoginDialog::validationBoxesInOrder()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(QString, expected);
+
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(server);
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(name);
+    dialog.findChild<QLineEdit*>("editPassword")->setText(password);
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    button->setEnabled(true);
+    button->click();
+
+    const QList<Prompts::Record> seen = boxes();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, expected);
+    QCOMPARE(seen[0].title, QStringLiteral("Title"));
+    QCOMPARE(seen[0].icon, QMessageBox::Warning);
+    QCOMPARE(m_server->requestCount(kLoginPath), 0);
+    QVERIFY(button->isEnabled());
+    QCOMPARE(shown.count(), 0);
+}
+
+void TestLoginDialog::loginRequestOnTheWire_data()
+{
+    QTest::addColumn<bool>("systemAccount");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("query");
+
+    QTest::newRow("typed account")
+        << false << "alice" << "secret"
+        << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
+                      "&UserAccount=YWxpY2U%3D");
+    QTest::newRow("Base64 with + / =")
+        << false << "carol" << "k?>~/?>"
+        << QByteArray("Password=az8%2Bfi8%2FPg%3D%3D&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
+                      "&UserAccount=Y2Fyb2w%3D");
+    // The operating-system account sends the fixed placeholder, whatever the password field holds.
+    QTest::newRow("system account")
+        << true << "alice" << ""
+        << QByteArray("Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
+                      "&UserAccount=YWxpY2U%3D");
+}
+
+void TestLoginDialog::loginRequestOnTheWire()
+{
+    QFETCH(bool, systemAccount);
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, query);
+
+    configure({{"Login/SystemUser", systemAccount}, {"Login/SavePassword", true}});
+    LoginDialog dialog;
+    dialog.setLocalDomainNameForTests(QString());
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    auto* server = dialog.findChild<QLineEdit*>("editKsServer");
+    server->setText(bareServerAddress());
+    dialog.findChild<QCheckBox*>("chkSysUser")->setChecked(systemAccount);
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(name);
+    if (!systemAccount) {
+        dialog.findChild<QLineEdit*>("editPassword")->setText(password);
+    }
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+
+    QCOMPARE(boxes().size(), 0);
+    QCOMPARE(m_server->requestCount(kLoginPath), 1);
+    const FakeRequest request = m_server->lastRequest(kLoginPath);
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/Orvinaweb/BAS_ClientLoginNew/?") + query);
+    // The bare address got its scheme in the field itself.
+    QCOMPARE(server->text(), serverAddress());
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(info()->isLogin());
+}
+
+void TestLoginDialog::passwordStaysOutOfTheLog()
+{
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+    Logging::startCapture();
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    const QStringList lines = Logging::takeCaptured();
+
+    QVERIFY(info()->isLogin());
+    QVERIFY(lines.contains(QStringLiteral("###### UserAccount=alice")));
+    const QStringList params = lines.filter(QStringLiteral("###### params--"));
+    QCOMPARE(params.size(), 1);
+    QVERIFY2(params[0].contains(QLatin1String("UserAccount=YWxpY2U%3D")), qPrintable(params[0]));
+    QVERIFY2(params[0].contains(QLatin1String("Password=******&")), qPrintable(params[0]));
+    for (const QString& line : lines) {
+        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")), qPrintable(line));
+    }
+}
+
+void TestLoginDialog::successIsSaved()
+{
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
+    LoginDialog dialog;
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(bareServerAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
+    dialog.findChild<QCheckBox*>("chkSavePassword")->setChecked(true);
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    QVERIFY(info()->isLogin());
+
+    QCOMPARE(storedValue("Login/KsServerUrl").toString(), serverAddress());
+    QCOMPARE(storedValue("Login/LoginName").toString(), QStringLiteral("bob"));
+    const QString stored = storedValue("Login/Password").toString();
+    QVERIFY(!stored.isEmpty());
+    QVERIFY(!stored.contains(QLatin1String("hunter2")));
+    QCOMPARE(LoginInfo::decryptValue(stored), QStringLiteral("hunter2"));
+    QCOMPARE(storedValue("Login/SavePassword").toBool(), true);
+    QCOMPARE(storedValue("Login/AutoLogin").toBool(), false);
+    QCOMPARE(storedValue("Login/SystemUser").toBool(), false);
+    QCOMPARE(storedValue("Login/BingoLastTime").toBool(), true);
+
+    // A new start of the client finds the same values.
+    configure({});
+    QCOMPARE(info()->userName(), QStringLiteral("bob"));
+    QCOMPARE(info()->pasword(), QStringLiteral("hunter2"));
+    QCOMPARE(info()->ksServerUrl(), serverAddress());
+}
+
+void TestLoginDialog::failedLoginsShowWhy_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("html page") << QByteArray("<html><body>Service Unavailable</body></html>")
+                               << int(QMessageBox::Critical) << "Unable to link server";
+    QTest::newRow("empty body") << QByteArray() << int(QMessageBox::Critical) << "Unable to link server";
+    QTest::newRow("json array") << QByteArray("[0]") << int(QMessageBox::Critical) << "Unable to link server";
+    QTest::newRow("code 1") << QByteArray(R"({"code":1,"message":"The account is disabled"})")
+                            << int(QMessageBox::Warning) << "The account is disabled";
+}
+
+void TestLoginDialog::failedLoginsShowWhy()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, icon);
+    QFETCH(QString, text);
+
+    m_server->setOverride(kLoginPath, FakeReply::raw(body));
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    button->click();
+
+    const QList<Prompts::Record> seen = boxes();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(int(seen[0].icon), icon);
+    QCOMPARE(seen[0].title, QStringLiteral("Title"));
+    QCOMPARE(seen[0].text, text);
+    QVERIFY(button->isEnabled());
+    QCOMPARE(shown.count(), 0);
+    QVERIFY(!info()->isLogin());
+    QCOMPARE(storedValue("Login/BingoLastTime").toBool(), false);
+}
+
+void TestLoginDialog::unansweredLoginEnds()
+{
+    HttpExchange::setTransferTimeoutForTests(300);
+    m_server->setOverride(kLoginPath, FakeReply::neverAnswer());
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    button->click();
+    m_server->releaseHeldConnections();
+
+    const QList<Prompts::Record> seen = boxes();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, QStringLiteral("Unable to link server"));
+    QVERIFY(button->isEnabled());
+    QVERIFY(!info()->isLogin());
+}
+
+void TestLoginDialog::domainCheck_data()
+{
+    QTest::addColumn<QString>("localDomain");
+    QTest::addColumn<bool>("loggedIn");
+
+    // alice's server-side HostAddress is "example.org".
+    QTest::newRow("same name") << "example.org" << true;
+    QTest::newRow("other letter case") << "EXAMPLE.Org" << true;
+    QTest::newRow("no local domain") << "" << true;
+    QTest::newRow("other domain") << "corp.example.net" << false;
+}
+
+void TestLoginDialog::domainCheck()
+{
+    QFETCH(QString, localDomain);
+    QFETCH(bool, loggedIn);
+
+    configure({{"Login/SystemUser", true}});
+    LoginDialog dialog;
+    dialog.setLocalDomainNameForTests(localDomain);
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    QCOMPARE(dialog.findChild<QLineEdit*>("editLoginName")->text(), QStringLiteral("alice"));
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    button->click();
+
+    QCOMPARE(m_server->requestCount(kLoginPath), 1);
+    QCOMPARE(info()->isLogin(), loggedIn);
+    QCOMPARE(shown.count(), loggedIn ? 1 : 0);
+    const QList<Prompts::Record> seen = boxes();
+    if (loggedIn) {
+        QCOMPARE(seen.size(), 0);
+    } else {
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].text, QStringLiteral("Login failed"));
+        QVERIFY(button->isEnabled());
+        QCOMPARE(storedValue("Login/BingoLastTime").toBool(), false);
+    }
+}
+
+void TestLoginDialog::savePasswordCascade()
+{
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/LoginName", "alice"}, {"setting/AutoLoginInterval", 60}});
+    LoginDialog dialog;
+    auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
+    auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
+    auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
+    QVERIFY(save->isChecked());
+    QVERIFY(autoLogin->isChecked());
+    dialog.startTimer();
+    QVERIFY(timer->isActive());
+
+    save->setChecked(false);
+    QVERIFY(!autoLogin->isChecked());
+    QVERIFY(!timer->isActive());
+    QCOMPARE(storedValue("Login/SavePassword").toBool(), false);
+    QCOMPARE(storedValue("Login/AutoLogin").toBool(), false);
+    QVERIFY(!info()->isAutoLogin());
+}
+
+void TestLoginDialog::autoLoginCascade()
+{
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
+    LoginDialog dialog;
+    auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
+    auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
+
+    autoLogin->setChecked(true);
+    QVERIFY(save->isChecked());
+    QCOMPARE(storedValue("Login/AutoLogin").toBool(), true);
+    QCOMPARE(storedValue("Login/SavePassword").toBool(), true);
+    QVERIFY(info()->isAutoLogin());
+
+    autoLogin->setChecked(false);
+    QVERIFY(save->isChecked());
+    QCOMPARE(storedValue("Login/AutoLogin").toBool(), false);
+    QCOMPARE(storedValue("Login/SavePassword").toBool(), true);
+}
+
+void TestLoginDialog::systemAccountSwitchesFields_data()
+{
+    QTest::addColumn<bool>("multiDomain");
+    QTest::newRow("single domain") << false;
+    QTest::newRow("several domains") << true;
+}
+
+void TestLoginDialog::systemAccountSwitchesFields()
+{
+    QFETCH(bool, multiDomain);
+
+    qputenv("USER", "dave");
+    configure({{"Login/SystemUser", false}, {"setting/MultiDomain", multiDomain}, {"Login/LoginName", "alice"}});
+    LoginDialog dialog;
+    auto* sysUser = dialog.findChild<QCheckBox*>("chkSysUser");
+    auto* name = dialog.findChild<QLineEdit*>("editLoginName");
+    auto* password = dialog.findChild<QLineEdit*>("editPassword");
+    auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
+    auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    password->setText(QStringLiteral("typed"));
+    QCOMPARE(name->text(), QStringLiteral("alice"));
+
+    sysUser->setChecked(true);
+    QCOMPARE(name->text(), QStringLiteral("dave"));
+    QCOMPARE(name->isEnabled(), multiDomain);
+    QVERIFY(password->text().isEmpty());
+    QVERIFY(!password->isEnabled());
+    QVERIFY(!save->isEnabled() && save->isChecked());
+    QVERIFY(!autoLogin->isEnabled() && autoLogin->isChecked());
+    QVERIFY(button->isEnabled());
+    QCOMPARE(storedValue("Login/SystemUser").toBool(), true);
+    QCOMPARE(storedValue("Login/AutoLogin").toBool(), true);
+    QCOMPARE(storedValue("Login/SavePassword").toBool(), true);
+
+    sysUser->setChecked(false);
+    QVERIFY(name->isEnabled() && password->isEnabled() && save->isEnabled() && autoLogin->isEnabled());
+    QCOMPARE(storedValue("Login/SystemUser").toBool(), false);
+
+    // Without the system account the button waits for both fields.
+    name->setText(QStringLiteral("alice"));
+    password->clear();
+    QVERIFY(!button->isEnabled());
+    password->setText(QStringLiteral("secret"));
+    QVERIFY(button->isEnabled());
+}
+
+void TestLoginDialog::autoLoginStopsAfterAttempts()
+{
+    // Wrong stored password: every attempt is refused; two attempts at one-second spacing, then it gives up.
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 2}, {"setting/AutoLoginTime", 900}});
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
+    m_server->clearRequests();
+    dialog.startTimer();
+    QVERIFY(timer->isActive());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 20000);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 2);
+    QCOMPARE(shown.count(), 0);
+    QVERIFY(!info()->isLogin());
+}
+
+void TestLoginDialog::autoLoginStopsAtTimeBudget()
+{
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 2}});
+    LoginDialog dialog;
+    auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
+    m_server->clearRequests();
+    Logging::startCapture();
+    dialog.startTimer();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 20000);
+    // The first tick tries, the second reaches the two-second budget and stops without trying.
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
+    QVERIFY(Logging::takeCaptured().contains(QStringLiteral("###### timer on_autoLogin stop.")));
+}
+
+void TestLoginDialog::autoLoginSucceeds()
+{
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 900}});
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
+    dialog.show();
+    dialog.startTimer();
+
+    QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+    QCOMPARE(accepted.count(), 1);
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(!timer->isActive());
+    QVERIFY(!dialog.findChild<QTimer*>("qrPollTimer")->isActive());
+    QVERIFY(info()->isLogin());
+}
+
+void TestLoginDialog::jobBeforeLoginAsksToLogIn()
+{
+    configure({{"Login/SystemUser", false}, {"Job/Path", "spool"}});
+    LoginDialog dialog;
+    const QString folder = m_home->dataPath() + QStringLiteral("/spool");
+    QVERIFY(QDir(folder).exists());
+
+    auto drop = [&](const QString& name) {
+        QFile file(folder + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("%PDF-1.4\n");
+    };
+
+    // Only print data is worth a prompt.
+    drop(QStringLiteral("job-1.xml"));
+    drop(QStringLiteral("job-1.pdf"));
+    QList<Prompts::Record> seen;
+    QTRY_VERIFY((seen += Prompts::takeCaptured(), !seen.isEmpty()));
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, QStringLiteral("Please log in to the print client"));
+    QCOMPARE(seen[0].title, QStringLiteral("Title"));
+    QCOMPARE(seen[0].icon, QMessageBox::Information);
+    QVERIFY(!seen[0].modal);
+
+    // After a login the folder belongs to the job queue: no more prompts.
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    QVERIFY(info()->isLogin());
+    drop(QStringLiteral("job-2.pdf"));
+    QTest::qWait(500);
+    QCOMPARE(Prompts::takeCaptured().size(), 0);
+}
+
+void TestLoginDialog::loginWindowReturnsAfterLogout()
+{
+    configure({{"Login/SystemUser", false}});
+    LoginDialog dialog;
+    dialog.show();
+    dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    QVERIFY(info()->isLogin());
+    QVERIFY(!dialog.isVisible());
+
+    // What the main window's logout does before handing back.
+    info()->setIsLogin(false);
+    dialog.show_loginwindow();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.findChild<QLineEdit*>("editLoginName")->text(), QStringLiteral("bob"));
+    QCOMPARE(dialog.findChild<QLineEdit*>("editKsServer")->text(), serverAddress());
+    // "Save Password" was off: the password does not wait in the field for the next person.
+    QVERIFY(dialog.findChild<QLineEdit*>("editPassword")->text().isEmpty());
+
+    // Jobs printed while logged out are announced again.
+    QFile file(m_home->dataPath() + QStringLiteral("/ksprinter/after-logout.pdf"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    file.close();
+    QList<Prompts::Record> seen;
+    QTRY_VERIFY((seen += Prompts::takeCaptured(), !seen.isEmpty()));
+    QCOMPARE(seen[0].text, QStringLiteral("Please log in to the print client"));
+}
+
+void TestLoginDialog::closingEndsTheProcess()
+{
+    LoginDialog dialog;
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    dialog.show();
+    dialog.findChild<QPushButton*>("btnClose")->click();
+    QCOMPARE(m_exitCodes, QList<int>({0}));
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(!dialog.isVisible());
+}
+
+QTEST_MAIN(TestLoginDialog)
+#include "tst_logindialog.moc"

@@ -1,0 +1,237 @@
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "jobs/NoCardPrintDialog.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+
+// The no-card print dialog against the fake server: what it lists and what a choice hands back.
+class TestNoCardDialog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void form();
+    void listsNoCardPrintersAndProjects();
+    void levelGroupFollowsSupportSecret_data();
+    void levelGroupFollowsSupportSecret();
+    void secondOfThreePrinters();
+    void projectsWithTheSameName();
+    void emptyListsWhenQueriesFail();
+    void runChoice_data();
+    void runChoice();
+
+private:
+    void loadSettings(bool supportSecret);
+    template <typename T> static T* child(QWidget* dialog, const char* name)
+    {
+        return dialog->findChild<T*>(QLatin1String(name));
+    }
+
+    QScopedPointer<TestHome> m_home;
+    QScopedPointer<FakeKestranaServer> m_server;
+};
+
+void TestNoCardDialog::init()
+{
+    m_home.reset(new TestHome());
+    FakeKestranaState state = FakeKestranaState::sample();
+    state.devices.clear();
+    FakeKestranaState::Device d;
+    d.deviceName = QStringLiteral("Card Only");
+    d.useCardReader = true;
+    d.controllerMac = QStringLiteral("AA");
+    state.devices << d;
+    const char* names[] = { "Lobby", "Library", "Lab" };
+    for (int i = 0; i < 3; ++i) {
+        d.deviceName = QLatin1String(names[i]);
+        d.useCardReader = false;
+        d.location = QStringLiteral("Room %1").arg(i + 1);
+        d.status = QStringLiteral("Ready %1").arg(i + 1);
+        d.controllerMac = QStringLiteral("MAC-%1").arg(i + 1);
+        state.devices << d;
+    }
+    m_server.reset(new FakeKestranaServer(state));
+    QVERIFY(m_server->start());
+    loadSettings(false);
+}
+
+void TestNoCardDialog::cleanup()
+{
+    m_server.reset();
+    m_home.reset();
+}
+
+void TestNoCardDialog::loadSettings(bool supportSecret)
+{
+    QFile ini(m_home->iniPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(QByteArray("[Basic]\nVersion=1.0.0\n[Login]\nLoginName=alice\n[setting]\nsupportSecret=")
+              + (supportSecret ? "true" : "false") + "\n");
+    ini.close();
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    QCOMPARE(info->loadFromFile(), 0);
+    info->setKsServerUrl(m_server->httpUrl());
+}
+
+void TestNoCardDialog::form()
+{
+    NoCardPrintDialog dialog;
+    QVERIFY(dialog.windowTitle().isEmpty());
+    QVERIFY(dialog.minimumWidth() >= 500 && dialog.minimumHeight() >= 500);
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton")->text(), QStringLiteral("Public"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_2")->text(), QStringLiteral("Secret3"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_3")->text(), QStringLiteral("Secret2"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_4")->text(), QStringLiteral("Secret1"));
+    QVERIFY(child<QRadioButton>(&dialog, "radioButton")->isChecked());
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_2")->text(), QStringLiteral("Yes"));
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton")->text(), QStringLiteral("No"));
+    QVERIFY(child<QComboBox>(&dialog, "comboBoxPrinter")->minimumWidth() >= 294);
+    QVERIFY(child<QComboBox>(&dialog, "comboBoxProject")->minimumWidth() >= 294);
+    QStringList titles;
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        titles << group->title();
+    }
+    titles.sort();
+    QCOMPARE(titles, (QStringList { "Fee Projects", "No-Card Printers", "SecretLevel" }));
+}
+
+void TestNoCardDialog::listsNoCardPrintersAndProjects()
+{
+    NoCardPrintDialog dialog;
+    auto* printers = child<QComboBox>(&dialog, "comboBoxPrinter");
+    auto* projects = child<QComboBox>(&dialog, "comboBoxProject");
+    QCOMPARE(printers->count(), 3);
+    QCOMPARE(printers->itemText(0), QStringLiteral("Lobby"));
+    QCOMPARE(dialog.getKsPrinters().size(), 3);
+    QCOMPARE(dialog.getKsPrinter().deviceName, QStringLiteral("Lobby"));
+    QCOMPARE(child<QLabel>(&dialog, "labelLocation")->text(), QStringLiteral("Room 1"));
+    QCOMPARE(child<QLabel>(&dialog, "labelStatus")->text(), QStringLiteral("Ready 1"));
+
+    QCOMPARE(projects->count(), 2);
+    QCOMPARE(projects->itemText(0), QStringLiteral("Research"));
+    QCOMPARE(projects->itemData(0).toString(), QStringLiteral("12"));
+    QCOMPARE(child<QLabel>(&dialog, "labelBalance")->text(), QStringLiteral("300.00"));
+    projects->setCurrentIndex(1);
+    QCOMPARE(child<QLabel>(&dialog, "labelBalance")->text(), QStringLiteral("0.50"));
+    QCOMPARE(dialog.getKsProject().projectId, QStringLiteral("P-7"));
+
+    const FakeRequest devices = m_server->lastRequest(QStringLiteral("/Device/BAS_DeviceStatusList"));
+    QCOMPARE(devices.query, QByteArray("Type=0&UserAccount=alice"));
+}
+
+void TestNoCardDialog::levelGroupFollowsSupportSecret_data()
+{
+    QTest::addColumn<bool>("supportSecret");
+    QTest::addColumn<QString>("click");
+    QTest::addColumn<int>("level");
+    QTest::newRow("off: no levels") << false << "" << 0;
+    QTest::newRow("on: public") << true << "" << 1;
+    QTest::newRow("on: Secret2") << true << "radioButton_3" << 3;
+    QTest::newRow("on: Secret1") << true << "radioButton_4" << 4;
+}
+
+void TestNoCardDialog::levelGroupFollowsSupportSecret()
+{
+    QFETCH(bool, supportSecret);
+    QFETCH(QString, click);
+    QFETCH(int, level);
+    loadSettings(supportSecret);
+    NoCardPrintDialog dialog;
+    dialog.show();
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBoxSecretLevel")->isVisible(), supportSecret);
+    if (!click.isEmpty()) {
+        QTest::mouseClick(dialog.findChild<QRadioButton*>(click), Qt::LeftButton);
+    }
+    QCOMPARE(dialog.choice().securityLevel, level);
+}
+
+void TestNoCardDialog::secondOfThreePrinters()
+{
+    NoCardPrintDialog dialog;
+    auto* printers = child<QComboBox>(&dialog, "comboBoxPrinter");
+    printers->setCurrentIndex(1);
+    QCOMPARE(dialog.choice().controllerMac, QStringLiteral("MAC-2"));
+    QCOMPARE(child<QLabel>(&dialog, "labelLocation")->text(), QStringLiteral("Room 2"));
+    QCOMPARE(child<QLabel>(&dialog, "labelStatus")->text(), QStringLiteral("Ready 2"));
+    printers->setCurrentIndex(2);
+    QCOMPARE(dialog.choice().controllerMac, QStringLiteral("MAC-3"));
+}
+
+void TestNoCardDialog::projectsWithTheSameName()
+{
+    m_server->updateState([](FakeKestranaState& s) {
+        s.projects.clear();
+        s.projects.append({ QStringLiteral("1"), 5.0, QStringLiteral("Other") });
+        s.projects.append({ QStringLiteral("2"), 10.0, QStringLiteral("Same") });
+        s.projects.append({ QStringLiteral("3"), 20.0, QStringLiteral("Same") });
+    });
+    NoCardPrintDialog dialog;
+    auto* projects = child<QComboBox>(&dialog, "comboBoxProject");
+    projects->setCurrentIndex(2);
+    QCOMPARE(dialog.choice().projectId, QStringLiteral("2"));
+    QCOMPARE(child<QLabel>(&dialog, "labelBalance")->text(), QStringLiteral("10.00"));
+}
+
+void TestNoCardDialog::emptyListsWhenQueriesFail()
+{
+    m_server->setOverride(QStringLiteral("/Device/BAS_DeviceStatusList"), FakeReply::html500());
+    m_server->setOverride(QStringLiteral("/User/BAS_ProjectList"), FakeReply::html500());
+    NoCardPrintDialog dialog;
+    QCOMPARE(child<QComboBox>(&dialog, "comboBoxPrinter")->count(), 0);
+    QCOMPARE(child<QComboBox>(&dialog, "comboBoxProject")->count(), 0);
+    QVERIFY(dialog.choice().controllerMac.isEmpty());
+    QVERIFY(dialog.choice().projectId.isEmpty());
+}
+
+void TestNoCardDialog::runChoice_data()
+{
+    QTest::addColumn<QString>("how"); // yes, no, close
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("yes") << "yes" << true;
+    QTest::newRow("no") << "no" << false;
+    QTest::newRow("window closed") << "close" << false;
+}
+
+void TestNoCardDialog::runChoice()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, accepted);
+    // The dialog queries the server while it is built: answer it once it is the active modal window.
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&answer, how]() {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) {
+            return;
+        }
+        answer.stop();
+        if (how == QLatin1String("close")) {
+            dialog->close();
+            return;
+        }
+        dialog->findChild<QComboBox*>(QStringLiteral("comboBoxPrinter"))->setCurrentIndex(2);
+        const char* button = how == QLatin1String("yes") ? "pushButton_2" : "pushButton";
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+    });
+    answer.start();
+    NoCardChoice choice;
+    QCOMPARE(NoCardPrintDialog::runChoice(&choice), accepted);
+    if (accepted) {
+        QCOMPARE(choice.controllerMac, QStringLiteral("MAC-3"));
+        QCOMPARE(choice.projectId, QStringLiteral("12"));
+        QCOMPARE(choice.securityLevel, 0);
+    }
+}
+
+QTEST_MAIN(TestNoCardDialog)
+#include "tst_nocarddialog.moc"
