@@ -106,6 +106,11 @@ class LineReader:
                     return None
                 self.cond.wait(left)
 
+    def stamps(self, pattern):
+        rx = re.compile(pattern)
+        with self.cond:
+            return [stamp for stamp, line in self.lines if line is not None and rx.search(line)]
+
     def count(self, pattern):
         rx = re.compile(pattern)
         with self.cond:
@@ -595,6 +600,10 @@ class Bench:
                     done = server.out.wait_for(r"BAS_UploadComplete", count=jobs, timeout=60 + jobs)
                     if done is None:
                         raise RuntimeError(f"only {server.confirmations()} of {jobs} jobs confirmed; see {home}")
+                    stamps = server.out.stamps(r"BAS_UploadComplete")
+                    tenth = max(1, jobs // 10)
+                    pace.append(((stamps[tenth] - stamps[0]) / tenth / 1e6,
+                                 (stamps[-1] - stamps[-1 - tenth]) / tenth / 1e6))
                     return jobs / ((done - t0) / 1e9)
                 finally:
                     stop_process(proc)
@@ -608,9 +617,13 @@ class Bench:
                     raise RuntimeError(f"bench_refclient failed: {out.stdout} {out.stderr}")
                 return jobs / result["seconds"]
 
+        pace = []
         ours, theirs = self.alternate(self.args.backlog_runs, client, reference)
         c, ref = statistics.median(ours), statistics.median(theirs)
+        first = statistics.median(p[0] for p in pace)
+        last = statistics.median(p[1] for p in pace)
         self.add("5", title, f"{c:.1f} jobs/s", f"{ref:.1f} jobs/s", c / ref, "ratio >= 0.5", c / ref >= 0.5,
+                 f"client {first:.1f} ms per job over the first tenth, {last:.1f} ms over the last; "
                  "reference: bench_refclient, the same three requests per job")
 
     # ------------------------------------------------------------------------------------------------------
