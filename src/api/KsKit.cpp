@@ -99,7 +99,11 @@ bool KsKit::login(QString& message)
         // An answer without an account keeps the name the user logged in with rather than blanking it.
         if (!account.isEmpty()) {
             info->setUserName(account);
-            m_settings->setValue(QStringLiteral("Login/LoginName"), account);
+            // Stored the way the next start reads it back: a plain name where names are kept encrypted
+            // would decrypt to nothing, and the saved login would be lost.
+            const bool encrypted = m_settings->value(QStringLiteral("setting/UserNameEncrypt"), false).toBool();
+            m_settings->setValue(QStringLiteral("Login/LoginName"),
+                                 encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
             m_settings->sync();
         }
     }
