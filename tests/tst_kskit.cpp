@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTranslator>
 #include <QtTest>
 
 // KsKit against a local Kestrana server over HTTP and HTTPS: the bytes of each request, what a login
@@ -32,6 +33,7 @@ private slots:
     void loginSuccessWithoutData();
     void loginFailures_data();
     void loginFailures();
+    void loginFailureTextIsTranslated();
     void queryRequests_data();
     void queryRequests();
     void queryResults();
@@ -337,6 +339,35 @@ void TestKsKit::loginFailures()
     } else {
         QVERIFY2(log.contains(logLine), qPrintable(log.join(QLatin1Char('\n'))));
     }
+}
+
+void TestKsKit::loginFailureTextIsTranslated()
+{
+    // Stands in for the installed translation: every text of the API object comes back marked.
+    class MarkingTranslator : public QTranslator
+    {
+    public:
+        QString translate(const char* context, const char* source, const char*, int) const override
+        {
+            return qstrcmp(context, "KsKit") == 0 ? QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">")
+                                                  : QString();
+        }
+        bool isEmpty() const override { return false; }
+    };
+    MarkingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+
+    writeIni(False);
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::html500());
+    Logging::startCapture();
+    KsKit kit;
+    QString message;
+    const bool ok = kit.login(message);
+    QCoreApplication::removeTranslator(&translator);
+
+    QVERIFY(!ok);
+    QCOMPARE(message, QStringLiteral("<login fail>"));
+    QVERIFY(Logging::takeCaptured().contains(QStringLiteral("[kskit.login] login fail")));
 }
 
 void TestKsKit::queryRequests_data()

@@ -68,7 +68,8 @@ bool KsKit::login(QString& message)
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, serverUrl);
     if (!answer.isJson()) {
-        message = QStringLiteral("login fail");
+        // Shown to the user by the start-up login; the log line stays in English.
+        message = tr("login fail");
         logger->error(QStringLiteral("[kskit.login] login fail"));
         return false;
     }
