@@ -2,6 +2,100 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>JobQueue</name>
+    <message>
+        <source>could not find INI file</source>
+        <translation>找不到 INI 文件</translation>
+    </message>
+    <message>
+        <source>KestranaClient V%1</source>
+        <translation>KestranaClient V%1</translation>
+    </message>
+    <message>
+        <source>You are not allowed to submit color homework. Do you want to submit it?</source>
+        <translation>您无权提交彩色作业。是否仍要提交？</translation>
+    </message>
+    <message>
+        <source>You are not allowed to submit single-sided operation. Do you want to submit it?</source>
+        <translation>您无权提交单面作业。是否仍要提交？</translation>
+    </message>
+    <message>
+        <source>Page number of print job [%1] exceeds [%2] limit</source>
+        <translation>打印作业 [%1] 的页数超过 [%2] 页的限制</translation>
+    </message>
+    <message>
+        <source>Print job [%1] size exceeds 1g limit</source>
+        <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
+    </message>
+</context>
+<context>
+    <name>JobSubmitter</name>
+    <message>
+        <source>ks server link ex</source>
+        <translation>连接 KS 服务器异常</translation>
+    </message>
+    <message>
+        <source>User has no permission to print!</source>
+        <translation>用户没有打印权限！</translation>
+    </message>
+    <message>
+        <source>unreadable answer</source>
+        <translation>无法识别的应答</translation>
+    </message>
+    <message>
+        <source>the server gave no job ID</source>
+        <translation>服务器未返回作业编号</translation>
+    </message>
+    <message>
+        <source>job submit fail</source>
+        <translation>作业提交失败</translation>
+    </message>
+    <message>
+        <source>job [%1] submit fail</source>
+        <translation>作业 [%1] 提交失败</translation>
+    </message>
+    <message>
+        <source>job uploadFile fail</source>
+        <translation>作业文件上传失败</translation>
+    </message>
+    <message>
+        <source>job [%1] uploadFile fail</source>
+        <translation>作业 [%1] 文件上传失败</translation>
+    </message>
+    <message>
+        <source>cancel printing</source>
+        <translation>取消打印</translation>
+    </message>
+    <message>
+        <source>Printing assignment submission in progress</source>
+        <translation>正在提交打印作业</translation>
+    </message>
+    <message>
+        <source>System users cannot print!</source>
+        <translation>系统用户不能打印！</translation>
+    </message>
+    <message>
+        <source>Client address is not authenticated!</source>
+        <translation>客户端地址未经认证！</translation>
+    </message>
+    <message>
+        <source>the file changed while it was sent</source>
+        <translation>文件在发送过程中被修改</translation>
+    </message>
+    <message>
+        <source>the server did not accept the file</source>
+        <translation>服务器未接受该文件</translation>
+    </message>
+    <message>
+        <source>Job submitted to KS</source>
+        <translation>作业已提交到 KS</translation>
+    </message>
+    <message>
+        <source>job [%1] submiited to KS</source>
+        <translation>作业 [%1] 已提交到 KS</translation>
+    </message>
+</context>
+<context>
     <name>LoginDialog</name>
     <message>
         <source>Kestrana Client - Login</source>
@@ -204,6 +298,382 @@
     <message>
         <source>Logout</source>
         <translation>注销</translation>
+    </message>
+    <message>
+        <source>Kestrana Client V%1</source>
+        <translation>Kestrana 客户端 V%1</translation>
+    </message>
+    <message>
+        <source>show main UI</source>
+        <translation>显示主界面</translation>
+    </message>
+    <message>
+        <source>exit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>network is down</source>
+        <translation>网络已断开</translation>
+    </message>
+    <message>
+        <source>Unable to link server</source>
+        <translation>无法连接服务器</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>DeviceName</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>ControllerMac</source>
+        <translation>控制器 MAC</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Existed jobs found</source>
+        <translation>发现已有作业</translation>
+    </message>
+    <message>
+        <source>Do you want to submit the jobs?</source>
+        <translation>是否提交这些作业？</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>丢弃</translation>
+    </message>
+    <message>
+        <source>Submit</source>
+        <translation>提交</translation>
+    </message>
+    <message>
+        <source>docName</source>
+        <translation>文档名称</translation>
+    </message>
+    <message>
+        <source>submitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>copies</source>
+        <translation>份数</translation>
+    </message>
+    <message>
+        <source>color</source>
+        <translation>彩色</translation>
+    </message>
+    <message>
+        <source>pages</source>
+        <translation>页数</translation>
+    </message>
+    <message>
+        <source>duplex</source>
+        <translation>双面</translation>
+    </message>
+    <message>
+        <source>pageWidth</source>
+        <translation>页宽</translation>
+    </message>
+    <message>
+        <source>pageHeight</source>
+        <translation>页高</translation>
+    </message>
+    <message>
+        <source>statusid</source>
+        <translation>状态编号</translation>
+    </message>
+    <message>
+        <source>jobID</source>
+        <translation>作业编号</translation>
+    </message>
+    <message>
+        <source>WaterProcessing</source>
+        <translation>处理中</translation>
+    </message>
+    <message>
+        <source>WaitPrint</source>
+        <translation>等待打印</translation>
+    </message>
+    <message>
+        <source>LongEdge</source>
+        <translation>长边翻转</translation>
+    </message>
+    <message>
+        <source>ShortEdge</source>
+        <translation>短边翻转</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>单面</translation>
+    </message>
+    <message>
+        <source>true</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>false</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected scan jobs?</source>
+        <translation>是否取消所选扫描作业？</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected jobs?</source>
+        <translation>是否取消所选作业？</translation>
+    </message>
+    <message>
+        <source>Batch deletion (up to 30)</source>
+        <translation>批量删除（最多 30 个）</translation>
+    </message>
+    <message>
+        <source>Cannot delete the job to be approved</source>
+        <translation>待审批的作业不能删除</translation>
+    </message>
+    <message>
+        <source>ScanJob deleted</source>
+        <translation>扫描作业已删除</translation>
+    </message>
+    <message>
+        <source>Job deleted</source>
+        <translation>作业已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] deleted</source>
+        <translation>扫描作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>job [%1] deleted</source>
+        <translation>作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] not deleted</source>
+        <translation>扫描作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>job [%1] not deleted</source>
+        <translation>作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>Job submitted success</source>
+        <translation>作业提交成功</translation>
+    </message>
+    <message>
+        <source>job [%1] submited success</source>
+        <translation>作业 [%1] 提交成功</translation>
+    </message>
+    <message>
+        <source>date</source>
+        <translation>日期</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>消息</translation>
+    </message>
+    <message>
+        <source>Id</source>
+        <translation>编号</translation>
+    </message>
+    <message>
+        <source>Do you want to clear the data?</source>
+        <translation>是否清空数据？</translation>
+    </message>
+    <message>
+        <source>Fail</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Expired</source>
+        <translation>已过期</translation>
+    </message>
+    <message>
+        <source>JobName</source>
+        <translation>作业名称</translation>
+    </message>
+    <message>
+        <source>SubmitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>StatusID</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
+    </message>
+    <message>
+        <source>Do you want to switch the Server?</source>
+        <translation>是否切换服务器？</translation>
+    </message>
+    <message>
+        <source>ks server link ex</source>
+        <translation>服务器连接异常</translation>
+    </message>
+    <message>
+        <source>Switch server fail</source>
+        <translation>切换服务器失败</translation>
+    </message>
+    <message>
+        <source>Switch server success</source>
+        <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to detect the latest version! %1</source>
+        <translation>点击“检查更新”检测最新版本！%1</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to detect the latest version!</source>
+        <translation>点击“检查更新”检测最新版本！</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to check for the latest version!</source>
+        <translation>点击“检查更新”检查最新版本！</translation>
+    </message>
+    <message>
+        <source>Checked the latest version: %1 , click “automatic update” to upgrade the software!</source>
+        <translation>检测到最新版本：%1，点击“自动更新”升级软件！</translation>
+    </message>
+    <message>
+        <source>incomplete answer: %1 of %2 bytes</source>
+        <translation>回答不完整：收到 %1 / %2 字节</translation>
+    </message>
+    <message>
+        <source>Download failed!</source>
+        <translation>下载失败！</translation>
+    </message>
+    <message>
+        <source>Download Success!
+Do you want to open the file?</source>
+        <translation>下载成功！
+是否打开文件？</translation>
+    </message>
+</context>
+<context>
+    <name>ServerDialog</name>
+    <message>
+        <source>ServerInfo</source>
+        <translation>服务器信息</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
+    </message>
+</context>
+<context>
+    <name>NoCardPrintDialog</name>
+    <message>
+        <source>SecretLevel</source>
+        <translation>密级</translation>
+    </message>
+    <message>
+        <source>Public</source>
+        <translation>公开</translation>
+    </message>
+    <message>
+        <source>Secret3</source>
+        <translation>秘密</translation>
+    </message>
+    <message>
+        <source>Secret2</source>
+        <translation>机密</translation>
+    </message>
+    <message>
+        <source>Secret1</source>
+        <translation>绝密</translation>
+    </message>
+    <message>
+        <source>No-Card Printers</source>
+        <translation>免刷卡打印机</translation>
+    </message>
+    <message>
+        <source>Printers</source>
+        <translation>打印机</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Fee Projects</source>
+        <translation>费用项目</translation>
+    </message>
+    <message>
+        <source>Project</source>
+        <translation>项目</translation>
+    </message>
+    <message>
+        <source>Balance</source>
+        <translation>余额</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
     </message>
 </context>
 <context>
