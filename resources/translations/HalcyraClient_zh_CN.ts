@@ -9,7 +9,7 @@
     </message>
     <message>
         <source>KestranaClient V%1</source>
-        <translation>KestranaClient V%1</translation>
+        <translation>KestranaClient 客户端 V%1</translation>
     </message>
     <message>
         <source>You are not allowed to submit color homework. Do you want to submit it?</source>
