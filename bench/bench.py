@@ -775,6 +775,7 @@ def main():
     text = bench.table(facts)
     print(text)
     if args.out:
+        os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
         with open(args.out, "w") as f:
             f.write(text + "\n")
     return 0
