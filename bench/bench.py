@@ -745,7 +745,7 @@ def main():
     parser.add_argument("--only", default="1,2,3,4,5,6", help="figures to run, e.g. 1,6")
     parser.add_argument("--idle-seconds", type=float, default=60, help="idle measurement span, default 60")
     parser.add_argument("--upload-mib", type=int, default=256, help="size of the upload job, default 256")
-    parser.add_argument("--latency-jobs", type=int, default=9, help="jobs timed for the latency, default 9")
+    parser.add_argument("--latency-jobs", type=int, default=21, help="jobs timed for the latency, default 21")
     parser.add_argument("--backlog-jobs", type=int, default=300, help="jobs waiting at start-up, default 300")
     parser.add_argument("--backlog-runs", type=int, default=3, help="runs of the backlog figure, default 3")
     parser.add_argument("--settle", type=float, default=3, help="seconds a window settles before measuring")
