@@ -331,9 +331,9 @@ class Bench:
 
     # table
 
-    def add(self, number, figure, client, reference, ratio, goal, met, unit_note=""):
+    def add(self, number, figure, client, reference, ratio, goal, met, note=""):
         self.rows.append(dict(number=number, figure=figure, client=client, reference=reference,
-                              ratio=ratio, goal=goal, met=met, note=unit_note))
+                              ratio=ratio, goal=goal, met=met, note=note))
 
     def add_missing(self, number, figure, goal, reason):
         self.rows.append(dict(number=number, figure=figure, client="-", reference="-", ratio="-", goal=goal,

@@ -56,9 +56,8 @@ public:
         }
         return sqlite3_exec(m_db, journalSettings.constData(), nullptr, nullptr, nullptr) == SQLITE_OK
             && sqlite3_exec(m_db, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK
-            && sqlite3_exec(m_db, kCreateIndex, nullptr, nullptr, nullptr) == SQLITE_OK
-            && prepare("BEGIN", &m_begin) && prepare("COMMIT", &m_commit)
-            && prepare("SELECT COUNT (*) FROM Message where usrAccount = ?", &m_count)
+            && sqlite3_exec(m_db, kCreateIndex, nullptr, nullptr, nullptr) == SQLITE_OK && prepare("BEGIN", &m_begin)
+            && prepare("COMMIT", &m_commit) && prepare("SELECT COUNT (*) FROM Message where usrAccount = ?", &m_count)
             && prepare("SELECT MIN (msgId) FROM Message where usrAccount = ?", &m_min)
             && prepare("DELETE FROM Message where msgId = ?", &m_delete)
             && prepare("insert into Message(msgDate,message, usrAccount,ksServerUrl) values(?,?,?,?)", &m_insert)
@@ -96,8 +95,7 @@ public:
             }
             sqlite3_reset(m_min);
         }
-        const QByteArray date
-            = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
+        const QByteArray date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
         const QByteArray msg = message.toUtf8();
         const QByteArray url = serverUrl.toUtf8();
         bindText(m_insert, 1, date);

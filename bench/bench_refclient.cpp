@@ -79,9 +79,9 @@ int main(int argc, char** argv)
             auto up = client.Post(uploadPath, file.substr(off, chunk), boundary);
             uploaded = uploaded && codeIsZero(up);
         }
-        auto done = client.Post("/Job/BAS_UploadComplete",
-                                "JobID=" + jobId + "&DirectDeviceJob=false&UserAccount=" + account,
-                                "application/x-www-form-urlencoded");
+        auto done
+            = client.Post("/Job/BAS_UploadComplete", "JobID=" + jobId + "&DirectDeviceJob=false&UserAccount=" + account,
+                          "application/x-www-form-urlencoded");
         confirmed += uploaded && codeIsZero(done) ? 1 : 0;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -32,8 +32,7 @@ public:
     HeadlessHost(QString url, QString account)
         : m_url(std::move(url))
         , m_account(std::move(account))
-    {
-    }
+    { }
 
     // The client's defaults: a job this large is uploaded with the progress display.
     JobOptions jobOptions() const override { return JobOptions(); }
@@ -45,7 +44,10 @@ public:
     void showCritical(const QString& text) override { noticed(text); }
     ExistingJobsChoice askExistingJobs(const QString&) override { return ExistingJobsChoice::Submit; }
     bool askNoCardChoice(NoCardChoice*) override { return true; }
-    void showSystemMessage(const QString& title, const QString& text) override { noticed(title + QLatin1Char(' ') + text); }
+    void showSystemMessage(const QString& title, const QString& text) override
+    {
+        noticed(title + QLatin1Char(' ') + text);
+    }
     int insertMsgToDb(const QString&, const QString&, const QString&, const QString&) override { return ++m_messages; }
     std::unique_ptr<JobProgress> createProgress(const QString&, const QString&, int, const QString&) override
     {
