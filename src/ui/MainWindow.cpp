@@ -134,6 +134,9 @@ void MainWindow::setIdentity()
 
 void MainWindow::init(bool showTrayIcon)
 {
+    // Registered from the first start on, not only after a later login: logout closes the registered
+    // window, and a second start of the program brings it to the front.
+    emit iniMain(this);
     if (showTrayIcon) {
         showSystemTrayIcon();
     }
