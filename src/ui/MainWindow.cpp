@@ -27,6 +27,8 @@
 
 static Logger* logger = Logging::rootLogger();
 
+const char* const MainWindow::kMinimumWidthsProperty = "minimumColumnWidths";
+
 namespace {
 LoginInfo* loginInfo()
 {
@@ -451,8 +453,28 @@ void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const Q
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->horizontalHeader()->setStretchLastSection(true);
+    QVariantList kept;
     for (int i = 0; i < widths.size(); ++i) {
         view->setColumnWidth(i, widths.at(i));
+        kept.append(widths.at(i));
+    }
+    view->setProperty(kMinimumWidthsProperty, kept);
+}
+
+void MainWindow::fitColumns(QTableView* view)
+{
+    // The set widths are the least a column gets; a longer text widens its column instead of being cut.
+    if (view->horizontalHeader()->sectionResizeMode(0) != QHeaderView::Interactive) {
+        return;
+    }
+    const QVariantList widths = view->property(kMinimumWidthsProperty).toList();
+    for (int i = 0; i < widths.size(); ++i) {
+        const int least = widths.at(i).toInt();
+        if (least > 0 && !view->isColumnHidden(i)) {
+            view->resizeColumnToContents(i);
+            view->setColumnWidth(i, qMax(least, view->columnWidth(i)));
+        }
     }
 }
 

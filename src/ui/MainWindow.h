@@ -214,7 +214,9 @@ private:
     void clearAllMessages();
     static void setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
                            const QList<int>& widths);
+    static void fitColumns(QTableView* view);
     static QString stripScheme(const QString& url);
+    static const char* const kMinimumWidthsProperty;
 
     const QScopedPointer<Ui::MainWindow> m_ui;
     std::unique_ptr<QSettings> m_settings;
