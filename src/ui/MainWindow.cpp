@@ -107,8 +107,14 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // A transfer still running when the window goes: no report, and no half-written file left behind.
     if (m_transferReply) {
+        disconnect(m_transferReply, nullptr, this, nullptr);
         m_transferReply->abort();
+    }
+    if (m_outputFile) {
+        m_outputFile->close();
+        m_outputFile->remove();
     }
 }
 
@@ -256,7 +262,8 @@ void MainWindow::RefreshData()
 void MainWindow::showSystemTrayIcon()
 {
     if (m_trayIcon) {
-        m_trayIcon->setVisible(true);
+        // In hidden-task mode the icon only ever shows for a balloon, also after a new login.
+        m_trayIcon->setVisible(!loginInfo()->hidTask());
         return;
     }
     const QString iconPath = QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo32.ico");
@@ -371,9 +378,9 @@ void MainWindow::showNetworkWarning(const QString& text)
     inform(QMessageBox::Warning, tr("Title"), text);
 }
 
-void MainWindow::inform(int icon, const QString& title, const QString& text, const QString& buttonText)
+void MainWindow::inform(QMessageBox::Icon icon, const QString& title, const QString& text, const QString& buttonText)
 {
-    Prompts::message(this, static_cast<QMessageBox::Icon>(icon), title, text, buttonText);
+    Prompts::message(this, icon, title, text, buttonText);
 }
 
 bool MainWindow::askYesNo(const QString& title, const QString& text)
