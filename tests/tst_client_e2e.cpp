@@ -111,8 +111,7 @@ public:
     TestClientEndToEnd(SingleApplication* app, TestHome* home)
         : m_app(app)
         , m_home(home)
-    {
-    }
+    { }
 
 private slots:
     void programPrintsAJob();
@@ -132,7 +131,7 @@ int TestClientEndToEnd::print(const QString& home, const QString& pdf, const QSt
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     printer.setProcessEnvironment(env);
-    printer.start(binary(QStringLiteral("kestrana-print")), {QStringLiteral("--name"), name, pdf});
+    printer.start(binary(QStringLiteral("kestrana-print")), { QStringLiteral("--name"), name, pdf });
     if (!printer.waitForFinished(30000)) {
         return -1;
     }
@@ -190,7 +189,7 @@ void TestClientEndToEnd::programPrintsAJob()
     QCOMPARE(job.announce.value(QStringLiteral("FileName")), QStringLiteral("Quarterly report.pdf"));
     QCOMPARE(job.announce.value(QStringLiteral("DocumentPages")), QStringLiteral("3"));
     QTRY_COMPARE_WITH_TIMEOUT(storedMessages(data + QStringLiteral("/halcyraclient.db")),
-                              QStringList{QStringLiteral("job [Quarterly report.pdf] submiited to KS")}, 30000);
+                              QStringList { QStringLiteral("job [Quarterly report.pdf] submiited to KS") }, 30000);
     // The job's files left the folder.
     QTRY_VERIFY_WITH_TIMEOUT(QDir(data + QStringLiteral("/ksprinter")).entryList(QDir::Files).isEmpty(), 30000);
 
@@ -232,15 +231,16 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("first.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
-    QTRY_VERIFY(!window->messagesModel()->findItems(QStringLiteral("job [first.pdf] submiited to KS"),
-                                                     Qt::MatchExactly, 1).isEmpty());
+    QTRY_VERIFY(!window->messagesModel()
+                     ->findItems(QStringLiteral("job [first.pdf] submiited to KS"), Qt::MatchExactly, 1)
+                     .isEmpty());
 
     // Logout: the dialog is back, the window hidden, no intake.
     QTest::mouseClick(window->form()->btnLogout, Qt::LeftButton);
     QTRY_VERIFY(dialog.isVisible());
     QVERIFY(!window->isVisible());
     QVERIFY(!window->jobIntakeRunning());
-    QCOMPARE(server.state().loggedOut, QStringList{QStringLiteral("alice")});
+    QCOMPARE(server.state().loggedOut, QStringList { QStringLiteral("alice") });
 
     Prompts::startCapture(); // no box may stop the run while logged out
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("while-out.pdf")), 0);
@@ -248,7 +248,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QTest::qWait(3 * 1000 + 500); // longer than three passes of the job timer
     QCOMPARE(confirmedJobs(server).size(), 1);
     QCOMPARE(server.requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 1);
-    QVERIFY(!QDir(jobFolder).entryList({QStringLiteral("*.pdf")}, QDir::Files).isEmpty());
+    QVERIFY(!QDir(jobFolder).entryList({ QStringLiteral("*.pdf") }, QDir::Files).isEmpty());
     Prompts::stopCapture();
 
     // Logging in again shows the same window; the waiting job is offered and submitted, and new jobs flow.
@@ -264,8 +264,9 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("after.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 3, 30000);
     QCOMPARE(confirmedJobs(server).at(2).uploaded, readFile(pdf));
-    QTRY_VERIFY(!window->messagesModel()->findItems(QStringLiteral("job [after.pdf] submiited to KS"),
-                                                     Qt::MatchExactly, 1).isEmpty());
+    QTRY_VERIFY(!window->messagesModel()
+                     ->findItems(QStringLiteral("job [after.pdf] submiited to KS"), Qt::MatchExactly, 1)
+                     .isEmpty());
     OnlineState::setForcedForTests(-1);
 }
 

@@ -9,8 +9,8 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
-#include "store/MessageStore.h"
 #include "config/LoginInfo.h"
+#include "store/MessageStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -45,14 +45,13 @@ MainWindow::MainWindow(QWidget* parent)
 
     if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
         resize(int(width() * 1.5), int(height() * 1.5));
-        for (QTableView* view : {m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg}) {
+        for (QTableView* view : { m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg }) {
             view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
         }
     }
 
     m_nam = new QNetworkAccessManager(this);
-    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(),
-                                             QSettings::IniFormat);
+    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     m_ksKit = new KsKit(this);
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -92,10 +91,10 @@ MainWindow::MainWindow(QWidget* parent)
     m_online = new OnlineState(this);
     connect(m_online, &OnlineState::onlineStateChanged, this, &MainWindow::onlineStateChangedSlot);
 
-    m_tabNames = QStringList{QStringLiteral("tabJobs"),       QStringLiteral("tabDevices"),
-                             QStringLiteral("tabScanJobs"),   QStringLiteral("tabUserInfo"),
-                             QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
-                             QStringLiteral("tabMessages")};
+    m_tabNames
+        = QStringList { QStringLiteral("tabJobs"),     QStringLiteral("tabDevices"),    QStringLiteral("tabScanJobs"),
+                        QStringLiteral("tabUserInfo"), QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
+                        QStringLiteral("tabMessages") };
 
     initJobIntake();
     initJobControlOption();
@@ -202,11 +201,11 @@ void MainWindow::InitConfig()
         bool shown;
         int index;
         const char* name;
-    } tabs[] = {{info->showServer(), 5, "tabServerInfo"},
-                {info->showSystem(), 4, "tabSystemInfo"},
-                {info->showUser(), 3, "tabUserInfo"},
-                {info->supportScan(), 2, "tabScanJobs"},
-                {info->showDevice(), 1, "tabDevices"}};
+    } tabs[] = { { info->showServer(), 5, "tabServerInfo" },
+                 { info->showSystem(), 4, "tabSystemInfo" },
+                 { info->showUser(), 3, "tabUserInfo" },
+                 { info->supportScan(), 2, "tabScanJobs" },
+                 { info->showDevice(), 1, "tabDevices" } };
     for (const auto& tab : tabs) {
         if (!tab.shown) {
             m_ui->tabWidget->removeTab(tab.index);
