@@ -560,6 +560,10 @@ void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
     // Back at once, with the icon up for the balloon; it goes away by itself afterwards.
     QVERIFY(window->trayIcon()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window->trayIcon()->isVisible(), 10000);
+
+    // A new login does not bring the icon back either.
+    window->show_mainwindow();
+    QVERIFY(!window->trayIcon()->isVisible());
 }
 
 void TestMainWindow::exitClearsMessagesAndEndsLoop()

@@ -8,12 +8,17 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ServerDialog.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QTimer>
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -77,6 +82,7 @@ private slots:
     void serverDialogChoice();
     void serverDialogFailedList_data();
     void serverDialogFailedList();
+    void loginDialogServerAction();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -405,6 +411,38 @@ void TestServerSwitch::serverDialogFailedList()
     QTRY_COMPARE(loaded.count(), 1);
     QCOMPARE(dialog.model()->rowCount(), 0);
     QCOMPARE(capturedContaining(QStringLiteral("[serverdialog.loadServerData]")), QStringList{logged});
+}
+
+void TestServerSwitch::loginDialogServerAction()
+{
+    QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
+    info()->setIsLogin(false);
+    LoginDialog dialog;
+    auto* server = dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"));
+    QVERIFY(server);
+    server->setText(m_main->httpUrl());
+    QAction* more = nullptr;
+    for (QAction* action : server->actions()) {
+        if (action->toolTip() == QLatin1String("Choose a server")) {
+            more = action;
+        }
+    }
+    QVERIFY(more);
+
+    // The chooser lists the typed server's sites; picking the branch puts its address into the field.
+    bool chosen = false;
+    QTimer::singleShot(0, this, [&]() {
+        QTRY_VERIFY(qobject_cast<ServerDialog*>(QApplication::activeModalWidget()));
+        auto* chooser = qobject_cast<ServerDialog*>(QApplication::activeModalWidget());
+        QTRY_COMPARE(chooser->model()->rowCount(), 5);
+        chooser->findChild<QTableView*>(QStringLiteral("tvServerInfo"))->selectRow(1);
+        chooser->findChild<QPushButton*>(QStringLiteral("btnYes"))->click();
+        chosen = true;
+    });
+    more->trigger();
+    QVERIFY(chosen);
+    QCOMPARE(server->text(), m_branch->httpUrl());
+    QCOMPARE(m_main->requestCount(QStringLiteral("/KSS/GetIPSegment")), 1);
 }
 
 QTEST_MAIN(TestServerSwitch)

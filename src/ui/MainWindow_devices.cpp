@@ -33,6 +33,7 @@ void MainWindow::loadDeviceData()
                                                    new QStandardItem(printer.controllerMac)});
                     }
                 }
+                fitColumns(m_ui->tvDevices);
                 InitTabText(QStringLiteral("tabDevices"), QStringLiteral("Devices"), m_devicesModel->rowCount());
             });
 }

@@ -102,6 +102,7 @@ void MainWindow::loadJobData()
                         m_jobsModel->insertRow(row++, items);
                     }
                     m_latestJobCount = answer.data.toArray().size();
+                    fitColumns(m_ui->tvJobs);
                 }
                 InitTabText(QStringLiteral("tabJobs"), QStringLiteral("Jobs"), m_jobsModel->rowCount());
                 loadMsgFromDb();

@@ -46,6 +46,7 @@ void MainWindow::loadMsgFromDb()
         m_msgModel->appendRow({new QStandardItem(row.msgDate), new QStandardItem(row.message),
                                new QStandardItem(QString::number(row.msgId))});
     }
+    fitColumns(m_ui->tvMsg);
     InitTabText(QStringLiteral("tabMessages"), QStringLiteral("Messages"), m_msgModel->rowCount());
 }
 

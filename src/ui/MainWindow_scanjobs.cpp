@@ -47,6 +47,7 @@ void MainWindow::loadScanJobData()
                                                     new QStandardItem(scanStatusName(job.statusId))});
                     }
                 }
+                fitColumns(m_ui->tvScanJobs);
                 InitTabText(QStringLiteral("tabScanJobs"), QStringLiteral("ScanJobs"), m_scanJobsModel->rowCount());
             });
 }

@@ -55,6 +55,7 @@ void MainWindow::loadServerData()
                                                new QStandardItem(site.location)});
                 }
             }
+            fitColumns(m_ui->tvServerInfo);
             InitTabText(QStringLiteral("tabServerInfo"), QStringLiteral("ServerInfo"), m_serversModel->rowCount());
         },
         true);

@@ -89,6 +89,11 @@ FakeKestranaState demoState()
     d3.location = QStringLiteral("Library, ground floor");
     d3.controllerMac = QStringLiteral("00:1A:2B:3C:4D:60");
     state.devices.append(d3);
+    // Nothing that would hold the printed job in the no-card dialog.
+    state.projects.clear();
+    for (FakeKestranaState::Device& device : state.devices) {
+        device.useCardReader = true;
+    }
     return state;
 }
 
@@ -109,8 +114,13 @@ bool makePdf(const QString& path)
 bool capture(QWidget* window, const QString& file)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        // The screen as a user would see it, cut to the window.
+        const QRect frame = window->frameGeometry();
+        const QString crop =
+            QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
         QProcess import;
-        import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+        import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                                                crop, QStringLiteral("+repage"), file});
         if (import.waitForFinished(30000) && import.exitCode() == 0) {
             return true;
         }
