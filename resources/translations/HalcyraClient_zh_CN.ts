@@ -2,6 +2,100 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>JobQueue</name>
+    <message>
+        <source>could not find INI file</source>
+        <translation>找不到 INI 文件</translation>
+    </message>
+    <message>
+        <source>KestranaClient V%1</source>
+        <translation>Kestrana 客户端 V%1</translation>
+    </message>
+    <message>
+        <source>You are not allowed to submit color homework. Do you want to submit it?</source>
+        <translation>您没有彩色打印权限，是否仍要提交该作业？</translation>
+    </message>
+    <message>
+        <source>You are not allowed to submit single-sided operation. Do you want to submit it?</source>
+        <translation>您没有单面打印权限，是否仍要提交该作业？</translation>
+    </message>
+    <message>
+        <source>Page number of print job [%1] exceeds [%2] limit</source>
+        <translation>打印作业 [%1] 的页数超过 [%2] 页的限制</translation>
+    </message>
+    <message>
+        <source>Print job [%1] size exceeds 1g limit</source>
+        <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
+    </message>
+</context>
+<context>
+    <name>JobSubmitter</name>
+    <message>
+        <source>ks server link ex</source>
+        <translation>KS 服务器连接异常</translation>
+    </message>
+    <message>
+        <source>User has no permission to print!</source>
+        <translation>用户没有打印权限！</translation>
+    </message>
+    <message>
+        <source>unreadable answer</source>
+        <translation>无法识别的服务器应答</translation>
+    </message>
+    <message>
+        <source>the server gave no job ID</source>
+        <translation>服务器未返回作业编号</translation>
+    </message>
+    <message>
+        <source>job submit fail</source>
+        <translation>作业提交失败</translation>
+    </message>
+    <message>
+        <source>job [%1] submit fail</source>
+        <translation>作业 [%1] 提交失败</translation>
+    </message>
+    <message>
+        <source>job uploadFile fail</source>
+        <translation>作业文件上传失败</translation>
+    </message>
+    <message>
+        <source>job [%1] uploadFile fail</source>
+        <translation>作业 [%1] 文件上传失败</translation>
+    </message>
+    <message>
+        <source>cancel printing</source>
+        <translation>取消打印</translation>
+    </message>
+    <message>
+        <source>Printing assignment submission in progress</source>
+        <translation>正在提交打印作业</translation>
+    </message>
+    <message>
+        <source>System users cannot print!</source>
+        <translation>系统用户不能打印！</translation>
+    </message>
+    <message>
+        <source>Client address is not authenticated!</source>
+        <translation>客户端地址未经认证！</translation>
+    </message>
+    <message>
+        <source>the file changed while it was sent</source>
+        <translation>文件在发送过程中被修改</translation>
+    </message>
+    <message>
+        <source>the server did not accept the file</source>
+        <translation>服务器未接受该文件</translation>
+    </message>
+    <message>
+        <source>Job submitted to KS</source>
+        <translation>作业已提交到 KS</translation>
+    </message>
+    <message>
+        <source>job [%1] submiited to KS</source>
+        <translation>作业 [%1] 已提交到 KS</translation>
+    </message>
+</context>
+<context>
     <name>LoginDialog</name>
     <message>
         <source>Kestrana Client - Login</source>
@@ -54,6 +148,38 @@
     <message>
         <source>Mobile scanning login</source>
         <translation>手机扫码登录</translation>
+    </message>
+    <message>
+        <source>Choose a server</source>
+        <translation>选择服务器</translation>
+    </message>
+    <message>
+        <source>Click to refresh the code</source>
+        <translation>点击刷新二维码</translation>
+    </message>
+    <message>
+        <source>ks server path is not empty</source>
+        <translation>KS 服务器地址不能为空</translation>
+    </message>
+    <message>
+        <source>login name is not empty</source>
+        <translation>登录名不能为空</translation>
+    </message>
+    <message>
+        <source>password is not empty</source>
+        <translation>密码不能为空</translation>
+    </message>
+    <message>
+        <source>Unable to link server</source>
+        <translation>无法连接服务器</translation>
+    </message>
+    <message>
+        <source>Login failed</source>
+        <translation>登录失败</translation>
+    </message>
+    <message>
+        <source>Please log in to the print client</source>
+        <translation>请登录打印客户端</translation>
     </message>
 </context>
 <context>
@@ -204,6 +330,69 @@
     <message>
         <source>Logout</source>
         <translation>注销</translation>
+    </message>
+</context>
+<context>
+    <name>NoCardPrintDialog</name>
+    <message>
+        <source>SecretLevel</source>
+        <translation>密级</translation>
+    </message>
+    <message>
+        <source>Public</source>
+        <translation>公开</translation>
+    </message>
+    <message>
+        <source>Secret3</source>
+        <translation>秘密</translation>
+    </message>
+    <message>
+        <source>Secret2</source>
+        <translation>机密</translation>
+    </message>
+    <message>
+        <source>Secret1</source>
+        <translation>绝密</translation>
+    </message>
+    <message>
+        <source>No-Card Printers</source>
+        <translation>无读卡器打印机</translation>
+    </message>
+    <message>
+        <source>Printers</source>
+        <translation>打印机</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Fee Projects</source>
+        <translation>费用项目</translation>
+    </message>
+    <message>
+        <source>Project</source>
+        <translation>项目</translation>
+    </message>
+    <message>
+        <source>Balance</source>
+        <translation>余额</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>取消</translation>
     </message>
 </context>
 <context>
