@@ -35,6 +35,8 @@ private slots:
     void submittedJobRemovalKeepsOtherJobs();
     void unreadableTriggerIsKeptAndRetried();
     void unreachableServerDiscards();
+    void jobThatCannotBeRemovedIsNotSubmittedTwice();
+    void backupFailureStillTakesTheJobOut();
     void logoutDuringPromptStopsThePass();
     void logoutDuringUploadLeavesTimerStopped();
     void startupDuringRunningPassWaits();
@@ -439,6 +441,50 @@ void TestJobQueue::unreachableServerDiscards()
     QCOMPARE(checks.size(), 2);
     QCOMPARE(checks.first().text, QStringLiteral("dialog")); // the host tells the user
     QCOMPARE(announced(), 0);
+    QVERIFY(folderFiles().isEmpty());
+}
+
+void TestJobQueue::jobThatCannotBeRemovedIsNotSubmittedTwice()
+{
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->path()).constData()));
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->dataPath()).constData()));
+    // The folder can be read but not changed.
+    QVERIFY(QFile::setPermissions(folder(),
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+                                      | QFile::ReadGroup | QFile::ExeGroup));
+    Logging::startCapture();
+    for (int pass = 0; pass < 3; ++pass) {
+        UnprivilegedScope scope;
+        m_queue->timerCallback();
+    }
+    const QStringList log = Logging::takeCaptured();
+    QVERIFY(QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    QCOMPARE(announcedNames(), QStringList { "one.pdf" });
+    QCOMPARE(confirmed(), 1);
+    QVERIFY(log.contains(QStringLiteral("delete job file job1.pdf  failed")));
+    QVERIFY(log.contains(QStringLiteral("job job1.pdf stays in the job path and will not be submitted again")));
+
+    // A new job printed under the same name is a new job.
+    m_queue->deleteJobFile(QStringLiteral("job1.pdf"));
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=again.pdf\n", 2);
+    m_queue->timerCallback();
+    QCOMPARE(announcedNames(), (QStringList { "one.pdf", "again.pdf" }));
+}
+
+void TestJobQueue::backupFailureStillTakesTheJobOut()
+{
+    m_host.options.keepJobFiles = true;
+    m_queue->setBackupPath(QStringLiteral("/proc/halcyra-no-such-dir/backupjobs"));
+    addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
+    Logging::startCapture();
+    m_queue->timerCallback();
+    m_queue->timerCallback();
+    const QStringList log = Logging::takeCaptured();
+
+    QCOMPARE(announcedNames(), QStringList { "one.pdf" });
+    QVERIFY(log.contains(QStringLiteral("move job file job1.pdf to backup dir failed")));
     QVERIFY(folderFiles().isEmpty());
 }
 

@@ -13,11 +13,11 @@
     </message>
     <message>
         <source>You are not allowed to submit color homework. Do you want to submit it?</source>
-        <translation>您没有彩色打印权限，是否仍要提交该作业？</translation>
+        <translation>您无权提交彩色作业。是否仍要提交？</translation>
     </message>
     <message>
         <source>You are not allowed to submit single-sided operation. Do you want to submit it?</source>
-        <translation>您没有单面打印权限，是否仍要提交该作业？</translation>
+        <translation>您无权提交单面作业。是否仍要提交？</translation>
     </message>
     <message>
         <source>Page number of print job [%1] exceeds [%2] limit</source>
@@ -32,7 +32,7 @@
     <name>JobSubmitter</name>
     <message>
         <source>ks server link ex</source>
-        <translation>KS 服务器连接异常</translation>
+        <translation>连接 KS 服务器异常</translation>
     </message>
     <message>
         <source>User has no permission to print!</source>
@@ -40,7 +40,7 @@
     </message>
     <message>
         <source>unreadable answer</source>
-        <translation>无法识别的服务器应答</translation>
+        <translation>无法识别的应答</translation>
     </message>
     <message>
         <source>the server gave no job ID</source>
@@ -331,6 +331,296 @@
         <source>Logout</source>
         <translation>注销</translation>
     </message>
+    <message>
+        <source>Kestrana Client V%1</source>
+        <translation>Kestrana 客户端 V%1</translation>
+    </message>
+    <message>
+        <source>show main UI</source>
+        <translation>显示主界面</translation>
+    </message>
+    <message>
+        <source>exit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>network is down</source>
+        <translation>网络已断开</translation>
+    </message>
+    <message>
+        <source>Unable to link server</source>
+        <translation>无法连接服务器</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>DeviceName</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>ControllerMac</source>
+        <translation>控制器 MAC</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Existed jobs found</source>
+        <translation>发现已有作业</translation>
+    </message>
+    <message>
+        <source>Do you want to submit the jobs?</source>
+        <translation>是否提交这些作业？</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>丢弃</translation>
+    </message>
+    <message>
+        <source>Submit</source>
+        <translation>提交</translation>
+    </message>
+    <message>
+        <source>docName</source>
+        <translation>文档名称</translation>
+    </message>
+    <message>
+        <source>submitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>copies</source>
+        <translation>份数</translation>
+    </message>
+    <message>
+        <source>color</source>
+        <translation>彩色</translation>
+    </message>
+    <message>
+        <source>pages</source>
+        <translation>页数</translation>
+    </message>
+    <message>
+        <source>duplex</source>
+        <translation>双面</translation>
+    </message>
+    <message>
+        <source>pageWidth</source>
+        <translation>页宽</translation>
+    </message>
+    <message>
+        <source>pageHeight</source>
+        <translation>页高</translation>
+    </message>
+    <message>
+        <source>statusid</source>
+        <translation>状态编号</translation>
+    </message>
+    <message>
+        <source>jobID</source>
+        <translation>作业编号</translation>
+    </message>
+    <message>
+        <source>WaterProcessing</source>
+        <translation>处理中</translation>
+    </message>
+    <message>
+        <source>WaitPrint</source>
+        <translation>等待打印</translation>
+    </message>
+    <message>
+        <source>LongEdge</source>
+        <translation>长边翻转</translation>
+    </message>
+    <message>
+        <source>ShortEdge</source>
+        <translation>短边翻转</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>单面</translation>
+    </message>
+    <message>
+        <source>true</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>false</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected scan jobs?</source>
+        <translation>是否取消所选扫描作业？</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected jobs?</source>
+        <translation>是否取消所选作业？</translation>
+    </message>
+    <message>
+        <source>Batch deletion (up to 30)</source>
+        <translation>批量删除（最多 30 个）</translation>
+    </message>
+    <message>
+        <source>Cannot delete the job to be approved</source>
+        <translation>待审批的作业不能删除</translation>
+    </message>
+    <message>
+        <source>ScanJob deleted</source>
+        <translation>扫描作业已删除</translation>
+    </message>
+    <message>
+        <source>Job deleted</source>
+        <translation>作业已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] deleted</source>
+        <translation>扫描作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>job [%1] deleted</source>
+        <translation>作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] not deleted</source>
+        <translation>扫描作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>job [%1] not deleted</source>
+        <translation>作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>Job submitted success</source>
+        <translation>作业提交成功</translation>
+    </message>
+    <message>
+        <source>job [%1] submited success</source>
+        <translation>作业 [%1] 提交成功</translation>
+    </message>
+    <message>
+        <source>date</source>
+        <translation>日期</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>消息</translation>
+    </message>
+    <message>
+        <source>Id</source>
+        <translation>编号</translation>
+    </message>
+    <message>
+        <source>Do you want to clear the data?</source>
+        <translation>是否清空数据？</translation>
+    </message>
+    <message>
+        <source>Fail</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>Expired</source>
+        <translation>已过期</translation>
+    </message>
+    <message>
+        <source>JobName</source>
+        <translation>作业名称</translation>
+    </message>
+    <message>
+        <source>SubmitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>StatusID</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
+    </message>
+    <message>
+        <source>Do you want to switch the Server?</source>
+        <translation>是否切换服务器？</translation>
+    </message>
+    <message>
+        <source>ks server link ex</source>
+        <translation>服务器连接异常</translation>
+    </message>
+    <message>
+        <source>Switch server fail</source>
+        <translation>切换服务器失败</translation>
+    </message>
+    <message>
+        <source>Switch server success</source>
+        <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to detect the latest version! %1</source>
+        <translation>点击“检查更新”检测最新版本！%1</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to detect the latest version!</source>
+        <translation>点击“检查更新”检测最新版本！</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to check for the latest version!</source>
+        <translation>点击“检查更新”检查最新版本！</translation>
+    </message>
+    <message>
+        <source>Checked the latest version: %1 , click “automatic update” to upgrade the software!</source>
+        <translation>检测到最新版本：%1，点击“自动更新”升级软件！</translation>
+    </message>
+    <message>
+        <source>incomplete answer: %1 of %2 bytes</source>
+        <translation>回答不完整：收到 %1 / %2 字节</translation>
+    </message>
+    <message>
+        <source>Download failed!</source>
+        <translation>下载失败！</translation>
+    </message>
+    <message>
+        <source>Download Success!
+Do you want to open the file?</source>
+        <translation>下载成功！
+是否打开文件？</translation>
+    </message>
 </context>
 <context>
     <name>NoCardPrintDialog</name>
@@ -356,7 +646,7 @@
     </message>
     <message>
         <source>No-Card Printers</source>
-        <translation>无读卡器打印机</translation>
+        <translation>免刷卡打印机</translation>
     </message>
     <message>
         <source>Printers</source>
@@ -388,11 +678,11 @@
     </message>
     <message>
         <source>Yes</source>
-        <translation>确定</translation>
+        <translation>是</translation>
     </message>
     <message>
         <source>No</source>
-        <translation>取消</translation>
+        <translation>否</translation>
     </message>
 </context>
 <context>
@@ -411,7 +701,30 @@
     </message>
     <message>
         <source>Yes</source>
-        <translation>确定</translation>
+        <translation>是</translation>
+    </message>
+</context>
+<context>
+    <name>ServerDialog</name>
+    <message>
+        <source>ServerInfo</source>
+        <translation>服务器信息</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
     </message>
 </context>
 <context>
@@ -426,7 +739,7 @@
     </message>
     <message>
         <source>Yes</source>
-        <translation>确定</translation>
+        <translation>是</translation>
     </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
 
 #include <QDebug>
 #include <QDir>
@@ -38,17 +39,10 @@ void logScreens()
              << availableRect.bottomRight();
 }
 
-// After a successful login the main window takes over; until it exists the client keeps running without
-// windows and ends on "exit" from the event loop or a signal.
+// After a successful login the main window takes over and the event loop runs.
 int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
 {
-    Q_UNUSED(automaticLogin)
-    dialog.stopTimer();
-    logger->info(QStringLiteral("logged in: no main window in this build, running without windows"));
-    if (ShutdownSignals::quitRequested()) {
-        return 0;
-    }
-    return app.exec();
+    return MainWindow::runAfterLogin(app, dialog, automaticLogin);
 }
 
 // Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.

@@ -13,6 +13,7 @@
 #include "ui/Prompts.h"
 #include "ui/QRCodeHelper.h"
 #include "ui/QWInfo.h"
+#include "ui/ServerDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -561,8 +562,11 @@ void LoginDialog::onlineStateChangedSlot(bool online)
 void LoginDialog::siteMoreClicked()
 {
     loginInfo()->setKsServerUrl(m_ui->editKsServer->text());
-    // The server chooser is not part of the client yet; the action is kept connected for it.
-    logger->info(QStringLiteral("###### siteMoreClicked"));
+    ServerDialog chooser(this);
+    chooser.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    if (chooser.exec() == QDialog::Accepted && !chooser.siteUrl().isEmpty()) {
+        m_ui->editKsServer->setText(chooser.siteUrl());
+    }
 }
 
 void LoginDialog::show_loginwindow()

@@ -1,0 +1,459 @@
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "OnlineState.h"
+#include "Prompts.h"
+#include "WindowRequest.h"
+#include "api/HttpExchange.h"
+#include "api/KsKit.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "store/MessageStore.h"
+#include "config/LoginInfo.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTabBar>
+#include <QTimer>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+LoginInfo* loginInfo()
+{
+    return Singleton<LoginInfo>::getInstance();
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , m_ui(new Ui::MainWindow)
+    , m_webSegment(QStringLiteral("Job"))
+{
+    m_ui->setupUi(this);
+
+    if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
+        resize(int(width() * 1.5), int(height() * 1.5));
+        for (QTableView* view : {m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg}) {
+            view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        }
+    }
+
+    m_nam = new QNetworkAccessManager(this);
+    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(),
+                                             QSettings::IniFormat);
+    m_ksKit = new KsKit(this);
+
+    m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setIdentity();
+
+    const QRect screen = QGuiApplication::screens().constFirst()->geometry();
+    move(screen.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+
+    setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
+    m_ui->frame->hide();
+    // The progress bar belongs to a running transfer only.
+    m_ui->progressBar->hide();
+
+    m_jobStatusTimer = new QTimer(this);
+    connect(m_jobStatusTimer, &QTimer::timeout, this, &MainWindow::getJobStatusInfo);
+    m_jobListTimer = new QTimer(this);
+    connect(m_jobListTimer, &QTimer::timeout, this, &MainWindow::RefreshJobInfo);
+    m_trayHideTimer = new QTimer(this);
+    m_trayHideTimer->setSingleShot(true);
+    m_trayHideTimer->setInterval(kHiddenTrayBalloonMs);
+    connect(m_trayHideTimer, &QTimer::timeout, this, [this]() {
+        if (m_trayIcon) {
+            m_trayIcon->hide();
+        }
+    });
+    m_ui->tabWidget->setCurrentIndex(0);
+
+    connect(m_ui->btnLogout, &QPushButton::clicked, this, &MainWindow::logoutBtn_clicked);
+    connect(m_ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::loadTabData);
+    connect(m_ui->btnCheckUpdate, &QPushButton::clicked, this, &MainWindow::checkClientUpdate_clicked);
+    connect(m_ui->btnAutoUpdate, &QPushButton::clicked, this, &MainWindow::autoUpdate_clicked);
+    connect(m_ui->btnDeleteScanJob, &QPushButton::clicked, this, &MainWindow::scanJobDelBtn_clicked);
+    connect(m_ui->btnDownloadSj, &QPushButton::clicked, this, &MainWindow::scanJobDownloadBtn_clicked);
+    connect(m_ui->btnRefresh, &QPushButton::clicked, this, &MainWindow::jobsRefreshBtn_clicked);
+    connect(m_ui->btnDelete, &QPushButton::clicked, this, &MainWindow::jobsDelBtn_clicked);
+
+    m_online = new OnlineState(this);
+    connect(m_online, &OnlineState::onlineStateChanged, this, &MainWindow::onlineStateChangedSlot);
+
+    m_tabNames = QStringList{QStringLiteral("tabJobs"),       QStringLiteral("tabDevices"),
+                             QStringLiteral("tabScanJobs"),   QStringLiteral("tabUserInfo"),
+                             QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
+                             QStringLiteral("tabMessages")};
+
+    initJobIntake();
+    initJobControlOption();
+    checkDb();
+    initTableView();
+    InitConfig();
+    loadData();
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_transferReply) {
+        m_transferReply->abort();
+    }
+}
+
+bool MainWindow::isLargeScreen(const QSize& screen)
+{
+    return screen.width() >= 3840 || screen.height() >= 2160;
+}
+
+QString MainWindow::stripScheme(const QString& url)
+{
+    QString shown = url;
+    shown.remove(QStringLiteral("http://"));
+    shown.remove(QStringLiteral("https://"));
+    return shown;
+}
+
+void MainWindow::setIdentity()
+{
+    LoginInfo* info = loginInfo();
+    m_account = QString::fromLatin1(HttpExchange::percentEncode(info->userName()));
+    m_serverUrl = info->ksServerUrl();
+    m_ui->labCurrentUser->setText(info->userName());
+    m_ui->labServerPath->setText(stripScheme(m_serverUrl));
+}
+
+void MainWindow::init(bool showTrayIcon)
+{
+    if (showTrayIcon) {
+        showSystemTrayIcon();
+    }
+    initialCheck4JobPath();
+}
+
+void MainWindow::show_mainwindow()
+{
+    emit iniMain(this);
+    setIdentity();
+    loadData();
+    showSystemTrayIcon();
+    LoginInfo* info = loginInfo();
+    if (!info->hidTask()) {
+        if (info->hiddMainDlg()) {
+            hide();
+        } else {
+            show();
+        }
+    }
+    initJobControlOption();
+    m_ui->tabWidget->setCurrentIndex(0);
+    initialCheck4JobPath();
+    loadMsgFromDb();
+    getPinCodeInfo();
+}
+
+void MainWindow::initTableView()
+{
+    initJobTabelView();
+    initMsgabelView();
+    initDeviceTabelView();
+    loadUserInfoData();
+    initScanJobTabelView();
+    initServerTabelView();
+}
+
+void MainWindow::loadData()
+{
+    loadJobData();
+    loadDeviceData();
+    loadScanJobData();
+    loadUserInfoData();
+    initSystemInfo();
+    loadServerData();
+    loadMsgFromDb();
+}
+
+void MainWindow::InitConfig()
+{
+    LoginInfo* info = loginInfo();
+    // Highest index first, so every index still names the same tab when it is used.
+    const struct
+    {
+        bool shown;
+        int index;
+        const char* name;
+    } tabs[] = {{info->showServer(), 5, "tabServerInfo"},
+                {info->showSystem(), 4, "tabSystemInfo"},
+                {info->showUser(), 3, "tabUserInfo"},
+                {info->supportScan(), 2, "tabScanJobs"},
+                {info->showDevice(), 1, "tabDevices"}};
+    for (const auto& tab : tabs) {
+        if (!tab.shown) {
+            m_ui->tabWidget->removeTab(tab.index);
+            m_tabNames.removeAll(QLatin1String(tab.name));
+        }
+    }
+    if (info->showUser() && !info->showCost()) {
+        m_ui->labBalance->hide();
+        m_ui->txtBalance->hide();
+        m_ui->labSpend->hide();
+        m_ui->txtSpend->hide();
+    }
+}
+
+void MainWindow::InitTabText(const QString& tabName, const QString& caption, int count)
+{
+    const QString text = QStringLiteral("%1(%2)")
+                             .arg(QCoreApplication::translate("MainWindow", caption.toUtf8().constData()))
+                             .arg(count);
+    for (int i = 0; i < m_tabNames.size(); ++i) {
+        if (m_tabNames.at(i) == tabName) {
+            m_ui->tabWidget->setTabText(i, text);
+        }
+    }
+}
+
+void MainWindow::loadTabData()
+{
+    QWidget* current = m_ui->tabWidget->currentWidget();
+    const QString name = current ? current->objectName() : QString();
+    if (name == QLatin1String("tabJobs")) {
+        loadJobData();
+    } else if (name == QLatin1String("tabDevices")) {
+        loadDeviceData();
+    } else if (name == QLatin1String("tabScanJobs")) {
+        loadScanJobData();
+    } else if (name == QLatin1String("tabUserInfo")) {
+        loadUserInfoData();
+    } else if (name == QLatin1String("tabSystemInfo")) {
+        initSystemInfo();
+    } else if (name == QLatin1String("tabServerInfo")) {
+        loadServerData();
+    } else if (name == QLatin1String("tabMessages")) {
+        loadMsgFromDb();
+    }
+}
+
+void MainWindow::RefreshData()
+{
+    loadTabData();
+}
+
+void MainWindow::showSystemTrayIcon()
+{
+    if (m_trayIcon) {
+        m_trayIcon->setVisible(true);
+        return;
+    }
+    const QString iconPath = QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo32.ico");
+    logger->info(iconPath);
+    m_trayIcon = new QSystemTrayIcon(QIcon(iconPath), this);
+    m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(loginInfo()->ksVersion()));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
+
+    m_showMainAction = new QAction(tr("show main UI"), this);
+    connect(m_showMainAction, &QAction::triggered, this, &MainWindow::on_showMainAction);
+    m_exitAction = new QAction(tr("exit"), this);
+    connect(m_exitAction, &QAction::triggered, this, &MainWindow::on_exitAppAction);
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->addAction(m_showMainAction);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(m_exitAction);
+    m_trayIcon->setContextMenu(m_trayMenu);
+
+    if (!loginInfo()->hidTask()) {
+        m_trayIcon->show();
+    }
+}
+
+void MainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Context) {
+        on_showMainAction();
+    }
+}
+
+void MainWindow::on_showMainAction()
+{
+    const bool maximized = isMaximized();
+    setWindowState(Qt::WindowMinimized);
+    setWindowState(maximized ? (Qt::WindowActive | Qt::WindowMaximized) : Qt::WindowActive);
+    show();
+    raise();
+    loadJobData();
+}
+
+void MainWindow::on_exitAppAction()
+{
+    clearAllMessages();
+    // Leave through the event loop so start-up's shutdown (log banner, clean-up) still runs.
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::showSystemMessage(const QString& title, const QString& text)
+{
+    if (!m_trayIcon) {
+        showSystemTrayIcon();
+    }
+    m_trayIcon->setVisible(true);
+    m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, loginInfo()->sysTrayMsgTimeoutMs());
+    if (loginInfo()->hidTask()) {
+        // Hidden-task mode: the icon only shows for the balloon. A timer hides it again instead of
+        // blocking the interface while the balloon is up.
+        m_trayHideTimer->start();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    hide();
+    if (!m_trayIcon) {
+        showSystemTrayIcon();
+    }
+    event->ignore();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    m_ui->tabWidget->tabBar()->setMinimumWidth(m_ui->tabWidget->width());
+    m_ui->tabWidget->tabBar()->setMinimumHeight(30);
+    m_ui->centralwidget->adjustSize();
+    QMainWindow::resizeEvent(event);
+}
+
+void MainWindow::onlineStateChangedSlot(bool online)
+{
+    Q_UNUSED(online)
+}
+
+bool MainWindow::checkNetworkState(bool showDialog)
+{
+    if (!m_online->isOnline()) {
+        if (showDialog) {
+            showNetworkWarning(tr("network is down"));
+        }
+        return false;
+    }
+    QString url = m_serverUrl;
+    if (!url.contains(QLatin1String("http"))) {
+        url.prepend(QStringLiteral("http://"));
+    }
+    if (m_ksKit->CheckNetwork(url)) {
+        m_ui->labNetwork->clear();
+        return true;
+    }
+    ++m_networkFailures;
+    if (m_networkFailures > 2 && !loginInfo()->serverList().isEmpty() && !m_switchingServer) {
+        changeServerUrl();
+    }
+    if (showDialog) {
+        showNetworkWarning(tr("Unable to link server"));
+    }
+    return false;
+}
+
+void MainWindow::showNetworkWarning(const QString& text)
+{
+    inform(QMessageBox::Warning, tr("Title"), text);
+}
+
+void MainWindow::inform(int icon, const QString& title, const QString& text, const QString& buttonText)
+{
+    Prompts::message(this, static_cast<QMessageBox::Icon>(icon), title, text, buttonText);
+}
+
+bool MainWindow::askYesNo(const QString& title, const QString& text)
+{
+    return Prompts::question(this, title, text, tr("Yes"), tr("No"));
+}
+
+void MainWindow::logoutBtn_clicked()
+{
+    m_ui->labPinCode->clear();
+    m_ui->labExpTime->clear();
+    m_ui->labPinCodeState->clear();
+    m_ui->labGenState->clear();
+
+    LoginInfo* info = loginInfo();
+    m_settings->setValue(QStringLiteral("setting/DateTime"), QString());
+    m_settings->sync();
+    info->setDateTime(QString());
+
+    emit closeMain();
+
+    stopJobIntake();
+    // The pollers follow the logged-out user's last job; they end with the session.
+    m_jobStatusTimer->stop();
+    m_jobListTimer->stop();
+
+    info->setIsLogin(false);
+    m_jobsModel->removeRows(0, m_jobsModel->rowCount());
+    m_msgModel->removeRows(0, m_msgModel->rowCount());
+
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+    }
+
+    info->setIsBingoLastTime(false);
+    info->saveToFile();
+
+    clearAllMessages();
+
+    emit loginshow();
+
+    if (checkNetworkState(false)) {
+        sendLogoutRequest();
+    }
+}
+
+void MainWindow::sendLogoutRequest()
+{
+    const QString url = m_serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew");
+    const QByteArray body = QByteArrayLiteral("UserAccount=") + m_account.toUtf8() + QByteArrayLiteral("&Type=0");
+    HttpExchange exchange(m_nam);
+    const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, m_serverUrl);
+    if (!answer.isJson()) {
+        logger->error(QStringLiteral("login out ex messag"));
+    } else if (answer.code() != 0) {
+        logger->error(QStringLiteral("login out fail message ") + answer.message());
+    } else {
+        logger->info(QStringLiteral("login out success"));
+    }
+}
+
+void MainWindow::sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+                         const std::function<void(const WindowAnswer&)>& handler, bool siteList)
+{
+    WindowRequest::Options options;
+    options.exPrefix = exPrefix;
+    options.failPrefix = failPrefix;
+    options.envelope = siteList ? WindowRequest::Envelope::Status : WindowRequest::Envelope::Code;
+    WindowRequest::get(m_nam, m_serverUrl + pathAndQuery, m_serverUrl, options, this, handler);
+}
+
+void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
+                            const QList<int>& widths)
+{
+    model->setColumnCount(headers.size());
+    model->setHorizontalHeaderLabels(headers);
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int i = 0; i < widths.size(); ++i) {
+        view->setColumnWidth(i, widths.at(i));
+    }
+}
+
+int MainWindow::jobsRowCount() const
+{
+    return m_jobsModel ? m_jobsModel->rowCount() : 0;
+}

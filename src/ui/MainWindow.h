@@ -1,0 +1,266 @@
+#pragma once
+
+#include "api/KsUserInfo.h"
+#include "jobs/JobHost.h"
+#include "jobs/KsJobParam.h"
+
+#include <QFile>
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QPointer>
+#include <QScopedPointer>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class JobQueue;
+class KsKit;
+class MessageStore;
+class LoginDialog;
+class SingleApplication;
+class OnlineState;
+class QAction;
+class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSettings;
+class QStandardItemModel;
+class QTableView;
+class QTimer;
+struct WindowAnswer;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The client's main window: the tabs, the status strip, the tray icon, the network check, logout, and
+// the host of the job intake. Created once after the first login and kept until the process ends.
+class MainWindow : public QMainWindow, public JobHost
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up after the first login: creates the window, wires it to the dialog and the application,
+    // shows it and runs the event loop; the loop's result is returned.
+    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin);
+    // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
+    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog,
+                                                       bool automaticLogin);
+    // The four hand-over connections between the login dialog, this window and the application.
+    void connectHandOver(LoginDialog* dialog, SingleApplication* app);
+
+    // Start-up: tray icon (when asked) and the start-up pass over the job folder.
+    void init(bool showTrayIcon);
+
+    void showSystemMessage(const QString& title, const QString& text) override;
+    bool checkNetworkState(bool showDialog) override;
+
+    // The job intake's host: prompts, the no-card dialog, progress display and the pollers' state.
+    QString serverUrl() const override { return m_serverUrl; }
+    QString userAccount() const override { return m_account; }
+    bool askConfirmation(const QString& text) override;
+    void showWarning(const QString& text) override;
+    void showCritical(const QString& text) override;
+    ExistingJobsChoice askExistingJobs(const QString& title) override;
+    bool askNoCardChoice(NoCardChoice* choice) override;
+    std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
+                                                const QString& title) override;
+    int jobsRowCount() const override;
+    void setRowCountBeforeSubmit(int rows) override { m_rowsBeforeSubmit = rows; }
+    void setCurrentJobId(const QString& id) override { m_currentJobId = id; }
+    void setUploadedFileSize(qint64 bytes) override { m_lastUploadSize = bytes; }
+
+    void loadData();
+    void RefreshData();
+    void InitTabText(const QString& tabName, const QString& caption, int count);
+    void InitConfig();
+    bool initJobControlOption();
+    void initTableView();
+    void showSystemTrayIcon();
+
+    // The job intake, run by the job queue and the submission pipeline.
+    void initialCheck4JobPath();
+    void deleteJobFile(const QString& triggerName);
+    bool checkParamFile(const QString& path);
+    KsJobParam parseJobParamFileLinux(const QString& triggerPath, const QString& fileName);
+    bool checkNoCardPrint(KsJobParam* param);
+    void SubmitJob(KsJobParam param);
+    QString beginSubmitJob(const KsJobParam& param);
+    bool uploadJobFile(const KsJobParam& param, const QString& jobId);
+    bool uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName);
+    bool uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
+                                   const QString& jobId, const QString& docName);
+    bool endSubmitJob(const KsJobParam& param, const QString& jobId);
+    void cancelJob(const QString& jobId);
+    JobQueue* jobQueue() const { return m_jobQueue; }
+
+    // Message store (the messages tab).
+    void checkDb();
+    int insertMsgToDb(const QString& account, const QString& title, const QString& message,
+                      const QString& date) override;
+    void loadMsgFromDb();
+
+    // Pin code panel.
+    void getPinCodeInfo();
+
+    // Jobs and scan-jobs tabs.
+    void loadJobData();
+    void loadScanJobData();
+    QString getStatusName(int statusId) const;
+    QString getDuplexModeName(int duplexMode) const;
+    static QString scanStatusName(int statusId);
+    // Poll interval for a size (both job pollers).
+    static int pollInterval(double size);
+    // Screens this large get the enlarged window.
+    static bool isLargeScreen(const QSize& screen);
+    static constexpr int kHiddenTrayBalloonMs = 3000;
+
+    // Account, devices and server tabs.
+    void loadUserInfoData();
+    void loadDeviceData();
+    void loadServerData();
+    void SetCtlToDisable(bool enabled);
+    void changeServerUrl();
+
+    // System tab and the file transfer.
+    void initSystemInfo();
+    void startRequest(const QUrl& url);
+
+    QString webSegment() const { return m_webSegment; }
+    QString jobPath() const { return m_jobPath; }
+    QString currentJobId() const { return m_currentJobId; }
+
+    // Read-only views for tests and tools.
+    QStandardItemModel* jobsModel() const { return m_jobsModel; }
+    QStandardItemModel* scanJobsModel() const { return m_scanJobsModel; }
+    QStandardItemModel* devicesModel() const { return m_devicesModel; }
+    QStandardItemModel* serversModel() const { return m_serversModel; }
+    QStandardItemModel* messagesModel() const { return m_msgModel; }
+    QTimer* jobStatusTimer() const { return m_jobStatusTimer; }
+    QTimer* jobListTimer() const { return m_jobListTimer; }
+    QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
+    int networkFailureCount() const { return m_networkFailures; }
+    // The job timer runs (between the start-up pass and logout).
+    bool jobIntakeRunning() const;
+    const KsUserInfo& userInfo() const { return m_userInfo; }
+    QStringList tabNames() const { return m_tabNames; }
+    Ui::MainWindow* form() const { return m_ui.data(); }
+
+    // Tests: the path the save dialog would return (empty = cancelled); unset uses the real dialog.
+    using SaveFileChooser = std::function<QString(const QString& proposedName)>;
+    void setSaveFileChooser(SaveFileChooser chooser) { m_saveFileChooser = std::move(chooser); }
+
+signals:
+    void loginshow();
+    void closeMain();
+    void iniMain(QWidget* window);
+    // A file transfer ended (true when the file holds the whole answer).
+    void transferFinished(bool ok);
+
+public slots:
+    void show_mainwindow();
+    void timerCallback();
+    void loadTabData();
+    void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
+    void on_showMainAction();
+    void on_exitAppAction();
+    void RefreshJobInfo() override;
+    void jobsRefreshBtn_clicked();
+    void jobsDelBtn_clicked();
+    void scanJobDelBtn_clicked();
+    void scanJobDownloadBtn_clicked();
+    void msgDelBtn_clicked();
+    void msgClearBtn_clicked();
+    void logoutBtn_clicked();
+    void httpFinished();
+    void httpReadyRead();
+    void updateDataReadProgress(qint64 bytesRead, qint64 totalBytes);
+    void checkClientUpdate_clicked();
+    void autoUpdate_clicked();
+    void switchServerBtn_clicked();
+    void ShowTooltip(const QModelIndex& index);
+    void onlineStateChangedSlot(bool online);
+    void getJobStatusInfo() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void initJobTabelView();
+    void initScanJobTabelView();
+    void initMsgabelView();
+    void initDeviceTabelView();
+    void initServerTabelView();
+    void setIdentity();
+    void showNetworkWarning(const QString& text);
+    // Message boxes, through the Prompts facade so tests can answer them.
+    void inform(int icon, const QString& title, const QString& text, const QString& buttonText = QString());
+    bool askYesNo(const QString& title, const QString& text);
+    void sendLogoutRequest();
+    // Cancels (jobs) or deletes (scan jobs) the selected rows; shared by the two delete buttons.
+    void deleteSelectedJobs(bool scanJobs);
+    bool prepareDownload(const QString& proposedName, const QString& url, bool isUpdate);
+    QString chooseSaveFile(const QString& proposedName);
+    void sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+                 const std::function<void(const WindowAnswer&)>& handler, bool siteList = false);
+    void initJobIntake();
+    void stopJobIntake();
+    void clearAllMessages();
+    static void setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
+                           const QList<int>& widths);
+    static QString stripScheme(const QString& url);
+
+    const QScopedPointer<Ui::MainWindow> m_ui;
+    std::unique_ptr<QSettings> m_settings;
+    QNetworkAccessManager* m_nam = nullptr;
+    KsKit* m_ksKit = nullptr;
+    OnlineState* m_online = nullptr;
+
+    const QString m_webSegment;
+    QString m_account;
+    QString m_serverUrl;
+    QString m_currentJobId;
+    int m_rowsBeforeSubmit = 0;
+    int m_latestJobCount = 0;
+    qint64 m_lastUploadSize = 0;
+    int m_networkFailures = 0;
+    QStringList m_tabNames;
+    QString m_jobPath;
+    QString m_loginMessage;
+    KsUserInfo m_userInfo;
+    std::unique_ptr<MessageStore> m_messageStore;
+    JobQueue* m_jobQueue = nullptr;
+
+    QStandardItemModel* m_jobsModel = nullptr;
+    QStandardItemModel* m_devicesModel = nullptr;
+    QStandardItemModel* m_scanJobsModel = nullptr;
+    QStandardItemModel* m_serversModel = nullptr;
+    QStandardItemModel* m_msgModel = nullptr;
+
+    QTimer* m_jobStatusTimer = nullptr;
+    QTimer* m_jobListTimer = nullptr;
+    QTimer* m_trayHideTimer = nullptr;
+    bool m_switchingServer = false;
+
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QAction* m_showMainAction = nullptr;
+    QAction* m_exitAction = nullptr;
+
+    // System tab and file transfer.
+    QString m_installedVersion;
+    QString m_newestVersion;
+    QUrl m_transferUrl;
+    QPointer<QNetworkReply> m_transferReply;
+    std::unique_ptr<QFile> m_outputFile;
+    QString m_outputPath;
+    bool m_isUpdateDownload = false;
+    qint64 m_bytesWritten = 0;
+    SaveFileChooser m_saveFileChooser;
+};

@@ -1,0 +1,191 @@
+// The window as host of the job intake: real boxes, the no-card dialog, the progress display, and the
+// operations the queue and the pipeline run through the window.
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "Prompts.h"
+#include "jobs/JobParamReader.h"
+#include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
+#include "jobs/NoCardPrintDialog.h"
+
+#include <QAbstractButton>
+#include <QPointer>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+
+namespace {
+// Boxes raised by the job intake float above every window: the main window may well be hidden.
+constexpr Qt::WindowFlags kJobPromptFlags = Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                                            | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint;
+
+class DialogProgress : public JobProgress
+{
+public:
+    explicit DialogProgress(QProgressDialog* dialog)
+        : m_dialog(dialog)
+    {
+    }
+    ~DialogProgress() override { delete m_dialog.data(); }
+    void setValue(int value) override
+    {
+        if (m_dialog) {
+            m_dialog->setValue(value);
+        }
+    }
+    bool wasCanceled() const override { return !m_dialog || m_dialog->wasCanceled(); }
+    void close() override
+    {
+        if (m_dialog) {
+            m_dialog->close();
+        }
+    }
+
+private:
+    QPointer<QProgressDialog> m_dialog;
+};
+} // namespace
+
+bool MainWindow::askConfirmation(const QString& text)
+{
+    return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"));
+}
+
+void MainWindow::showWarning(const QString& text)
+{
+    Prompts::message(nullptr, QMessageBox::Warning, tr("Title"), text, tr("Yes"));
+}
+
+void MainWindow::showCritical(const QString& text)
+{
+    Prompts::message(nullptr, QMessageBox::Critical, tr("Error"), text, tr("Yes"));
+}
+
+JobHost::ExistingJobsChoice MainWindow::askExistingJobs(const QString& title)
+{
+    QMessageBox box;
+    box.setWindowTitle(title);
+    box.setText(tr("Existed jobs found"));
+    box.setInformativeText(tr("Do you want to submit the jobs?"));
+    box.setIcon(QMessageBox::Warning);
+    box.addButton(tr("Discard"), QMessageBox::ActionRole);
+    QPushButton* submit = box.addButton(tr("Submit"), QMessageBox::ActionRole);
+    box.setWindowFlags(kJobPromptFlags);
+    box.exec();
+    return box.clickedButton() == submit ? ExistingJobsChoice::Submit : ExistingJobsChoice::Discard;
+}
+
+std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, const QString& cancelText, int maximum,
+                                                        const QString& title)
+{
+    auto* dialog = new QProgressDialog(label, cancelText, 0, maximum, this);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setWindowTitle(title);
+    dialog->setMinimumWidth(300);
+    dialog->setMinimumHeight(120);
+    dialog->setMinimumDuration(0);
+    dialog->setValue(0);
+    return std::make_unique<DialogProgress>(dialog);
+}
+
+bool MainWindow::askNoCardChoice(NoCardChoice* choice)
+{
+    NoCardPrintDialog dialog(nullptr);
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    choice->controllerMac = dialog.getKsPrinter().controllerMac;
+    choice->securityLevel = dialog.getSecretLevel();
+    choice->projectId = dialog.getKsProject().projectId;
+    return true;
+}
+
+void MainWindow::initJobIntake()
+{
+    m_jobQueue = new JobQueue(this, this);
+}
+
+void MainWindow::stopJobIntake()
+{
+    m_jobQueue->stopJobTimer();
+}
+
+bool MainWindow::jobIntakeRunning() const
+{
+    return m_jobQueue->isJobTimerActive();
+}
+
+bool MainWindow::initJobControlOption()
+{
+    const bool found = m_jobQueue->initJobControlOption();
+    m_jobPath = m_jobQueue->jobPath();
+    return found;
+}
+
+void MainWindow::initialCheck4JobPath()
+{
+    m_jobQueue->initialCheck4JobPath();
+}
+
+void MainWindow::timerCallback()
+{
+    m_jobQueue->timerCallback();
+}
+
+void MainWindow::deleteJobFile(const QString& triggerName)
+{
+    m_jobQueue->deleteJobFile(triggerName);
+}
+
+bool MainWindow::checkParamFile(const QString& path)
+{
+    return JobParamReader::checkParamFile(path);
+}
+
+KsJobParam MainWindow::parseJobParamFileLinux(const QString& triggerPath, const QString& fileName)
+{
+    return m_jobQueue->reader()->parseJobParamFileLinux(triggerPath, fileName);
+}
+
+bool MainWindow::checkNoCardPrint(KsJobParam* param)
+{
+    return m_jobQueue->reader()->checkNoCardPrint(param);
+}
+
+void MainWindow::SubmitJob(KsJobParam param)
+{
+    m_jobQueue->submitter()->SubmitJob(param);
+}
+
+QString MainWindow::beginSubmitJob(const KsJobParam& param)
+{
+    return m_jobQueue->submitter()->beginSubmitJob(param);
+}
+
+bool MainWindow::uploadJobFile(const KsJobParam& param, const QString& jobId)
+{
+    return m_jobQueue->submitter()->uploadJobFile(param, jobId);
+}
+
+bool MainWindow::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
+{
+    return m_jobQueue->submitter()->uploadFileSegment(url, filePath, fileName);
+}
+
+bool MainWindow::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
+                                           const QString& jobId, const QString& docName)
+{
+    return m_jobQueue->submitter()->uploadFileSegmentProgress(url, filePath, fileName, jobId, docName);
+}
+
+bool MainWindow::endSubmitJob(const KsJobParam& param, const QString& jobId)
+{
+    return m_jobQueue->submitter()->endSubmitJob(param, jobId);
+}
+
+void MainWindow::cancelJob(const QString& jobId)
+{
+    m_jobQueue->submitter()->cancelJob(jobId);
+}

@@ -1,0 +1,46 @@
+// Creating and running the main window once the first login succeeded, and its hand-over with the login
+// dialog and the application object.
+#include "MainWindow.h"
+
+#include "LoginDialog.h"
+#include "app/ShutdownSignals.h"
+#include "app/SingleApplication.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+
+void MainWindow::connectHandOver(LoginDialog* dialog, SingleApplication* app)
+{
+    connect(dialog, &LoginDialog::mainshow, this, &MainWindow::show_mainwindow);
+    connect(this, &MainWindow::loginshow, dialog, &LoginDialog::show_loginwindow);
+    connect(this, &MainWindow::closeMain, app, &SingleApplication::_close);
+    connect(this, &MainWindow::iniMain, app, &SingleApplication::iniApp);
+}
+
+std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, LoginDialog& dialog,
+                                                       bool automaticLogin)
+{
+    auto window = std::make_unique<MainWindow>();
+    window->setWindowFlags(window->windowFlags() & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint);
+    window->setWindowTitle(tr("Kestrana"));
+    window->connectHandOver(&dialog, &app);
+    if (automaticLogin) {
+        connect(&dialog, &LoginDialog::exitApp, &app, &SingleApplication::exitAppa);
+    }
+    const LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    if (!info->hiddMainDlg()) {
+        window->show();
+    }
+    window->init(!info->hidTask());
+    dialog.stopTimer();
+    return window;
+}
+
+int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
+{
+    const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, automaticLogin);
+    // A signal that came while the start-up pass asked its question must still end the client.
+    if (ShutdownSignals::quitRequested()) {
+        return 0;
+    }
+    return app.exec();
+}

@@ -1,0 +1,85 @@
+#include "ServerDialog.h"
+#include "ui_ServerDialog.h"
+
+#include "WindowRequest.h"
+#include "api/KsKit.h"
+#include "api/KsReqCommon.h"
+#include "api/Segments.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QScreen>
+#include <QStandardItemModel>
+
+ServerDialog::ServerDialog(QWidget* parent)
+    : QDialog(parent)
+    , m_ui(new Ui::ServerDialog)
+{
+    m_ui->setupUi(this);
+    connect(m_ui->btnNo, &QPushButton::clicked, this, &QDialog::reject);
+
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    if (screen.width() >= 3840 || screen.height() >= 2160) {
+        resize(int(width() * 1.5), int(height() * 1.5));
+        m_ui->tvServerInfo->horizontalHeader()->setFont(QFont(QStringLiteral("Arial"), 10));
+    }
+
+    m_nam = new QNetworkAccessManager(this);
+    m_model = new QStandardItemModel(0, 2, this);
+    m_model->setHorizontalHeaderLabels({tr("SiteUrl"), tr("SiteName")});
+    m_ui->tvServerInfo->setModel(m_model);
+    m_ui->tvServerInfo->verticalHeader()->hide();
+    m_ui->tvServerInfo->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ui->tvServerInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_ui->tvServerInfo->setColumnWidth(0, 200);
+    m_ui->tvServerInfo->setColumnWidth(1, 100);
+
+    loadServerData();
+}
+
+ServerDialog::~ServerDialog() = default;
+
+QString ServerDialog::siteListPath(KsKit& kit)
+{
+    KsReqCommon common;
+    kit.GetRepCommonParam(common);
+    return QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature);
+}
+
+void ServerDialog::loadServerData()
+{
+    const QString serverUrl = Singleton<LoginInfo>::getInstance()->ksServerUrl();
+    KsKit kit;
+    WindowRequest::Options options;
+    options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
+    options.exWithErrorString = false;
+    options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
+    options.envelope = WindowRequest::Envelope::Status;
+    WindowRequest::get(m_nam, serverUrl + siteListPath(kit), serverUrl, options, this,
+                       [this](const WindowAnswer& answer) {
+                           if (answer.ok()) {
+                               const QList<Segments> sites = Segments::listFromJson(answer.data);
+                               for (const Segments& site : sites) {
+                                   m_model->appendRow(
+                                       {new QStandardItem(site.siteUrl), new QStandardItem(site.siteName)});
+                               }
+                           }
+                           emit loaded();
+                       });
+}
+
+void ServerDialog::on_btnYes_clicked()
+{
+    const QModelIndexList rows = m_ui->tvServerInfo->selectionModel()->selectedRows();
+    if (!rows.isEmpty()) {
+        const int row = rows.constFirst().row();
+        m_siteUrl = m_model->index(row, 0).data().toString();
+        m_siteName = m_model->index(row, 1).data().toString();
+    }
+    accept();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QScopedPointer>
+#include <QString>
+
+class KsKit;
+class QNetworkAccessManager;
+class QStandardItemModel;
+
+namespace Ui {
+class ServerDialog;
+}
+
+// Lists the sites known to the server so the user can pick one before logging in.
+class ServerDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit ServerDialog(QWidget* parent = nullptr);
+    ~ServerDialog() override;
+
+    QString siteUrl() const { return m_siteUrl; }
+    QString siteName() const { return m_siteName; }
+    QStandardItemModel* model() const { return m_model; }
+
+    // "/KSS/GetIPSegment?Timestamp=...&Signature=..." signed now.
+    static QString siteListPath(KsKit& kit);
+
+signals:
+    // The site list answer was handled (whatever it said).
+    void loaded();
+
+private slots:
+    void on_btnYes_clicked();
+
+private:
+    void loadServerData();
+
+    const QScopedPointer<Ui::ServerDialog> m_ui;
+    QNetworkAccessManager* m_nam = nullptr;
+    QStandardItemModel* m_model = nullptr;
+    QString m_siteUrl;
+    QString m_siteName;
+};

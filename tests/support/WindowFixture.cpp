@@ -1,0 +1,59 @@
+#include "WindowFixture.h"
+
+#include "TestHome.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "config/LoginInfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTcpServer>
+
+namespace WindowFixture {
+
+bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QString& userName,
+                  const QString& password)
+{
+    const QString iniPath = Singleton<cglobal>::getInstance()->getIniFilePath();
+    QDir().mkpath(Singleton<cglobal>::getInstance()->getDataPath());
+    QFile::remove(iniPath);
+    if (!QFile::copy(TestHome::templatePath(), iniPath)) {
+        return false;
+    }
+    QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        QSettings ini(iniPath, QSettings::IniFormat);
+        for (auto it = keys.constBegin(); it != keys.constEnd(); ++it) {
+            ini.setValue(it.key(), it.value());
+        }
+    }
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    if (info->loadFromFile() != 0) {
+        return false;
+    }
+    info->setKsServerUrl(serverUrl);
+    info->setUserName(userName);
+    info->setPasword(password);
+    info->setServerList(QStringList());
+    info->setIsLogin(true);
+    return true;
+}
+
+QVariant iniValue(const QString& key)
+{
+    QSettings ini(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    return ini.value(key);
+}
+
+QString deadServerUrl()
+{
+    // Bind a free port and let it go again: nothing listens there afterwards.
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+} // namespace WindowFixture

@@ -1,0 +1,581 @@
+// The main window's frame against the fake server: tabs by setting, the network check and its automatic
+// switch, logout, the messages tab, the pin-code panel and the tray.
+#include "ui_MainWindow.h"
+
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "WindowFixture.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "store/MessageStore.h"
+#include "ui/MainWindow.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+LoginInfo* info()
+{
+    return Singleton<LoginInfo>::getInstance();
+}
+
+int storedMessageCount(const QString& where = QString())
+{
+    QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM Message") + where);
+    return query.next() ? query.value(0).toInt() : -1;
+}
+
+QStringList capturedContaining(const QString& part)
+{
+    QStringList lines;
+    for (const QString& line : Logging::takeCaptured()) {
+        if (line.contains(part)) {
+            lines.append(line);
+        }
+    }
+    return lines;
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void tabsBySetting_data();
+    void tabsBySetting();
+    void costHiddenButFilled();
+    void largeScreen_data();
+    void largeScreen();
+    void statusStripAndIdentity();
+
+    void networkCheckBareAddress();
+    void networkCheckOffline();
+    void networkFailuresSwitchServer_data();
+    void networkFailuresSwitchServer();
+
+    void logoutEffects();
+    void showAgainAfterLogout();
+
+    void messagesNewestFirstAndQuotes();
+    void messagesDeleteSelectedInOneStatement();
+    void messagesDeleteNothingSelected();
+    void messagesClear_data();
+    void messagesClear();
+
+    void pinCode_data();
+    void pinCode();
+
+    void closeOnlyHides();
+    void hiddenTaskBalloonDoesNotBlock();
+    void exitClearsMessagesAndEndsLoop();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow(const QVariantMap& keys = QVariantMap());
+    // Waits until the window's first loads have been answered.
+    void waitLoaded(MainWindow& window);
+
+    TestHome m_home;
+    std::unique_ptr<FakeKestranaServer> m_server;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+}
+
+void TestMainWindow::init()
+{
+    m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
+    QVERIFY(m_server->start());
+    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
+    OnlineState::setForcedForTests(1);
+    Prompts::startCapture();
+    Logging::startCapture();
+}
+
+void TestMainWindow::cleanup()
+{
+    Prompts::stopCapture();
+    Logging::takeCaptured();
+    OnlineState::setForcedForTests(-1);
+    m_server.reset();
+}
+
+std::unique_ptr<MainWindow> TestMainWindow::makeWindow(const QVariantMap& keys)
+{
+    if (!WindowFixture::loadSettings(m_server->httpUrl(), keys)) {
+        return nullptr;
+    }
+    return std::make_unique<MainWindow>();
+}
+
+void TestMainWindow::waitLoaded(MainWindow& window)
+{
+    QTRY_COMPARE(window.devicesModel()->rowCount(), 2);
+    QTRY_COMPARE(window.serversModel()->rowCount(), 2);
+    QTRY_COMPARE(window.form()->txtEmail->text(), QStringLiteral("alice@example.org"));
+}
+
+void TestMainWindow::tabsBySetting_data()
+{
+    QTest::addColumn<QVariantMap>("keys");
+    QTest::addColumn<QStringList>("tabs");
+
+    QTest::newRow("all shown") << QVariantMap()
+                               << QStringList{"tabJobs", "tabDevices", "tabScanJobs", "tabUserInfo",
+                                              "tabSystemInfo", "tabServerInfo", "tabMessages"};
+    QTest::newRow("server, device and scan off")
+        << QVariantMap{{"setting/ShowServer", false}, {"setting/ShowDevice", false}, {"setting/supportScan", false}}
+        << QStringList{"tabJobs", "tabUserInfo", "tabSystemInfo", "tabMessages"};
+    QTest::newRow("everything off")
+        << QVariantMap{{"setting/ShowServer", false}, {"setting/ShowDevice", false}, {"setting/supportScan", false},
+                       {"setting/ShowUser", false}, {"setting/ShowSystem", false}}
+        << QStringList{"tabJobs", "tabMessages"};
+    QTest::newRow("system off only") << QVariantMap{{"setting/ShowSystem", false}}
+                                     << QStringList{"tabJobs", "tabDevices", "tabScanJobs", "tabUserInfo",
+                                                    "tabServerInfo", "tabMessages"};
+}
+
+void TestMainWindow::tabsBySetting()
+{
+    QFETCH(QVariantMap, keys);
+    QFETCH(QStringList, tabs);
+    auto window = makeWindow(keys);
+    QVERIFY(window);
+
+    QTabWidget* tabWidget = window->form()->tabWidget;
+    QStringList shown;
+    for (int i = 0; i < tabWidget->count(); ++i) {
+        shown.append(tabWidget->widget(i)->objectName());
+    }
+    QCOMPARE(shown, tabs);
+    QCOMPARE(window->tabNames(), tabs);
+
+    window->InitTabText(QStringLiteral("tabMessages"), QStringLiteral("Messages"), 7);
+    QCOMPARE(tabWidget->tabText(tabs.size() - 1), QStringLiteral("Messages(7)"));
+}
+
+void TestMainWindow::costHiddenButFilled()
+{
+    auto window = makeWindow({{"setting/ShowUser", true}, {"setting/ShowCost", false}});
+    QVERIFY(window);
+    Ui::MainWindow* ui = window->form();
+    QVERIFY(ui->labBalance->isHidden());
+    QVERIFY(ui->txtBalance->isHidden());
+    QVERIFY(ui->labSpend->isHidden());
+    QVERIFY(ui->txtSpend->isHidden());
+    QVERIFY(!ui->txtCardNumber->isHidden());
+    QTRY_COMPARE(ui->txtBalance->text(), QStringLiteral("42.5"));
+    QCOMPARE(ui->txtSpend->text(), QStringLiteral("7.25"));
+}
+
+void TestMainWindow::largeScreen_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<bool>("large");
+    QTest::newRow("3840x2160") << QSize(3840, 2160) << true;
+    QTest::newRow("one pixel smaller") << QSize(3839, 2159) << false;
+    QTest::newRow("wide only") << QSize(3840, 1080) << true;
+    QTest::newRow("tall only") << QSize(1920, 2160) << true;
+}
+
+void TestMainWindow::largeScreen()
+{
+    QFETCH(QSize, screen);
+    QFETCH(bool, large);
+    QCOMPARE(MainWindow::isLargeScreen(screen), large);
+}
+
+void TestMainWindow::statusStripAndIdentity()
+{
+    const QString httpsUrl = m_server->httpsUrl();
+    QVERIFY(WindowFixture::loadSettings(httpsUrl, {}, QStringLiteral("alice")));
+    MainWindow window;
+    QCOMPARE(window.form()->labCurrentUser->text(), QStringLiteral("alice"));
+    QCOMPARE(window.form()->labServerPath->text(), httpsUrl.mid(int(qstrlen("https://"))));
+    QVERIFY(window.form()->frame->isHidden());
+    QVERIFY(window.form()->labPinCode->textInteractionFlags() & Qt::TextSelectableByMouse);
+    // The loads go over HTTPS with the certificate check relaxed.
+    QTRY_COMPARE(window.devicesModel()->rowCount(), 2);
+    QVERIFY(m_server->lastRequest(QStringLiteral("/Device/BAS_DeviceStatusList")).https);
+}
+
+void TestMainWindow::networkCheckBareAddress()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    // A server address without a scheme is probed as "http://" + address.
+    info()->setKsServerUrl(m_server->httpUrl().mid(int(qstrlen("http://"))));
+    window->show_mainwindow();
+    m_server->clearRequests();
+    QVERIFY(window->checkNetworkState(false));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/")), 1);
+    QVERIFY(Prompts::takeCaptured().isEmpty());
+}
+
+void TestMainWindow::networkCheckOffline()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    OnlineState::setForcedForTests(0);
+    Prompts::takeCaptured();
+    m_server->clearRequests();
+
+    QVERIFY(!window->checkNetworkState(false));
+    QVERIFY(Prompts::takeCaptured().isEmpty());
+    QVERIFY(!window->checkNetworkState(true));
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QStringLiteral("network is down"));
+    QCOMPARE(boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(m_server->requestCount(), 0);
+}
+
+void TestMainWindow::networkFailuresSwitchServer_data()
+{
+    QTest::addColumn<bool>("withList");
+    QTest::newRow("server list") << true;
+    QTest::newRow("empty list") << false;
+}
+
+void TestMainWindow::networkFailuresSwitchServer()
+{
+    QFETCH(bool, withList);
+    FakeKestranaServer spare(FakeKestranaState::sample());
+    QVERIFY(spare.start());
+
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    QCOMPARE(window->networkFailureCount(), 0);
+    // The site list load filled the list with this server; replace it with the spare (bare address).
+    info()->setServerList(withList ? QStringList{spare.httpUrl().mid(int(qstrlen("http://")))} : QStringList());
+    m_server->stop();
+    Prompts::takeCaptured();
+
+    QVERIFY(!window->checkNetworkState(false));
+    QVERIFY(!window->checkNetworkState(false));
+    QCOMPARE(spare.requestCount(), 0);
+    QCOMPARE(window->networkFailureCount(), 2);
+
+    QVERIFY(!window->checkNetworkState(true));
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QStringLiteral("Unable to link server"));
+
+    if (withList) {
+        QCOMPARE(spare.requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
+        QCOMPARE(window->serverUrl(), spare.httpUrl());
+        QCOMPARE(info()->ksServerUrl(), spare.httpUrl());
+        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), spare.httpUrl());
+        QCOMPARE(window->form()->labServerPath->text(), spare.httpUrl().mid(int(qstrlen("http://"))));
+        QCOMPARE(window->networkFailureCount(), 0);
+        // The tabs were reloaded from the new server.
+        QTRY_VERIFY(spare.requestCount(QStringLiteral("/Device/BAS_DeviceStatusList")) > 0);
+    } else {
+        QCOMPARE(spare.requestCount(), 0);
+        QCOMPARE(window->networkFailureCount(), 3);
+        QCOMPARE(window->serverUrl(), m_server->httpUrl());
+    }
+}
+
+void TestMainWindow::logoutEffects()
+{
+    m_server->updateState([](FakeKestranaState& s) {
+        FakeKestranaState::Job job;
+        job.account = QStringLiteral("alice");
+        job.jobName = QStringLiteral("report.pdf");
+        job.statusId = 1;
+        job.submitTime = QDateTime::currentDateTime();
+        s.addJob(job);
+    });
+    auto window = makeWindow({{"setting/DateTime", "2024-05-01 10:00:00"}});
+    QVERIFY(window);
+    waitLoaded(*window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("one"), QString());
+    window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("someone else's"), QString());
+    QCOMPARE(window->messagesModel()->rowCount(), 1);
+    window->getPinCodeInfo();
+    QCOMPARE(window->form()->labPinCode->text(), QStringLiteral("482913"));
+    window->form()->labGenState->setText(QStringLiteral("generated"));
+    window->showSystemTrayIcon();
+    window->jobStatusTimer()->start(60000);
+
+    QSignalSpy closeSpy(window.get(), &MainWindow::closeMain);
+    QSignalSpy loginSpy(window.get(), &MainWindow::loginshow);
+    QStringList order;
+    connect(window.get(), &MainWindow::closeMain, this, [&]() { order << QStringLiteral("closeMain"); });
+    connect(window.get(), &MainWindow::loginshow, this, [&]() { order << QStringLiteral("loginshow"); });
+    m_server->clearRequests();
+
+    window->logoutBtn_clicked();
+
+    Ui::MainWindow* ui = window->form();
+    QVERIFY(ui->labPinCode->text().isEmpty());
+    QVERIFY(ui->labExpTime->text().isEmpty());
+    QVERIFY(ui->labPinCodeState->text().isEmpty());
+    QVERIFY(ui->labGenState->text().isEmpty());
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("setting/DateTime")).toString(), QString());
+    QVERIFY(info()->dateTime().isEmpty());
+    QCOMPARE(order, (QStringList{QStringLiteral("closeMain"), QStringLiteral("loginshow")}));
+    QVERIFY(!info()->isLogin());
+    QVERIFY(!info()->isBingoLastTime());
+    QCOMPARE(window->jobsModel()->rowCount(), 0);
+    QCOMPARE(window->messagesModel()->rowCount(), 0);
+    QCOMPARE(storedMessageCount(), 0); // every account's messages
+    QVERIFY(!window->trayIcon()->isVisible());
+    QVERIFY(!window->jobStatusTimer()->isActive());
+    QVERIFY(!window->jobIntakeRunning());
+
+    const FakeRequest logout = m_server->lastRequest(QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"));
+    QCOMPARE(logout.method, QByteArray("POST"));
+    QCOMPARE(logout.body, QByteArray("UserAccount=alice&Type=0"));
+    QCOMPARE(logout.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(m_server->state().loggedOut, QStringList{QStringLiteral("alice")});
+    QVERIFY(!capturedContaining(QStringLiteral("login out success")).isEmpty());
+}
+
+void TestMainWindow::showAgainAfterLogout()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    window->logoutBtn_clicked();
+    QVERIFY(!window->isVisible());
+
+    // Log in again, as bob.
+    info()->setUserName(QStringLiteral("bob"));
+    info()->setIsLogin(true);
+    QSignalSpy iniSpy(window.get(), &MainWindow::iniMain);
+    window->show_mainwindow();
+    QCOMPARE(iniSpy.count(), 1);
+    QCOMPARE(iniSpy.first().first().value<QWidget*>(), window.get());
+    QVERIFY(window->isVisible());
+    QVERIFY(window->trayIcon()->isVisible());
+    QCOMPARE(window->form()->labCurrentUser->text(), QStringLiteral("bob"));
+    QCOMPARE(window->userAccount(), QStringLiteral("bob"));
+    QCOMPARE(window->form()->tabWidget->currentIndex(), 0);
+    QVERIFY(window->jobIntakeRunning());
+    QTRY_COMPARE(m_server->lastRequest(QStringLiteral("/User/BAS_UserPermission")).queryItem(QStringLiteral("UserAccount")),
+                 QStringLiteral("bob"));
+}
+
+void TestMainWindow::messagesNewestFirstAndQuotes()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("older"), QStringLiteral("2024-01-01 08:00:00"));
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("job [it's mine] deleted"),
+                          QStringLiteral("2024-03-01 08:00:00"));
+    window->insertMsgToDb(QStringLiteral("ALICE"), QString(), QStringLiteral("middle"), QStringLiteral("2024-02-01 08:00:00"));
+    window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("not alice's"), QString());
+
+    QStandardItemModel* model = window->messagesModel();
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("job [it's mine] deleted"));
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("middle"));
+    QCOMPARE(model->index(2, 1).data().toString(), QStringLiteral("older"));
+    QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("2024-03-01 08:00:00"));
+    QVERIFY(window->form()->tvMsg->isColumnHidden(2));
+    const int last = window->form()->tabWidget->count() - 1;
+    QCOMPARE(window->form()->tabWidget->tabText(last), QStringLiteral("Messages(3)"));
+}
+
+void TestMainWindow::messagesDeleteSelectedInOneStatement()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    for (int i = 0; i < 4; ++i) {
+        window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("m%1").arg(i),
+                              QStringLiteral("2024-01-0%1 08:00:00").arg(i + 1));
+    }
+    window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("it's bob's"), QString());
+    QTableView* view = window->form()->tvMsg;
+    QStandardItemModel* model = window->messagesModel();
+    QStringList ids;
+    for (int row : {0, 1, 3}) {
+        view->selectionModel()->select(model->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        ids << model->index(row, 2).data().toString();
+    }
+    Logging::takeCaptured();
+
+    QTest::mouseClick(window->form()->btnDeleteMsg, Qt::LeftButton);
+
+    const QStringList lines = capturedContaining(QStringLiteral("msgDelBtn_clicked: "));
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first(), QStringLiteral("msgDelBtn_clicked: DELETE FROM Message WHERE msgId IN(%1);")
+                                .arg(ids.join(QLatin1Char(','))));
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("m1"));
+    QCOMPARE(storedMessageCount(QStringLiteral(" WHERE usrAccount = 'bob'")), 1);
+    QVERIFY(Prompts::takeCaptured().isEmpty()); // no confirmation for deleting selected rows
+}
+
+void TestMainWindow::messagesDeleteNothingSelected()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("kept"), QString());
+    QTest::mouseClick(window->form()->btnDeleteMsg, Qt::LeftButton);
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QStringLiteral("Please select data"));
+    QCOMPARE(boxes.first().icon, QMessageBox::Information);
+    QCOMPARE(storedMessageCount(), 1);
+}
+
+void TestMainWindow::messagesClear_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("left");
+    QTest::newRow("empty table asks nothing") << 0 << int(QMessageBox::Yes) << 0 << 1;
+    QTest::newRow("yes clears every account") << 2 << int(QMessageBox::Yes) << 1 << 0;
+    QTest::newRow("no keeps them") << 2 << int(QMessageBox::No) << 1 << 3;
+}
+
+void TestMainWindow::messagesClear()
+{
+    QFETCH(int, rows);
+    QFETCH(int, answer);
+    QFETCH(int, asked);
+    QFETCH(int, left);
+    auto window = makeWindow();
+    QVERIFY(window);
+    for (int i = 0; i < rows; ++i) {
+        window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("m%1").arg(i), QString());
+    }
+    window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("bob's"), QString());
+    Prompts::takeCaptured();
+    Prompts::setNextAnswer(QMessageBox::StandardButton(answer));
+
+    QTest::mouseClick(window->form()->btnClear, Qt::LeftButton);
+
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), asked);
+    if (asked) {
+        QCOMPARE(boxes.first().title, QStringLiteral("Confirmation"));
+        QCOMPARE(boxes.first().text, QStringLiteral("Do you want to clear the data?"));
+    }
+    QCOMPARE(storedMessageCount(), left);
+}
+
+void TestMainWindow::pinCode_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expiry");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("valid") << QByteArray(R"({"code":0,"data":{"PinCode":"1234","ExpiryTime":"2030-01-31T18:30:00","IsExpired":false}})")
+                           << "1234" << "2030-01-31 18:30:00" << "" << "";
+    QTest::newRow("every T replaced") << QByteArray(R"({"code":0,"data":{"PinCode":"77","ExpiryTime":"T1T2","IsExpired":true}})")
+                                      << "77" << " 1 2" << "Expired" << "";
+    QTest::newRow("refused keeps labels") << QByteArray(R"({"code":3,"message":"No pin code"})") << "old" << "old-exp"
+                                          << "old-state"
+                                          << "###### [getPinCodeInfo] userAccount [alice] fail errMsg No pin code";
+    QTest::newRow("not JSON keeps labels") << QByteArray("<html>404</html>") << "old" << "old-exp" << "old-state"
+                                           << "###### [getPinCodeInfo] userAccount [alice] request fail";
+}
+
+void TestMainWindow::pinCode()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, code);
+    QFETCH(QString, expiry);
+    QFETCH(QString, state);
+    QFETCH(QString, logged);
+    auto window = makeWindow();
+    QVERIFY(window);
+    Ui::MainWindow* ui = window->form();
+    ui->labPinCode->setText(QStringLiteral("old"));
+    ui->labExpTime->setText(QStringLiteral("old-exp"));
+    ui->labPinCodeState->setText(QStringLiteral("old-state"));
+    m_server->setOverride(QStringLiteral("/User/BAS_GetPinCodeByAccount"), FakeReply::raw(answer));
+    Logging::takeCaptured();
+    Prompts::takeCaptured();
+
+    window->getPinCodeInfo();
+
+    QCOMPARE(ui->labPinCode->text(), code);
+    QCOMPARE(ui->labExpTime->text(), expiry);
+    QCOMPARE(ui->labPinCodeState->text(), state);
+    if (!logged.isEmpty()) {
+        QCOMPARE(capturedContaining(QStringLiteral("[getPinCodeInfo]")), QStringList{logged});
+    }
+    QVERIFY(Prompts::takeCaptured().isEmpty());
+    QCOMPARE(m_server->lastRequest(QStringLiteral("/User/BAS_GetPinCodeByAccount")).query,
+             QByteArray("UserAccount=alice"));
+}
+
+void TestMainWindow::closeOnlyHides()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->show();
+    QVERIFY(!window->trayIcon());
+    QVERIFY(!window->close());
+    QVERIFY(!window->isVisible());
+    QVERIFY(window->trayIcon());
+    QVERIFY(window->trayIcon()->isVisible());
+    const QList<QAction*> actions = window->trayIcon()->contextMenu()->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions.at(0)->text(), QStringLiteral("show main UI"));
+    QVERIFY(actions.at(1)->isSeparator());
+    QCOMPARE(actions.at(2)->text(), QStringLiteral("exit"));
+
+    actions.at(0)->trigger();
+    QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
+{
+    auto window = makeWindow({{"setting/HidTask", true}});
+    QVERIFY(window);
+    window->showSystemTrayIcon();
+    QVERIFY(!window->trayIcon()->isVisible());
+
+    window->showSystemMessage(QStringLiteral("Job submitted to KS"), QStringLiteral("report.pdf"));
+    // Back at once, with the icon up for the balloon; it goes away by itself afterwards.
+    QVERIFY(window->trayIcon()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->trayIcon()->isVisible(), 10000);
+}
+
+void TestMainWindow::exitClearsMessagesAndEndsLoop()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("a"), QString());
+    window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("b"), QString());
+    window->showSystemTrayIcon();
+
+    QEventLoop loop;
+    QTimer::singleShot(20000, &loop, [&]() { loop.exit(1); }); // only if the exit never came
+    QTimer::singleShot(0, window.get(), [&]() { window->trayIcon()->contextMenu()->actions().at(2)->trigger(); });
+    QCOMPARE(loop.exec(), 0);
+    QCOMPARE(storedMessageCount(), 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,610 @@
+// The jobs, scan-jobs, account and devices tabs against the fake server: what the tables show, what
+// cancel and delete send and report, the two job pollers, and the scan-job download.
+#include "ui_MainWindow.h"
+
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "WindowFixture.h"
+#include "app/Logging.h"
+#include "ui/MainWindow.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+QStringList storedMessages()
+{
+    QStringList texts;
+    QSqlQuery query(QStringLiteral("SELECT message FROM Message ORDER BY msgId"));
+    while (query.next()) {
+        texts.append(query.value(0).toString());
+    }
+    return texts;
+}
+
+QStringList capturedContaining(const QString& part)
+{
+    QStringList lines;
+    for (const QString& line : Logging::takeCaptured()) {
+        if (line.contains(part)) {
+            lines.append(line);
+        }
+    }
+    return lines;
+}
+
+FakeKestranaState::Job makeJob(const QString& name, int status, int duplex = 0, bool color = false)
+{
+    FakeKestranaState::Job job;
+    job.account = QStringLiteral("alice");
+    job.jobName = name;
+    job.statusId = status;
+    job.duplexMode = duplex;
+    job.color = color;
+    job.copies = 2;
+    job.pages = 3;
+    job.pageWidth = 210;
+    job.pageHeight = 297;
+    job.submitTime = QDateTime(QDate(2024, 5, 1), QTime(9, 30));
+    return job;
+}
+
+void selectRows(QTableView* view, const QList<int>& rows)
+{
+    view->clearSelection();
+    for (int row : rows) {
+        view->selectionModel()->select(view->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
+QList<int> firstRows(int count)
+{
+    QList<int> rows;
+    for (int i = 0; i < count; ++i) {
+        rows.append(i);
+    }
+    return rows;
+}
+} // namespace
+
+class TestTabs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void jobsTable();
+    void jobsEmptyAnswerEmptiesTable();
+    void jobsFailedAnswerKeepsRows_data();
+    void jobsFailedAnswerKeepsRows();
+    void cancelJobs_data();
+    void cancelJobs();
+
+    void pollBands_data();
+    void pollBands();
+    void statusPoll();
+    void listPoll();
+
+    void scanJobsTable();
+    void deleteScanJobs_data();
+    void deleteScanJobs();
+    void downloadScanJob();
+    void downloadScanJobFails_data();
+    void downloadScanJobFails();
+
+    void accountTab();
+    void accountAnswersInEitherOrder();
+    void devicesTab();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow();
+
+    TestHome m_home;
+    std::unique_ptr<FakeKestranaServer> m_server;
+};
+
+void TestTabs::init()
+{
+    m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
+    QVERIFY(m_server->start());
+    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
+    OnlineState::setForcedForTests(1);
+    Prompts::startCapture();
+    Logging::startCapture();
+}
+
+void TestTabs::cleanup()
+{
+    Prompts::stopCapture();
+    Logging::takeCaptured();
+    OnlineState::setForcedForTests(-1);
+    m_server.reset();
+}
+
+std::unique_ptr<MainWindow> TestTabs::makeWindow()
+{
+    if (!WindowFixture::loadSettings(m_server->httpUrl())) {
+        return nullptr;
+    }
+    auto window = std::make_unique<MainWindow>();
+    // Let the first loads land before the test changes anything.
+    if (!QTest::qWaitFor([&]() { return window->devicesModel()->rowCount() == 2; })) {
+        return nullptr;
+    }
+    return window;
+}
+
+void TestTabs::jobsTable()
+{
+    m_server->updateState([](FakeKestranaState& s) {
+        s.addJob(makeJob(QStringLiteral("report.pdf"), 51, 1, true));
+        FakeKestranaState::Job letter = makeJob(QStringLiteral("letter.pdf"), 1, 2);
+        letter.pageWidth = 215.9;
+        letter.pageHeight = 279.4;
+        s.addJob(letter);
+        s.addJob(makeJob(QStringLiteral("notes.pdf"), 53, 0));
+    });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QStandardItemModel* model = window->jobsModel();
+    QTRY_COMPARE(model->rowCount(), 3);
+
+    const QStringList headers{"docName", "submitTime", "status", "copies", "color", "pages",
+                              "duplex", "pageWidth", "pageHeight", "statusid", "jobID"};
+    for (int c = 0; c < headers.size(); ++c) {
+        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
+    }
+    auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c) {
+            cells << model->index(r, c).data().toString();
+        }
+        return cells;
+    };
+    QCOMPARE(row(0), (QStringList{"report.pdf", "2024-05-01 09:30:00", "WaterProcessing", "2", "true", "3",
+                                  "LongEdge", "210", "297", "51", "1001"}));
+    QCOMPARE(row(1), (QStringList{"letter.pdf", "2024-05-01 09:30:00", "WaitPrint", "2", "false", "3",
+                                  "ShortEdge", "215.9", "279.4", "1", "1002"}));
+    QCOMPARE(row(2).at(6), QStringLiteral("None"));
+
+    QTableView* view = window->form()->tvJobs;
+    QCOMPARE(view->columnWidth(0), 200);
+    QCOMPARE(view->columnWidth(1), 130);
+    QCOMPARE(view->columnWidth(6), 80);
+    QVERIFY(view->isColumnHidden(9));
+    QVERIFY(view->isColumnHidden(10));
+    QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(3)"));
+}
+
+void TestTabs::jobsEmptyAnswerEmptiesTable()
+{
+    m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("a.pdf"), 1)); });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), FakeReply::envelope(0, "success", QJsonArray()));
+    window->loadJobData();
+    QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
+    QCOMPARE(window->jobsModel()->rowCount(), 0);
+}
+
+void TestTabs::jobsFailedAnswerKeepsRows_data()
+{
+    QTest::addColumn<bool>("html");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("not JSON") << true << "[mainwindow.loadJobData]  ex message:";
+    QTest::newRow("refused") << false << "[mainwindow.loadJobData] fail message:User not found here";
+}
+
+void TestTabs::jobsFailedAnswerKeepsRows()
+{
+    QFETCH(bool, html);
+    QFETCH(QString, logged);
+    m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("a.pdf"), 1)); });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    window->jobStatusTimer()->start(60000);
+    m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"),
+                          html ? FakeReply::html500() : FakeReply::envelope(7, "User not found here"));
+    Logging::takeCaptured();
+
+    window->loadJobData();
+
+    QTRY_VERIFY(!window->jobStatusTimer()->isActive());
+    QCOMPARE(window->jobsModel()->rowCount(), 1);
+    const QStringList lines = capturedContaining(QStringLiteral("[mainwindow.loadJobData]"));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(logged), qPrintable(lines.first()));
+}
+
+void TestTabs::cancelJobs_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<int>("answer"); // to "Do you want to cancel the selected jobs?"
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<QStringList>("boxes"); // texts of the boxes shown, in order
+    QTest::addColumn<bool>("sent");
+
+    const QString question = QStringLiteral("Do you want to cancel the selected jobs?");
+    QTest::newRow("30 in one request") << 30 << firstRows(30) << int(QMessageBox::Yes) << false
+                                       << QStringList{question} << true;
+    QTest::newRow("31 refused") << 31 << firstRows(31) << int(QMessageBox::Yes) << false
+                                << QStringList{question, "Batch deletion (up to 30)"} << false;
+    QTest::newRow("awaiting approval") << 3 << QList<int>{0, 2} << int(QMessageBox::Yes) << false
+                                       << QStringList{question, "Cannot delete the job to be approved"} << false;
+    QTest::newRow("nothing selected") << 2 << QList<int>() << int(QMessageBox::Yes) << false
+                                      << QStringList{"Please select data"} << false;
+    QTest::newRow("answered no") << 2 << QList<int>{0} << int(QMessageBox::No) << false << QStringList{question}
+                                 << false;
+    QTest::newRow("server refuses") << 2 << QList<int>{0, 1} << int(QMessageBox::Yes) << true
+                                    << QStringList{question, "job [job0.pdf|job1.pdf] not deleted\nJob is locked"}
+                                    << true;
+}
+
+void TestTabs::cancelJobs()
+{
+    QFETCH(int, jobs);
+    QFETCH(QList<int>, selected);
+    QFETCH(int, answer);
+    QFETCH(bool, refuse);
+    QFETCH(QStringList, boxes);
+    QFETCH(bool, sent);
+
+    m_server->updateState([&](FakeKestranaState& s) {
+        for (int i = 0; i < jobs; ++i) {
+            // The last job of the "awaiting approval" case waits for approval (status 53).
+            s.addJob(makeJob(QStringLiteral("job%1.pdf").arg(i), (jobs == 3 && i == 2) ? 53 : 1));
+        }
+    });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), jobs);
+    window->showSystemTrayIcon();
+    if (refuse) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_CancelJob"), FakeReply::envelope(5, "Job is locked"));
+    }
+    selectRows(window->form()->tvJobs, selected);
+    Prompts::takeCaptured();
+    Prompts::setNextAnswer(QMessageBox::StandardButton(answer));
+    m_server->clearRequests();
+
+    QTest::mouseClick(window->form()->btnDelete, Qt::LeftButton);
+
+    QStringList shown;
+    for (const Prompts::Record& box : Prompts::takeCaptured()) {
+        shown << box.text;
+    }
+    QCOMPARE(shown, boxes);
+    const QList<FakeRequest> cancels = m_server->requestsTo(QStringLiteral("/Job/BAS_CancelJob"));
+    QCOMPARE(cancels.size(), sent ? 1 : 0);
+    if (!sent) {
+        QVERIFY(storedMessages().isEmpty());
+        return;
+    }
+    QByteArray expected = "UserAccount=alice&Type=0";
+    QStringList names;
+    for (int i = 0; i < selected.size(); ++i) {
+        expected += "&JobID%5B" + QByteArray::number(i) + "%5D=" + QByteArray::number(1001 + selected.at(i));
+        names << QStringLiteral("job%1.pdf").arg(selected.at(i));
+    }
+    QCOMPARE(cancels.first().query, expected);
+    if (refuse) {
+        QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [%1] not deleted").arg(names.join('|'))});
+        QCOMPARE(m_server->job(1001).cancelled, false);
+    } else {
+        QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [%1] deleted").arg(names.join('|'))});
+        QVERIFY(m_server->job(1001 + selected.last()).cancelled);
+        // The table follows the server: the cancelled jobs are gone after the reload.
+        QTRY_COMPARE(window->jobsModel()->rowCount(), jobs - selected.size());
+    }
+}
+
+void TestTabs::pollBands_data()
+{
+    QTest::addColumn<double>("size");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("0") << 0.0 << 2000;
+    QTest::newRow("1") << 1.0 << 2000;
+    QTest::newRow("50") << 50.0 << 2000;
+    QTest::newRow("51") << 51.0 << 5000;
+    QTest::newRow("100") << 100.0 << 5000;
+    QTest::newRow("101") << 101.0 << 15000;
+    QTest::newRow("500") << 500.0 << 15000;
+    QTest::newRow("501") << 501.0 << 30000;
+    QTest::newRow("1 MiB") << 1048576.0 << 30000;
+}
+
+void TestTabs::pollBands()
+{
+    QFETCH(double, size);
+    QFETCH(int, interval);
+    QCOMPARE(MainWindow::pollInterval(size), interval);
+}
+
+void TestTabs::statusPoll()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTimer* timer = window->jobStatusTimer();
+    window->setCurrentJobId(QStringLiteral("1042"));
+    const auto statusAnswer = [](int status, double size) {
+        QJsonObject data{{"JobID", 1042}, {"JobName", "thesis.pdf"}, {"Status", status}, {"FileSize", size}};
+        return FakeReply::envelope(0, "success", data).times(1);
+    };
+    const QString path = QStringLiteral("/Job/BAS_GetJobStatusInfo");
+
+    m_server->setOverride(path, statusAnswer(51, 80));
+    window->getJobStatusInfo();
+    QTRY_VERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 5000);
+    QCOMPARE(m_server->lastRequest(path).query, QByteArray("jobId=1042"));
+
+    // A second "being processed" keeps the running timer's interval.
+    m_server->setOverride(path, statusAnswer(51, 900));
+    window->form()->tabWidget->setTabText(0, QStringLiteral("answer pending"));
+    window->getJobStatusInfo();
+    QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)")); // the answer was handled
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 5000);
+
+    // Done: stored, reported, and the poll stops.
+    m_server->setOverride(path, statusAnswer(5, 900));
+    window->getJobStatusInfo();
+    QTRY_VERIFY(!timer->isActive());
+    QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [thesis.pdf] submited success")});
+    QTRY_COMPARE(window->messagesModel()->rowCount(), 1);
+
+    // A failed status answer also stops it.
+    timer->start(2000);
+    m_server->setOverride(path, FakeReply::envelope(9, "Job does not exist"));
+    window->getJobStatusInfo();
+    QTRY_VERIFY(!timer->isActive());
+}
+
+void TestTabs::listPoll()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
+    QTimer* timer = window->jobListTimer();
+    // A submission of a 600-byte file starts from a table with 0 rows.
+    window->setRowCountBeforeSubmit(window->jobsRowCount());
+    window->setUploadedFileSize(600);
+
+    window->RefreshJobInfo();
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->interval(), 30000);
+
+    // The server lists the new job; once that answer is in, the next poll stops.
+    m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("new.pdf"), 1)); });
+    window->loadJobData();
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    window->RefreshJobInfo();
+    QVERIFY(!timer->isActive());
+}
+
+void TestTabs::scanJobsTable()
+{
+    const QJsonArray list{
+        QJsonObject{{"JobID", 5001}, {"JobName", "a.pdf"}, {"SubmitTime", "2024-05-01 09:15:00"}, {"StatusID", 7}},
+        QJsonObject{{"JobID", "S-2"}, {"JobName", "b.jpg"}, {"SubmitTime", "x"}, {"StatusID", 14}},
+        QJsonObject{{"JobID", 77}, {"JobName", "c.png"}, {"SubmitTime", "y"}}};
+    m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::envelope(0, "success", list));
+    auto window = makeWindow();
+    QVERIFY(window);
+    QStandardItemModel* model = window->scanJobsModel();
+    QTRY_COMPARE(model->rowCount(), 3);
+    QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("5001"));
+    QCOMPARE(model->index(1, 0).data().toString(), QStringLiteral("S-2"));
+    QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("已打印"));
+    QCOMPARE(model->index(1, 3).data().toString(), QStringLiteral("已下载"));
+    QCOMPARE(model->index(2, 3).data().toString(), QStringLiteral("待下载"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("JobName"));
+    QCOMPARE(window->form()->tvScanJobs->columnWidth(2), 150);
+    QCOMPARE(window->form()->tabWidget->tabText(2), QStringLiteral("ScanJobs(3)"));
+}
+
+void TestTabs::deleteScanJobs_data()
+{
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("both") << QList<int>{0, 1} << false
+                          << "ScanJob [scan-contract.pdf|scan-receipt.jpg] deleted";
+    QTest::newRow("refused") << QList<int>{1} << true << "ScanJob [scan-receipt.jpg] not deleted";
+}
+
+void TestTabs::deleteScanJobs()
+{
+    QFETCH(QList<int>, selected);
+    QFETCH(bool, refuse);
+    QFETCH(QString, stored);
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    if (refuse) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_DeleteScanJob"), FakeReply::html500());
+    }
+    selectRows(window->form()->tvScanJobs, selected);
+    Prompts::takeCaptured();
+    Prompts::setNextAnswer(QMessageBox::Yes);
+
+    QTest::mouseClick(window->form()->btnDeleteScanJob, Qt::LeftButton);
+
+    const auto boxes = Prompts::takeCaptured();
+    QVERIFY(!boxes.isEmpty());
+    QCOMPARE(boxes.first().text, QStringLiteral("Do you want to cancel the selected scan jobs?"));
+    QByteArray expected = "UserAccount=alice";
+    for (int i = 0; i < selected.size(); ++i) {
+        expected += "&JobID%5B" + QByteArray::number(i) + "%5D=" + QByteArray::number(5001 + selected.at(i));
+    }
+    QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_DeleteScanJob")).query, expected);
+    QCOMPARE(storedMessages(), QStringList{stored});
+    if (refuse) {
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.at(1).icon, QMessageBox::Warning);
+        QVERIFY(boxes.at(1).text.startsWith(stored));
+        QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    } else {
+        QCOMPARE(boxes.size(), 1);
+        QTRY_COMPARE(window->scanJobsModel()->rowCount(), 0);
+    }
+}
+
+void TestTabs::downloadScanJob()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("saved.pdf"));
+    QFile stale(target);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray(4096, 'x')); // an older, longer file at the same place is replaced
+    stale.close();
+    QString proposed;
+    window->setSaveFileChooser([&](const QString& name) {
+        proposed = name;
+        return target;
+    });
+    selectRows(window->form()->tvScanJobs, {0});
+    Prompts::takeCaptured();
+    Prompts::setNextAnswer(QMessageBox::No); // do not open the folder
+    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+
+    QCOMPARE(proposed, QStringLiteral("scan-contract.pdf"));
+    QVERIFY(window->form()->progressBar->isVisibleTo(window.get()));
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QFile saved(target);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("%PDF-1.4\n% scanned contract\n"));
+    QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_DownloadScanJob")).query, QByteArray("JobID=5001"));
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, QStringLiteral("Download Success!\nDo you want to open the file?"));
+    QVERIFY(!window->form()->progressBar->isVisibleTo(window.get()));
+}
+
+void TestTabs::downloadScanJobFails_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("HTTP error") << 0;
+    QTest::newRow("connection cut") << 1;
+}
+
+void TestTabs::downloadScanJobFails()
+{
+    QFETCH(int, kind);
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    m_server->setOverride(QStringLiteral("/Job/BAS_DownloadScanJob"),
+                          kind == 0 ? FakeReply::html500() : FakeReply::closeMidBody(QByteArray(200000, 'z')));
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("saved.pdf"));
+    window->setSaveFileChooser([&](const QString&) { return target; });
+    selectRows(window->form()->tvScanJobs, {1});
+    Prompts::takeCaptured();
+    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(!QFile::exists(target));
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes.first().text.startsWith(QStringLiteral("Download failed!")));
+}
+
+void TestTabs::accountTab()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    Ui::MainWindow* ui = window->form();
+    QTRY_COMPARE(ui->txtTelNumber->text(), QStringLiteral("13800000001")); // Mobile, not TelNumber
+    QTRY_COMPARE(ui->txtUserGroup->text(), QStringLiteral("Staff"));
+    QCOMPARE(ui->txtBalance->text(), QStringLiteral("42.5"));
+    QCOMPARE(ui->txtCardNumber->text(), QStringLiteral("C-1001"));
+    QCOMPARE(ui->txtSpend->text(), QStringLiteral("7.25"));
+    QCOMPARE(ui->txtEmail->text(), QStringLiteral("alice@example.org"));
+    QVERIFY(ui->chkIsAllowPrintColor->isChecked());
+    QVERIFY(ui->chkPrintDateLimit->isChecked());
+    QVERIFY(ui->chkPrintTimeLimit->isChecked());
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->txtBalance, ui->txtUserGroup, ui->txtCardNumber,
+                                                      ui->txtSpend, ui->txtEmail, ui->txtTelNumber,
+                                                      ui->chkIsAllowPrintColor, ui->chkPrintDateLimit,
+                                                      ui->chkPrintTimeLimit}) {
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    }
+    QCOMPARE(window->userInfo().groupName, QStringLiteral("Staff"));
+    QCOMPARE(ui->tabWidget->tabText(3), QStringLiteral("UserInfo"));
+
+    // A date rule of 0 leaves its box unticked.
+    m_server->updateState([](FakeKestranaState& s) { s.findUser(QStringLiteral("alice"))->printDateId = 0; });
+    window->loadUserInfoData();
+    QTRY_VERIFY(!ui->chkPrintDateLimit->isChecked());
+    QVERIFY(ui->chkPrintTimeLimit->isChecked());
+}
+
+void TestTabs::accountAnswersInEitherOrder()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    Ui::MainWindow* ui = window->form();
+    QTRY_COMPARE(ui->txtUserGroup->text(), QStringLiteral("Staff"));
+    m_server->updateState([](FakeKestranaState& s) {
+        s.findUser(QStringLiteral("alice"))->groupName = QStringLiteral("Faculty");
+        s.findUser(QStringLiteral("alice"))->email = QStringLiteral("a@b.c");
+    });
+    // The permission answer comes late; the details answer is handled first on its own.
+    m_server->setOverride(QStringLiteral("/User/BAS_UserPermission"), FakeReply::delayed(400).times(1));
+    m_server->setOverride(QStringLiteral("/PersonalInfo/ClientUserBaseInfo"), FakeReply::html500().times(1));
+    Logging::takeCaptured();
+
+    window->loadUserInfoData();
+
+    QTRY_COMPARE(ui->txtUserGroup->text(), QStringLiteral("Faculty"));
+    QCOMPARE(ui->txtEmail->text(), QStringLiteral("alice@example.org")); // the failed details answer changed nothing
+    QCOMPARE(capturedContaining(QStringLiteral("[mainwindow.loadUserInfoData] ex-2 message:")).size(), 1);
+}
+
+void TestTabs::devicesTab()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    QStandardItemModel* model = window->devicesModel();
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("Floor 2 Colour"));
+    QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("Ready"));
+    QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("Room 201"));
+    QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("00:1A:2B:3C:4D:5E"));
+    QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("ControllerMac"));
+    QCOMPARE(window->form()->tvDevices->columnWidth(2), 150);
+    QCOMPARE(window->form()->tabWidget->tabText(1), QStringLiteral("Devices(2)"));
+    QCOMPARE(m_server->lastRequest(QStringLiteral("/Device/BAS_DeviceStatusList")).query,
+             QByteArray("Type=0&UserAccount=alice"));
+}
+
+QTEST_MAIN(TestTabs)
+#include "tst_tabs.moc"

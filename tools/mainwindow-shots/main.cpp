@@ -1,0 +1,225 @@
+// mainwindow-shots OUTPUT_DIR
+//
+// Shows the main window logged in to a fake Kestrana server with demo data, prints one job through
+// kestrana-print, and saves a picture of every tab. Under an X server (xvfb-run) the whole screen is
+// captured with ImageMagick's "import -window root"; without one the window grabs itself.
+#include "FakeKestranaServer.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "config/LoginInfo.h"
+#include "ui/MainWindow.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+bool waitFor(const std::function<bool()>& done, int ms = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+void settle(int ms = 400)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+FakeKestranaState demoState()
+{
+    FakeKestranaState state = FakeKestranaState::sample();
+    const struct
+    {
+        const char* name;
+        int status;
+        int duplex;
+        bool color;
+        int pages;
+        int copies;
+        int minutesAgo;
+    } jobs[] = {{"Quarterly report.pdf", 1, 1, true, 14, 1, 95},
+                {"Invoice 2024-117.pdf", 1, 0, false, 2, 2, 60},
+                {"Lecture notes week 5.pdf", 51, 2, false, 36, 1, 25},
+                {"Poster draft A3.pdf", 53, 0, true, 1, 3, 12}};
+    for (const auto& j : jobs) {
+        FakeKestranaState::Job job;
+        job.account = QStringLiteral("alice");
+        job.jobName = QString::fromUtf8(j.name);
+        job.statusId = j.status;
+        job.duplexMode = j.duplex;
+        job.color = j.color;
+        job.pages = j.pages;
+        job.copies = j.copies;
+        job.pageWidth = 210;
+        job.pageHeight = 297;
+        job.submitTime = QDateTime::currentDateTime().addSecs(-60 * j.minutesAgo);
+        state.addJob(job);
+    }
+    FakeKestranaState::Device d3;
+    d3.deviceName = QStringLiteral("Library Mono");
+    d3.status = QStringLiteral("Ready");
+    d3.location = QStringLiteral("Library, ground floor");
+    d3.controllerMac = QStringLiteral("00:1A:2B:3C:4D:60");
+    state.devices.append(d3);
+    return state;
+}
+
+bool makePdf(const QString& path)
+{
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&writer);
+    if (!painter.isActive()) {
+        return false;
+    }
+    painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 24));
+    painter.drawText(QRect(0, 0, writer.width(), writer.height() / 3), Qt::AlignCenter,
+                     QStringLiteral("Meeting agenda"));
+    return true;
+}
+
+bool capture(QWidget* window, const QString& file)
+{
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        QProcess import;
+        import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+        if (import.waitForFinished(30000) && import.exitCode() == 0) {
+            return true;
+        }
+        std::fprintf(stderr, "import failed: %s\n", import.readAllStandardError().constData());
+    }
+    return window->grab().save(file);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: mainwindow-shots OUTPUT_DIR\n");
+        return 2;
+    }
+    const QString outDir = QDir(args.at(1)).absolutePath();
+    QDir().mkpath(outDir);
+
+    FakeKestranaServer server(demoState());
+    if (!server.start()) {
+        std::fprintf(stderr, "the fake server did not start\n");
+        return 1;
+    }
+
+    // Settings: the template, pointed at the server, with every tab shown.
+    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    QDir().mkpath(dataPath);
+    const QString ini = Singleton<cglobal>::getInstance()->getIniFilePath();
+    QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/halcyraclient.ini"), ini);
+    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Login/KsServerUrl"), server.httpUrl());
+        settings.setValue(QStringLiteral("Login/KsServerName"), QStringLiteral("Head office"));
+        settings.setValue(QStringLiteral("Login/LoginName"), QStringLiteral("alice"));
+        settings.setValue(QStringLiteral("setting/fileLimit"), false);
+    }
+    Logging::setupRootLogger(dataPath + QStringLiteral("/logs"));
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    if (info->loadFromFile() != 0) {
+        std::fprintf(stderr, "settings could not be loaded\n");
+        return 1;
+    }
+    info->setUserName(QStringLiteral("alice"));
+    info->setPasword(QStringLiteral("secret"));
+    info->setIsLogin(true);
+
+    MainWindow window;
+    window.setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrana"));
+    window.show();
+    window.init(true);
+    window.getPinCodeInfo();
+    if (!waitFor([&]() { return window.jobsModel()->rowCount() == 4 && window.serversModel()->rowCount() == 2; })) {
+        std::fprintf(stderr, "the tabs did not load\n");
+        return 1;
+    }
+
+    // One job through the virtual printer, submitted by the window's job intake.
+    const QString pdf = home.filePath(QStringLiteral("agenda.pdf"));
+    if (!makePdf(pdf)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(pdf));
+        return 1;
+    }
+    const int before = server.requestCount(QStringLiteral("/Job/BAS_UploadComplete"));
+    QProcess print;
+    print.start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrana-print"),
+                {QStringLiteral("--name"), QStringLiteral("Meeting agenda.pdf"), pdf});
+    if (!print.waitForFinished(30000) || print.exitCode() != 0) {
+        std::fprintf(stderr, "kestrana-print failed: %s\n", print.readAllStandardError().constData());
+        return 1;
+    }
+    if (!waitFor([&]() { return server.requestCount(QStringLiteral("/Job/BAS_UploadComplete")) > before; }, 30000)
+        || !waitFor([&]() { return window.messagesModel()->rowCount() >= 1; })) {
+        std::fprintf(stderr, "the printed job was not submitted\n");
+        return 1;
+    }
+
+    // Cancel one waiting job, answering the question as the user would.
+    Ui::MainWindow* ui = window.form();
+    ui->tvJobs->selectionModel()->select(window.jobsModel()->index(1, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Prompts::setNextAnswer(QMessageBox::Yes);
+    window.jobsDelBtn_clicked();
+    waitFor([&]() { return window.messagesModel()->rowCount() >= 2; });
+    ui->tvJobs->clearSelection();
+    window.loadJobData();
+    settle(800);
+
+    const QStringList files{QStringLiteral("tab-jobs.png"),    QStringLiteral("tab-devices.png"),
+                            QStringLiteral("tab-scanjobs.png"), QStringLiteral("tab-account.png"),
+                            QStringLiteral("tab-system.png"),   QStringLiteral("tab-servers.png"),
+                            QStringLiteral("tab-messages.png")};
+    for (int i = 0; i < ui->tabWidget->count() && i < files.size(); ++i) {
+        ui->tabWidget->setCurrentIndex(i);
+        if (ui->tabWidget->currentWidget()->objectName() == QLatin1String("tabSystemInfo")) {
+            window.checkClientUpdate_clicked();
+        }
+        settle(700);
+        const QString file = outDir + QLatin1Char('/') + files.at(i);
+        if (!capture(&window, file)) {
+            std::fprintf(stderr, "could not save %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+    return 0;
+}
