@@ -63,6 +63,11 @@ eventually 'grep -q "GET /api/client/invoke?clientId=$guid -> 200" "$server_log"
     fail "the client did not register its QR code with the demo server"
 "$BIN/devserver" qr-confirm --port "$port" --client-id "$guid" --account alice >/dev/null || fail "qr-confirm failed"
 eventually 'grep -q "/Orvinaweb/BAS_ClientLoginNew.* -> 200 .*code 0" "$server_log"' || fail "the client did not log in"
+# Print once the main window has taken over the job folder: a job already waiting when it opens is put to the
+# user as a question first.
+eventually 'grep -q "enter initialCheck4JobPath" "$home/halcyraclient/logs/hyc.log"' ||
+    fail "the main window did not start its pass over the job folder"
+sleep 0.5
 
 # A job printed through the virtual printer reaches the demo server and the client's job list.
 HOME="$home" "$BIN/kestrana-print" --duplex long "$home/sample.pdf" >/dev/null || fail "kestrana-print failed"
