@@ -221,6 +221,8 @@ void TestConfig::acceptanceRules_data()
                             << "sysTrayMsgTimeoutMs" << 1000;
     QTest::newRow("tray 5") << "[Message]\nSysTrayMsgTimeoutSecs=5\n"
                             << "sysTrayMsgTimeoutMs" << 5000;
+    QTest::newRow("tray beyond the int range in ms") << "[Message]\nSysTrayMsgTimeoutSecs=3000000\n"
+                                                     << "sysTrayMsgTimeoutMs" << 2147483647;
     QTest::newRow("messages absent") << QString() << "maxMessageCount" << 50;
     QTest::newRow("messages 0") << "[Message]\nUserNameEncrypt=0\n"
                                 << "maxMessageCount" << 50;

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTranslator>
 #include <QtTest>
 
 // KsKit against a local Kestrana server over HTTP and HTTPS: the bytes of each request, what a login
@@ -25,12 +26,14 @@ private slots:
 
     void loginBody_data();
     void loginBody();
+    void loginTakesTheServersFormOfTheAccount_data();
     void loginTakesTheServersFormOfTheAccount();
     void domainCheck_data();
     void domainCheck();
     void loginSuccessWithoutData();
     void loginFailures_data();
     void loginFailures();
+    void loginFailureTextIsTranslated();
     void queryRequests_data();
     void queryRequests();
     void queryResults();
@@ -175,9 +178,21 @@ void TestKsKit::loginBody()
     QCOMPARE(request.body, body);
 }
 
+void TestKsKit::loginTakesTheServersFormOfTheAccount_data()
+{
+    QTest::addColumn<bool>("encrypted");
+    QTest::newRow("names stored plain") << false;
+    QTest::newRow("names stored encrypted") << true;
+}
+
 void TestKsKit::loginTakesTheServersFormOfTheAccount()
 {
+    QFETCH(bool, encrypted);
     writeIni(False);
+    if (encrypted) {
+        QSettings s(m_home->iniPath(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("setting/UserNameEncrypt"), true);
+    }
     info()->setUserName(QStringLiteral("ALICE"));
     Logging::startCapture();
     // This line goes to the framework's debug output, which the application routes into the log.
@@ -190,7 +205,14 @@ void TestKsKit::loginTakesTheServersFormOfTheAccount()
     QCOMPARE(info()->userName(), QStringLiteral("alice"));
     QVERIFY(info()->isLogin());
     QSettings file(m_home->iniPath(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Login/LoginName")).toString(), QStringLiteral("alice"));
+    const QString stored = file.value(QStringLiteral("Login/LoginName")).toString();
+    if (encrypted) {
+        // The next start decrypts the stored name; it must come back as the account.
+        QVERIFY(stored != QStringLiteral("alice"));
+        QCOMPARE(LoginInfo::decryptValue(stored), QStringLiteral("alice"));
+    } else {
+        QCOMPARE(stored, QStringLiteral("alice"));
+    }
     const QStringList log = Logging::takeCaptured();
     QVERIFY2(log.contains(QStringLiteral("###### auto login success")), qPrintable(log.join(QLatin1Char('\n'))));
 }
@@ -317,6 +339,35 @@ void TestKsKit::loginFailures()
     } else {
         QVERIFY2(log.contains(logLine), qPrintable(log.join(QLatin1Char('\n'))));
     }
+}
+
+void TestKsKit::loginFailureTextIsTranslated()
+{
+    // Stands in for the installed translation: every text of the API object comes back marked.
+    class MarkingTranslator : public QTranslator
+    {
+    public:
+        QString translate(const char* context, const char* source, const char*, int) const override
+        {
+            return qstrcmp(context, "KsKit") == 0 ? QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">")
+                                                  : QString();
+        }
+        bool isEmpty() const override { return false; }
+    };
+    MarkingTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+
+    writeIni(False);
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::html500());
+    Logging::startCapture();
+    KsKit kit;
+    QString message;
+    const bool ok = kit.login(message);
+    QCoreApplication::removeTranslator(&translator);
+
+    QVERIFY(!ok);
+    QCOMPARE(message, QStringLiteral("<login fail>"));
+    QVERIFY(Logging::takeCaptured().contains(QStringLiteral("[kskit.login] login fail")));
 }
 
 void TestKsKit::queryRequests_data()

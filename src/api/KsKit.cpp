@@ -68,7 +68,8 @@ bool KsKit::login(QString& message)
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, serverUrl);
     if (!answer.isJson()) {
-        message = QStringLiteral("login fail");
+        // Shown to the user by the start-up login; the log line stays in English.
+        message = tr("login fail");
         logger->error(QStringLiteral("[kskit.login] login fail"));
         return false;
     }
@@ -99,7 +100,11 @@ bool KsKit::login(QString& message)
         // An answer without an account keeps the name the user logged in with rather than blanking it.
         if (!account.isEmpty()) {
             info->setUserName(account);
-            m_settings->setValue(QStringLiteral("Login/LoginName"), account);
+            // Stored the way the next start reads it back: a plain name where names are kept encrypted
+            // would decrypt to nothing, and the saved login would be lost.
+            const bool encrypted = m_settings->value(QStringLiteral("setting/UserNameEncrypt"), false).toBool();
+            m_settings->setValue(QStringLiteral("Login/LoginName"),
+                                 encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
             m_settings->sync();
         }
     }

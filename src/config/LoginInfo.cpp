@@ -16,6 +16,7 @@
 #include <QTextCodec>
 
 #include <cctype>
+#include <climits>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -223,7 +224,8 @@ int LoginInfo::loadFromFile()
     }
 
     const int trayTimeoutSecs = s.value(QStringLiteral("Message/SysTrayMsgTimeoutSecs"), -1).toInt();
-    m_sysTrayMsgTimeoutMs = trayTimeoutSecs < 1 ? 1000 : trayTimeoutSecs * 1000;
+    // Capped so a huge value in the file cannot overflow into a negative display time.
+    m_sysTrayMsgTimeoutMs = trayTimeoutSecs < 1 ? 1000 : int(qMin<qint64>(qint64(trayTimeoutSecs) * 1000, INT_MAX));
 
     const int segmentSize = s.value(QStringLiteral("Job/UploadFileSegmentSizeKbs"), 1).toInt();
     if (segmentSize > 0) {

@@ -681,6 +681,7 @@ void LoginDialog::GenerateQRcode()
 {
     logger->info(QStringLiteral("###### GenerateQRcode"));
     LoginInfo* info = loginInfo();
+    // Without the QR page nobody can see the code, so it is neither registered nor polled.
     if (info->defaultLoginType() != 2 || !info->showQR()) {
         return;
     }
