@@ -96,6 +96,13 @@
     </message>
 </context>
 <context>
+    <name>KsKit</name>
+    <message>
+        <source>login fail</source>
+        <translation>登录失败</translation>
+    </message>
+</context>
+<context>
     <name>LoginDialog</name>
     <message>
         <source>Kestrana Client - Login</source>
