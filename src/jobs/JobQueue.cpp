@@ -42,6 +42,7 @@ bool JobQueue::initJobControlOption()
         return false;
     }
     QSettings settings(iniPath, QSettings::IniFormat);
+    settings.setIniCodec("UTF-8"); // as LoginInfo writes it, so a non-ASCII folder name reads the same
     QString folder = settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString();
     if (folder.isEmpty()) {
         folder = QStringLiteral("ksprinter");
