@@ -9,7 +9,7 @@
     </message>
     <message>
         <source>KestranaClient V%1</source>
-        <translation>KestranaClient 客户端 V%1</translation>
+        <translation>Kestrana 客户端 V%1</translation>
     </message>
     <message>
         <source>You are not allowed to submit color homework. Do you want to submit it?</source>
@@ -96,6 +96,13 @@
     </message>
 </context>
 <context>
+    <name>KsKit</name>
+    <message>
+        <source>login fail</source>
+        <translation>登录失败</translation>
+    </message>
+</context>
+<context>
     <name>LoginDialog</name>
     <message>
         <source>Kestrana Client - Login</source>
@@ -148,6 +155,38 @@
     <message>
         <source>Mobile scanning login</source>
         <translation>手机扫码登录</translation>
+    </message>
+    <message>
+        <source>Choose a server</source>
+        <translation>选择服务器</translation>
+    </message>
+    <message>
+        <source>Click to refresh the code</source>
+        <translation>点击刷新二维码</translation>
+    </message>
+    <message>
+        <source>ks server path is not empty</source>
+        <translation>KS 服务器地址不能为空</translation>
+    </message>
+    <message>
+        <source>login name is not empty</source>
+        <translation>登录名不能为空</translation>
+    </message>
+    <message>
+        <source>password is not empty</source>
+        <translation>密码不能为空</translation>
+    </message>
+    <message>
+        <source>Unable to link server</source>
+        <translation>无法连接服务器</translation>
+    </message>
+    <message>
+        <source>Login failed</source>
+        <translation>登录失败</translation>
+    </message>
+    <message>
+        <source>Please log in to the print client</source>
+        <translation>请登录打印客户端</translation>
     </message>
 </context>
 <context>
@@ -591,29 +630,6 @@ Do you want to open the file?</source>
     </message>
 </context>
 <context>
-    <name>ServerDialog</name>
-    <message>
-        <source>ServerInfo</source>
-        <translation>服务器信息</translation>
-    </message>
-    <message>
-        <source>Yes</source>
-        <translation>是</translation>
-    </message>
-    <message>
-        <source>No</source>
-        <translation>否</translation>
-    </message>
-    <message>
-        <source>SiteUrl</source>
-        <translation>站点地址</translation>
-    </message>
-    <message>
-        <source>SiteName</source>
-        <translation>站点名称</translation>
-    </message>
-</context>
-<context>
     <name>NoCardPrintDialog</name>
     <message>
         <source>SecretLevel</source>
@@ -692,7 +708,30 @@ Do you want to open the file?</source>
     </message>
     <message>
         <source>Yes</source>
-        <translation>确定</translation>
+        <translation>是</translation>
+    </message>
+</context>
+<context>
+    <name>ServerDialog</name>
+    <message>
+        <source>ServerInfo</source>
+        <translation>服务器信息</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
     </message>
 </context>
 <context>
@@ -707,7 +746,7 @@ Do you want to open the file?</source>
     </message>
     <message>
         <source>Yes</source>
-        <translation>确定</translation>
+        <translation>是</translation>
     </message>
 </context>
 </TS>
