@@ -7,6 +7,7 @@
 
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "app/SingleApplication.h"
 #include "app/Singleton.h"
@@ -74,17 +75,6 @@ QStringList storedMessages(const QString& dbPath)
     return texts;
 }
 
-// The sample server, with nothing that needs the no-card dialog: no fee projects, card readers everywhere.
-FakeKestranaState plainState()
-{
-    FakeKestranaState state = FakeKestranaState::sample();
-    state.projects.clear();
-    for (FakeKestranaState::Device& device : state.devices) {
-        device.useCardReader = true;
-    }
-    return state;
-}
-
 // Answers the start-up pass's "Existed jobs found" box with the given button once it shows.
 void answerExistingJobsBox(const QString& buttonText, bool* answered)
 {
@@ -140,7 +130,7 @@ int TestClientEndToEnd::print(const QString& home, const QString& pdf, const QSt
 
 void TestClientEndToEnd::programPrintsAJob()
 {
-    FakeKestranaServer server(plainState());
+    FakeKestranaServer server(ServerStates::plainSample());
     QVERIFY(server.start());
     QTemporaryDir home;
     QTemporaryDir runtime;
@@ -210,7 +200,7 @@ void TestClientEndToEnd::loginThroughDialog(LoginDialog& dialog, const QString& 
 
 void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 {
-    FakeKestranaServer server(plainState());
+    FakeKestranaServer server(ServerStates::plainSample());
     QVERIFY(server.start());
     OnlineState::setForcedForTests(1);
     LoginInfo* info = Singleton<LoginInfo>::getInstance();

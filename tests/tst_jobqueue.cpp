@@ -1,6 +1,7 @@
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
 #include "ScriptedJobHost.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "UnprivilegedScope.h"
 #include "app/Logging.h"
@@ -62,12 +63,7 @@ void TestJobQueue::init()
 {
     m_home.reset(new TestHome());
     writeIni("[Job]\nPath=ksprinter\n");
-    FakeKestranaState state = FakeKestranaState::sample();
-    for (auto& device : state.devices) {
-        device.useCardReader = true;
-    }
-    state.projects.clear();
-    m_server.reset(new FakeKestranaServer(state));
+    m_server.reset(new FakeKestranaServer(ServerStates::plainSample()));
     QVERIFY(m_server->start());
     Singleton<LoginInfo>::getInstance()->setKsServerUrl(m_server->httpUrl());
 

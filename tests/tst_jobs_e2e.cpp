@@ -1,6 +1,7 @@
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
 #include "ScriptedJobHost.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
@@ -170,12 +171,7 @@ void TestJobsEndToEnd::printerOptionsReachTheRecord()
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList { "j1", "j1.pdf" }));
 
     ScriptedJobHost host;
-    m_server->updateState([](FakeKestranaState& s) {
-        for (auto& device : s.devices) {
-            device.useCardReader = true;
-        }
-        s.projects.clear();
-    });
+    m_server->updateState(ServerStates::removeNoCardNeeds);
     JobParamReader reader(&host);
     const KsJobParam p = reader.parseJobParamFileLinux(folder + QStringLiteral("/j1.pdf"), QStringLiteral("j1.pdf"));
     QVERIFY(p.isValid);

@@ -1,5 +1,5 @@
 #include "FakeKestranaServer.h"
-#include "TestHome.h"
+#include "LoginHome.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
@@ -12,9 +12,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QValidator>
 #include <QtTest>
@@ -70,8 +68,7 @@ private:
     QList<Prompts::Record> boxes() { return Prompts::takeCaptured(); }
 
     std::unique_ptr<FakeKestranaServer> m_server;
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<LoginHome> m_home;
     QList<int> m_exitCodes;
 };
 
@@ -100,14 +97,8 @@ void TestLoginDialog::cleanupTestCase()
 
 void TestLoginDialog::init()
 {
-    m_home.reset(new TestHome);
+    m_home.reset(new LoginHome);
     QVERIFY(m_home->isValid());
-    m_appDir.reset(new QTemporaryDir);
-    const QString templateFile = m_appDir->path() + QStringLiteral("/halcyraclient.ini");
-    QVERIFY(QFile::copy(TestHome::templatePath(), templateFile));
-    LoginInfo::setTemplatePathForTests(templateFile);
-    QVERIFY(QFile::copy(templateFile, m_home->iniPath()));
-    QFile::setPermissions(m_home->iniPath(), QFile::ReadOwner | QFile::WriteOwner);
     qputenv("USER", "alice");
     info()->setIsLogin(false);
     configure({});
@@ -123,28 +114,18 @@ void TestLoginDialog::cleanup()
     Prompts::stopCapture();
     HttpExchange::setTransferTimeoutForTests(0);
     info()->setIsLogin(false);
-    LoginInfo::setTemplatePathForTests(QString());
-    m_appDir.reset();
     m_home.reset();
 }
 
 void TestLoginDialog::configure(const QVariantMap& values)
 {
-    {
-        QSettings settings(m_home->iniPath(), QSettings::IniFormat);
-        settings.setIniCodec("UTF-8");
-        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-            settings.setValue(it.key(), it.value());
-        }
-    }
+    m_home->write(values);
     QCOMPARE(info()->loadFromFile(), 0);
 }
 
 QVariant TestLoginDialog::storedValue(const QString& key) const
 {
-    QSettings settings(m_home->iniPath(), QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    return settings.value(key);
+    return m_home->value(key);
 }
 
 void TestLoginDialog::loginNameCharacters_data()

@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -35,16 +34,7 @@ int storedMessageCount(const QString& where = QString())
     return query.next() ? query.value(0).toInt() : -1;
 }
 
-QStringList capturedContaining(const QString& part)
-{
-    QStringList lines;
-    for (const QString& line : Logging::takeCaptured()) {
-        if (line.contains(part)) {
-            lines.append(line);
-        }
-    }
-    return lines;
-}
+using WindowFixture::capturedContaining;
 } // namespace
 
 class TestMainWindow : public QObject
@@ -102,26 +92,18 @@ void TestMainWindow::init()
 {
     m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     QVERIFY(m_server->start());
-    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
-    OnlineState::setForcedForTests(1);
-    Prompts::startCapture();
-    Logging::startCapture();
+    WindowFixture::beginCase(m_home);
 }
 
 void TestMainWindow::cleanup()
 {
-    Prompts::stopCapture();
-    Logging::takeCaptured();
-    OnlineState::setForcedForTests(-1);
+    WindowFixture::endCase();
     m_server.reset();
 }
 
 std::unique_ptr<MainWindow> TestMainWindow::makeWindow(const QVariantMap& keys)
 {
-    if (!WindowFixture::loadSettings(m_server->httpUrl(), keys)) {
-        return nullptr;
-    }
-    return std::make_unique<MainWindow>();
+    return WindowFixture::openWindow(m_server->httpUrl(), keys);
 }
 
 void TestMainWindow::waitLoaded(MainWindow& window)

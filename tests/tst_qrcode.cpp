@@ -1,5 +1,5 @@
 #include "FakeKestranaServer.h"
-#include "TestHome.h"
+#include "LoginHome.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -15,10 +15,8 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -64,8 +62,7 @@ private:
     static QString decode(const QImage& image, const QString& dir);
 
     std::unique_ptr<FakeKestranaServer> m_server;
-    std::unique_ptr<TestHome> m_home;
-    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<LoginHome> m_home;
 };
 
 void TestQrCode::initTestCase()
@@ -85,14 +82,8 @@ void TestQrCode::cleanupTestCase()
 
 void TestQrCode::init()
 {
-    m_home.reset(new TestHome);
+    m_home.reset(new LoginHome);
     QVERIFY(m_home->isValid());
-    m_appDir.reset(new QTemporaryDir);
-    const QString templateFile = m_appDir->path() + QStringLiteral("/halcyraclient.ini");
-    QVERIFY(QFile::copy(TestHome::templatePath(), templateFile));
-    LoginInfo::setTemplatePathForTests(templateFile);
-    QVERIFY(QFile::copy(templateFile, m_home->iniPath()));
-    QFile::setPermissions(m_home->iniPath(), QFile::ReadOwner | QFile::WriteOwner);
     qputenv("USER", "alice");
     info()->setIsLogin(false);
     info()->setGUID(QString());
@@ -111,27 +102,18 @@ void TestQrCode::cleanup()
 {
     Prompts::stopCapture();
     info()->setIsLogin(false);
-    LoginInfo::setTemplatePathForTests(QString());
-    m_appDir.reset();
     m_home.reset();
 }
 
 void TestQrCode::configure(const QVariantMap& values)
 {
-    {
-        QSettings settings(m_home->iniPath(), QSettings::IniFormat);
-        settings.setIniCodec("UTF-8");
-        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-            settings.setValue(it.key(), it.value());
-        }
-    }
+    m_home->write(values);
     QCOMPARE(info()->loadFromFile(), 0);
 }
 
 QString TestQrCode::storedGuid() const
 {
-    QSettings settings(m_home->iniPath(), QSettings::IniFormat);
-    return settings.value(QStringLiteral("setting/GUID")).toString();
+    return m_home->value(QStringLiteral("setting/GUID")).toString();
 }
 
 std::unique_ptr<LoginDialog> TestQrCode::openQrPage()

@@ -10,13 +10,11 @@
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ServerDialog.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,16 +36,7 @@ QString bare(const QString& url)
     return url.mid(url.indexOf(QLatin1String("://")) + 3);
 }
 
-QStringList capturedContaining(const QString& part)
-{
-    QStringList lines;
-    for (const QString& line : Logging::takeCaptured()) {
-        if (line.contains(part)) {
-            lines.append(line);
-        }
-    }
-    return lines;
-}
+using WindowFixture::capturedContaining;
 
 QStringList boxTexts()
 {
@@ -117,17 +106,12 @@ void TestServerSwitch::init()
         s.sites.append({ refusingUrl, "10.3.0.1", "10.3.0.254", "Locked site", "Building C" });
         s.sites.append({ dead, "10.4.0.1", "10.4.0.254", "Closed site", "Nowhere" });
     });
-    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
-    OnlineState::setForcedForTests(1);
-    Prompts::startCapture();
-    Logging::startCapture();
+    WindowFixture::beginCase(m_home);
 }
 
 void TestServerSwitch::cleanup()
 {
-    Prompts::stopCapture();
-    Logging::takeCaptured();
-    OnlineState::setForcedForTests(-1);
+    WindowFixture::endCase();
     m_main.reset();
     m_branch.reset();
     m_refusing.reset();
@@ -135,14 +119,8 @@ void TestServerSwitch::cleanup()
 
 std::unique_ptr<MainWindow> TestServerSwitch::makeWindow()
 {
-    if (!WindowFixture::loadSettings(m_main->httpUrl())) {
-        return nullptr;
-    }
-    auto window = std::make_unique<MainWindow>();
-    if (!QTest::qWaitFor([&]() { return window->serversModel()->rowCount() == 5; })) {
-        return nullptr;
-    }
-    return window;
+    return WindowFixture::openWindow(m_main->httpUrl(), QVariantMap(),
+                                     [](MainWindow& window) { return window.serversModel()->rowCount() == 5; });
 }
 
 int TestServerSwitch::rowOf(MainWindow& window, const QString& siteUrl) const

@@ -7,7 +7,6 @@
 #include "WindowFixture.h"
 #include "app/Logging.h"
 #include "ui/MainWindow.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 
 #include <QFile>
@@ -32,16 +31,7 @@ QStringList storedMessages()
     return texts;
 }
 
-QStringList capturedContaining(const QString& part)
-{
-    QStringList lines;
-    for (const QString& line : Logging::takeCaptured()) {
-        if (line.contains(part)) {
-            lines.append(line);
-        }
-    }
-    return lines;
-}
+using WindowFixture::capturedContaining;
 
 FakeKestranaState::Job makeJob(const QString& name, int status, int duplex = 0, bool color = false)
 {
@@ -120,31 +110,20 @@ void TestTabs::init()
 {
     m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     QVERIFY(m_server->start());
-    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
-    OnlineState::setForcedForTests(1);
-    Prompts::startCapture();
-    Logging::startCapture();
+    WindowFixture::beginCase(m_home);
 }
 
 void TestTabs::cleanup()
 {
-    Prompts::stopCapture();
-    Logging::takeCaptured();
-    OnlineState::setForcedForTests(-1);
+    WindowFixture::endCase();
     m_server.reset();
 }
 
 std::unique_ptr<MainWindow> TestTabs::makeWindow()
 {
-    if (!WindowFixture::loadSettings(m_server->httpUrl())) {
-        return nullptr;
-    }
-    auto window = std::make_unique<MainWindow>();
     // Let the first loads land before the test changes anything.
-    if (!QTest::qWaitFor([&]() { return window->devicesModel()->rowCount() == 2; })) {
-        return nullptr;
-    }
-    return window;
+    return WindowFixture::openWindow(m_server->httpUrl(), QVariantMap(),
+                                     [](MainWindow& window) { return window.devicesModel()->rowCount() == 2; });
 }
 
 void TestTabs::jobsTable()

@@ -4,9 +4,7 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
-#include "app/Logging.h"
 #include "ui/MainWindow.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 
 #include <QDir>
@@ -43,26 +41,18 @@ void TestUpdate::init()
 {
     m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     QVERIFY(m_server->start());
-    QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
-    OnlineState::setForcedForTests(1);
-    Prompts::startCapture();
-    Logging::startCapture();
+    WindowFixture::beginCase(m_home);
 }
 
 void TestUpdate::cleanup()
 {
-    Prompts::stopCapture();
-    Logging::takeCaptured();
-    OnlineState::setForcedForTests(-1);
+    WindowFixture::endCase();
     m_server.reset();
 }
 
 std::unique_ptr<MainWindow> TestUpdate::makeWindow()
 {
-    if (!WindowFixture::loadSettings(m_server->httpUrl())) {
-        return nullptr;
-    }
-    return std::make_unique<MainWindow>();
+    return WindowFixture::openWindow(m_server->httpUrl());
 }
 
 void TestUpdate::systemTab()

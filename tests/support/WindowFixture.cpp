@@ -1,14 +1,19 @@
 #include "WindowFixture.h"
 
 #include "TestHome.h"
+#include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "ui/MainWindow.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTest>
 
 namespace WindowFixture {
 
@@ -53,6 +58,45 @@ QString deadServerUrl()
     const quint16 port = probe.serverPort();
     probe.close();
     return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+void beginCase(const TestHome& home)
+{
+    QFile::remove(home.dataPath() + QStringLiteral("/halcyraclient.db"));
+    OnlineState::setForcedForTests(1);
+    Prompts::startCapture();
+    Logging::startCapture();
+}
+
+void endCase()
+{
+    Prompts::stopCapture();
+    Logging::takeCaptured();
+    OnlineState::setForcedForTests(-1);
+}
+
+std::unique_ptr<MainWindow> openWindow(const QString& serverUrl, const QVariantMap& keys,
+                                       const std::function<bool(MainWindow&)>& ready)
+{
+    if (!loadSettings(serverUrl, keys)) {
+        return nullptr;
+    }
+    auto window = std::make_unique<MainWindow>();
+    if (ready && !QTest::qWaitFor([&]() { return ready(*window); })) {
+        return nullptr;
+    }
+    return window;
+}
+
+QStringList capturedContaining(const QString& part)
+{
+    QStringList lines;
+    for (const QString& line : Logging::takeCaptured()) {
+        if (line.contains(part)) {
+            lines.append(line);
+        }
+    }
+    return lines;
 }
 
 } // namespace WindowFixture
