@@ -137,18 +137,20 @@ void TestMainWindow::tabsBySetting_data()
     QTest::addColumn<QStringList>("tabs");
 
     QTest::newRow("all shown") << QVariantMap()
-                               << QStringList{"tabJobs", "tabDevices", "tabScanJobs", "tabUserInfo",
-                                              "tabSystemInfo", "tabServerInfo", "tabMessages"};
-    QTest::newRow("server, device and scan off")
-        << QVariantMap{{"setting/ShowServer", false}, {"setting/ShowDevice", false}, {"setting/supportScan", false}}
-        << QStringList{"tabJobs", "tabUserInfo", "tabSystemInfo", "tabMessages"};
-    QTest::newRow("everything off")
-        << QVariantMap{{"setting/ShowServer", false}, {"setting/ShowDevice", false}, {"setting/supportScan", false},
-                       {"setting/ShowUser", false}, {"setting/ShowSystem", false}}
-        << QStringList{"tabJobs", "tabMessages"};
-    QTest::newRow("system off only") << QVariantMap{{"setting/ShowSystem", false}}
-                                     << QStringList{"tabJobs", "tabDevices", "tabScanJobs", "tabUserInfo",
-                                                    "tabServerInfo", "tabMessages"};
+                               << QStringList { "tabJobs",       "tabDevices",    "tabScanJobs", "tabUserInfo",
+                                                "tabSystemInfo", "tabServerInfo", "tabMessages" };
+    QTest::newRow("server, device and scan off") << QVariantMap {
+        { "setting/ShowServer", false }, { "setting/ShowDevice", false }, { "setting/supportScan", false }
+    } << QStringList { "tabJobs", "tabUserInfo", "tabSystemInfo", "tabMessages" };
+    QTest::newRow("everything off") << QVariantMap { { "setting/ShowServer", false },
+                                                     { "setting/ShowDevice", false },
+                                                     { "setting/supportScan", false },
+                                                     { "setting/ShowUser", false },
+                                                     { "setting/ShowSystem", false } }
+                                    << QStringList { "tabJobs", "tabMessages" };
+    QTest::newRow("system off only") << QVariantMap { { "setting/ShowSystem", false } }
+                                     << QStringList { "tabJobs",     "tabDevices",    "tabScanJobs",
+                                                      "tabUserInfo", "tabServerInfo", "tabMessages" };
 }
 
 void TestMainWindow::tabsBySetting()
@@ -172,7 +174,7 @@ void TestMainWindow::tabsBySetting()
 
 void TestMainWindow::costHiddenButFilled()
 {
-    auto window = makeWindow({{"setting/ShowUser", true}, {"setting/ShowCost", false}});
+    auto window = makeWindow({ { "setting/ShowUser", true }, { "setting/ShowCost", false } });
     QVERIFY(window);
     Ui::MainWindow* ui = window->form();
     QVERIFY(ui->labBalance->isHidden());
@@ -266,7 +268,7 @@ void TestMainWindow::networkFailuresSwitchServer()
     waitLoaded(*window);
     QCOMPARE(window->networkFailureCount(), 0);
     // The site list load filled the list with this server; replace it with the spare (bare address).
-    info()->setServerList(withList ? QStringList{spare.httpUrl().mid(int(qstrlen("http://")))} : QStringList());
+    info()->setServerList(withList ? QStringList { spare.httpUrl().mid(int(qstrlen("http://"))) } : QStringList());
     m_server->stop();
     Prompts::takeCaptured();
 
@@ -306,7 +308,7 @@ void TestMainWindow::logoutEffects()
         job.submitTime = QDateTime::currentDateTime();
         s.addJob(job);
     });
-    auto window = makeWindow({{"setting/DateTime", "2024-05-01 10:00:00"}});
+    auto window = makeWindow({ { "setting/DateTime", "2024-05-01 10:00:00" } });
     QVERIFY(window);
     waitLoaded(*window);
     QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
@@ -335,7 +337,7 @@ void TestMainWindow::logoutEffects()
     QVERIFY(ui->labGenState->text().isEmpty());
     QCOMPARE(WindowFixture::iniValue(QStringLiteral("setting/DateTime")).toString(), QString());
     QVERIFY(info()->dateTime().isEmpty());
-    QCOMPARE(order, (QStringList{QStringLiteral("closeMain"), QStringLiteral("loginshow")}));
+    QCOMPARE(order, (QStringList { QStringLiteral("closeMain"), QStringLiteral("loginshow") }));
     QVERIFY(!info()->isLogin());
     QVERIFY(!info()->isBingoLastTime());
     QCOMPARE(window->jobsModel()->rowCount(), 0);
@@ -349,7 +351,7 @@ void TestMainWindow::logoutEffects()
     QCOMPARE(logout.method, QByteArray("POST"));
     QCOMPARE(logout.body, QByteArray("UserAccount=alice&Type=0"));
     QCOMPARE(logout.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
-    QCOMPARE(m_server->state().loggedOut, QStringList{QStringLiteral("alice")});
+    QCOMPARE(m_server->state().loggedOut, QStringList { QStringLiteral("alice") });
     QVERIFY(!capturedContaining(QStringLiteral("login out success")).isEmpty());
 }
 
@@ -374,18 +376,21 @@ void TestMainWindow::showAgainAfterLogout()
     QCOMPARE(window->userAccount(), QStringLiteral("bob"));
     QCOMPARE(window->form()->tabWidget->currentIndex(), 0);
     QVERIFY(window->jobIntakeRunning());
-    QTRY_COMPARE(m_server->lastRequest(QStringLiteral("/User/BAS_UserPermission")).queryItem(QStringLiteral("UserAccount")),
-                 QStringLiteral("bob"));
+    QTRY_COMPARE(
+        m_server->lastRequest(QStringLiteral("/User/BAS_UserPermission")).queryItem(QStringLiteral("UserAccount")),
+        QStringLiteral("bob"));
 }
 
 void TestMainWindow::messagesNewestFirstAndQuotes()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("older"), QStringLiteral("2024-01-01 08:00:00"));
+    window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("older"),
+                          QStringLiteral("2024-01-01 08:00:00"));
     window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("job [it's mine] deleted"),
                           QStringLiteral("2024-03-01 08:00:00"));
-    window->insertMsgToDb(QStringLiteral("ALICE"), QString(), QStringLiteral("middle"), QStringLiteral("2024-02-01 08:00:00"));
+    window->insertMsgToDb(QStringLiteral("ALICE"), QString(), QStringLiteral("middle"),
+                          QStringLiteral("2024-02-01 08:00:00"));
     window->insertMsgToDb(QStringLiteral("bob"), QString(), QStringLiteral("not alice's"), QString());
 
     QStandardItemModel* model = window->messagesModel();
@@ -411,9 +416,8 @@ void TestMainWindow::messagesDeleteSelectedInOneStatement()
     QTableView* view = window->form()->tvMsg;
     QStandardItemModel* model = window->messagesModel();
     QStringList ids;
-    for (int row : {0, 1, 3}) {
-        view->selectionModel()->select(model->index(row, 0),
-                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    for (int row : { 0, 1, 3 }) {
+        view->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         ids << model->index(row, 2).data().toString();
     }
     Logging::takeCaptured();
@@ -422,8 +426,9 @@ void TestMainWindow::messagesDeleteSelectedInOneStatement()
 
     const QStringList lines = capturedContaining(QStringLiteral("msgDelBtn_clicked: "));
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.first(), QStringLiteral("msgDelBtn_clicked: DELETE FROM Message WHERE msgId IN(%1);")
-                                .arg(ids.join(QLatin1Char(','))));
+    QCOMPARE(
+        lines.first(),
+        QStringLiteral("msgDelBtn_clicked: DELETE FROM Message WHERE msgId IN(%1);").arg(ids.join(QLatin1Char(','))));
     QCOMPARE(model->rowCount(), 1);
     QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("m1"));
     QCOMPARE(storedMessageCount(QStringLiteral(" WHERE usrAccount = 'bob'")), 1);
@@ -488,14 +493,25 @@ void TestMainWindow::pinCode_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("logged");
 
-    QTest::newRow("valid") << QByteArray(R"({"code":0,"data":{"PinCode":"1234","ExpiryTime":"2030-01-31T18:30:00","IsExpired":false}})")
-                           << "1234" << "2030-01-31 18:30:00" << "" << "";
-    QTest::newRow("every T replaced") << QByteArray(R"({"code":0,"data":{"PinCode":"77","ExpiryTime":"T1T2","IsExpired":true}})")
-                                      << "77" << " 1 2" << "Expired" << "";
-    QTest::newRow("refused keeps labels") << QByteArray(R"({"code":3,"message":"No pin code"})") << "old" << "old-exp"
+    QTest::newRow("valid") << QByteArray(
+        R"({"code":0,"data":{"PinCode":"1234","ExpiryTime":"2030-01-31T18:30:00","IsExpired":false}})")
+                           << "1234"
+                           << "2030-01-31 18:30:00"
+                           << ""
+                           << "";
+    QTest::newRow("every T replaced") << QByteArray(
+        R"({"code":0,"data":{"PinCode":"77","ExpiryTime":"T1T2","IsExpired":true}})")
+                                      << "77"
+                                      << " 1 2"
+                                      << "Expired"
+                                      << "";
+    QTest::newRow("refused keeps labels") << QByteArray(R"({"code":3,"message":"No pin code"})") << "old"
+                                          << "old-exp"
                                           << "old-state"
                                           << "###### [getPinCodeInfo] userAccount [alice] fail errMsg No pin code";
-    QTest::newRow("not JSON keeps labels") << QByteArray("<html>404</html>") << "old" << "old-exp" << "old-state"
+    QTest::newRow("not JSON keeps labels") << QByteArray("<html>404</html>") << "old"
+                                           << "old-exp"
+                                           << "old-state"
                                            << "###### [getPinCodeInfo] userAccount [alice] request fail";
 }
 
@@ -522,7 +538,7 @@ void TestMainWindow::pinCode()
     QCOMPARE(ui->labExpTime->text(), expiry);
     QCOMPARE(ui->labPinCodeState->text(), state);
     if (!logged.isEmpty()) {
-        QCOMPARE(capturedContaining(QStringLiteral("[getPinCodeInfo]")), QStringList{logged});
+        QCOMPARE(capturedContaining(QStringLiteral("[getPinCodeInfo]")), QStringList { logged });
     }
     QVERIFY(Prompts::takeCaptured().isEmpty());
     QCOMPARE(m_server->lastRequest(QStringLiteral("/User/BAS_GetPinCodeByAccount")).query,
@@ -551,7 +567,7 @@ void TestMainWindow::closeOnlyHides()
 
 void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
 {
-    auto window = makeWindow({{"setting/HidTask", true}});
+    auto window = makeWindow({ { "setting/HidTask", true } });
     QVERIFY(window);
     window->showSystemTrayIcon();
     QVERIFY(!window->trayIcon()->isVisible());
@@ -560,6 +576,10 @@ void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
     // Back at once, with the icon up for the balloon; it goes away by itself afterwards.
     QVERIFY(window->trayIcon()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window->trayIcon()->isVisible(), 10000);
+
+    // A new login does not bring the icon back either.
+    window->show_mainwindow();
+    QVERIFY(!window->trayIcon()->isVisible());
 }
 
 void TestMainWindow::exitClearsMessagesAndEndsLoop()

@@ -8,19 +8,24 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ServerDialog.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 LoginInfo* info()
@@ -77,16 +82,17 @@ private slots:
     void serverDialogChoice();
     void serverDialogFailedList_data();
     void serverDialogFailedList();
+    void loginDialogServerAction();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
     int rowOf(MainWindow& window, const QString& siteUrl) const;
 
     TestHome m_home;
-    std::unique_ptr<FakeKestranaServer> m_main;     // the server the user is logged in to
-    std::unique_ptr<FakeKestranaServer> m_branch;   // another site that works
+    std::unique_ptr<FakeKestranaServer> m_main; // the server the user is logged in to
+    std::unique_ptr<FakeKestranaServer> m_branch; // another site that works
     std::unique_ptr<FakeKestranaServer> m_refusing; // a site that answers but refuses the login
-    QString m_dead;                                 // a site that does not answer
+    QString m_dead; // a site that does not answer
 };
 
 void TestServerSwitch::init()
@@ -94,7 +100,7 @@ void TestServerSwitch::init()
     m_main = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     m_branch = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     FakeKestranaState refusing = FakeKestranaState::sample();
-    refusing.loginRefusal = {1, QStringLiteral("Account locked")};
+    refusing.loginRefusal = { 1, QStringLiteral("Account locked") };
     m_refusing = std::make_unique<FakeKestranaServer>(refusing);
     QVERIFY(m_main->start());
     QVERIFY(m_branch->start());
@@ -105,11 +111,11 @@ void TestServerSwitch::init()
     const QString dead = m_dead;
     m_main->updateState([&](FakeKestranaState& s) {
         s.sites.clear();
-        s.sites.append({QStringLiteral("{server}"), "10.0.0.1", "10.0.0.254", "Head office", "Building A"});
-        s.sites.append({branch, "10.1.0.1", "10.1.0.254", "Branch", "Building B"});
-        s.sites.append({bare(branch), "10.2.0.1", "10.2.0.254", "Branch (bare)", "Building B"});
-        s.sites.append({refusingUrl, "10.3.0.1", "10.3.0.254", "Locked site", "Building C"});
-        s.sites.append({dead, "10.4.0.1", "10.4.0.254", "Closed site", "Nowhere"});
+        s.sites.append({ QStringLiteral("{server}"), "10.0.0.1", "10.0.0.254", "Head office", "Building A" });
+        s.sites.append({ branch, "10.1.0.1", "10.1.0.254", "Branch", "Building B" });
+        s.sites.append({ bare(branch), "10.2.0.1", "10.2.0.254", "Branch (bare)", "Building B" });
+        s.sites.append({ refusingUrl, "10.3.0.1", "10.3.0.254", "Locked site", "Building C" });
+        s.sites.append({ dead, "10.4.0.1", "10.4.0.254", "Closed site", "Nowhere" });
     });
     QFile::remove(m_home.dataPath() + QStringLiteral("/halcyraclient.db"));
     OnlineState::setForcedForTests(1);
@@ -160,8 +166,9 @@ void TestServerSwitch::siteList()
     QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Building B"));
     QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Location"));
     QCOMPARE(window->form()->tvServerInfo->columnWidth(1), 200);
-    QCOMPARE(info()->serverList(), (QStringList{m_main->httpUrl(), m_branch->httpUrl(), bare(m_branch->httpUrl()),
-                                                m_refusing->httpUrl(), m_dead}));
+    QCOMPARE(info()->serverList(),
+             (QStringList { m_main->httpUrl(), m_branch->httpUrl(), bare(m_branch->httpUrl()), m_refusing->httpUrl(),
+                            m_dead }));
     QCOMPARE(window->form()->tabWidget->tabText(5), QStringLiteral("ServerInfo(5)"));
     // The request carries a timestamp and its signature (the server checked it, or there would be no rows).
     const FakeRequest request = m_main->lastRequest(QStringLiteral("/KSS/GetIPSegment"));
@@ -186,8 +193,9 @@ void TestServerSwitch::siteListRefused()
     if (wrongSignature) {
         m_main->updateState([](FakeKestranaState& s) { s.signingSalt = QStringLiteral("0000000000000"); });
     } else {
-        m_main->setOverride(QStringLiteral("/KSS/GetIPSegment"),
-                            FakeReply::json(QJsonObject{{"Status", 0}, {"message", "Signature verification failed"}}));
+        m_main->setOverride(
+            QStringLiteral("/KSS/GetIPSegment"),
+            FakeReply::json(QJsonObject { { "Status", 0 }, { "message", "Signature verification failed" } }));
     }
     Logging::takeCaptured();
     window->form()->tabWidget->setTabText(5, QStringLiteral("pending"));
@@ -198,7 +206,7 @@ void TestServerSwitch::siteListRefused()
     QCOMPARE(window->serversModel()->rowCount(), 5);
     QCOMPARE(info()->serverList(), listBefore);
     QCOMPARE(capturedContaining(QStringLiteral("[mainwindow.loadServerData]")),
-             QStringList{QStringLiteral("[mainwindow.loadServerData] fail message:Signature verification failed")});
+             QStringList { QStringLiteral("[mainwindow.loadServerData] fail message:Signature verification failed") });
 }
 
 void TestServerSwitch::userSwitch_data()
@@ -244,15 +252,15 @@ void TestServerSwitch::userSwitch()
     const QStringList boxes = boxTexts();
     QCOMPARE(boxes.value(0), QStringLiteral("Do you want to switch the Server?"));
     if (site == QLatin1String("dead")) {
-        QCOMPARE(boxes.mid(1), QStringList{QStringLiteral("ks server link ex")});
+        QCOMPARE(boxes.mid(1), QStringList { QStringLiteral("ks server link ex") });
         QCOMPARE(loginShown.count(), 1);
         QVERIFY(!info()->isLogin());
     } else if (site == QLatin1String("refusing")) {
-        QCOMPARE(boxes.mid(1), QStringList{QStringLiteral("Switch server fail")});
+        QCOMPARE(boxes.mid(1), QStringList { QStringLiteral("Switch server fail") });
         QCOMPARE(m_refusing->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
         QCOMPARE(loginShown.count(), 1);
     } else {
-        QCOMPARE(boxes.mid(1), QStringList{QStringLiteral("Switch server success")});
+        QCOMPARE(boxes.mid(1), QStringList { QStringLiteral("Switch server success") });
         QCOMPARE(loginShown.count(), 0);
         QCOMPARE(m_branch->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
         QCOMPARE(window->serverUrl(), used);
@@ -270,12 +278,12 @@ void TestServerSwitch::userSwitchNeedsSelectionAndYes()
     QVERIFY(window);
     Prompts::takeCaptured();
     QTest::mouseClick(window->form()->btnSwitchServer, Qt::LeftButton);
-    QCOMPARE(boxTexts(), QStringList{QStringLiteral("Please select data")});
+    QCOMPARE(boxTexts(), QStringList { QStringLiteral("Please select data") });
 
     window->form()->tvServerInfo->selectRow(rowOf(*window, m_branch->httpUrl()));
     Prompts::setNextAnswer(QMessageBox::No);
     QTest::mouseClick(window->form()->btnSwitchServer, Qt::LeftButton);
-    QCOMPARE(boxTexts(), QStringList{QStringLiteral("Do you want to switch the Server?")});
+    QCOMPARE(boxTexts(), QStringList { QStringLiteral("Do you want to switch the Server?") });
     QCOMPARE(m_branch->requestCount(), 0);
     QCOMPARE(info()->ksServerUrl(), m_main->httpUrl());
 }
@@ -283,12 +291,12 @@ void TestServerSwitch::userSwitchNeedsSelectionAndYes()
 void TestServerSwitch::automaticSwitch_data()
 {
     QTest::addColumn<QStringList>("sites"); // dead, refusing, branch, bare
-    QTest::addColumn<QString>("written");   // Login/KsServerurl afterwards
+    QTest::addColumn<QString>("written"); // Login/KsServerurl afterwards
     QTest::addColumn<bool>("switched");
-    QTest::newRow("first site that answers and logs in") << QStringList{"dead", "refusing", "bare", "branch"}
-                                                         << "branch" << true;
-    QTest::newRow("none logs in") << QStringList{"refusing", "dead"} << "refusing" << false;
-    QTest::newRow("none answers") << QStringList{"dead"} << "" << false;
+    QTest::newRow("first site that answers and logs in")
+        << QStringList { "dead", "refusing", "bare", "branch" } << "branch" << true;
+    QTest::newRow("none logs in") << QStringList { "refusing", "dead" } << "refusing" << false;
+    QTest::newRow("none answers") << QStringList { "dead" } << "" << false;
 }
 
 void TestServerSwitch::automaticSwitch()
@@ -320,8 +328,8 @@ void TestServerSwitch::automaticSwitch()
     window->changeServerUrl();
 
     QVERIFY(Prompts::takeCaptured().isEmpty()); // silent either way
-    const QString expectedIni = written.isEmpty() ? QString() : (written == QLatin1String("branch") ? m_branch->httpUrl()
-                                                                                                   : url(written));
+    const QString expectedIni
+        = written.isEmpty() ? QString() : (written == QLatin1String("branch") ? m_branch->httpUrl() : url(written));
     QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), expectedIni);
     if (switched) {
         QCOMPARE(window->serverUrl(), m_branch->httpUrl());
@@ -342,9 +350,12 @@ void TestServerSwitch::serverDialogChoice_data()
     QTest::addColumn<bool>("yes");
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("name");
-    QTest::newRow("second row") << 1 << true << "branch" << "Branch";
-    QTest::newRow("yes without a row") << -1 << true << "" << "";
-    QTest::newRow("no") << 1 << false << "" << "";
+    QTest::newRow("second row") << 1 << true << "branch"
+                                << "Branch";
+    QTest::newRow("yes without a row") << -1 << true << ""
+                                       << "";
+    QTest::newRow("no") << 1 << false << ""
+                        << "";
 }
 
 void TestServerSwitch::serverDialogChoice()
@@ -354,7 +365,7 @@ void TestServerSwitch::serverDialogChoice()
     QFETCH(QString, url);
     QFETCH(QString, name);
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
-    const QStringList listBefore = QStringList{QStringLiteral("untouched")};
+    const QStringList listBefore = QStringList { QStringLiteral("untouched") };
     info()->setServerList(listBefore);
     ServerDialog dialog;
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
@@ -404,7 +415,39 @@ void TestServerSwitch::serverDialogFailedList()
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QTRY_COMPARE(loaded.count(), 1);
     QCOMPARE(dialog.model()->rowCount(), 0);
-    QCOMPARE(capturedContaining(QStringLiteral("[serverdialog.loadServerData]")), QStringList{logged});
+    QCOMPARE(capturedContaining(QStringLiteral("[serverdialog.loadServerData]")), QStringList { logged });
+}
+
+void TestServerSwitch::loginDialogServerAction()
+{
+    QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
+    info()->setIsLogin(false);
+    LoginDialog dialog;
+    auto* server = dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"));
+    QVERIFY(server);
+    server->setText(m_main->httpUrl());
+    QAction* more = nullptr;
+    for (QAction* action : server->actions()) {
+        if (action->toolTip() == QLatin1String("Choose a server")) {
+            more = action;
+        }
+    }
+    QVERIFY(more);
+
+    // The chooser lists the typed server's sites; picking the branch puts its address into the field.
+    bool chosen = false;
+    QTimer::singleShot(0, this, [&]() {
+        QTRY_VERIFY(qobject_cast<ServerDialog*>(QApplication::activeModalWidget()));
+        auto* chooser = qobject_cast<ServerDialog*>(QApplication::activeModalWidget());
+        QTRY_COMPARE(chooser->model()->rowCount(), 5);
+        chooser->findChild<QTableView*>(QStringLiteral("tvServerInfo"))->selectRow(1);
+        chooser->findChild<QPushButton*>(QStringLiteral("btnYes"))->click();
+        chosen = true;
+    });
+    more->trigger();
+    QVERIFY(chosen);
+    QCOMPARE(server->text(), m_branch->httpUrl());
+    QCOMPARE(m_main->requestCount(QStringLiteral("/KSS/GetIPSegment")), 1);
 }
 
 QTEST_MAIN(TestServerSwitch)

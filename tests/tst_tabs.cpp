@@ -162,8 +162,8 @@ void TestTabs::jobsTable()
     QStandardItemModel* model = window->jobsModel();
     QTRY_COMPARE(model->rowCount(), 3);
 
-    const QStringList headers{"docName", "submitTime", "status", "copies", "color", "pages",
-                              "duplex", "pageWidth", "pageHeight", "statusid", "jobID"};
+    const QStringList headers { "docName", "submitTime", "status",     "copies",   "color", "pages",
+                                "duplex",  "pageWidth",  "pageHeight", "statusid", "jobID" };
     for (int c = 0; c < headers.size(); ++c) {
         QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
     }
@@ -174,16 +174,20 @@ void TestTabs::jobsTable()
         }
         return cells;
     };
-    QCOMPARE(row(0), (QStringList{"report.pdf", "2024-05-01 09:30:00", "WaterProcessing", "2", "true", "3",
-                                  "LongEdge", "210", "297", "51", "1001"}));
-    QCOMPARE(row(1), (QStringList{"letter.pdf", "2024-05-01 09:30:00", "WaitPrint", "2", "false", "3",
-                                  "ShortEdge", "215.9", "279.4", "1", "1002"}));
+    QCOMPARE(row(0),
+             (QStringList { "report.pdf", "2024-05-01 09:30:00", "WaterProcessing", "2", "true", "3", "LongEdge", "210",
+                            "297", "51", "1001" }));
+    QCOMPARE(row(1),
+             (QStringList { "letter.pdf", "2024-05-01 09:30:00", "WaitPrint", "2", "false", "3", "ShortEdge", "215.9",
+                            "279.4", "1", "1002" }));
     QCOMPARE(row(2).at(6), QStringLiteral("None"));
 
     QTableView* view = window->form()->tvJobs;
+    // The set widths are the least; a date longer than its column widens it rather than being cut.
     QCOMPARE(view->columnWidth(0), 200);
-    QCOMPARE(view->columnWidth(1), 130);
-    QCOMPARE(view->columnWidth(6), 80);
+    QVERIFY(view->columnWidth(6) >= 80);
+    QVERIFY(view->columnWidth(1) >= 130);
+    QVERIFY(view->columnWidth(1) >= view->fontMetrics().horizontalAdvance(QStringLiteral("2024-05-01 09:30:00")));
     QVERIFY(view->isColumnHidden(9));
     QVERIFY(view->isColumnHidden(10));
     QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -244,17 +248,17 @@ void TestTabs::cancelJobs_data()
 
     const QString question = QStringLiteral("Do you want to cancel the selected jobs?");
     QTest::newRow("30 in one request") << 30 << firstRows(30) << int(QMessageBox::Yes) << false
-                                       << QStringList{question} << true;
+                                       << QStringList { question } << true;
     QTest::newRow("31 refused") << 31 << firstRows(31) << int(QMessageBox::Yes) << false
-                                << QStringList{question, "Batch deletion (up to 30)"} << false;
-    QTest::newRow("awaiting approval") << 3 << QList<int>{0, 2} << int(QMessageBox::Yes) << false
-                                       << QStringList{question, "Cannot delete the job to be approved"} << false;
+                                << QStringList { question, "Batch deletion (up to 30)" } << false;
+    QTest::newRow("awaiting approval") << 3 << QList<int> { 0, 2 } << int(QMessageBox::Yes) << false
+                                       << QStringList { question, "Cannot delete the job to be approved" } << false;
     QTest::newRow("nothing selected") << 2 << QList<int>() << int(QMessageBox::Yes) << false
-                                      << QStringList{"Please select data"} << false;
-    QTest::newRow("answered no") << 2 << QList<int>{0} << int(QMessageBox::No) << false << QStringList{question}
+                                      << QStringList { "Please select data" } << false;
+    QTest::newRow("answered no") << 2 << QList<int> { 0 } << int(QMessageBox::No) << false << QStringList { question }
                                  << false;
-    QTest::newRow("server refuses") << 2 << QList<int>{0, 1} << int(QMessageBox::Yes) << true
-                                    << QStringList{question, "job [job0.pdf|job1.pdf] not deleted\nJob is locked"}
+    QTest::newRow("server refuses") << 2 << QList<int> { 0, 1 } << int(QMessageBox::Yes) << true
+                                    << QStringList { question, "job [job0.pdf|job1.pdf] not deleted\nJob is locked" }
                                     << true;
 }
 
@@ -306,10 +310,10 @@ void TestTabs::cancelJobs()
     }
     QCOMPARE(cancels.first().query, expected);
     if (refuse) {
-        QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [%1] not deleted").arg(names.join('|'))});
+        QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [%1] not deleted").arg(names.join('|')) });
         QCOMPARE(m_server->job(1001).cancelled, false);
     } else {
-        QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [%1] deleted").arg(names.join('|'))});
+        QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [%1] deleted").arg(names.join('|')) });
         QVERIFY(m_server->job(1001 + selected.last()).cancelled);
         // The table follows the server: the cancelled jobs are gone after the reload.
         QTRY_COMPARE(window->jobsModel()->rowCount(), jobs - selected.size());
@@ -345,7 +349,7 @@ void TestTabs::statusPoll()
     QTimer* timer = window->jobStatusTimer();
     window->setCurrentJobId(QStringLiteral("1042"));
     const auto statusAnswer = [](int status, double size) {
-        QJsonObject data{{"JobID", 1042}, {"JobName", "thesis.pdf"}, {"Status", status}, {"FileSize", size}};
+        QJsonObject data { { "JobID", 1042 }, { "JobName", "thesis.pdf" }, { "Status", status }, { "FileSize", size } };
         return FakeReply::envelope(0, "success", data).times(1);
     };
     const QString path = QStringLiteral("/Job/BAS_GetJobStatusInfo");
@@ -368,7 +372,7 @@ void TestTabs::statusPoll()
     m_server->setOverride(path, statusAnswer(5, 900));
     window->getJobStatusInfo();
     QTRY_VERIFY(!timer->isActive());
-    QCOMPARE(storedMessages(), QStringList{QStringLiteral("job [thesis.pdf] submited success")});
+    QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [thesis.pdf] submited success") });
     QTRY_COMPARE(window->messagesModel()->rowCount(), 1);
 
     // A failed status answer also stops it.
@@ -402,10 +406,12 @@ void TestTabs::listPoll()
 
 void TestTabs::scanJobsTable()
 {
-    const QJsonArray list{
-        QJsonObject{{"JobID", 5001}, {"JobName", "a.pdf"}, {"SubmitTime", "2024-05-01 09:15:00"}, {"StatusID", 7}},
-        QJsonObject{{"JobID", "S-2"}, {"JobName", "b.jpg"}, {"SubmitTime", "x"}, {"StatusID", 14}},
-        QJsonObject{{"JobID", 77}, {"JobName", "c.png"}, {"SubmitTime", "y"}}};
+    const QJsonArray list {
+        QJsonObject {
+            { "JobID", 5001 }, { "JobName", "a.pdf" }, { "SubmitTime", "2024-05-01 09:15:00" }, { "StatusID", 7 } },
+        QJsonObject { { "JobID", "S-2" }, { "JobName", "b.jpg" }, { "SubmitTime", "x" }, { "StatusID", 14 } },
+        QJsonObject { { "JobID", 77 }, { "JobName", "c.png" }, { "SubmitTime", "y" } }
+    };
     m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::envelope(0, "success", list));
     auto window = makeWindow();
     QVERIFY(window);
@@ -417,7 +423,8 @@ void TestTabs::scanJobsTable()
     QCOMPARE(model->index(1, 3).data().toString(), QStringLiteral("已下载"));
     QCOMPARE(model->index(2, 3).data().toString(), QStringLiteral("待下载"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("JobName"));
-    QCOMPARE(window->form()->tvScanJobs->columnWidth(2), 150);
+    QCOMPARE(window->form()->tvScanJobs->columnWidth(1), 200);
+    QVERIFY(window->form()->tvScanJobs->columnWidth(2) >= 150);
     QCOMPARE(window->form()->tabWidget->tabText(2), QStringLiteral("ScanJobs(3)"));
 }
 
@@ -426,9 +433,8 @@ void TestTabs::deleteScanJobs_data()
     QTest::addColumn<QList<int>>("selected");
     QTest::addColumn<bool>("refuse");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("both") << QList<int>{0, 1} << false
-                          << "ScanJob [scan-contract.pdf|scan-receipt.jpg] deleted";
-    QTest::newRow("refused") << QList<int>{1} << true << "ScanJob [scan-receipt.jpg] not deleted";
+    QTest::newRow("both") << QList<int> { 0, 1 } << false << "ScanJob [scan-contract.pdf|scan-receipt.jpg] deleted";
+    QTest::newRow("refused") << QList<int> { 1 } << true << "ScanJob [scan-receipt.jpg] not deleted";
 }
 
 void TestTabs::deleteScanJobs()
@@ -456,7 +462,7 @@ void TestTabs::deleteScanJobs()
         expected += "&JobID%5B" + QByteArray::number(i) + "%5D=" + QByteArray::number(5001 + selected.at(i));
     }
     QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_DeleteScanJob")).query, expected);
-    QCOMPARE(storedMessages(), QStringList{stored});
+    QCOMPARE(storedMessages(), QStringList { stored });
     if (refuse) {
         QCOMPARE(boxes.size(), 2);
         QCOMPARE(boxes.at(1).icon, QMessageBox::Warning);
@@ -484,7 +490,7 @@ void TestTabs::downloadScanJob()
         proposed = name;
         return target;
     });
-    selectRows(window->form()->tvScanJobs, {0});
+    selectRows(window->form()->tvScanJobs, { 0 });
     Prompts::takeCaptured();
     Prompts::setNextAnswer(QMessageBox::No); // do not open the folder
     QSignalSpy finished(window.get(), &MainWindow::transferFinished);
@@ -523,7 +529,7 @@ void TestTabs::downloadScanJobFails()
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("saved.pdf"));
     window->setSaveFileChooser([&](const QString&) { return target; });
-    selectRows(window->form()->tvScanJobs, {1});
+    selectRows(window->form()->tvScanJobs, { 1 });
     Prompts::takeCaptured();
     QSignalSpy finished(window.get(), &MainWindow::transferFinished);
 
@@ -551,10 +557,9 @@ void TestTabs::accountTab()
     QVERIFY(ui->chkIsAllowPrintColor->isChecked());
     QVERIFY(ui->chkPrintDateLimit->isChecked());
     QVERIFY(ui->chkPrintTimeLimit->isChecked());
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->txtBalance, ui->txtUserGroup, ui->txtCardNumber,
-                                                      ui->txtSpend, ui->txtEmail, ui->txtTelNumber,
-                                                      ui->chkIsAllowPrintColor, ui->chkPrintDateLimit,
-                                                      ui->chkPrintTimeLimit}) {
+    for (QWidget* w : std::initializer_list<QWidget*> {
+             ui->txtBalance, ui->txtUserGroup, ui->txtCardNumber, ui->txtSpend, ui->txtEmail, ui->txtTelNumber,
+             ui->chkIsAllowPrintColor, ui->chkPrintDateLimit, ui->chkPrintTimeLimit }) {
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     }
     QCOMPARE(window->userInfo().groupName, QStringLiteral("Staff"));

@@ -70,7 +70,8 @@ void TestUpdate::systemTab()
     auto window = makeWindow();
     QVERIFY(window);
     Ui::MainWindow* ui = window->form();
-    QCOMPARE(ui->labCheckVersion->text(), QStringLiteral("Click Check for updates to detect the latest version! 1.0.0"));
+    QCOMPARE(ui->labCheckVersion->text(),
+             QStringLiteral("Click Check for updates to detect the latest version! 1.0.0"));
     QCOMPARE(ui->labVerUpdateTip->text(), QStringLiteral("Click Check for updates to detect the latest version!"));
     QVERIFY(!ui->btnAutoUpdate->isEnabled());
     QVERIFY(ui->btnCheckUpdate->isEnabled());
@@ -111,7 +112,8 @@ void TestUpdate::checkUpdate()
                  QStringLiteral("Checked the latest version: %1 , click “automatic update” to upgrade the software!")
                      .arg(latest));
     } else {
-        QCOMPARE(ui->labVerUpdateTip->text(), QStringLiteral("Click Check for updates to check for the latest version!"));
+        QCOMPARE(ui->labVerUpdateTip->text(),
+                 QStringLiteral("Click Check for updates to check for the latest version!"));
     }
 }
 

@@ -9,8 +9,8 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
-#include "store/MessageStore.h"
 #include "config/LoginInfo.h"
+#include "store/MessageStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,6 +26,8 @@
 #include <QTimer>
 
 static Logger* logger = Logging::rootLogger();
+
+const char* const MainWindow::kMinimumWidthsProperty = "minimumColumnWidths";
 
 namespace {
 LoginInfo* loginInfo()
@@ -43,14 +45,13 @@ MainWindow::MainWindow(QWidget* parent)
 
     if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
         resize(int(width() * 1.5), int(height() * 1.5));
-        for (QTableView* view : {m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg}) {
+        for (QTableView* view : { m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg }) {
             view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
         }
     }
 
     m_nam = new QNetworkAccessManager(this);
-    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(),
-                                             QSettings::IniFormat);
+    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     m_ksKit = new KsKit(this);
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -90,10 +91,10 @@ MainWindow::MainWindow(QWidget* parent)
     m_online = new OnlineState(this);
     connect(m_online, &OnlineState::onlineStateChanged, this, &MainWindow::onlineStateChangedSlot);
 
-    m_tabNames = QStringList{QStringLiteral("tabJobs"),       QStringLiteral("tabDevices"),
-                             QStringLiteral("tabScanJobs"),   QStringLiteral("tabUserInfo"),
-                             QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
-                             QStringLiteral("tabMessages")};
+    m_tabNames
+        = QStringList { QStringLiteral("tabJobs"),     QStringLiteral("tabDevices"),    QStringLiteral("tabScanJobs"),
+                        QStringLiteral("tabUserInfo"), QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
+                        QStringLiteral("tabMessages") };
 
     initJobIntake();
     initJobControlOption();
@@ -105,8 +106,14 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // A transfer still running when the window goes: no report, and no half-written file left behind.
     if (m_transferReply) {
+        disconnect(m_transferReply, nullptr, this, nullptr);
         m_transferReply->abort();
+    }
+    if (m_outputFile) {
+        m_outputFile->close();
+        m_outputFile->remove();
     }
 }
 
@@ -134,6 +141,9 @@ void MainWindow::setIdentity()
 
 void MainWindow::init(bool showTrayIcon)
 {
+    // Registered from the first start on, not only after a later login: logout closes the registered
+    // window, and a second start of the program brings it to the front.
+    emit iniMain(this);
     if (showTrayIcon) {
         showSystemTrayIcon();
     }
@@ -191,11 +201,11 @@ void MainWindow::InitConfig()
         bool shown;
         int index;
         const char* name;
-    } tabs[] = {{info->showServer(), 5, "tabServerInfo"},
-                {info->showSystem(), 4, "tabSystemInfo"},
-                {info->showUser(), 3, "tabUserInfo"},
-                {info->supportScan(), 2, "tabScanJobs"},
-                {info->showDevice(), 1, "tabDevices"}};
+    } tabs[] = { { info->showServer(), 5, "tabServerInfo" },
+                 { info->showSystem(), 4, "tabSystemInfo" },
+                 { info->showUser(), 3, "tabUserInfo" },
+                 { info->supportScan(), 2, "tabScanJobs" },
+                 { info->showDevice(), 1, "tabDevices" } };
     for (const auto& tab : tabs) {
         if (!tab.shown) {
             m_ui->tabWidget->removeTab(tab.index);
@@ -251,7 +261,8 @@ void MainWindow::RefreshData()
 void MainWindow::showSystemTrayIcon()
 {
     if (m_trayIcon) {
-        m_trayIcon->setVisible(true);
+        // In hidden-task mode the icon only ever shows for a balloon, also after a new login.
+        m_trayIcon->setVisible(!loginInfo()->hidTask());
         return;
     }
     const QString iconPath = QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo32.ico");
@@ -366,9 +377,9 @@ void MainWindow::showNetworkWarning(const QString& text)
     inform(QMessageBox::Warning, tr("Title"), text);
 }
 
-void MainWindow::inform(int icon, const QString& title, const QString& text, const QString& buttonText)
+void MainWindow::inform(QMessageBox::Icon icon, const QString& title, const QString& text, const QString& buttonText)
 {
-    Prompts::message(this, static_cast<QMessageBox::Icon>(icon), title, text, buttonText);
+    Prompts::message(this, icon, title, text, buttonText);
 }
 
 bool MainWindow::askYesNo(const QString& title, const QString& text)
@@ -448,8 +459,28 @@ void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const Q
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->horizontalHeader()->setStretchLastSection(true);
+    QVariantList kept;
     for (int i = 0; i < widths.size(); ++i) {
         view->setColumnWidth(i, widths.at(i));
+        kept.append(widths.at(i));
+    }
+    view->setProperty(kMinimumWidthsProperty, kept);
+}
+
+void MainWindow::fitColumns(QTableView* view)
+{
+    // The set widths are the least a column gets; a longer text widens its column instead of being cut.
+    if (view->horizontalHeader()->sectionResizeMode(0) != QHeaderView::Interactive) {
+        return;
+    }
+    const QVariantList widths = view->property(kMinimumWidthsProperty).toList();
+    for (int i = 0; i < widths.size(); ++i) {
+        const int least = widths.at(i).toInt();
+        if (least > 0 && !view->isColumnHidden(i)) {
+            view->resizeColumnToContents(i);
+            view->setColumnWidth(i, qMax(least, view->columnWidth(i)));
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QModelIndex>
 #include <QPointer>
 #include <QScopedPointer>
@@ -200,7 +201,8 @@ private:
     void setIdentity();
     void showNetworkWarning(const QString& text);
     // Message boxes, through the Prompts facade so tests can answer them.
-    void inform(int icon, const QString& title, const QString& text, const QString& buttonText = QString());
+    void inform(QMessageBox::Icon icon, const QString& title, const QString& text,
+                const QString& buttonText = QString());
     bool askYesNo(const QString& title, const QString& text);
     void sendLogoutRequest();
     // Cancels (jobs) or deletes (scan jobs) the selected rows; shared by the two delete buttons.
@@ -214,7 +216,9 @@ private:
     void clearAllMessages();
     static void setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
                            const QList<int>& widths);
+    static void fitColumns(QTableView* view);
     static QString stripScheme(const QString& url);
+    static const char* const kMinimumWidthsProperty;
 
     const QScopedPointer<Ui::MainWindow> m_ui;
     std::unique_ptr<QSettings> m_settings;

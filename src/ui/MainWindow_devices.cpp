@@ -11,8 +11,8 @@
 void MainWindow::initDeviceTabelView()
 {
     m_devicesModel = new QStandardItemModel(this);
-    setupTable(m_ui->tvDevices, m_devicesModel, {tr("DeviceName"), tr("Status"), tr("Location"), tr("ControllerMac")},
-               {200, 100, 150, 200});
+    setupTable(m_ui->tvDevices, m_devicesModel, { tr("DeviceName"), tr("Status"), tr("Location"), tr("ControllerMac") },
+               { 200, 100, 150, 200 });
 }
 
 void MainWindow::loadDeviceData()
@@ -27,12 +27,12 @@ void MainWindow::loadDeviceData()
                     m_devicesModel->removeRows(0, m_devicesModel->rowCount());
                     const QList<KsPrinter> printers = KsPrinter::listFromJson(answer.data);
                     for (const KsPrinter& printer : printers) {
-                        m_devicesModel->appendRow({new QStandardItem(printer.deviceName),
-                                                   new QStandardItem(printer.status),
-                                                   new QStandardItem(printer.location),
-                                                   new QStandardItem(printer.controllerMac)});
+                        m_devicesModel->appendRow(
+                            { new QStandardItem(printer.deviceName), new QStandardItem(printer.status),
+                              new QStandardItem(printer.location), new QStandardItem(printer.controllerMac) });
                     }
                 }
+                fitColumns(m_ui->tvDevices);
                 InitTabText(QStringLiteral("tabDevices"), QStringLiteral("Devices"), m_devicesModel->rowCount());
             });
 }

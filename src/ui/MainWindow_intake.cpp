@@ -10,23 +10,22 @@
 #include "jobs/NoCardPrintDialog.h"
 
 #include <QAbstractButton>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 
 namespace {
 // Boxes raised by the job intake float above every window: the main window may well be hidden.
-constexpr Qt::WindowFlags kJobPromptFlags = Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint
-                                            | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint;
+constexpr Qt::WindowFlags kJobPromptFlags
+    = Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint;
 
 class DialogProgress : public JobProgress
 {
 public:
     explicit DialogProgress(QProgressDialog* dialog)
         : m_dialog(dialog)
-    {
-    }
+    { }
     ~DialogProgress() override { delete m_dialog.data(); }
     void setValue(int value) override
     {

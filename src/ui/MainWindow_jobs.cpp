@@ -31,9 +31,9 @@ void MainWindow::initJobTabelView()
 {
     m_jobsModel = new QStandardItemModel(this);
     setupTable(m_ui->tvJobs, m_jobsModel,
-               {tr("docName"), tr("submitTime"), tr("status"), tr("copies"), tr("color"), tr("pages"),
-                tr("duplex"), tr("pageWidth"), tr("pageHeight"), tr("statusid"), tr("jobID")},
-               {200, 130, 100, 100, 100, 100, 80, 100, 100, 0, 0});
+               { tr("docName"), tr("submitTime"), tr("status"), tr("copies"), tr("color"), tr("pages"), tr("duplex"),
+                 tr("pageWidth"), tr("pageHeight"), tr("statusid"), tr("jobID") },
+               { 200, 130, 100, 100, 100, 100, 80, 100, 100, 0, 0 });
     m_ui->tvJobs->setColumnHidden(kColStatusId, true);
     m_ui->tvJobs->setColumnHidden(kColJobId, true);
 }
@@ -87,21 +87,21 @@ void MainWindow::loadJobData()
                     jobs.read(answer.object);
                     int row = 0;
                     for (const KsJob& job : jobs.getKsJobs()) {
-                        QList<QStandardItem*> items{
-                            new QStandardItem(job.getJobName()),
-                            new QStandardItem(job.getSubmitTimeStr()),
-                            new QStandardItem(getStatusName(job.getStatusID())),
-                            new QStandardItem(QString::number(job.getCopies())),
-                            new QStandardItem(job.getIsColor() ? tr("true") : tr("false")),
-                            new QStandardItem(QString::number(job.getDocumentPages())),
-                            new QStandardItem(getDuplexModeName(job.getDuplexMode())),
-                            new QStandardItem(QString::number(job.getPageWidth(), 'g', 6)),
-                            new QStandardItem(QString::number(job.getPageHeight(), 'g', 6)),
-                            new QStandardItem(QString::number(job.getStatusID())),
-                            new QStandardItem(job.getJobID())};
+                        QList<QStandardItem*> items { new QStandardItem(job.getJobName()),
+                                                      new QStandardItem(job.getSubmitTimeStr()),
+                                                      new QStandardItem(getStatusName(job.getStatusID())),
+                                                      new QStandardItem(QString::number(job.getCopies())),
+                                                      new QStandardItem(job.getIsColor() ? tr("true") : tr("false")),
+                                                      new QStandardItem(QString::number(job.getDocumentPages())),
+                                                      new QStandardItem(getDuplexModeName(job.getDuplexMode())),
+                                                      new QStandardItem(QString::number(job.getPageWidth(), 'g', 6)),
+                                                      new QStandardItem(QString::number(job.getPageHeight(), 'g', 6)),
+                                                      new QStandardItem(QString::number(job.getStatusID())),
+                                                      new QStandardItem(job.getJobID()) };
                         m_jobsModel->insertRow(row++, items);
                     }
                     m_latestJobCount = answer.data.toArray().size();
+                    fitColumns(m_ui->tvJobs);
                 }
                 InitTabText(QStringLiteral("tabJobs"), QStringLiteral("Jobs"), m_jobsModel->rowCount());
                 loadMsgFromDb();
@@ -145,8 +145,9 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
         inform(QMessageBox::Information, tr("Title"), tr("Please select data"));
         return;
     }
-    if (!askYesNo(tr("Confirmation"), scanJobs ? tr("Do you want to cancel the selected scan jobs?")
-                                               : tr("Do you want to cancel the selected jobs?"))) {
+    if (!askYesNo(tr("Confirmation"),
+                  scanJobs ? tr("Do you want to cancel the selected scan jobs?")
+                           : tr("Do you want to cancel the selected jobs?"))) {
         return;
     }
     if (rows.size() > kMaxBatch) {
@@ -157,7 +158,7 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
     QString url;
     if (scanJobs) {
         url = m_serverUrl + QStringLiteral("/%1/BAS_DeleteScanJob?").arg(m_webSegment) + QStringLiteral("UserAccount=")
-              + m_account;
+            + m_account;
     } else {
         logger->info(QStringLiteral("prepare to delete selected jobs"));
         url = m_serverUrl + QStringLiteral("/%1/BAS_CancelJob?UserAccount=%2&Type=0").arg(m_webSegment, m_account);
@@ -189,14 +190,15 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
         if (m_trayIcon && m_trayIcon->isVisible()) {
             showSystemMessage(scanJobs ? tr("ScanJob deleted") : tr("Job deleted"), names.join(QLatin1Char(',')));
         }
-        insertMsgToDb(m_account, QString(),
-                      (scanJobs ? tr("ScanJob [%1] deleted") : tr("job [%1] deleted")).arg(names.join(QLatin1Char('|'))),
-                      QString());
+        insertMsgToDb(
+            m_account, QString(),
+            (scanJobs ? tr("ScanJob [%1] deleted") : tr("job [%1] deleted")).arg(names.join(QLatin1Char('|'))),
+            QString());
     } else {
         const QString reason = answer.isObject() ? answer.message() : answer.errorString;
         logger->error(QStringLiteral("delete jobs failed: ") + reason);
-        const QString text =
-            (scanJobs ? tr("ScanJob [%1] not deleted") : tr("job [%1] not deleted")).arg(names.join(QLatin1Char('|')));
+        const QString text = (scanJobs ? tr("ScanJob [%1] not deleted") : tr("job [%1] not deleted"))
+                                 .arg(names.join(QLatin1Char('|')));
         insertMsgToDb(m_account, QString(), text, QString());
         inform(QMessageBox::Warning, tr("Title"), reason.isEmpty() ? text : text + QStringLiteral("\n") + reason);
     }

@@ -23,14 +23,13 @@ void MainWindow::checkDb()
 void MainWindow::initMsgabelView()
 {
     m_msgModel = new QStandardItemModel(this);
-    setupTable(m_ui->tvMsg, m_msgModel, {tr("date"), tr("message"), tr("Id")}, {200, 500});
+    setupTable(m_ui->tvMsg, m_msgModel, { tr("date"), tr("message"), tr("Id") }, { 200, 500 });
     m_ui->tvMsg->setColumnHidden(2, true);
     connect(m_ui->btnDeleteMsg, &QPushButton::clicked, this, &MainWindow::msgDelBtn_clicked);
     connect(m_ui->btnClear, &QPushButton::clicked, this, &MainWindow::msgClearBtn_clicked);
 }
 
-int MainWindow::insertMsgToDb(const QString& account, const QString& title, const QString& message,
-                              const QString& date)
+int MainWindow::insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
 {
     m_messageStore->setServerUrl(m_serverUrl);
     const int id = m_messageStore->insertMsgToDb(account, title, message, date);
@@ -43,9 +42,10 @@ void MainWindow::loadMsgFromDb()
     m_msgModel->removeRows(0, m_msgModel->rowCount());
     const QList<StoredMessage> rows = m_messageStore->loadMessages(m_account);
     for (const StoredMessage& row : rows) {
-        m_msgModel->appendRow({new QStandardItem(row.msgDate), new QStandardItem(row.message),
-                               new QStandardItem(QString::number(row.msgId))});
+        m_msgModel->appendRow({ new QStandardItem(row.msgDate), new QStandardItem(row.message),
+                                new QStandardItem(QString::number(row.msgId)) });
     }
+    fitColumns(m_ui->tvMsg);
     InitTabText(QStringLiteral("tabMessages"), QStringLiteral("Messages"), m_msgModel->rowCount());
 }
 

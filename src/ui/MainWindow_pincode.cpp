@@ -21,8 +21,8 @@ void MainWindow::getPinCodeInfo()
         return;
     }
     if (answer.code() != 0) {
-        logger->error(QStringLiteral("###### [getPinCodeInfo] userAccount [%1] fail errMsg %2")
-                          .arg(m_account, answer.message()));
+        logger->error(
+            QStringLiteral("###### [getPinCodeInfo] userAccount [%1] fail errMsg %2").arg(m_account, answer.message()));
         return;
     }
     const QJsonObject data = answer.data().toObject();

@@ -13,8 +13,8 @@
 void MainWindow::initScanJobTabelView()
 {
     m_scanJobsModel = new QStandardItemModel(this);
-    setupTable(m_ui->tvScanJobs, m_scanJobsModel, {tr("jobID"), tr("JobName"), tr("SubmitTime"), tr("StatusID")},
-               {200, 200, 150, 80});
+    setupTable(m_ui->tvScanJobs, m_scanJobsModel, { tr("jobID"), tr("JobName"), tr("SubmitTime"), tr("StatusID") },
+               { 200, 200, 150, 80 });
 }
 
 QString MainWindow::scanStatusName(int statusId)
@@ -41,12 +41,12 @@ void MainWindow::loadScanJobData()
                     m_scanJobsModel->removeRows(0, m_scanJobsModel->rowCount());
                     const QList<KsScanJob> scanJobs = KsScanJob::listFromJson(answer.data);
                     for (const KsScanJob& job : scanJobs) {
-                        m_scanJobsModel->appendRow({new QStandardItem(job.jobId),
-                                                    new QStandardItem(job.jobName),
-                                                    new QStandardItem(job.submitTime),
-                                                    new QStandardItem(scanStatusName(job.statusId))});
+                        m_scanJobsModel->appendRow({ new QStandardItem(job.jobId), new QStandardItem(job.jobName),
+                                                     new QStandardItem(job.submitTime),
+                                                     new QStandardItem(scanStatusName(job.statusId)) });
                     }
                 }
+                fitColumns(m_ui->tvScanJobs);
                 InitTabText(QStringLiteral("tabScanJobs"), QStringLiteral("ScanJobs"), m_scanJobsModel->rowCount());
             });
 }

@@ -3,13 +3,13 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "ui/ServerDialog.h"
 #include "WindowRequest.h"
 #include "api/KsKit.h"
 #include "api/Segments.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/ServerDialog.h"
 
 #include <QItemSelectionModel>
 #include <QJsonArray>
@@ -28,7 +28,8 @@ QString withScheme(const QString& url)
 void MainWindow::initServerTabelView()
 {
     m_serversModel = new QStandardItemModel(this);
-    setupTable(m_ui->tvServerInfo, m_serversModel, {tr("SiteUrl"), tr("SiteName"), tr("Location")}, {200, 200, 200});
+    setupTable(m_ui->tvServerInfo, m_serversModel, { tr("SiteUrl"), tr("SiteName"), tr("Location") },
+               { 200, 200, 200 });
     connect(m_ui->btnSwitchServer, &QPushButton::clicked, this, &MainWindow::switchServerBtn_clicked);
 }
 
@@ -50,11 +51,11 @@ void MainWindow::loadServerData()
                 }
                 Singleton<LoginInfo>::getInstance()->setServerList(urls);
                 for (const Segments& site : sites) {
-                    m_serversModel->appendRow({new QStandardItem(site.siteUrl),
-                                               new QStandardItem(site.siteName),
-                                               new QStandardItem(site.location)});
+                    m_serversModel->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName),
+                                                new QStandardItem(site.location) });
                 }
             }
+            fitColumns(m_ui->tvServerInfo);
             InitTabText(QStringLiteral("tabServerInfo"), QStringLiteral("ServerInfo"), m_serversModel->rowCount());
         },
         true);

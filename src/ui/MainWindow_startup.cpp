@@ -17,7 +17,7 @@ void MainWindow::connectHandOver(LoginDialog* dialog, SingleApplication* app)
 }
 
 std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, LoginDialog& dialog,
-                                                       bool automaticLogin)
+                                                        bool automaticLogin)
 {
     auto window = std::make_unique<MainWindow>();
     window->setWindowFlags(window->windowFlags() & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint);

@@ -31,7 +31,7 @@ ServerDialog::ServerDialog(QWidget* parent)
 
     m_nam = new QNetworkAccessManager(this);
     m_model = new QStandardItemModel(0, 2, this);
-    m_model->setHorizontalHeaderLabels({tr("SiteUrl"), tr("SiteName")});
+    m_model->setHorizontalHeaderLabels({ tr("SiteUrl"), tr("SiteName") });
     m_ui->tvServerInfo->setModel(m_model);
     m_ui->tvServerInfo->verticalHeader()->hide();
     m_ui->tvServerInfo->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -60,17 +60,16 @@ void ServerDialog::loadServerData()
     options.exWithErrorString = false;
     options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
     options.envelope = WindowRequest::Envelope::Status;
-    WindowRequest::get(m_nam, serverUrl + siteListPath(kit), serverUrl, options, this,
-                       [this](const WindowAnswer& answer) {
-                           if (answer.ok()) {
-                               const QList<Segments> sites = Segments::listFromJson(answer.data);
-                               for (const Segments& site : sites) {
-                                   m_model->appendRow(
-                                       {new QStandardItem(site.siteUrl), new QStandardItem(site.siteName)});
-                               }
-                           }
-                           emit loaded();
-                       });
+    WindowRequest::get(
+        m_nam, serverUrl + siteListPath(kit), serverUrl, options, this, [this](const WindowAnswer& answer) {
+            if (answer.ok()) {
+                const QList<Segments> sites = Segments::listFromJson(answer.data);
+                for (const Segments& site : sites) {
+                    m_model->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName) });
+                }
+            }
+            emit loaded();
+        });
 }
 
 void ServerDialog::on_btnYes_clicked()

@@ -25,8 +25,8 @@ WindowAnswer WindowRequest::classify(const QByteArray& body, const QString& erro
 
     answer.object = document.object();
     const bool success = options.envelope == Envelope::Status
-                             ? answer.object.value(QStringLiteral("Status")).toInt() == 1
-                             : answer.object.value(QStringLiteral("code")).toInt() == 0;
+        ? answer.object.value(QStringLiteral("Status")).toInt() == 1
+        : answer.object.value(QStringLiteral("code")).toInt() == 0;
     if (!success) {
         answer.kind = WindowAnswer::Kind::Fail;
         answer.message = answer.object.value(QStringLiteral("message")).toString();

@@ -18,10 +18,10 @@ struct WindowAnswer
     enum class Kind { Ex, Fail, Success };
 
     Kind kind = Kind::Ex;
-    QJsonObject object;   // the whole answer object
-    QJsonValue data;      // the payload: "data", or "SegmentList" for the site list
-    QString message;      // the server's reason in the fail case
-    QString errorString;  // the reply's error text in the ex case
+    QJsonObject object; // the whole answer object
+    QJsonValue data; // the payload: "data", or "SegmentList" for the site list
+    QString message; // the server's reason in the fail case
+    QString errorString; // the reply's error text in the ex case
 
     bool ok() const { return kind == Kind::Success; }
 };

@@ -12,8 +12,7 @@
 
 namespace WindowFixture {
 
-bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QString& userName,
-                  const QString& password)
+bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QString& userName, const QString& password)
 {
     const QString iniPath = Singleton<cglobal>::getInstance()->getIniFilePath();
     QDir().mkpath(Singleton<cglobal>::getInstance()->getDataPath());

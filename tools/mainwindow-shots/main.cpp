@@ -65,10 +65,10 @@ FakeKestranaState demoState()
         int pages;
         int copies;
         int minutesAgo;
-    } jobs[] = {{"Quarterly report.pdf", 1, 1, true, 14, 1, 95},
-                {"Invoice 2024-117.pdf", 1, 0, false, 2, 2, 60},
-                {"Lecture notes week 5.pdf", 51, 2, false, 36, 1, 25},
-                {"Poster draft A3.pdf", 53, 0, true, 1, 3, 12}};
+    } jobs[] = { { "Quarterly report.pdf", 1, 1, true, 14, 1, 95 },
+                 { "Invoice 2024-117.pdf", 1, 0, false, 2, 2, 60 },
+                 { "Lecture notes week 5.pdf", 51, 2, false, 36, 1, 25 },
+                 { "Poster draft A3.pdf", 53, 0, true, 1, 3, 12 } };
     for (const auto& j : jobs) {
         FakeKestranaState::Job job;
         job.account = QStringLiteral("alice");
@@ -89,6 +89,11 @@ FakeKestranaState demoState()
     d3.location = QStringLiteral("Library, ground floor");
     d3.controllerMac = QStringLiteral("00:1A:2B:3C:4D:60");
     state.devices.append(d3);
+    // Nothing that would hold the printed job in the no-card dialog.
+    state.projects.clear();
+    for (FakeKestranaState::Device& device : state.devices) {
+        device.useCardReader = true;
+    }
     return state;
 }
 
@@ -109,8 +114,14 @@ bool makePdf(const QString& path)
 bool capture(QWidget* window, const QString& file)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        // The screen as a user would see it, cut to the window.
+        const QRect frame = window->frameGeometry();
+        const QString crop
+            = QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
         QProcess import;
-        import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+        import.start(QStringLiteral("import"),
+                     { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"), crop,
+                       QStringLiteral("+repage"), file });
         if (import.waitForFinished(30000) && import.exitCode() == 0) {
             return true;
         }
@@ -182,7 +193,7 @@ int main(int argc, char** argv)
     const int before = server.requestCount(QStringLiteral("/Job/BAS_UploadComplete"));
     QProcess print;
     print.start(QCoreApplication::applicationDirPath() + QStringLiteral("/kestrana-print"),
-                {QStringLiteral("--name"), QStringLiteral("Meeting agenda.pdf"), pdf});
+                { QStringLiteral("--name"), QStringLiteral("Meeting agenda.pdf"), pdf });
     if (!print.waitForFinished(30000) || print.exitCode() != 0) {
         std::fprintf(stderr, "kestrana-print failed: %s\n", print.readAllStandardError().constData());
         return 1;
@@ -204,10 +215,10 @@ int main(int argc, char** argv)
     window.loadJobData();
     settle(800);
 
-    const QStringList files{QStringLiteral("tab-jobs.png"),    QStringLiteral("tab-devices.png"),
-                            QStringLiteral("tab-scanjobs.png"), QStringLiteral("tab-account.png"),
-                            QStringLiteral("tab-system.png"),   QStringLiteral("tab-servers.png"),
-                            QStringLiteral("tab-messages.png")};
+    const QStringList files { QStringLiteral("tab-jobs.png"),     QStringLiteral("tab-devices.png"),
+                              QStringLiteral("tab-scanjobs.png"), QStringLiteral("tab-account.png"),
+                              QStringLiteral("tab-system.png"),   QStringLiteral("tab-servers.png"),
+                              QStringLiteral("tab-messages.png") };
     for (int i = 0; i < ui->tabWidget->count() && i < files.size(); ++i) {
         ui->tabWidget->setCurrentIndex(i);
         if (ui->tabWidget->currentWidget()->objectName() == QLatin1String("tabSystemInfo")) {

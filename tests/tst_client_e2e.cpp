@@ -1,0 +1,282 @@
+// The whole client against the fake server.
+//  - The real program, started with automatic login configured: its main window comes up, a job printed
+//    with kestrana-print reaches the server byte for byte, and the outcome is stored for the messages tab.
+//  - In this process, with the program's own start-up pieces (login dialog, main window, application
+//    object): logout stops the job intake, and logging in again resumes it.
+#include "ui_MainWindow.h"
+
+#include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "TestHome.h"
+#include "app/SingleApplication.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "ui/LoginDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/OnlineState.h"
+#include "ui/Prompts.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+QString binary(const QString& name)
+{
+    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
+}
+
+// Confirmed jobs on the server, in id order.
+QList<FakeKestranaState::Job> confirmedJobs(const FakeKestranaServer& server)
+{
+    QList<FakeKestranaState::Job> jobs;
+    for (const FakeKestranaState::Job& job : server.state().jobs) {
+        if (job.confirmed) {
+            jobs.append(job);
+        }
+    }
+    return jobs;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList storedMessages(const QString& dbPath)
+{
+    QStringList texts;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-reader"));
+        db.setDatabaseName(dbPath);
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.exec(QStringLiteral("SELECT message FROM Message WHERE usrAccount = 'alice' ORDER BY msgId"));
+            while (query.next()) {
+                texts.append(query.value(0).toString());
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-reader"));
+    return texts;
+}
+
+// The sample server, with nothing that needs the no-card dialog: no fee projects, card readers everywhere.
+FakeKestranaState plainState()
+{
+    FakeKestranaState state = FakeKestranaState::sample();
+    state.projects.clear();
+    for (FakeKestranaState::Device& device : state.devices) {
+        device.useCardReader = true;
+    }
+    return state;
+}
+
+// Answers the start-up pass's "Existed jobs found" box with the given button once it shows.
+void answerExistingJobsBox(const QString& buttonText, bool* answered)
+{
+    QTimer::singleShot(50, [buttonText, answered]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->text() == QLatin1String("Existed jobs found")) {
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == buttonText) {
+                    *answered = true;
+                    button->click();
+                    return;
+                }
+            }
+        }
+        answerExistingJobsBox(buttonText, answered);
+    });
+}
+} // namespace
+
+class TestClientEndToEnd : public QObject
+{
+    Q_OBJECT
+public:
+    TestClientEndToEnd(SingleApplication* app, TestHome* home)
+        : m_app(app)
+        , m_home(home)
+    { }
+
+private slots:
+    void programPrintsAJob();
+    void logoutStopsIntakeAndLoginResumes();
+
+private:
+    int print(const QString& home, const QString& pdf, const QString& name);
+    void loginThroughDialog(LoginDialog& dialog, const QString& server);
+
+    SingleApplication* m_app;
+    TestHome* m_home;
+};
+
+int TestClientEndToEnd::print(const QString& home, const QString& pdf, const QString& name)
+{
+    QProcess printer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    printer.setProcessEnvironment(env);
+    printer.start(binary(QStringLiteral("kestrana-print")), { QStringLiteral("--name"), name, pdf });
+    if (!printer.waitForFinished(30000)) {
+        return -1;
+    }
+    return printer.exitCode();
+}
+
+void TestClientEndToEnd::programPrintsAJob()
+{
+    FakeKestranaServer server(plainState());
+    QVERIFY(server.start());
+    QTemporaryDir home;
+    QTemporaryDir runtime;
+    QVERIFY(home.isValid() && runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // Settings as a saved login leaves them, with automatic login on.
+    const QString data = home.filePath(QStringLiteral("halcyraclient"));
+    QVERIFY(QDir().mkpath(data));
+    const QString ini = data + QStringLiteral("/halcyraclient.ini");
+    QVERIFY(QFile::copy(TestHome::templatePath(), ini));
+    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Login/KsServerUrl"), server.httpUrl());
+        settings.setValue(QStringLiteral("Login/LoginName"), QStringLiteral("alice"));
+        settings.setValue(QStringLiteral("Login/Password"), LoginInfo::encryptValue(QStringLiteral("secret")));
+        settings.setValue(QStringLiteral("Login/AutoLogin"), true);
+        settings.setValue(QStringLiteral("Login/SavePassword"), true);
+    }
+
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    client.setProcessEnvironment(env);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(binary(QStringLiteral("HalcyraClient")), QStringList());
+    QVERIFY(client.waitForStarted());
+
+    // Logged in without the dialog, and the main window loaded its tabs and ran the start-up pass.
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")) == 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestCount(QStringLiteral("/Job/BAS_JobStausList")) >= 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestCount(QStringLiteral("/KSS/GetIPSegment")) >= 1, 30000);
+    const QString log = data + QStringLiteral("/logs/hyc.log");
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("enter initialCheck4JobPath"), 30000);
+
+    const QString pdf = home.filePath(QStringLiteral("report.pdf"));
+    QVERIFY(PdfMaker::write(pdf, 3));
+    QCOMPARE(print(home.path(), pdf, QStringLiteral("Quarterly report.pdf")), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
+    const FakeKestranaState::Job job = confirmedJobs(server).first();
+    QCOMPARE(job.uploaded, readFile(pdf));
+    QCOMPARE(job.announce.value(QStringLiteral("FileName")), QStringLiteral("Quarterly report.pdf"));
+    QCOMPARE(job.announce.value(QStringLiteral("DocumentPages")), QStringLiteral("3"));
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages(data + QStringLiteral("/halcyraclient.db")),
+                              QStringList { QStringLiteral("job [Quarterly report.pdf] submiited to KS") }, 30000);
+    // The job's files left the folder.
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(data + QStringLiteral("/ksprinter")).entryList(QDir::Files).isEmpty(), 30000);
+
+    client.terminate();
+    QVERIFY(client.waitForFinished(30000));
+    QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(client.exitCode(), 0);
+    QVERIFY(readFile(log).contains("#                          STOP                                #"));
+}
+
+void TestClientEndToEnd::loginThroughDialog(LoginDialog& dialog, const QString& server)
+{
+    dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"))->setText(server);
+    dialog.findChild<QLineEdit*>(QStringLiteral("editLoginName"))->setText(QStringLiteral("alice"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("editPassword"))->setText(QStringLiteral("secret"));
+    dialog.findChild<QPushButton*>(QStringLiteral("btnLogin"))->click();
+}
+
+void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
+{
+    FakeKestranaServer server(plainState());
+    QVERIFY(server.start());
+    OnlineState::setForcedForTests(1);
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    QCOMPARE(info->loadFromFile(), 0);
+    const QString jobFolder = m_home->dataPath() + QStringLiteral("/ksprinter");
+    const QString pdf = m_home->path() + QStringLiteral("/letter.pdf");
+    QVERIFY(PdfMaker::write(pdf, 1));
+
+    // First login through the dialog, then the main window as start-up creates it.
+    LoginDialog dialog;
+    dialog.show();
+    loginThroughDialog(dialog, server.httpUrl());
+    QTRY_VERIFY(info->isLogin());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const std::unique_ptr<MainWindow> window = MainWindow::startAfterLogin(*m_app, dialog, false);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->jobIntakeRunning());
+
+    QCOMPARE(print(m_home->path(), pdf, QStringLiteral("first.pdf")), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
+    QTRY_VERIFY(!window->messagesModel()
+                     ->findItems(QStringLiteral("job [first.pdf] submiited to KS"), Qt::MatchExactly, 1)
+                     .isEmpty());
+
+    // Logout: the dialog is back, the window hidden, no intake.
+    QTest::mouseClick(window->form()->btnLogout, Qt::LeftButton);
+    QTRY_VERIFY(dialog.isVisible());
+    QVERIFY(!window->isVisible());
+    QVERIFY(!window->jobIntakeRunning());
+    QCOMPARE(server.state().loggedOut, QStringList { QStringLiteral("alice") });
+
+    Prompts::startCapture(); // no box may stop the run while logged out
+    QCOMPARE(print(m_home->path(), pdf, QStringLiteral("while-out.pdf")), 0);
+    // The job waits in the folder and is not sent.
+    QTest::qWait(3 * 1000 + 500); // longer than three passes of the job timer
+    QCOMPARE(confirmedJobs(server).size(), 1);
+    QCOMPARE(server.requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 1);
+    QVERIFY(!QDir(jobFolder).entryList({ QStringLiteral("*.pdf") }, QDir::Files).isEmpty());
+    Prompts::stopCapture();
+
+    // Logging in again shows the same window; the waiting job is offered and submitted, and new jobs flow.
+    bool answered = false;
+    answerExistingJobsBox(QStringLiteral("Submit"), &answered);
+    loginThroughDialog(dialog, server.httpUrl());
+    QTRY_VERIFY(answered);
+    QTRY_VERIFY(window->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 2, 30000);
+    QCOMPARE(confirmedJobs(server).at(1).announce.value(QStringLiteral("FileName")), QStringLiteral("while-out.pdf"));
+    QTRY_VERIFY(window->jobIntakeRunning());
+
+    QCOMPARE(print(m_home->path(), pdf, QStringLiteral("after.pdf")), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 3, 30000);
+    QCOMPARE(confirmedJobs(server).at(2).uploaded, readFile(pdf));
+    QTRY_VERIFY(!window->messagesModel()
+                     ->findItems(QStringLiteral("job [after.pdf] submiited to KS"), Qt::MatchExactly, 1)
+                     .isEmpty());
+    OnlineState::setForcedForTests(-1);
+}
+
+int main(int argc, char** argv)
+{
+    TestHome home; // before the application object, so every path lands in it
+    SingleApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestClientEndToEnd test(&app, &home);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_client_e2e.moc"
