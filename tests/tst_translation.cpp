@@ -178,9 +178,9 @@ void TestTranslation::clientFileFollowsLocaleName()
     QFETCH(QString, localeName);
     QFETCH(bool, found);
     QTranslator translator;
-    QCOMPARE(translator.load(QStringLiteral("HalcyraClient_") + QLocale(localeName).name(),
-                             QStringLiteral(HALCYRA_BIN_DIR)),
-             found);
+    QCOMPARE(
+        translator.load(QStringLiteral("HalcyraClient_") + QLocale(localeName).name(), QStringLiteral(HALCYRA_BIN_DIR)),
+        found);
 }
 
 void TestTranslation::widgetTexts_data()

@@ -52,8 +52,8 @@ FakeKestranaState::User bob()
     return u;
 }
 
-FakeKestranaState::Device device(const QString& name, const QString& status, const QString& location,
-                                 bool cardReader, const QString& mac)
+FakeKestranaState::Device device(const QString& name, const QString& status, const QString& location, bool cardReader,
+                                 const QString& mac)
 {
     FakeKestranaState::Device d;
     d.deviceName = name;
@@ -72,10 +72,10 @@ FakeKestranaState DemoData::build(const Options& options)
     FakeKestranaState s;
     s.users = { alice(), bob() };
 
-    s.devices.append(device(QStringLiteral("Lobby Colour MFP"), QStringLiteral("Ready"), QStringLiteral("Lobby, ground floor"),
-                            true, QStringLiteral("00:1B:44:11:3A:B7")));
-    s.devices.append(device(QStringLiteral("Library Mono"), QStringLiteral("Ready"), QStringLiteral("Library, 2nd floor"),
-                            options.plain, QStringLiteral("00:1B:44:11:3A:C2")));
+    s.devices.append(device(QStringLiteral("Lobby Colour MFP"), QStringLiteral("Ready"),
+                            QStringLiteral("Lobby, ground floor"), true, QStringLiteral("00:1B:44:11:3A:B7")));
+    s.devices.append(device(QStringLiteral("Library Mono"), QStringLiteral("Ready"),
+                            QStringLiteral("Library, 2nd floor"), options.plain, QStringLiteral("00:1B:44:11:3A:C2")));
     s.devices.append(device(QStringLiteral("Print Room A3"), QStringLiteral("Offline"), QStringLiteral("Room 305"),
                             options.plain, QStringLiteral("00:1B:44:11:3A:D9")));
 
@@ -88,9 +88,10 @@ FakeKestranaState DemoData::build(const Options& options)
                      QStringLiteral("Demo head office"), QStringLiteral("Building A") });
 
     // Client settings handed out by the server: every tab and the QR login switched on.
-    const QStringList on = { QStringLiteral("ShowQR"),     QStringLiteral("supportScan"), QStringLiteral("ShowUser"),
-                             QStringLiteral("ShowSystem"), QStringLiteral("ShowServer"),  QStringLiteral("ShowDevice"),
-                             QStringLiteral("ShowCost"),   QStringLiteral("IsShowProgress") };
+    const QStringList on
+        = { QStringLiteral("ShowQR"),     QStringLiteral("supportScan"),   QStringLiteral("ShowUser"),
+            QStringLiteral("ShowSystem"), QStringLiteral("ShowServer"),    QStringLiteral("ShowDevice"),
+            QStringLiteral("ShowCost"),   QStringLiteral("IsShowProgress") };
     for (const QString& key : on) {
         s.configEntries.append({ QStringLiteral("setting"), key, QStringLiteral("true"), 1 });
     }

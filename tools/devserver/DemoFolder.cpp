@@ -13,8 +13,8 @@
 
 namespace {
 
-const QStringList kJobFolders
-    = { QStringLiteral("processing"), QStringLiteral("waiting"), QStringLiteral("printed"), QStringLiteral("cancelled") };
+const QStringList kJobFolders = { QStringLiteral("processing"), QStringLiteral("waiting"), QStringLiteral("printed"),
+                                  QStringLiteral("cancelled") };
 
 qint64 nowMs()
 {
@@ -34,8 +34,7 @@ DemoFolder::DemoFolder(FakeKestranaServer& server, const QString& dataDir, int p
     , m_dir(dataDir)
     , m_processingMs(processingMs)
     , m_log(std::move(log))
-{
-}
+{ }
 
 bool DemoFolder::prepare(QString* error)
 {
@@ -111,8 +110,9 @@ void DemoFolder::syncJobs()
     }
     for (const qint64 id : qAsConst(cancelled)) {
         if (moveJob(id, m_jobs[id], QStringLiteral("cancelled"))) {
-            m_log(QStringLiteral("job %1 cancelled by the client: %2").arg(id).arg(path(
-                QStringLiteral("jobs/cancelled/") + m_jobs[id].fileName)));
+            m_log(QStringLiteral("job %1 cancelled by the client: %2")
+                      .arg(id)
+                      .arg(path(QStringLiteral("jobs/cancelled/") + m_jobs[id].fileName)));
         }
     }
 
@@ -128,10 +128,11 @@ void DemoFolder::syncJobs()
             m_log(QStringLiteral("job %1 removed: its file %2 is gone").arg(it.key()).arg(t.fileName));
             gone.append(it.key());
         } else if (where == QLatin1String("printed") || where == QLatin1String("cancelled")) {
-            m_log(QStringLiteral("job %1 %2: %3").arg(it.key()).arg(where == QLatin1String("printed")
-                                                                         ? QStringLiteral("released and printed")
-                                                                         : QStringLiteral("cancelled"),
-                                                                     t.fileName));
+            m_log(QStringLiteral("job %1 %2: %3")
+                      .arg(it.key())
+                      .arg(where == QLatin1String("printed") ? QStringLiteral("released and printed")
+                                                             : QStringLiteral("cancelled"),
+                           t.fileName));
             t.folder = where;
             gone.append(it.key());
         } else if (where == QLatin1String("processing") && nowMs() - t.sinceMs >= m_processingMs) {
@@ -146,7 +147,8 @@ void DemoFolder::syncJobs()
         }
     }
     for (const qint64 id : qAsConst(gone)) {
-        if (m_jobs.value(id).folder != QLatin1String("printed") && m_jobs.value(id).folder != QLatin1String("cancelled")) {
+        if (m_jobs.value(id).folder != QLatin1String("printed")
+            && m_jobs.value(id).folder != QLatin1String("cancelled")) {
             m_jobs.remove(id);
         }
     }
@@ -296,7 +298,9 @@ void DemoFolder::loadStoredJobs()
     if (jobs.isEmpty()) {
         return;
     }
-    m_log(QStringLiteral("%1 job(s) from an earlier run loaded from %2").arg(jobs.size()).arg(path(QStringLiteral("jobs"))));
+    m_log(QStringLiteral("%1 job(s) from an earlier run loaded from %2")
+              .arg(jobs.size())
+              .arg(path(QStringLiteral("jobs"))));
 }
 
 void DemoFolder::writeSampleScans()

@@ -76,8 +76,8 @@ QString requestLine(const FakeRequest& request, const FakeReply& reply)
 void DevServerApp::printLine(const QString& line)
 {
     static std::mutex mutex;
-    const QByteArray text = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")).toUtf8()
-        + line.toUtf8() + '\n';
+    const QByteArray text
+        = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")).toUtf8() + line.toUtf8() + '\n';
     std::lock_guard<std::mutex> lock(mutex);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
@@ -213,10 +213,10 @@ int DevServerApp::qrConfirm(int port, bool https, const QString& clientId, const
 int DevServerApp::samplePdf(const QString& file)
 {
     QSaveFile out(file);
-    const QByteArray pdf = DemoPdf::make(QStringLiteral("Kestrana demo print job"),
-                                         { QStringLiteral("Printed with kestrana-print on %1.")
-                                               .arg(QDateTime::currentDateTime().toString(Qt::ISODate)),
-                                           QStringLiteral("Release it at any printer with your card or pin code.") });
+    const QByteArray pdf = DemoPdf::make(
+        QStringLiteral("Kestrana demo print job"),
+        { QStringLiteral("Printed with kestrana-print on %1.").arg(QDateTime::currentDateTime().toString(Qt::ISODate)),
+          QStringLiteral("Release it at any printer with your card or pin code.") });
     if (!out.open(QIODevice::WriteOnly) || out.write(pdf) != pdf.size() || !out.commit()) {
         std::fprintf(stderr, "devserver: cannot write %s\n", qPrintable(file));
         return 1;

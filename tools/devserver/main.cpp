@@ -60,8 +60,8 @@ int main(int argc, char** argv)
     const QCommandLineOption plain(QStringLiteral("plain"),
                                    QStringLiteral("No fee projects and no printer without card reader, so jobs go "
                                                   "through without the printer and project dialog."));
-    const QCommandLineOption package(QStringLiteral("package"),
-                                     QStringLiteral("File served as the client update package."), QStringLiteral("FILE"));
+    const QCommandLineOption package(
+        QStringLiteral("package"), QStringLiteral("File served as the client update package."), QStringLiteral("FILE"));
     const QCommandLineOption processing(QStringLiteral("processing-seconds"),
                                         QStringLiteral("How long an uploaded job stays in processing."),
                                         QStringLiteral("S"), QStringLiteral("3"));

@@ -220,8 +220,7 @@ bool FakeKestranaServer::startListener(bool https, int port)
     return d->startListeners(!https, https ? 0 : port, https, https ? port : 0);
 }
 
-bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWanted, bool withHttps,
-                                                 int httpsPortWanted)
+bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWanted, bool withHttps, int httpsPortWanted)
 {
     if (running) {
         return true;
