@@ -52,6 +52,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     m_nam = new QNetworkAccessManager(this);
     m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    m_settings->setIniCodec("UTF-8"); // the codec LoginInfo uses: a server name like "总部" stays intact
     m_ksKit = new KsKit(this);
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -47,6 +47,7 @@ bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QStri
 QVariant iniValue(const QString& key)
 {
     QSettings ini(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    ini.setIniCodec("UTF-8");
     return ini.value(key);
 }
 
