@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTranslator>
+
+#include "app/Translations.h"
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -117,6 +119,8 @@ private slots:
     void clientFileFollowsLocaleName();
     void widgetTexts_data();
     void widgetTexts();
+    void qtTextsFollowTheClientsLanguage_data();
+    void qtTextsFollowTheClientsLanguage();
 
 private:
     QList<TsMessage> m_messages;
@@ -205,6 +209,29 @@ void TestTranslation::widgetTexts()
     QVERIFY2(widgets.load(QStringLiteral("widgets.qm"), QStringLiteral(HALCYRA_BIN_DIR)),
              "widgets.qm missing beside the client");
     QCOMPARE(widgets.translate(context.toLatin1().constData(), source.toUtf8().constData()), expected);
+}
+
+void TestTranslation::qtTextsFollowTheClientsLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("save");
+    QTest::newRow("Chinese desktop") << QStringLiteral("zh_CN") << QStringLiteral("保存(&S)");
+    QTest::newRow("English desktop") << QStringLiteral("en_US") << QStringLiteral("&Save");
+    QTest::newRow("German desktop") << QStringLiteral("de_DE") << QStringLiteral("&Save");
+}
+
+void TestTranslation::qtTextsFollowTheClientsLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, save);
+    QTranslator widgets;
+    QTranslator client;
+    const InstalledTranslations installed
+        = installTranslations(widgets, client, QStringLiteral(HALCYRA_BIN_DIR), locale);
+    QCOMPARE(installed.client, installed.widgets);
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "&Save"), save);
+    QCoreApplication::removeTranslator(&client);
+    QCoreApplication::removeTranslator(&widgets);
 }
 
 QTEST_GUILESS_MAIN(TestTranslation)

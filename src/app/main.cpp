@@ -3,6 +3,7 @@
 #include "app/ShutdownSignals.h"
 #include "app/SingleApplication.h"
 #include "app/Singleton.h"
+#include "app/Translations.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
@@ -115,19 +116,11 @@ int main(int argc, char** argv)
 
     const QString appDir = QCoreApplication::applicationDirPath();
     QTranslator widgetsTranslator;
-    QCoreApplication::installTranslator(&widgetsTranslator);
-    if (!widgetsTranslator.load(QStringLiteral("widgets.qm"), appDir)) {
-        // Silent by design: the untranslated texts are used.
-    }
-
+    QTranslator clientTranslator;
     const QString locale = QLocale::system().name();
     logger->info(QStringLiteral("intalling translator"));
     logger->info(QStringLiteral("argv") + QCoreApplication::arguments().join(QLatin1Char('\n')));
-
-    QTranslator clientTranslator;
-    if (clientTranslator.load(QStringLiteral("HalcyraClient_") + locale, appDir)) {
-        QCoreApplication::installTranslator(&clientTranslator);
-    }
+    installTranslations(widgetsTranslator, clientTranslator, appDir, locale);
 
     if (app.isRunning()) {
         logger->warn(QStringLiteral("HalcyraClient is already running"));
