@@ -109,7 +109,7 @@ void BenchProbe::pressButton(QPointer<QWidget> dialog)
     }
 }
 
-QObject* BenchProbePlugin::create(const QString& key, const QString& /*specification*/)
+QObject* BenchProbePlugin::create(const QString& key, const QString& /*options*/)
 {
     if (key.compare(QLatin1String("benchprobe"), Qt::CaseInsensitive) != 0) {
         return nullptr;

@@ -41,5 +41,5 @@ class BenchProbePlugin : public QGenericPlugin
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "benchprobe.json")
 public:
-    QObject* create(const QString& key, const QString& specification) override;
+    QObject* create(const QString& key, const QString& options) override;
 };

@@ -97,50 +97,50 @@ QString JobWriter::newBaseName()
         .arg(QRandomGenerator::global()->bounded(0x10000), 4, 16, QLatin1Char('0'));
 }
 
-QByteArray JobWriter::parameterText(const PrintJobSpec& spec)
+QByteArray JobWriter::parameterText(const PrintJobOptions& printJob)
 {
-    QString docName = spec.docName;
+    QString docName = printJob.docName;
     docName.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QString color = spec.color ? QStringLiteral("1") : QStringLiteral("0");
+    const QString color = printJob.color ? QStringLiteral("1") : QStringLiteral("0");
     const QString common
         = QStringLiteral("Color=%1\nCopies=%2\nCollate=%3\nDuplexType=%4\nPageWidth=%5\nPageHeight=%6\n")
               .arg(color)
-              .arg(spec.copies)
-              .arg(spec.collate ? 1 : 0)
-              .arg(spec.duplexType)
-              .arg(spec.pageWidth)
-              .arg(spec.pageHeight);
+              .arg(printJob.copies)
+              .arg(printJob.collate ? 1 : 0)
+              .arg(printJob.duplexType)
+              .arg(printJob.pageWidth)
+              .arg(printJob.pageHeight);
     const QString text = QStringLiteral("[AppPara]\n") + common
-        + QStringLiteral("Orientation=%1\n\n[PrintPara]\n").arg(spec.orientation) + common + QStringLiteral("DocName=")
+        + QStringLiteral("Orientation=%1\n\n[PrintPara]\n").arg(printJob.orientation) + common + QStringLiteral("DocName=")
         + docName + QLatin1Char('\n');
     return text.toUtf8();
 }
 
-bool JobWriter::write(const PrintJobSpec& spec, QString* error)
+bool JobWriter::write(const PrintJobOptions& printJob, QString* error)
 {
-    QFile pdf(spec.pdfPath);
+    QFile pdf(printJob.pdfPath);
     if (!pdf.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(spec.pdfPath, pdf.errorString());
+        *error = QStringLiteral("cannot read %1: %2").arg(printJob.pdfPath, pdf.errorString());
         return false;
     }
-    if (!QDir().mkpath(spec.folder)) {
-        *error = QStringLiteral("cannot create the job folder %1").arg(spec.folder);
+    if (!QDir().mkpath(printJob.folder)) {
+        *error = QStringLiteral("cannot create the job folder %1").arg(printJob.folder);
         return false;
     }
-    const QString pdfName = spec.baseName + QStringLiteral(".pdf");
-    if (QFileInfo::exists(spec.folder + QLatin1Char('/') + pdfName)) {
-        *error = QStringLiteral("a job named %1 is already waiting").arg(spec.baseName);
+    const QString pdfName = printJob.baseName + QStringLiteral(".pdf");
+    if (QFileInfo::exists(printJob.folder + QLatin1Char('/') + pdfName)) {
+        *error = QStringLiteral("a job named %1 is already waiting").arg(printJob.baseName);
         return false;
     }
     // The parameter file goes first: the client starts on a job when its PDF appears.
-    QByteArray params = parameterText(spec);
+    QByteArray params = parameterText(printJob);
     QBuffer paramSource(&params);
     paramSource.open(QIODevice::ReadOnly);
-    if (!placeFile(spec.folder, spec.baseName, paramSource, error)) {
+    if (!placeFile(printJob.folder, printJob.baseName, paramSource, error)) {
         return false;
     }
-    if (!placeFile(spec.folder, pdfName, pdf, error)) {
-        QFile::remove(spec.folder + QLatin1Char('/') + spec.baseName);
+    if (!placeFile(printJob.folder, pdfName, pdf, error)) {
+        QFile::remove(printJob.folder + QLatin1Char('/') + printJob.baseName);
         return false;
     }
     return true;

@@ -3,7 +3,7 @@
 #include <QString>
 
 // One print job as the virtual printer writes it: a parameter file named after the job and the PDF beside it.
-struct PrintJobSpec
+struct PrintJobOptions
 {
     QString pdfPath; // the document to print
     QString folder; // the job folder
@@ -26,9 +26,9 @@ public:
     // <home>/halcyraclient/<Job/Path of the user's settings, "ksprinter" when unset or empty>
     static QString defaultJobFolder();
     static QString newBaseName();
-    static QByteArray parameterText(const PrintJobSpec& spec);
+    static QByteArray parameterText(const PrintJobOptions& printJob);
 
     // Writes the parameter file, then the PDF; each appears under its final name in one rename, written
     // first under a hidden name that no scan of the folder treats as a job. Returns false with a reason.
-    static bool write(const PrintJobSpec& spec, QString* error);
+    static bool write(const PrintJobOptions& printJob, QString* error);
 };

@@ -53,48 +53,48 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    PrintJobSpec spec;
-    spec.pdfPath = files.first();
-    spec.color = parser.isSet(color);
+    PrintJobOptions printJob;
+    printJob.pdfPath = files.first();
+    printJob.color = parser.isSet(color);
     const QString sides = parser.value(duplex).toLower();
     if (sides == QLatin1String("none")) {
-        spec.duplexType = 0;
+        printJob.duplexType = 0;
     } else if (sides == QLatin1String("long")) {
-        spec.duplexType = 1;
+        printJob.duplexType = 1;
     } else if (sides == QLatin1String("short")) {
-        spec.duplexType = 2;
+        printJob.duplexType = 2;
     } else {
         err << "kestrana-print: --duplex takes none, long or short\n";
         return 2;
     }
     bool ok = false;
-    spec.copies = parser.value(copies).toInt(&ok);
-    if (!ok || spec.copies < 1 || spec.copies > 9999) {
+    printJob.copies = parser.value(copies).toInt(&ok);
+    if (!ok || printJob.copies < 1 || printJob.copies > 9999) {
         err << "kestrana-print: --copies takes a number from 1 to 9999\n";
         return 2;
     }
-    if (!JobWriter::paperSize(parser.value(paper), &spec.pageWidth, &spec.pageHeight)) {
+    if (!JobWriter::paperSize(parser.value(paper), &printJob.pageWidth, &printJob.pageHeight)) {
         err << "kestrana-print: unknown paper size " << parser.value(paper) << "\n";
         return 2;
     }
     if (parser.isSet(landscape)) {
-        spec.orientation = 2;
+        printJob.orientation = 2;
     }
-    spec.collate = !parser.isSet(uncollated);
-    spec.docName = parser.isSet(name) ? parser.value(name) : QFileInfo(spec.pdfPath).fileName();
-    spec.folder = parser.isSet(folder) ? parser.value(folder) : JobWriter::defaultJobFolder();
-    spec.baseName = parser.isSet(job) ? parser.value(job) : JobWriter::newBaseName();
-    if (spec.baseName.isEmpty() || spec.baseName.startsWith(QLatin1Char('.'))
-        || spec.baseName.contains(QLatin1Char('/'))) {
+    printJob.collate = !parser.isSet(uncollated);
+    printJob.docName = parser.isSet(name) ? parser.value(name) : QFileInfo(printJob.pdfPath).fileName();
+    printJob.folder = parser.isSet(folder) ? parser.value(folder) : JobWriter::defaultJobFolder();
+    printJob.baseName = parser.isSet(job) ? parser.value(job) : JobWriter::newBaseName();
+    if (printJob.baseName.isEmpty() || printJob.baseName.startsWith(QLatin1Char('.'))
+        || printJob.baseName.contains(QLatin1Char('/'))) {
         err << "kestrana-print: --job takes a plain file name\n";
         return 2;
     }
 
     QString error;
-    if (!JobWriter::write(spec, &error)) {
+    if (!JobWriter::write(printJob, &error)) {
         err << "kestrana-print: " << error << "\n";
         return 1;
     }
-    QTextStream(stdout) << spec.folder << '/' << spec.baseName << ".pdf\n";
+    QTextStream(stdout) << printJob.folder << '/' << printJob.baseName << ".pdf\n";
     return 0;
 }
