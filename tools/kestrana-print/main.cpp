@@ -4,8 +4,16 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 int main(int argc, char* argv[])
 {
@@ -54,7 +62,7 @@ int main(int argc, char* argv[])
     }
 
     PrintJobOptions printJob;
-    printJob.pdfPath = files.first();
+    const QString pdfPath = files.first();
     printJob.color = parser.isSet(color);
     const QString sides = parser.value(duplex).toLower();
     if (sides == QLatin1String("none")) {
@@ -73,7 +81,7 @@ int main(int argc, char* argv[])
         err << "kestrana-print: --copies takes a number from 1 to 9999\n";
         return 2;
     }
-    if (!JobWriter::paperSize(parser.value(paper), &printJob.pageWidth, &printJob.pageHeight)) {
+    if (!JobWriter::paperSize(parser.value(paper).toStdString(), &printJob.pageWidth, &printJob.pageHeight)) {
         err << "kestrana-print: unknown paper size " << parser.value(paper) << "\n";
         return 2;
     }
@@ -81,20 +89,33 @@ int main(int argc, char* argv[])
         printJob.orientation = 2;
     }
     printJob.collate = !parser.isSet(uncollated);
-    printJob.docName = parser.isSet(name) ? parser.value(name) : QFileInfo(printJob.pdfPath).fileName();
-    printJob.folder = parser.isSet(folder) ? parser.value(folder) : JobWriter::defaultJobFolder();
-    printJob.baseName = parser.isSet(job) ? parser.value(job) : JobWriter::newBaseName();
-    if (printJob.baseName.isEmpty() || printJob.baseName.startsWith(QLatin1Char('.'))
-        || printJob.baseName.contains(QLatin1Char('/'))) {
+    printJob.docName = (parser.isSet(name) ? parser.value(name) : QFileInfo(pdfPath).fileName()).toStdString();
+    std::string baseName = parser.isSet(job) ? parser.value(job).toStdString() : std::string();
+    if (parser.isSet(job) && (baseName.empty() || baseName.front() == '.' || baseName.find('/') != std::string::npos)) {
         err << "kestrana-print: --job takes a plain file name\n";
         return 2;
     }
 
-    QString error;
-    if (!JobWriter::write(printJob, &error)) {
-        err << "kestrana-print: " << error << "\n";
+    const int source = ::open(QFile::encodeName(pdfPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        const char* reason = std::strerror(errno);
+        err << "kestrana-print: cannot read " << pdfPath << ": " << reason << "\n";
         return 1;
     }
-    QTextStream(stdout) << printJob.folder << '/' << printJob.baseName << ".pdf\n";
+    std::string error;
+    std::string folderPath = parser.isSet(folder) ? QFile::encodeName(parser.value(folder)).toStdString() : "";
+    const int folderFd = folderPath.empty()
+        ? JobWriter::openJobFolder(QFile::encodeName(QDir::homePath()).toStdString(), &folderPath, &error)
+        : JobWriter::openFolder(folderPath, &error);
+    const bool written = folderFd >= 0 && JobWriter::write(folderFd, printJob, source, &baseName, &error);
+    ::close(source);
+    if (folderFd >= 0) {
+        ::close(folderFd);
+    }
+    if (!written) {
+        err << "kestrana-print: " << QString::fromStdString(error) << "\n";
+        return 1;
+    }
+    QTextStream(stdout) << QFile::decodeName(folderPath.c_str()) << '/' << QString::fromStdString(baseName) << ".pdf\n";
     return 0;
 }

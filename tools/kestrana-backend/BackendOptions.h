@@ -1,0 +1,11 @@
+#pragma once
+
+#include "JobWriter.h"
+
+// The job options CUPS hands a backend (title, copies, the option string) as the client's job parameters.
+// A printer option of the PPD (ColorModel, Duplex, PageSize, Collate) wins over its IPP counterpart.
+class BackendOptions
+{
+public:
+    static PrintJobOptions parse(const char* title, const char* copies, const char* options);
+};
