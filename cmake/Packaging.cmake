@@ -14,6 +14,9 @@ install(FILES ${_pkg}/halcyraclient.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/artwork/logo.svg DESTINATION share/icons/hicolor/scalable/apps
         RENAME halcyraclient.svg)
 install(FILES ${_pkg}/halcyraclient-autostart.desktop DESTINATION /etc/xdg/autostart RENAME halcyraclient.desktop)
+# The Kestrana printer: the backend installs itself (tools/kestrana-backend); its PPD where CUPS looks for
+# drivers. The maintainer scripts add the queue when CUPS is there and remove it on purge.
+install(FILES ${_pkg}/cups/kestrana.ppd DESTINATION share/ppd/halcyraclient)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halcyraclient)
@@ -33,10 +36,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time as plugins, so not found by shlibdeps: the SQLite driver of the message store and the
 # SVG image format.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite, libqt5svg5")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme")
+# CUPS and its filters make the Kestrana printer (any document to PDF); the client works without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, cups, cups-client, cups-filters")
 set(CPACK_STRIP_FILES ON)
 # Files under /etc are the administrator's: dpkg keeps local changes on upgrade.
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/xdg/autostart/halcyraclient.desktop\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles ${_pkg}/cups/postinst
+                                       ${_pkg}/cups/postrm ${_pkg}/cups/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_OUTPUT_FILE_PREFIX packages)
 include(CPack)

@@ -197,6 +197,7 @@ void TestJobsEndToEnd::printerRefusesBadInput_data()
     QTest::newRow("bad paper") << QStringList { "--paper", "B7", "PDF" } << 2;
     QTest::newRow("job name taken") << QStringList { "--job", "taken", "PDF" } << 1;
     QTest::newRow("job name with a path") << QStringList { "--job", "../x", "PDF" } << 2;
+    QTest::newRow("text file") << QStringList { "TEXT" } << 1;
 }
 
 void TestJobsEndToEnd::printerRefusesBadInput()
@@ -210,6 +211,11 @@ void TestJobsEndToEnd::printerRefusesBadInput()
     taken.write("mine");
     taken.close();
     args.replaceInStrings(QStringLiteral("PDF"), writePdf(1));
+    const QString text = m_home->path() + QStringLiteral("/notes.txt");
+    QFile notes(text);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("plain text, not a PDF\n") > 0);
+    notes.close();
+    args.replaceInStrings(QStringLiteral("TEXT"), text);
 
     QCOMPARE(runPrinter(QStringList { "--folder", folder } + args), exitCode);
     // Nothing half-written stays behind, and the job already there is untouched.

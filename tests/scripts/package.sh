@@ -57,6 +57,23 @@ if [ -x "$BUILD/bin/kestrana-print" ]; then
     [ -x "$root/usr/bin/kestrana-print" ] || fail "virtual printer /usr/bin/kestrana-print not installed"
 fi
 
+# The Kestrana printer: a backend CUPS runs as root (owner-only modes), its PPD, and the maintainer scripts
+# that add the queue and remove it on purge.
+if [ -x "$BUILD/bin/cups-backend/kestrana" ]; then
+    mode=$(dpkg-deb -c "$deb" | awk '$NF == "./usr/lib/cups/backend/kestrana" {print $1, $2}')
+    [ "$mode" = "-rwx------ root/root" ] || fail "backend /usr/lib/cups/backend/kestrana is '$mode', not -rwx------ root/root"
+    [ "$("$root/usr/lib/cups/backend/kestrana")" = 'direct kestrana "Kestrana" "Kestrana secure printing"' ] ||
+        fail "the installed backend does not list its device"
+    check_file usr/share/ppd/halcyraclient/kestrana.ppd
+    if command -v cupstestppd >/dev/null; then
+        cupstestppd -q "$root/usr/share/ppd/halcyraclient/kestrana.ppd" || fail "cupstestppd rejects kestrana.ppd"
+    fi
+    grep -q "lpadmin -p Kestrana -E -v kestrana:/" "$work/control/postinst" 2>/dev/null ||
+        fail "postinst does not add the Kestrana queue"
+    grep -q "lpadmin -x Kestrana" "$work/control/postrm" 2>/dev/null || fail "postrm does not remove the Kestrana queue"
+    sed -n 's/^Recommends: //p' "$work/control/control" | grep -q "cups-filters" || fail "cups-filters is not recommended"
+fi
+
 # The launcher must reach the real executable so that the client's directory is /usr/lib/halcyraclient.
 launcher="$root/usr/bin/halcyraclient"
 if [ -L "$launcher" ]; then

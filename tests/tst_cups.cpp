@@ -1,0 +1,567 @@
+// The Kestrana printer: the CUPS backend run as CUPS runs it (as root, for a real user with a home of its own),
+// against hostile homes and a full disk, and a whole print through a private cupsd whose job the client's
+// job queue then uploads to the fake server.
+#include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ScriptedJobHost.h"
+#include "ServerStates.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "jobs/JobParamReader.h"
+#include "jobs/JobQueue.h"
+#include "store/MessageStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString binary(const QString& name)
+{
+    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every entry of a folder, hidden ones included.
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray err;
+};
+
+Result run(const QString& program, const QStringList& args, const QByteArray& input = QByteArray(),
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    Result result;
+    if (!process.waitForStarted(30000)) {
+        result.err = process.errorString().toUtf8();
+        return result;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit) {
+        result.exitCode = process.exitCode();
+    }
+    result.err = process.readAllStandardError();
+    return result;
+}
+} // namespace
+
+class TestCups : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void backendFilesTheJob_data();
+    void backendFilesTheJob();
+    void backendRefusesHostileSetups_data();
+    void backendRefusesHostileSetups();
+    void fullDiskLeavesNothing();
+    void linkAtTheTemporaryNameIsNotFollowed();
+    void printThroughCups();
+
+private:
+    Result runBackend(const QString& user, const QStringList& tail, const QByteArray& input = QByteArray());
+    QString jobFolder() const { return m_home + QStringLiteral("/halcyraclient/ksprinter"); }
+    KsJobParam readJob(const QString& pdfPath);
+    QString startCupsd();
+    QProcessEnvironment cupsEnvironment() const;
+
+    QScopedPointer<QTemporaryDir> m_base;
+    QString m_user;
+    QString m_home;
+    QString m_system; // stands for a system folder a hostile home points into
+    uid_t m_uid = 0;
+    gid_t m_gid = 0;
+    bool m_mounted = false;
+    QByteArray m_pdf;
+    QScopedPointer<FakeKestranaServer> m_server;
+    QProcess m_cupsd;
+    QString m_cupsDir;
+};
+
+void TestCups::initTestCase()
+{
+    if (::geteuid() != 0) {
+        QSKIP("runs the backend as CUPS does, as root for a user of its own: needs root");
+    }
+    m_base.reset(new QTemporaryDir());
+    QVERIFY(m_base->isValid());
+    // The printing user and CUPS's own user must reach what lies below.
+    QVERIFY(::chmod(QFile::encodeName(m_base->path()).constData(), 0755) == 0);
+    m_home = m_base->filePath(QStringLiteral("home"));
+    m_system = m_base->filePath(QStringLiteral("system"));
+    QVERIFY(QDir().mkpath(m_home) && QDir().mkpath(m_system));
+    QVERIFY(::chmod(QFile::encodeName(m_system).constData(), 0777) == 0);
+
+    m_user = QStringLiteral("kstest%1").arg(QCoreApplication::applicationPid() % 1000000);
+    const Result added = run(QStringLiteral("useradd"),
+                             { QStringLiteral("-M"), QStringLiteral("-d"), m_home, QStringLiteral("-s"),
+                               QStringLiteral("/usr/sbin/nologin"), m_user });
+    if (added.exitCode != 0) {
+        QSKIP(qPrintable(QStringLiteral("cannot create a test user: %1").arg(QString::fromLocal8Bit(added.err))));
+    }
+    const struct passwd* entry = ::getpwnam(qPrintable(m_user));
+    QVERIFY(entry);
+    m_uid = entry->pw_uid;
+    m_gid = entry->pw_gid;
+
+    m_pdf = PdfMaker::make(2);
+    QVERIFY(m_pdf.startsWith("%PDF-"));
+    m_server.reset(new FakeKestranaServer(ServerStates::plainSample()));
+    QVERIFY(m_server->start());
+
+    // Called without arguments, as CUPS lists devices.
+    QProcess list;
+    list.start(binary(QStringLiteral("cups-backend/kestrana")), QStringList());
+    QVERIFY(list.waitForFinished(30000));
+    QCOMPARE(list.readAllStandardOutput(), QByteArray("direct kestrana \"Kestrana\" \"Kestrana secure printing\"\n"));
+    QCOMPARE(list.exitCode(), 0);
+}
+
+void TestCups::cleanupTestCase()
+{
+    if (m_cupsd.state() != QProcess::NotRunning) {
+        m_cupsd.terminate();
+        m_cupsd.waitForFinished(30000);
+    }
+    if (!m_user.isEmpty() && m_uid != 0) {
+        run(QStringLiteral("userdel"), { m_user });
+    }
+    m_server.reset();
+}
+
+void TestCups::init()
+{
+    QVERIFY(QDir(m_home).removeRecursively() && QDir().mkpath(m_home));
+    QVERIFY(::chown(QFile::encodeName(m_home).constData(), m_uid, m_gid) == 0);
+    QVERIFY(::chmod(QFile::encodeName(m_home).constData(), 0700) == 0);
+    for (const QString& name : entries(m_system)) {
+        QFile::remove(m_system + QLatin1Char('/') + name);
+    }
+}
+
+void TestCups::cleanup()
+{
+    if (m_mounted) {
+        ::umount2(QFile::encodeName(m_home).constData(), MNT_DETACH);
+        m_mounted = false;
+    }
+}
+
+Result TestCups::runBackend(const QString& user, const QStringList& tail, const QByteArray& input)
+{
+    // The environment CUPS gives a backend.
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DEVICE_URI"), QStringLiteral("kestrana:/"));
+    env.insert(QStringLiteral("CONTENT_TYPE"), QStringLiteral("application/pdf"));
+    env.insert(QStringLiteral("PRINTER"), QStringLiteral("Kestrana"));
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    return run(binary(QStringLiteral("cups-backend/kestrana")), QStringList { QStringLiteral("42"), user } + tail,
+               input, env);
+}
+
+KsJobParam TestCups::readJob(const QString& pdfPath)
+{
+    m_server->updateState(ServerStates::removeNoCardNeeds);
+    ScriptedJobHost host;
+    host.server = m_server->httpUrl();
+    JobParamReader reader(&host);
+    return reader.parseJobParamFileLinux(pdfPath, QFileInfo(pdfPath).fileName());
+}
+
+void TestCups::backendFilesTheJob_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("copies");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<QString>("color");
+    QTest::addColumn<int>("duplex");
+    QTest::addColumn<int>("copyCount");
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<int>("collate");
+    QTest::addColumn<QString>("docName");
+
+    QTest::newRow("defaults, standard input")
+        << "report.pdf"
+        << "1"
+        << "" << false << "false" << 0 << 1 << 210.0 << 297.0 << 1 << 1 << "report.pdf";
+    // As cupsd passes "lp -o sides=two-sided-long-edge -o ColorModel=Gray -n 2 -o media=A3".
+    QTest::newRow("grey, long edge, two copies, A3, from a file")
+        << "Quarterly report"
+        << "2"
+        << "ColorModel=Gray finishings=3 media=A3 number-up=1 print-color-mode=monochrome sides=two-sided-long-edge "
+           "Duplex=DuplexNoTumble PageSize=A3"
+        << true << "false" << 1 << 2 << 297.0 << 420.0 << 1 << 1 << "Quarterly report";
+    QTest::newRow("printer options: colour, short edge, Letter, landscape, uncollated")
+        << "Q&A; März, 2024"
+        << "3"
+        << "ColorModel=RGB Duplex=DuplexTumble PageSize=Letter landscape Collate=False" << false << "true" << 2 << 3
+        << 215.9 << 279.4 << 2 << 0 << QString::fromUtf8("Q&A; März, 2024");
+    QTest::newRow("IPP attributes only: A5, reverse landscape")
+        << "a\nb"
+        << "1"
+        << "print-color-mode=color sides=two-sided-short-edge media=iso_a5_148x210mm orientation-requested=5 "
+           "multiple-document-handling=separate-documents-uncollated-copies"
+        << true << "true" << 2 << 1 << 148.0 << 210.0 << 2 << 0 << "a b";
+    QTest::newRow("media list with Legal, copies out of range")
+        << "legal"
+        << "0"
+        << "media=na_legal_8.5x14in,tray-1 collate=false" << false << "false" << 0 << 1 << 215.9 << 355.6 << 1 << 0
+        << "legal";
+}
+
+void TestCups::backendFilesTheJob()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, copies);
+    QFETCH(QString, options);
+    QFETCH(bool, fromFile);
+
+    const QString spool = m_base->filePath(QStringLiteral("d00042-001"));
+    QVERIFY(writeFile(spool, m_pdf));
+    QFile::setPermissions(spool, QFile::ReadOwner | QFile::WriteOwner); // as CUPS keeps its spool files
+    const Result result = fromFile ? runBackend(m_user, { title, copies, options, spool })
+                                   : runBackend(m_user, { title, copies, options }, m_pdf);
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+
+    // One job, owned by the printing user and private to it, in folders private to it.
+    const QStringList files = entries(jobFolder());
+    QCOMPARE(files.size(), 2);
+    const QString base = files.first();
+    QCOMPARE(files.last(), base + QStringLiteral(".pdf"));
+    const QStringList paths { m_home + QStringLiteral("/halcyraclient"), jobFolder(), jobFolder() + '/' + base,
+                              jobFolder() + '/' + base + QStringLiteral(".pdf") };
+    for (const QString& path : paths) {
+        struct stat info;
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &info) == 0);
+        QVERIFY2(info.st_uid == m_uid && info.st_gid == m_gid, qPrintable(path));
+        QCOMPARE(info.st_mode & 07777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
+    }
+    QCOMPARE(readFile(jobFolder() + '/' + base + QStringLiteral(".pdf")), m_pdf);
+
+    const KsJobParam job = readJob(jobFolder() + '/' + base + QStringLiteral(".pdf"));
+    QVERIFY(job.isValid);
+    QTEST(job.color, "color");
+    QTEST(job.duplexMode, "duplex");
+    QTEST(job.copies, "copyCount");
+    QTEST(job.pageWidth, "width");
+    QTEST(job.pageHeight, "height");
+    QTEST(job.orientation, "orientation");
+    QTEST(job.collate, "collate");
+    QTEST(job.docName, "docName");
+    QCOMPARE(job.documentPages, 2);
+}
+
+void TestCups::backendRefusesHostileSetups_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("knownUser");
+    QTest::addColumn<QString>("error"); // empty: the job is filed in ksprinter after all
+
+    QTest::newRow("unknown user") << "" << false << "ERROR: unknown user";
+    QTest::newRow("job folder a link to a system folder") << "jobLink" << true << "is not a plain directory";
+    QTest::newRow("data folder a link to a system folder") << "dataLink" << true << "is not a plain directory";
+    QTest::newRow("job folder owned by root") << "jobRoot" << true << "not a directory owned by the printing user";
+    QTest::newRow("job folder a file") << "jobFile" << true << "is not a plain directory";
+    QTest::newRow("home owned by root") << "homeRoot" << true << "cannot be used";
+    QTest::newRow("not a PDF") << "text" << true << "ERROR: the document is not a PDF file";
+    QTest::newRow("Job/Path leading out of the data folder") << "pathOut" << true << "";
+    QTest::newRow("settings file a link") << "iniLink" << true << "";
+}
+
+void TestCups::backendRefusesHostileSetups()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, knownUser);
+    QFETCH(QString, error);
+
+    const QString data = m_home + QStringLiteral("/halcyraclient");
+    const QByteArray dataPath = QFile::encodeName(data);
+    auto asUser
+        = [this](const QString& path) { return ::chown(QFile::encodeName(path).constData(), m_uid, m_gid) == 0; };
+    QByteArray input = m_pdf;
+    if (setup == QLatin1String("dataLink")) {
+        QVERIFY(QFile::link(m_system, data));
+        QVERIFY(::lchown(dataPath.constData(), m_uid, m_gid) == 0);
+    } else if (setup != QLatin1String("homeRoot") && !setup.isEmpty()) {
+        QVERIFY(QDir().mkpath(data) && asUser(data));
+    }
+    if (setup == QLatin1String("jobLink")) {
+        QVERIFY(QFile::link(m_system, jobFolder()));
+        QVERIFY(::lchown(QFile::encodeName(jobFolder()).constData(), m_uid, m_gid) == 0);
+    } else if (setup == QLatin1String("jobRoot")) {
+        QVERIFY(QDir().mkpath(jobFolder()));
+        QVERIFY(::chmod(QFile::encodeName(jobFolder()).constData(), 0777) == 0);
+    } else if (setup == QLatin1String("jobFile")) {
+        QVERIFY(writeFile(jobFolder(), "not a folder") && asUser(jobFolder()));
+    } else if (setup == QLatin1String("homeRoot")) {
+        QVERIFY(::chown(QFile::encodeName(m_home).constData(), 0, 0) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_home).constData(), 0777) == 0);
+    } else if (setup == QLatin1String("text")) {
+        input = "Dear printer,\nplease print this.\n";
+    } else if (setup == QLatin1String("pathOut")) {
+        QVERIFY(writeFile(data + QStringLiteral("/halcyraclient.ini"), "[Job]\nPath=../../system\n"));
+        QVERIFY(asUser(data + QStringLiteral("/halcyraclient.ini")));
+    } else if (setup == QLatin1String("iniLink")) {
+        QVERIFY(writeFile(m_system + QStringLiteral("/halcyraclient.ini"), "[Job]\nPath=out\n"));
+        QVERIFY(
+            QFile::link(m_system + QStringLiteral("/halcyraclient.ini"), data + QStringLiteral("/halcyraclient.ini")));
+        QVERIFY(::symlink("../system", qPrintable(data + QStringLiteral("/out"))) == 0);
+    }
+    const QStringList systemBefore = entries(m_system);
+
+    const Result result = runBackend(knownUser ? m_user : QStringLiteral("kstest-nobody"),
+                                     { QStringLiteral("report"), QStringLiteral("1"), QString() }, input);
+
+    // Nothing reached the system folder.
+    QCOMPARE(entries(m_system), systemBefore);
+    if (error.isEmpty()) {
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        QCOMPARE(entries(jobFolder()).size(), 2);
+        return;
+    }
+    QCOMPARE(result.exitCode, 1); // CUPS_BACKEND_FAILED: the queue's error policy aborts the job
+    QVERIFY2(result.err.startsWith("ERROR: ") && result.err.contains(error.toUtf8()), result.err.constData());
+    if (QFileInfo(jobFolder()).isDir() && !QFileInfo(jobFolder()).isSymLink()) {
+        QCOMPARE(entries(jobFolder()), QStringList());
+    }
+}
+
+void TestCups::fullDiskLeavesNothing()
+{
+    const QByteArray size
+        = "size=128k,mode=0700,uid=" + QByteArray::number(m_uid) + ",gid=" + QByteArray::number(m_gid);
+    if (::mount("tmpfs", QFile::encodeName(m_home).constData(), "tmpfs", 0, size.constData()) != 0) {
+        QSKIP(qPrintable(QStringLiteral("cannot mount a small file system here: %1").arg(qt_error_string(errno))));
+    }
+    m_mounted = true;
+    QByteArray large = m_pdf;
+    large.append(QByteArray(1 << 20, '\n'));
+
+    const Result filed = runBackend(m_user, { QStringLiteral("report"), QStringLiteral("1"), QString() }, large);
+    QCOMPARE(filed.exitCode, 1);
+    QVERIFY2(filed.err.contains("ERROR: cannot write") && filed.err.contains("No space left on device"),
+             filed.err.constData());
+    QCOMPARE(entries(jobFolder()), QStringList());
+
+    // kestrana-print shares the writer and names the same fault.
+    const QString source = m_base->filePath(QStringLiteral("large.pdf"));
+    QVERIFY(writeFile(source, large));
+    const QString folder = m_home + QStringLiteral("/out");
+    const Result printed
+        = run(binary(QStringLiteral("kestrana-print")), { QStringLiteral("--folder"), folder, source });
+    QCOMPARE(printed.exitCode, 1);
+    QVERIFY2(printed.err.contains("No space left on device"), printed.err.constData());
+    QCOMPARE(entries(folder), QStringList());
+}
+
+void TestCups::linkAtTheTemporaryNameIsNotFollowed()
+{
+    const QString folder = m_home + QStringLiteral("/out");
+    QVERIFY(QDir().mkpath(folder));
+    const QString victim = m_system + QStringLiteral("/passwd");
+    QVERIFY(writeFile(victim, "root:x:0:0\n"));
+    QVERIFY(QFile::link(victim, folder + QStringLiteral("/.j1.pdf.part")));
+    QVERIFY(QFile::link(victim, folder + QStringLiteral("/.j1.part")));
+    const QString source = m_base->filePath(QStringLiteral("report.pdf"));
+    QVERIFY(writeFile(source, m_pdf));
+
+    const Result printed
+        = run(binary(QStringLiteral("kestrana-print")),
+              { QStringLiteral("--folder"), folder, QStringLiteral("--job"), QStringLiteral("j1"), source });
+    QVERIFY2(printed.exitCode == 0, printed.err.constData());
+    QCOMPARE(readFile(victim), QByteArray("root:x:0:0\n"));
+    QCOMPARE(readFile(folder + QStringLiteral("/j1.pdf")), m_pdf);
+    QCOMPARE(entries(folder), (QStringList { ".j1.part", ".j1.pdf.part", "j1", "j1.pdf" }));
+}
+
+QProcessEnvironment TestCups::cupsEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CUPS_SERVER"), m_cupsDir + QStringLiteral("/run/cups.sock"));
+    return env;
+}
+
+QString TestCups::startCupsd()
+{
+    const QStringList sbin { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin") };
+    const QString cupsd = QStandardPaths::findExecutable(QStringLiteral("cupsd"), sbin);
+    if (cupsd.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("lpadmin"), sbin).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("lp")).isEmpty()) {
+        return QStringLiteral("cupsd, lpadmin or lp is not installed (scripts/install-deps installs them)");
+    }
+    // Its own configuration, spool, state and port; the system's filters; the backend as installed (0700).
+    m_cupsDir = m_base->filePath(QStringLiteral("cups"));
+    for (const char* sub : { "conf", "spool/tmp", "cache", "state", "log", "run", "bin/backend" }) {
+        QDir().mkpath(m_cupsDir + QLatin1Char('/') + QLatin1String(sub));
+    }
+    for (const char* sub : { "filter", "daemon", "cgi-bin", "monitor", "notifier" }) {
+        QFile::link(QStringLiteral("/usr/lib/cups/") + QLatin1String(sub), m_cupsDir + QStringLiteral("/bin/") + sub);
+    }
+    const QString backend = m_cupsDir + QStringLiteral("/bin/backend/kestrana");
+    if (!QFile::copy(binary(QStringLiteral("cups-backend/kestrana")), backend)
+        || ::chmod(QFile::encodeName(backend).constData(), 0700) != 0) {
+        return QStringLiteral("cannot install the backend for cupsd");
+    }
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost)) {
+        return QStringLiteral("no free port");
+    }
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const QString files
+        = QStringLiteral("ServerRoot %1/conf\nServerBin %1/bin\nRequestRoot %1/spool\nTempDir %1/spool/tmp\n"
+                         "CacheDir %1/cache\nStateDir %1/state\nErrorLog %1/log/error_log\n"
+                         "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nSystemGroup root\n")
+              .arg(m_cupsDir);
+    const QString conf
+        = QStringLiteral("LogLevel debug\nListen 127.0.0.1:%1\nListen %2/run/cups.sock\nBrowsing Off\n"
+                         "WebInterface No\nDefaultAuthType None\nSetEnv ASAN_OPTIONS detect_leaks=0\n"
+                         "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                         "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
+              .arg(port)
+              .arg(m_cupsDir);
+    if (!writeFile(m_cupsDir + QStringLiteral("/conf/cups-files.conf"), files.toUtf8())
+        || !writeFile(m_cupsDir + QStringLiteral("/conf/cupsd.conf"), conf.toUtf8())) {
+        return QStringLiteral("cannot write the cupsd configuration");
+    }
+    m_cupsd.setProcessChannelMode(QProcess::MergedChannels);
+    m_cupsd.start(cupsd,
+                  { QStringLiteral("-f"), QStringLiteral("-c"), m_cupsDir + QStringLiteral("/conf/cupsd.conf"),
+                    QStringLiteral("-s"), m_cupsDir + QStringLiteral("/conf/cups-files.conf") });
+    if (!m_cupsd.waitForStarted(30000)) {
+        return QStringLiteral("cupsd does not start: ") + m_cupsd.errorString();
+    }
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        QProcess status;
+        status.setProcessEnvironment(cupsEnvironment());
+        status.start(QStringLiteral("lpstat"), { QStringLiteral("-r") });
+        status.waitForFinished(30000);
+        if (status.readAllStandardOutput().contains("scheduler is running")) {
+            return QString();
+        }
+        if (m_cupsd.state() == QProcess::NotRunning) {
+            return QStringLiteral("cupsd stopped: ") + QString::fromLocal8Bit(m_cupsd.readAll())
+                + QString::fromLocal8Bit(readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(2000));
+        }
+        QTest::qWait(200);
+    }
+    return QStringLiteral("cupsd does not answer on its socket");
+}
+
+void TestCups::printThroughCups()
+{
+    const QString failure = startCupsd();
+    if (!failure.isEmpty()) {
+        QSKIP(qPrintable(QStringLiteral("no private cupsd: %1").arg(failure)));
+    }
+    const Result added = run(QStringLiteral("lpadmin"),
+                             { QStringLiteral("-p"), QStringLiteral("Kestrana"), QStringLiteral("-E"),
+                               QStringLiteral("-v"), QStringLiteral("kestrana:/"), QStringLiteral("-P"),
+                               QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"),
+                               QStringLiteral("-o"), QStringLiteral("printer-error-policy=abort-job") },
+                             QByteArray(), cupsEnvironment());
+    QVERIFY2(added.exitCode == 0, added.err.constData());
+
+    const QString pdf = m_base->filePath(QStringLiteral("Quarterly report.pdf"));
+    QVERIFY(writeFile(pdf, m_pdf));
+    QVERIFY(::chmod(QFile::encodeName(pdf).constData(), 0644) == 0);
+    const Result printed
+        = run(QStringLiteral("lp"),
+              { QStringLiteral("-d"), QStringLiteral("Kestrana"), QStringLiteral("-U"), m_user, QStringLiteral("-o"),
+                QStringLiteral("sides=two-sided-long-edge"), QStringLiteral("-o"), QStringLiteral("ColorModel=Gray"),
+                QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-o"), QStringLiteral("media=A3"), pdf },
+              QByteArray(), cupsEnvironment());
+    QVERIFY2(printed.exitCode == 0, printed.err.constData());
+
+    QTRY_VERIFY2_WITH_TIMEOUT(entries(jobFolder()).size() == 2,
+                              readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData(), 120000);
+    const QStringList files = entries(jobFolder());
+    const QString jobPdf = jobFolder() + '/' + files.last();
+    QVERIFY(jobPdf.endsWith(QLatin1String(".pdf")));
+    QCOMPARE(QFileInfo(jobPdf).ownerId(), m_uid);
+    const QByteArray filed = readFile(jobPdf);
+    QVERIFY(filed.startsWith("%PDF-"));
+    const KsJobParam job = readJob(jobPdf);
+    QVERIFY(job.isValid);
+    QCOMPARE(job.copies, 2);
+    QCOMPARE(job.duplexMode, 1);
+    QCOMPARE(job.color, QStringLiteral("false"));
+    QCOMPARE(job.pageWidth, 297.0);
+    QCOMPARE(job.pageHeight, 420.0);
+    QCOMPARE(job.docName, QStringLiteral("Quarterly report.pdf"));
+    QCOMPARE(job.documentPages, 2);
+
+    // The client, logged in as alice in that user's home, finds the job waiting and sends it.
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_home));
+    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    QCOMPARE(info->loadFromFile(), 0);
+    info->setKsServerUrl(m_server->httpUrl());
+    info->setUserName(QStringLiteral("alice"));
+    {
+        MessageStore store(QStringLiteral("cups"));
+        QVERIFY(store.checkDb());
+        ScriptedJobHost host;
+        host.server = m_server->httpUrl();
+        host.options = JobOptions::fromLoginInfo();
+        host.store = &store;
+        JobQueue queue(&host);
+        QVERIFY(queue.initJobControlOption());
+        QCOMPARE(queue.jobPath(), jobFolder());
+        queue.initialCheck4JobPath();
+        queue.stopJobTimer();
+    }
+    qputenv("HOME", oldHome);
+
+    QList<FakeKestranaState::Job> confirmed;
+    for (const FakeKestranaState::Job& sent : m_server->state().jobs) {
+        if (sent.confirmed) {
+            confirmed << sent;
+        }
+    }
+    QCOMPARE(confirmed.size(), 1);
+    QVERIFY(confirmed.first().uploaded == filed);
+    QCOMPARE(confirmed.first().announce.value(QStringLiteral("Copies")), QStringLiteral("2"));
+    QCOMPARE(entries(jobFolder()), QStringList());
+}
+
+QTEST_MAIN(TestCups)
+#include "tst_cups.moc"
