@@ -89,6 +89,7 @@ private slots:
     void backendRefusesHostileSetups_data();
     void backendRefusesHostileSetups();
     void fullDiskLeavesNothing();
+    void cancelledJobLeavesNothing();
     void linkAtTheTemporaryNameIsNotFollowed();
     void printThroughCups();
 
@@ -392,6 +393,28 @@ void TestCups::fullDiskLeavesNothing()
     QCOMPARE(entries(folder), QStringList());
 }
 
+void TestCups::cancelledJobLeavesNothing()
+{
+    // CUPS cancels a job with SIGTERM, here while the backend is half way through the document.
+    QProcess backend;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DEVICE_URI"), QStringLiteral("kestrana:/"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    backend.setProcessEnvironment(env);
+    backend.start(binary(QStringLiteral("cups-backend/kestrana")),
+                  { QStringLiteral("43"), m_user, QStringLiteral("report"), QStringLiteral("1"), QString() });
+    QVERIFY(backend.waitForStarted(30000));
+    backend.write(m_pdf.left(m_pdf.size() / 2));
+    QVERIFY(backend.waitForBytesWritten(30000));
+    QTRY_COMPARE_WITH_TIMEOUT(entries(jobFolder()).size(), 1, 30000);
+    QVERIFY(entries(jobFolder()).first().startsWith(QLatin1Char('.')));
+    backend.terminate();
+    QVERIFY(backend.waitForFinished(30000));
+    QCOMPARE(backend.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(backend.exitCode(), 5); // CUPS_BACKEND_CANCEL
+    QCOMPARE(entries(jobFolder()), QStringList());
+}
+
 void TestCups::linkAtTheTemporaryNameIsNotFollowed()
 {
     const QString folder = m_home + QStringLiteral("/out");
@@ -495,8 +518,8 @@ void TestCups::printThroughCups()
     const Result added = run(QStringLiteral("lpadmin"),
                              { QStringLiteral("-p"), QStringLiteral("Kestrana"), QStringLiteral("-E"),
                                QStringLiteral("-v"), QStringLiteral("kestrana:/"), QStringLiteral("-P"),
-                               QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"),
-                               QStringLiteral("-o"), QStringLiteral("printer-error-policy=abort-job") },
+                               QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"), QStringLiteral("-o"),
+                               QStringLiteral("printer-error-policy=abort-job") },
                              QByteArray(), cupsEnvironment());
     QVERIFY2(added.exitCode == 0, added.err.constData());
 
@@ -511,7 +534,8 @@ void TestCups::printThroughCups()
               QByteArray(), cupsEnvironment());
     QVERIFY2(printed.exitCode == 0, printed.err.constData());
 
-    QTRY_VERIFY2_WITH_TIMEOUT(entries(jobFolder()).size() == 2,
+    // Done once the PDF is in place: it comes last.
+    QTRY_VERIFY2_WITH_TIMEOUT(entries(jobFolder()).size() == 2 && entries(jobFolder()).last().endsWith(".pdf"),
                               readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData(), 120000);
     const QStringList files = entries(jobFolder());
     const QString jobPdf = jobFolder() + '/' + files.last();
