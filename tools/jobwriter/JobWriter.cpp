@@ -118,6 +118,10 @@ ssize_t readFull(int fd, char* data, size_t size, const volatile std::sig_atomic
 {
     size_t done = 0;
     while (done < size) {
+        if (stopped(stop)) {
+            errno = EINTR;
+            return -1;
+        }
         const ssize_t got = ::read(fd, data + done, size - done);
         if (got < 0) {
             if (errno == EINTR && !stopped(stop)) {
@@ -335,6 +339,7 @@ int JobWriter::openFolder(const std::string& path, std::string* error)
 bool JobWriter::write(int folderFd, const PrintJobOptions& printJob, int sourceFd, std::string* baseName,
                       std::string* error, const volatile std::sig_atomic_t* stop)
 {
+    error->clear();
     const bool fixedName = !baseName->empty();
     std::string base = fixedName ? *baseName : newBaseName();
 
