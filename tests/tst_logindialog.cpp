@@ -53,6 +53,9 @@ private slots:
     void autoLoginStopsAfterAttempts();
     void autoLoginStopsAtTimeBudget();
     void autoLoginSucceeds();
+    void manualLoginDuringAutomaticAttempt();
+    void focusOnOpen_data();
+    void focusOnOpen();
 
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
@@ -150,7 +153,7 @@ void TestLoginDialog::loginNameCharacters()
     QFETCH(QString, name);
     QFETCH(bool, accepted);
 
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
     QVERIFY(validator);
@@ -166,11 +169,26 @@ void TestLoginDialog::validationBoxesInOrder_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("nothing typed") << "" << "" << "" << "ks server path is not empty";
-    QTest::newRow("only a name and password") << "" << "alice" << "secret" << "ks server path is not empty";
-    QTest::newRow("server only") << "127.0.0.1:1" << "" << "" << "login name is not empty";
-    QTest::newRow("server and password") << "127.0.0.1:1" << "" << "secret" << "login name is not empty";
-    QTest::newRow("no password") << "127.0.0.1:1" << "alice" << "" << "password is not empty";
+    QTest::newRow("nothing typed") << ""
+                                   << ""
+                                   << ""
+                                   << "ks server path is not empty";
+    QTest::newRow("only a name and password") << ""
+                                              << "alice"
+                                              << "secret"
+                                              << "ks server path is not empty";
+    QTest::newRow("server only") << "127.0.0.1:1"
+                                 << ""
+                                 << ""
+                                 << "login name is not empty";
+    QTest::newRow("server and password") << "127.0.0.1:1"
+                                         << ""
+                                         << "secret"
+                                         << "login name is not empty";
+    QTest::newRow("no password") << "127.0.0.1:1"
+                                 << "alice"
+                                 << ""
+                                 << "password is not empty";
 }
 
 void TestLoginDialog::validationBoxesInOrder()
@@ -180,7 +198,7 @@ void TestLoginDialog::validationBoxesInOrder()
     QFETCH(QString, password);
     QFETCH(QString, expected);
 
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(server);
@@ -208,16 +226,19 @@ void TestLoginDialog::loginRequestOnTheWire_data()
     QTest::addColumn<QByteArray>("query");
 
     QTest::newRow("typed account")
-        << false << "alice" << "secret"
+        << false << "alice"
+        << "secret"
         << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=YWxpY2U%3D");
     QTest::newRow("Base64 with + / =")
-        << false << "carol" << "k?>~/?>"
+        << false << "carol"
+        << "k?>~/?>"
         << QByteArray("Password=az8%2Bfi8%2FPg%3D%3D&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=Y2Fyb2w%3D");
     // The operating-system account sends the fixed placeholder, whatever the password field holds.
     QTest::newRow("system account")
-        << true << "alice" << ""
+        << true << "alice"
+        << ""
         << QByteArray("Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
                       "&UserAccount=YWxpY2U%3D");
 }
@@ -229,7 +250,7 @@ void TestLoginDialog::loginRequestOnTheWire()
     QFETCH(QString, password);
     QFETCH(QByteArray, query);
 
-    configure({{"Login/SystemUser", systemAccount}, {"Login/SavePassword", true}});
+    configure({ { "Login/SystemUser", systemAccount }, { "Login/SavePassword", true } });
     LoginDialog dialog;
     dialog.setLocalDomainNameForTests(QString());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
@@ -256,7 +277,7 @@ void TestLoginDialog::loginRequestOnTheWire()
 
 void TestLoginDialog::passwordStaysOutOfTheLog()
 {
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -272,13 +293,14 @@ void TestLoginDialog::passwordStaysOutOfTheLog()
     QVERIFY2(params[0].contains(QLatin1String("UserAccount=YWxpY2U%3D")), qPrintable(params[0]));
     QVERIFY2(params[0].contains(QLatin1String("Password=******&")), qPrintable(params[0]));
     for (const QString& line : lines) {
-        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")), qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")),
+                 qPrintable(line));
     }
 }
 
 void TestLoginDialog::successIsSaved()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
+    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(bareServerAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
@@ -326,7 +348,7 @@ void TestLoginDialog::failedLoginsShowWhy()
     QFETCH(QString, text);
 
     m_server->setOverride(kLoginPath, FakeReply::raw(body));
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -350,7 +372,7 @@ void TestLoginDialog::unansweredLoginEnds()
 {
     HttpExchange::setTransferTimeoutForTests(300);
     m_server->setOverride(kLoginPath, FakeReply::neverAnswer());
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -383,7 +405,7 @@ void TestLoginDialog::domainCheck()
     QFETCH(QString, localDomain);
     QFETCH(bool, loggedIn);
 
-    configure({{"Login/SystemUser", true}});
+    configure({ { "Login/SystemUser", true } });
     LoginDialog dialog;
     dialog.setLocalDomainNameForTests(localDomain);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
@@ -408,8 +430,11 @@ void TestLoginDialog::domainCheck()
 
 void TestLoginDialog::savePasswordCascade()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/LoginName", "alice"}, {"setting/AutoLoginInterval", 60}});
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/LoginName", "alice" },
+                { "setting/AutoLoginInterval", 60 } });
     LoginDialog dialog;
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
@@ -429,7 +454,7 @@ void TestLoginDialog::savePasswordCascade()
 
 void TestLoginDialog::autoLoginCascade()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
+    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
     LoginDialog dialog;
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
@@ -458,7 +483,8 @@ void TestLoginDialog::systemAccountSwitchesFields()
     QFETCH(bool, multiDomain);
 
     qputenv("USER", "dave");
-    configure({{"Login/SystemUser", false}, {"setting/MultiDomain", multiDomain}, {"Login/LoginName", "alice"}});
+    configure(
+        { { "Login/SystemUser", false }, { "setting/MultiDomain", multiDomain }, { "Login/LoginName", "alice" } });
     LoginDialog dialog;
     auto* sysUser = dialog.findChild<QCheckBox*>("chkSysUser");
     auto* name = dialog.findChild<QLineEdit*>("editLoginName");
@@ -496,10 +522,15 @@ void TestLoginDialog::systemAccountSwitchesFields()
 void TestLoginDialog::autoLoginStopsAfterAttempts()
 {
     // Wrong stored password: every attempt is refused; two attempts at one-second spacing, then it gives up.
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 2}, {"setting/AutoLoginTime", 900}});
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 2 },
+                { "setting/AutoLoginTime", 900 } });
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -515,10 +546,15 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
 
 void TestLoginDialog::autoLoginStopsAtTimeBudget()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 2}});
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 2 } });
     LoginDialog dialog;
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
@@ -533,10 +569,15 @@ void TestLoginDialog::autoLoginStopsAtTimeBudget()
 
 void TestLoginDialog::autoLoginSucceeds()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 900}});
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 900 } });
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -552,9 +593,89 @@ void TestLoginDialog::autoLoginSucceeds()
     QVERIFY(info()->isLogin());
 }
 
+void TestLoginDialog::manualLoginDuringAutomaticAttempt()
+{
+    // The automatic attempt (stored, wrong password) hangs on the server; the user types and clicks Login.
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 900 } });
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::neverAnswer().times(1));
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    // The attempt waits inside its own event loop, so the user's click has to come from there too.
+    QTimer user;
+    user.setInterval(20);
+    connect(&user, &QTimer::timeout, &dialog, [&]() {
+        if (m_server->heldConnections() == 1) {
+            user.stop();
+            dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+            button->click();
+        }
+    });
+    user.start();
+    dialog.show();
+    dialog.startTimer();
+
+    QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+    QVERIFY(!user.isActive());
+    QVERIFY(info()->isLogin());
+    QVERIFY(button->isEnabled());
+    QVERIFY(boxes().isEmpty());
+    // The automatic attempt was given up and the typed login went out, once.
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
+    QCOMPARE(m_server->requestCount(kLoginPath), 1);
+    QVERIFY(!dialog.findChild<QTimer*>("autoLoginTimer")->isActive());
+    m_server->releaseHeldConnections();
+}
+
+void TestLoginDialog::focusOnOpen_data()
+{
+    QTest::addColumn<bool>("systemUser");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("focused");
+    QTest::newRow("nothing stored") << false << ""
+                                    << "editLoginName";
+    QTest::newRow("name stored") << false << "bob"
+                                 << "editPassword";
+    QTest::newRow("system account") << true << ""
+                                    << "btnLogin";
+}
+
+void TestLoginDialog::focusOnOpen()
+{
+    QFETCH(bool, systemUser);
+    QFETCH(QString, name);
+    QFETCH(QString, focused);
+    configure({ { "Login/SystemUser", systemUser },
+                { "Login/SavePassword", false },
+                { "Login/LoginName", name },
+                { "Login/KsServerUrl", serverAddress() } });
+    LoginDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.focusWidget());
+    QCOMPARE(dialog.focusWidget()->objectName(), focused);
+
+    // Typing goes there, and Return logs in.
+    if (focused == QLatin1String("editPassword")) {
+        QTest::keyClicks(dialog.focusWidget(), QStringLiteral("hunter2"));
+        QCOMPARE(dialog.findChild<QLineEdit*>("editPassword")->text(), QStringLiteral("hunter2"));
+        QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(shown.count(), 1);
+    }
+}
+
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 {
-    configure({{"Login/SystemUser", false}, {"Job/Path", "spool"}});
+    configure({ { "Login/SystemUser", false }, { "Job/Path", "spool" } });
     LoginDialog dialog;
     const QString folder = m_home->dataPath() + QStringLiteral("/spool");
     QVERIFY(QDir(folder).exists());
@@ -589,7 +710,7 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 
 void TestLoginDialog::loginWindowReturnsAfterLogout()
 {
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     LoginDialog dialog;
     dialog.show();
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -624,7 +745,7 @@ void TestLoginDialog::closingEndsTheProcess()
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     dialog.show();
     dialog.findChild<QPushButton*>("btnClose")->click();
-    QCOMPARE(m_exitCodes, QList<int>({0}));
+    QCOMPARE(m_exitCodes, QList<int>({ 0 }));
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog.isVisible());
 }
