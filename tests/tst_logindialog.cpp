@@ -153,7 +153,7 @@ void TestLoginDialog::loginNameCharacters()
     QFETCH(QString, name);
     QFETCH(bool, accepted);
 
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
     QVERIFY(validator);
@@ -169,26 +169,11 @@ void TestLoginDialog::validationBoxesInOrder_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("nothing typed") << ""
-                                   << ""
-                                   << ""
-                                   << "ks server path is not empty";
-    QTest::newRow("only a name and password") << ""
-                                              << "alice"
-                                              << "secret"
-                                              << "ks server path is not empty";
-    QTest::newRow("server only") << "127.0.0.1:1"
-                                 << ""
-                                 << ""
-                                 << "login name is not empty";
-    QTest::newRow("server and password") << "127.0.0.1:1"
-                                         << ""
-                                         << "secret"
-                                         << "login name is not empty";
-    QTest::newRow("no password") << "127.0.0.1:1"
-                                 << "alice"
-                                 << ""
-                                 << "password is not empty";
+    QTest::newRow("nothing typed") << "" << "" << "" << "ks server path is not empty";
+    QTest::newRow("only a name and password") << "" << "alice" << "secret" << "ks server path is not empty";
+    QTest::newRow("server only") << "127.0.0.1:1" << "" << "" << "login name is not empty";
+    QTest::newRow("server and password") << "127.0.0.1:1" << "" << "secret" << "login name is not empty";
+    QTest::newRow("no password") << "127.0.0.1:1" << "alice" << "" << "password is not empty";
 }
 
 void TestLoginDialog::validationBoxesInOrder()
@@ -198,7 +183,7 @@ void TestLoginDialog::validationBoxesInOrder()
     QFETCH(QString, password);
     QFETCH(QString, expected);
 
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(server);
@@ -226,19 +211,16 @@ void TestLoginDialog::loginRequestOnTheWire_data()
     QTest::addColumn<QByteArray>("query");
 
     QTest::newRow("typed account")
-        << false << "alice"
-        << "secret"
+        << false << "alice" << "secret"
         << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=YWxpY2U%3D");
     QTest::newRow("Base64 with + / =")
-        << false << "carol"
-        << "k?>~/?>"
+        << false << "carol" << "k?>~/?>"
         << QByteArray("Password=az8%2Bfi8%2FPg%3D%3D&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=Y2Fyb2w%3D");
     // The operating-system account sends the fixed placeholder, whatever the password field holds.
     QTest::newRow("system account")
-        << true << "alice"
-        << ""
+        << true << "alice" << ""
         << QByteArray("Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
                       "&UserAccount=YWxpY2U%3D");
 }
@@ -250,7 +232,7 @@ void TestLoginDialog::loginRequestOnTheWire()
     QFETCH(QString, password);
     QFETCH(QByteArray, query);
 
-    configure({ { "Login/SystemUser", systemAccount }, { "Login/SavePassword", true } });
+    configure({{"Login/SystemUser", systemAccount}, {"Login/SavePassword", true}});
     LoginDialog dialog;
     dialog.setLocalDomainNameForTests(QString());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
@@ -277,7 +259,7 @@ void TestLoginDialog::loginRequestOnTheWire()
 
 void TestLoginDialog::passwordStaysOutOfTheLog()
 {
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -293,14 +275,13 @@ void TestLoginDialog::passwordStaysOutOfTheLog()
     QVERIFY2(params[0].contains(QLatin1String("UserAccount=YWxpY2U%3D")), qPrintable(params[0]));
     QVERIFY2(params[0].contains(QLatin1String("Password=******&")), qPrintable(params[0]));
     for (const QString& line : lines) {
-        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")),
-                 qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")), qPrintable(line));
     }
 }
 
 void TestLoginDialog::successIsSaved()
 {
-    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(bareServerAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
@@ -348,7 +329,7 @@ void TestLoginDialog::failedLoginsShowWhy()
     QFETCH(QString, text);
 
     m_server->setOverride(kLoginPath, FakeReply::raw(body));
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -372,7 +353,7 @@ void TestLoginDialog::unansweredLoginEnds()
 {
     HttpExchange::setTransferTimeoutForTests(300);
     m_server->setOverride(kLoginPath, FakeReply::neverAnswer());
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -405,7 +386,7 @@ void TestLoginDialog::domainCheck()
     QFETCH(QString, localDomain);
     QFETCH(bool, loggedIn);
 
-    configure({ { "Login/SystemUser", true } });
+    configure({{"Login/SystemUser", true}});
     LoginDialog dialog;
     dialog.setLocalDomainNameForTests(localDomain);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
@@ -430,11 +411,8 @@ void TestLoginDialog::domainCheck()
 
 void TestLoginDialog::savePasswordCascade()
 {
-    configure({ { "Login/SystemUser", false },
-                { "Login/AutoLogin", true },
-                { "Login/SavePassword", true },
-                { "Login/LoginName", "alice" },
-                { "setting/AutoLoginInterval", 60 } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/LoginName", "alice"}, {"setting/AutoLoginInterval", 60}});
     LoginDialog dialog;
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
@@ -454,7 +432,7 @@ void TestLoginDialog::savePasswordCascade()
 
 void TestLoginDialog::autoLoginCascade()
 {
-    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
     LoginDialog dialog;
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
@@ -483,8 +461,7 @@ void TestLoginDialog::systemAccountSwitchesFields()
     QFETCH(bool, multiDomain);
 
     qputenv("USER", "dave");
-    configure(
-        { { "Login/SystemUser", false }, { "setting/MultiDomain", multiDomain }, { "Login/LoginName", "alice" } });
+    configure({{"Login/SystemUser", false}, {"setting/MultiDomain", multiDomain}, {"Login/LoginName", "alice"}});
     LoginDialog dialog;
     auto* sysUser = dialog.findChild<QCheckBox*>("chkSysUser");
     auto* name = dialog.findChild<QLineEdit*>("editLoginName");
@@ -522,15 +499,10 @@ void TestLoginDialog::systemAccountSwitchesFields()
 void TestLoginDialog::autoLoginStopsAfterAttempts()
 {
     // Wrong stored password: every attempt is refused; two attempts at one-second spacing, then it gives up.
-    configure({ { "Login/SystemUser", false },
-                { "Login/AutoLogin", true },
-                { "Login/SavePassword", true },
-                { "Login/KsServerUrl", serverAddress() },
-                { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
-                { "setting/AutoLoginInterval", 1 },
-                { "setting/AutoLoginCount", 2 },
-                { "setting/AutoLoginTime", 900 } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 2}, {"setting/AutoLoginTime", 900}});
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -546,15 +518,10 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
 
 void TestLoginDialog::autoLoginStopsAtTimeBudget()
 {
-    configure({ { "Login/SystemUser", false },
-                { "Login/AutoLogin", true },
-                { "Login/SavePassword", true },
-                { "Login/KsServerUrl", serverAddress() },
-                { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
-                { "setting/AutoLoginInterval", 1 },
-                { "setting/AutoLoginCount", 5 },
-                { "setting/AutoLoginTime", 2 } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 2}});
     LoginDialog dialog;
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
@@ -569,15 +536,10 @@ void TestLoginDialog::autoLoginStopsAtTimeBudget()
 
 void TestLoginDialog::autoLoginSucceeds()
 {
-    configure({ { "Login/SystemUser", false },
-                { "Login/AutoLogin", true },
-                { "Login/SavePassword", true },
-                { "Login/KsServerUrl", serverAddress() },
-                { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret"))) },
-                { "setting/AutoLoginInterval", 1 },
-                { "setting/AutoLoginCount", 5 },
-                { "setting/AutoLoginTime", 900 } });
+    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
+               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
+               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret")))},
+               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 900}});
     LoginDialog dialog;
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
@@ -675,7 +637,7 @@ void TestLoginDialog::focusOnOpen()
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 {
-    configure({ { "Login/SystemUser", false }, { "Job/Path", "spool" } });
+    configure({{"Login/SystemUser", false}, {"Job/Path", "spool"}});
     LoginDialog dialog;
     const QString folder = m_home->dataPath() + QStringLiteral("/spool");
     QVERIFY(QDir(folder).exists());
@@ -710,7 +672,7 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 
 void TestLoginDialog::loginWindowReturnsAfterLogout()
 {
-    configure({ { "Login/SystemUser", false } });
+    configure({{"Login/SystemUser", false}});
     LoginDialog dialog;
     dialog.show();
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -745,7 +707,7 @@ void TestLoginDialog::closingEndsTheProcess()
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     dialog.show();
     dialog.findChild<QPushButton*>("btnClose")->click();
-    QCOMPARE(m_exitCodes, QList<int>({ 0 }));
+    QCOMPARE(m_exitCodes, QList<int>({0}));
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog.isVisible());
 }

@@ -76,8 +76,8 @@ QFont titleFont(int pixelSize, bool bold)
 {
     QFont font(QStringLiteral("Microsoft YaHei UI"));
     // The first family is rarely installed on Linux desktops; fall back to CJK-capable sans fonts.
-    font.setFamilies(
-        { QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("DejaVu Sans") });
+    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -106,8 +106,8 @@ LoginDialog::LoginDialog(QWidget* parent)
     initInfo();
     checkLoginType();
 
-    QAction* more
-        = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")), QLineEdit::TrailingPosition);
+    QAction* more = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")),
+                                                  QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
     more->setToolTip(tr("Choose a server"));
     m_ui->editLoginName->addAction(QIcon(QStringLiteral(":/img32/images/account.png")), QLineEdit::LeadingPosition);
@@ -396,8 +396,7 @@ void LoginDialog::Login(int kind)
             GenerateQRcode();
         }
         Prompts::warning(this, answer.message());
-        logger->info(
-            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     } else {
         logger->info(QStringLiteral("###### login success"));
         const QJsonValue data = answer.data();
@@ -406,8 +405,8 @@ void LoginDialog::Login(int kind)
             const QString hostAddress = data.toObject().value(QStringLiteral("HostAddress")).toString();
             if (domain.toLower() != hostAddress.toLower()) {
                 logger->info(QStringLiteral("###### domain name error"));
-                logger->info(QStringLiteral("###### HostAddress :") + hostAddress
-                             + QStringLiteral(" local domain name :") + domain);
+                logger->info(QStringLiteral("###### HostAddress :") + hostAddress +
+                             QStringLiteral(" local domain name :") + domain);
                 Prompts::warning(this, tr("Login failed"));
                 m_ui->btnLogin->setEnabled(true);
                 m_loginBusy = false;
@@ -432,8 +431,7 @@ void LoginDialog::Login(int kind)
         m_total = 0;
         CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
         emit mainshow();
-        logger->info(
-            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     }
     m_ui->btnLogin->setEnabled(true);
     m_loginBusy = false;
@@ -764,8 +762,8 @@ void LoginDialog::GenerateQRcode()
         m_settings->sync();
         info->setGUID(guid);
     }
-    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString()
-        + m_settings->value(QStringLiteral("setting/GUID")).toString();
+    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString() +
+                           m_settings->value(QStringLiteral("setting/GUID")).toString();
 
     const QString url = qrBaseUrl() + QStringLiteral("/api/client/invoke?clientId=%1").arg(guid);
     logger->info(QStringLiteral("###### get QRcode url ") + url);
@@ -788,8 +786,8 @@ void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qr
             record.expiresIn = data.value(QStringLiteral("expires_in")).toInt(0);
             record.clientId = data.value(QStringLiteral("clientId")).toString();
         } else {
-            logger->error(QStringLiteral("###### get QRcode error message ")
-                          + answer.value(QStringLiteral("message")).toString());
+            logger->error(QStringLiteral("###### get QRcode error message ") +
+                          answer.value(QStringLiteral("message")).toString());
         }
     }
 
@@ -857,8 +855,8 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
             record.clientId = data.value(QStringLiteral("clientId")).toVariant().toString();
             record.type = data.value(QStringLiteral("type")).toVariant().toString();
         } else {
-            logger->error(QStringLiteral("###### ScanLogin ex message ")
-                          + answer.value(QStringLiteral("message")).toString());
+            logger->error(QStringLiteral("###### ScanLogin ex message ") +
+                          answer.value(QStringLiteral("message")).toString());
         }
     }
     if (record.account.isEmpty()) {

@@ -171,8 +171,8 @@ void Prompts::notify(QWidget* parent, const QString& text)
                             &answer)) {
         return;
     }
-    QMessageBox* box
-        = build(parent, QMessageBox::Information, titleText(), text, QMessageBox::Ok, QMessageBox::Ok, StayOnTop);
+    QMessageBox* box = build(parent, QMessageBox::Information, titleText(), text, QMessageBox::Ok, QMessageBox::Ok,
+                             StayOnTop);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

@@ -12,7 +12,8 @@
 class Prompts
 {
 public:
-    enum Option {
+    enum Option
+    {
         NoOption = 0x0,
         StayOnTop = 0x1, // dialog + stays-on-top + close-button window flags
         // tool window + title + customised hints + stays-on-top + bypassing the window manager: the job
@@ -38,10 +39,10 @@ public:
     // Title "Error", warning icon, one button "Yes".
     static void error(QWidget* parent, const QString& text, Options options = NoOption);
     // Title "Confirmation"; returns the button chosen, No when the box is closed without a choice.
-    static QMessageBox::StandardButton
-    question(QWidget* parent, const QString& text,
-             QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
-             QMessageBox::StandardButton defaultButton = QMessageBox::No, Options options = NoOption);
+    static QMessageBox::StandardButton question(QWidget* parent, const QString& text,
+                                                QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
+                                                QMessageBox::StandardButton defaultButton = QMessageBox::No,
+                                                Options options = NoOption);
     // A box with its own title and one button; the button text defaults to "Yes". Kept above other windows.
     static void message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                         const QString& buttonText = QString());
