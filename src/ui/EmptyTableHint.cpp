@@ -12,7 +12,8 @@ EmptyTableHint* EmptyTableHint::install(QAbstractItemView* view, const QString& 
 
 EmptyTableHint::EmptyTableHint(QAbstractItemView* view, const QString& text)
     : QObject(view)
-    , m_view(view)
+    , m_viewport(view->viewport())
+    , m_model(view->model())
     , m_label(new QLabel(text, view->viewport()))
 {
     setObjectName(QStringLiteral("emptyTableHint"));
@@ -21,11 +22,11 @@ EmptyTableHint::EmptyTableHint(QAbstractItemView* view, const QString& text)
     m_label->setEnabled(false); // drawn in the muted colour of the style
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->viewport()->installEventFilter(this);
-    if (QAbstractItemModel* model = view->model()) {
-        connect(model, &QAbstractItemModel::rowsInserted, this, &EmptyTableHint::update);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, &EmptyTableHint::update);
-        connect(model, &QAbstractItemModel::modelReset, this, &EmptyTableHint::update);
-        connect(model, &QAbstractItemModel::layoutChanged, this, &EmptyTableHint::update);
+    if (m_model) {
+        connect(m_model, &QAbstractItemModel::rowsInserted, this, &EmptyTableHint::update);
+        connect(m_model, &QAbstractItemModel::rowsRemoved, this, &EmptyTableHint::update);
+        connect(m_model, &QAbstractItemModel::modelReset, this, &EmptyTableHint::update);
+        connect(m_model, &QAbstractItemModel::layoutChanged, this, &EmptyTableHint::update);
     }
     update();
 }
@@ -42,18 +43,17 @@ bool EmptyTableHint::isShown() const
 
 bool EmptyTableHint::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_view && watched == m_view->viewport() && event->type() == QEvent::Resize) {
-        m_label->setGeometry(m_view->viewport()->rect());
+    if (m_viewport && watched == m_viewport && event->type() == QEvent::Resize) {
+        m_label->setGeometry(m_viewport->rect());
     }
     return QObject::eventFilter(watched, event);
 }
 
 void EmptyTableHint::update()
 {
-    if (!m_view) {
+    if (!m_viewport) {
         return;
     }
-    const QAbstractItemModel* model = m_view->model();
-    m_label->setGeometry(m_view->viewport()->rect());
-    m_label->setVisible(!model || model->rowCount() == 0);
+    m_label->setGeometry(m_viewport->rect());
+    m_label->setVisible(!m_model || m_model->rowCount() == 0);
 }

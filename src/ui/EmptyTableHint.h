@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+class QAbstractItemModel;
 class QAbstractItemView;
 class QLabel;
 
@@ -26,6 +27,8 @@ private:
     EmptyTableHint(QAbstractItemView* view, const QString& text);
     void update();
 
-    QPointer<QAbstractItemView> m_view;
+    // Plain QObject pointers: the view may be half destroyed when its viewport's last events arrive.
+    QPointer<QWidget> m_viewport;
+    QPointer<QAbstractItemModel> m_model;
     QLabel* m_label = nullptr;
 };

@@ -137,5 +137,6 @@ void MainWindow::keepChosenServer(const QString& url)
     // a quit from the tray would otherwise start the next run on the old server.
     m_settings->setValue(QStringLiteral("Login/KsServerUrl"), url);
     m_settings->sync();
+    m_ui->labServerPath->setText(stripScheme(url));
     updateStatus();
 }

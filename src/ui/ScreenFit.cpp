@@ -69,6 +69,15 @@ void ScreenFit::keepInside(QWidget* window)
     // The least the contents ask for, made explicit and cut to the room, so the layout cannot push past it.
     const QSize least = window->minimumSize().expandedTo(window->minimumSizeHint());
     if (least.width() > room.width() || least.height() > room.height()) {
+        // A part of the form with a fixed least size that does not fit would still push the rest out; it
+        // falls back to the least its own contents need.
+        const auto children = window->findChildren<QWidget*>();
+        for (QWidget* child : children) {
+            const QSize childLeast = child->minimumSize();
+            if (childLeast.width() > room.width() || childLeast.height() > room.height()) {
+                child->setMinimumSize(0, 0);
+            }
+        }
         window->setMinimumSize(least.boundedTo(room));
     }
     window->resize(window->size().expandedTo(window->minimumSize()).boundedTo(room));
