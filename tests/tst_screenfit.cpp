@@ -85,9 +85,11 @@ void TestScreenFit::windowsFit()
     shown->show();
     QVERIFY(QTest::qWaitForWindowExposed(shown));
 
+    const auto text = [](const QRect& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
     QVERIFY2(area.contains(shown->frameGeometry()),
-             qPrintable(QStringLiteral("%1 outside %2")
-                            .arg(QVariant(shown->frameGeometry()).toString(), QVariant(area).toString())));
+             qPrintable(QString(text(shown->frameGeometry()) + " outside " + text(area))));
     const QRect inside(shown->mapToGlobal(QPoint(0, 0)), shown->size());
     for (QPushButton* button : shown->findChildren<QPushButton*>()) {
         if (!button->isVisibleTo(shown) || !button->window()->isVisible() || button->window() != shown) {
@@ -95,12 +97,7 @@ void TestScreenFit::windowsFit()
         }
         const QRect rect(button->mapToGlobal(QPoint(0, 0)), button->size());
         QVERIFY2(inside.contains(rect) && area.contains(rect),
-                 qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
-                                .arg(button->objectName())
-                                .arg(rect.x())
-                                .arg(rect.y())
-                                .arg(rect.width())
-                                .arg(rect.height())));
+                 qPrintable(QString(button->objectName() + " at " + text(rect))));
     }
 }
 
