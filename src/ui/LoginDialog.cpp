@@ -410,6 +410,7 @@ void LoginDialog::Login(int kind)
                 Prompts::warning(this, tr("Login failed"));
                 m_ui->btnLogin->setEnabled(true);
                 m_loginBusy = false;
+                runPendingLogin();
                 return;
             }
         }
