@@ -53,6 +53,9 @@ private slots:
     void autoLoginStopsAfterAttempts();
     void autoLoginStopsAtTimeBudget();
     void autoLoginSucceeds();
+    void manualLoginDuringAutomaticAttempt();
+    void focusOnOpen_data();
+    void focusOnOpen();
 
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
@@ -550,6 +553,86 @@ void TestLoginDialog::autoLoginSucceeds()
     QVERIFY(!timer->isActive());
     QVERIFY(!dialog.findChild<QTimer*>("qrPollTimer")->isActive());
     QVERIFY(info()->isLogin());
+}
+
+void TestLoginDialog::manualLoginDuringAutomaticAttempt()
+{
+    // The automatic attempt (stored, wrong password) hangs on the server; the user types and clicks Login.
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 900 } });
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::neverAnswer().times(1));
+    LoginDialog dialog;
+    QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+    auto* button = dialog.findChild<QPushButton*>("btnLogin");
+    // The attempt waits inside its own event loop, so the user's click has to come from there too.
+    QTimer user;
+    user.setInterval(20);
+    connect(&user, &QTimer::timeout, &dialog, [&]() {
+        if (m_server->heldConnections() == 1) {
+            user.stop();
+            dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+            button->click();
+        }
+    });
+    user.start();
+    dialog.show();
+    dialog.startTimer();
+
+    QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+    QVERIFY(!user.isActive());
+    QVERIFY(info()->isLogin());
+    QVERIFY(button->isEnabled());
+    QVERIFY(boxes().isEmpty());
+    // The automatic attempt was given up and the typed login went out, once.
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
+    QCOMPARE(m_server->requestCount(kLoginPath), 1);
+    QVERIFY(!dialog.findChild<QTimer*>("autoLoginTimer")->isActive());
+    m_server->releaseHeldConnections();
+}
+
+void TestLoginDialog::focusOnOpen_data()
+{
+    QTest::addColumn<bool>("systemUser");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("focused");
+    QTest::newRow("nothing stored") << false << ""
+                                    << "editLoginName";
+    QTest::newRow("name stored") << false << "bob"
+                                 << "editPassword";
+    QTest::newRow("system account") << true << ""
+                                    << "btnLogin";
+}
+
+void TestLoginDialog::focusOnOpen()
+{
+    QFETCH(bool, systemUser);
+    QFETCH(QString, name);
+    QFETCH(QString, focused);
+    configure({ { "Login/SystemUser", systemUser },
+                { "Login/SavePassword", false },
+                { "Login/LoginName", name },
+                { "Login/KsServerUrl", serverAddress() } });
+    LoginDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.focusWidget());
+    QCOMPARE(dialog.focusWidget()->objectName(), focused);
+
+    // Typing goes there, and Return logs in.
+    if (focused == QLatin1String("editPassword")) {
+        QTest::keyClicks(dialog.focusWidget(), QStringLiteral("hunter2"));
+        QCOMPARE(dialog.findChild<QLineEdit*>("editPassword")->text(), QStringLiteral("hunter2"));
+        QSignalSpy shown(&dialog, &LoginDialog::mainshow);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(shown.count(), 1);
+    }
 }
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()

@@ -103,6 +103,12 @@ void TestNoCardDialog::form()
     }
     titles.sort();
     QCOMPARE(titles, (QStringList { "Fee Projects", "No-Card Printers", "SecretLevel" }));
+
+    // The user sees which document the choice is for, and whose window it is.
+    dialog.setDocumentName(QStringLiteral("Quarterly report.pdf"));
+    QCOMPARE(child<QLabel>(&dialog, "labelDocument")->text(), QStringLiteral("Document: Quarterly report.pdf"));
+    QVERIFY(!child<QLabel>(&dialog, "labelDocument")->isHidden());
+    QVERIFY(!dialog.windowIcon().isNull());
 }
 
 void TestNoCardDialog::listsNoCardPrintersAndProjects()

@@ -247,6 +247,14 @@ void TestServerSwitch::userSwitch()
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/KSS/GetIPSegment")) > 0);
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/Job/BAS_JobStausList")) > 0);
         QTRY_COMPARE(window->serversModel()->rowCount(), 2); // the branch's own site list
+
+        // Quitting from the tray without a logout, the next start still uses the chosen server.
+        QTimer::singleShot(0, window.get(), &MainWindow::on_exitAppAction);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        LoginInfo restarted;
+        QCOMPARE(restarted.loadFromFile(), 0);
+        QCOMPARE(restarted.ksServerUrl(), used);
+        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), used);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStandardItemModel>
@@ -94,6 +95,8 @@ private slots:
     void downloadScanJob();
     void downloadScanJobFails_data();
     void downloadScanJobFails();
+    void secondDownloadReplacesFirst();
+    void tabsRefreshWhenServerReturns();
 
     void accountTab();
     void accountAnswersInEitherOrder();
@@ -180,10 +183,16 @@ void TestTabs::jobsEmptyAnswerEmptiesTable()
     auto window = makeWindow();
     QVERIFY(window);
     QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    auto* hint = window->form()->tvJobs->findChild<QLabel*>(QStringLiteral("emptyTableHintLabel"));
+    QVERIFY(hint);
+    QVERIFY(hint->isHidden());
     m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), FakeReply::envelope(0, "success", QJsonArray()));
     window->loadJobData();
     QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
     QCOMPARE(window->jobsModel()->rowCount(), 0);
+    // An empty table says so.
+    QVERIFY(!hint->isHidden());
+    QCOMPARE(hint->text(), QStringLiteral("No print jobs"));
 }
 
 void TestTabs::jobsFailedAnswerKeepsRows_data()
@@ -520,6 +529,91 @@ void TestTabs::downloadScanJobFails()
     const auto boxes = Prompts::takeCaptured();
     QCOMPARE(boxes.size(), 1);
     QVERIFY(boxes.first().text.startsWith(QStringLiteral("Download failed!")));
+}
+
+void TestTabs::secondDownloadReplacesFirst()
+{
+    // The first download never gets its answer; the user starts another and agrees to replace it.
+    m_server->setOverride(QStringLiteral("/Job/BAS_DownloadScanJob"), FakeReply::neverAnswer().times(1));
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("first.pdf"));
+    const QString second = dir.filePath(QStringLiteral("second.pdf"));
+    QString target = first;
+    window->setSaveFileChooser([&](const QString&) { return target; });
+    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    selectRows(window->form()->tvScanJobs, { 0 });
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+    QTRY_COMPARE(m_server->heldConnections(), 1);
+    QVERIFY(QFile::exists(first));
+
+    target = second;
+    Prompts::takeCaptured();
+    Prompts::setNextAnswer(QMessageBox::Yes); // replace the running download
+    Prompts::setNextAnswer(QMessageBox::No); // do not open the folder
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(finished.at(0).first().toBool(), false); // the replaced one
+    QCOMPARE(finished.at(1).first().toBool(), true);
+    QVERIFY(!QFile::exists(first));
+    QFile saved(second);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("%PDF-1.4\n% scanned contract\n"));
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes.at(0).text.contains(first));
+    QCOMPARE(boxes.at(1).text, QStringLiteral("Download Success!\nDo you want to open the file?"));
+
+    // Refusing to replace keeps the running one and starts nothing.
+    m_server->releaseHeldConnections();
+    m_server->setOverride(QStringLiteral("/Job/BAS_DownloadScanJob"), FakeReply::neverAnswer().times(1));
+    target = first;
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+    QTRY_COMPARE(m_server->heldConnections(), 1);
+    target = dir.filePath(QStringLiteral("third.pdf"));
+    Prompts::setNextAnswer(QMessageBox::No);
+    QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
+    QVERIFY(QFile::exists(first));
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(finished.count(), 2);
+    m_server->releaseHeldConnections();
+}
+
+void TestTabs::tabsRefreshWhenServerReturns()
+{
+    FakeKestranaState::Job processing = makeJob(QStringLiteral("report.pdf"), 51, 1);
+    qint64 id = 0;
+    m_server->updateState([&](FakeKestranaState& s) { id = s.addJob(processing); });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    QVERIFY(window->serverOnline());
+    // The status poll follows the job.
+    window->setCurrentJobId(QString::number(id));
+    window->getJobStatusInfo();
+    QTRY_VERIFY(window->jobStatusTimer()->isActive());
+
+    // The server goes away: the next poll fails and stops, and the window says it is offline.
+    m_server->setOverride(QStringLiteral("/"), FakeReply::html500());
+    m_server->setOverride(QStringLiteral("/Job/BAS_GetJobStatusInfo"), FakeReply::html500());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->jobStatusTimer()->isActive(), 40000);
+    QVERIFY(!window->checkNetworkState(false));
+    QVERIFY(!window->serverOnline());
+    QVERIFY(window->form()->labNetwork->text().startsWith(QStringLiteral("offline")));
+
+    // Meanwhile another job arrives; then the server is back and the next check sees it.
+    m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("late.pdf"), 1)); });
+    m_server->clearOverrides();
+    const int polls = m_server->requestCount(QStringLiteral("/Job/BAS_GetJobStatusInfo"));
+    QVERIFY(window->checkNetworkState(false));
+
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 2);
+    QCOMPARE(window->form()->labNetwork->text(), QStringLiteral("online"));
+    QTRY_VERIFY(m_server->requestCount(QStringLiteral("/Job/BAS_GetJobStatusInfo")) > polls);
+    QTRY_VERIFY(window->jobStatusTimer()->isActive());
 }
 
 void TestTabs::accountTab()

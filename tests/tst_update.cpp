@@ -133,7 +133,11 @@ void TestUpdate::downloadPackage()
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), m_server->state().clientPackage);
     QCOMPARE(m_server->lastRequest(QStringLiteral("/MyJob/ResponseDownLoad")).query, QByteArray("type=3&SysType=amd"));
-    QVERIFY(Prompts::takeCaptured().isEmpty()); // no "open the folder" question for the package
+    // The user is told where the package is and may open its folder.
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text,
+             QStringLiteral("The installation package was saved as\n%1\nDo you want to open its folder?").arg(target));
     QVERIFY(!ui->progressBar->isVisibleTo(window.get()));
 }
 
@@ -153,12 +157,19 @@ void TestUpdate::downloadNotStarted()
     const QString unwritable = dir.filePath(QStringLiteral("missing-folder/pkg.deb"));
     window->setSaveFileChooser([&](const QString&) { return cancelled ? QString() : unwritable; });
     QTest::mouseClick(window->form()->btnCheckUpdate, Qt::LeftButton);
+    Prompts::takeCaptured();
 
     QTest::mouseClick(window->form()->btnAutoUpdate, Qt::LeftButton);
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/MyJob/ResponseDownLoad")), 0);
     QVERIFY(!QFile::exists(unwritable));
     QVERIFY(!window->form()->progressBar->isVisibleTo(window.get()));
+    // A file that cannot be written is reported, not only logged.
+    const auto boxes = Prompts::takeCaptured();
+    QCOMPARE(boxes.size(), cancelled ? 0 : 1);
+    if (!cancelled) {
+        QVERIFY(boxes.first().text.startsWith(QStringLiteral("Cannot write the file %1:").arg(unwritable)));
+    }
 }
 
 void TestUpdate::downloadFails()

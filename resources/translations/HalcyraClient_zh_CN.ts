@@ -628,6 +628,58 @@ Do you want to open the file?</source>
         <translation>下载成功！
 是否打开文件？</translation>
     </message>
+    <message>
+        <source>online</source>
+        <translation>在线</translation>
+    </message>
+    <message>
+        <source>offline: %1</source>
+        <translation>离线：%1</translation>
+    </message>
+    <message>
+        <source>No devices</source>
+        <translation>没有设备</translation>
+    </message>
+    <message>
+        <source>No print jobs</source>
+        <translation>没有打印作业</translation>
+    </message>
+    <message>
+        <source>No messages</source>
+        <translation>没有消息</translation>
+    </message>
+    <message>
+        <source>No scan jobs</source>
+        <translation>没有扫描作业</translation>
+    </message>
+    <message>
+        <source>No sites</source>
+        <translation>没有站点</translation>
+    </message>
+    <message>
+        <source>The download to %1 has not finished.
+Do you want to stop it, remove its partial file and start the new one?</source>
+        <translation>下载到 %1 的文件尚未完成。
+是否停止该下载、删除其未完成的文件并开始新的下载？</translation>
+    </message>
+    <message>
+        <source>Cannot write the file %1:
+%2</source>
+        <translation>无法写入文件 %1：
+%2</translation>
+    </message>
+    <message>
+        <source>The partial file %1 was removed.</source>
+        <translation>未完成的文件 %1 已删除。</translation>
+    </message>
+    <message>
+        <source>The installation package was saved as
+%1
+Do you want to open its folder?</source>
+        <translation>安装包已保存为
+%1
+是否打开其所在文件夹？</translation>
+    </message>
 </context>
 <context>
     <name>NoCardPrintDialog</name>
@@ -690,6 +742,10 @@ Do you want to open the file?</source>
     <message>
         <source>No</source>
         <translation>否</translation>
+    </message>
+    <message>
+        <source>Document: %1</source>
+        <translation>文档：%1</translation>
     </message>
 </context>
 <context>

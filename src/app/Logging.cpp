@@ -298,8 +298,8 @@ void shutdownRootLogger()
     if (s.logger) {
         s.logger->flush();
     }
-    // Later messages (static destruction) go to the console only.
-    s.logger = makeConsoleLogger();
+    // Every target is removed: later messages (static destruction) go nowhere, the console included.
+    s.logger = std::make_shared<spdlog::logger>("root", spdlog::sinks_init_list {});
 }
 
 void startCapture()

@@ -8,6 +8,7 @@
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/ScreenFit.h"
 
 #include <QDebug>
 #include <QDir>
@@ -59,18 +60,9 @@ int runDialog(SingleApplication& app, LoginDialog& dialog)
     return runAfterLogin(app, dialog, false);
 }
 
-int runLoginAndMainWindow(SingleApplication& app)
+int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog)
 {
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-
-    LoginDialog dialog;
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen && (screen->geometry().width() >= 3840 || screen->geometry().height() >= 2160)) {
-        dialog.resize(int(dialog.width() * 1.5), int(dialog.height() * 1.5));
-    }
-    // The dialog draws its own title bar.
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
-    dialog.setWindowFlags(Qt::FramelessWindowHint);
 
     const bool automaticLogin = info->isAutoLogin() && !info->userName().isEmpty() && !info->pasword().isEmpty();
     if (!automaticLogin) {
@@ -142,7 +134,14 @@ int main(int argc, char** argv)
 
     logScreens();
 
-    const int exitCode = runLoginAndMainWindow(app);
+    // The dialog lives until after the stop banner and the logging shutdown.
+    LoginDialog dialog;
+    // The dialog draws its own title bar.
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    dialog.setWindowFlags(Qt::FramelessWindowHint);
+    ScreenFit::fit(&dialog);
+
+    const int exitCode = runLoginAndMainWindow(app, dialog);
 
     Logging::logShutdown();
     Logging::shutdownRootLogger();

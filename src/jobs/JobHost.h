@@ -24,6 +24,7 @@ struct JobOptions
 // What the no-card print dialog hands back when the user confirms it.
 struct NoCardChoice
 {
+    QString documentName; // in: the job the choice is for, shown in the dialog
     QString controllerMac;
     int securityLevel = 0;
     QString projectId;

@@ -243,6 +243,7 @@ bool JobParamReader::checkNoCardPrint(KsJobParam* param)
         }
     }
     NoCardChoice choice;
+    choice.documentName = param->docName;
     if (!m_host->askNoCardChoice(&choice)) {
         return false;
     }

@@ -5,11 +5,13 @@
 #include "api/KsKit.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/ScreenFit.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
 
 NoCardPrintDialog::NoCardPrintDialog(QWidget* parent)
     : QDialog(parent)
@@ -18,11 +20,15 @@ NoCardPrintDialog::NoCardPrintDialog(QWidget* parent)
     , m_levels(new QButtonGroup(this))
 {
     m_ui->setupUi(this);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen && (screen->size().width() >= 3840 || screen->size().height() >= 2160)) {
-        const QSize laidOut = sizeHint().expandedTo(minimumSize());
-        resize(static_cast<int>(laidOut.width() * 1.5), static_cast<int>(laidOut.height() * 1.5));
-    }
+    setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
+    m_document = new QLabel(this);
+    m_document->setObjectName(QStringLiteral("labelDocument"));
+    m_document->setWordWrap(true);
+    m_document->setTextFormat(Qt::PlainText);
+    m_document->hide();
+    m_ui->verticalLayout->insertWidget(0, m_document);
+    resize(sizeHint().expandedTo(minimumSize()));
+    ScreenFit::fit(this);
     m_levels->addButton(m_ui->radioButton, 1);
     m_levels->addButton(m_ui->radioButton_2, 2);
     m_levels->addButton(m_ui->radioButton_3, 3);
@@ -80,14 +86,29 @@ NoCardChoice NoCardPrintDialog::choice() const
     return choice;
 }
 
+void NoCardPrintDialog::setDocumentName(const QString& name)
+{
+    m_document->setText(tr("Document: %1").arg(name));
+    m_document->setVisible(!name.isEmpty());
+    ScreenFit::keepInside(this);
+}
+
+QString NoCardPrintDialog::documentName() const
+{
+    return m_document->isHidden() ? QString() : m_document->text();
+}
+
 bool NoCardPrintDialog::runChoice(NoCardChoice* choice)
 {
     NoCardPrintDialog dialog;
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+    dialog.setDocumentName(choice->documentName);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
+    const QString document = choice->documentName;
     *choice = dialog.choice();
+    choice->documentName = document;
     return true;
 }
 

@@ -10,6 +10,7 @@
 
 class KsKit;
 class QButtonGroup;
+class QLabel;
 
 namespace Ui {
 class NoCardPrintDialog;
@@ -37,6 +38,9 @@ public:
     void setKsProjects(const QList<KsProject>& projects) { m_projects = projects; }
     int getSecretLevel() const { return m_secretLevel; }
     NoCardChoice choice() const;
+    // Names the job the choice is for, above the choices.
+    void setDocumentName(const QString& name);
+    QString documentName() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +57,7 @@ private:
     const QScopedPointer<Ui::NoCardPrintDialog> m_ui;
     KsKit* m_kit = nullptr;
     QButtonGroup* m_levels = nullptr;
+    QLabel* m_document = nullptr;
     QList<KsPrinter> m_printers;
     QList<KsProject> m_projects;
     KsPrinter m_printer;

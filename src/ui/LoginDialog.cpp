@@ -313,12 +313,29 @@ void LoginDialog::login_clicked()
     }
     logger->info(QStringLiteral("###### login begin"));
     m_ui->btnLogin->setEnabled(false);
+    if (m_autoAttempt) {
+        // The user's own login wins over a pending automatic attempt: stop that one; this one runs as soon as
+        // the attempt has returned.
+        logger->info(QStringLiteral("###### automatic login attempt cancelled by a manual login"));
+        m_manualLoginPending = true;
+        const auto replies = m_autoAttempt->findChildren<QNetworkReply*>();
+        for (QNetworkReply* reply : replies) {
+            reply->abort();
+        }
+        return;
+    }
     Login(0);
 }
 
 void LoginDialog::Login(int kind)
 {
-    if (m_loginBusy) {
+    if (m_loginBusy || m_autoAttempt) {
+        // A login asked for while another is pending is acted on when that one has ended.
+        if (kind == 2) {
+            m_qrLoginPending = true;
+        } else {
+            m_manualLoginPending = true;
+        }
         return;
     }
     m_loginBusy = true;
@@ -393,6 +410,7 @@ void LoginDialog::Login(int kind)
                 Prompts::warning(this, tr("Login failed"));
                 m_ui->btnLogin->setEnabled(true);
                 m_loginBusy = false;
+                runPendingLogin();
                 return;
             }
         }
@@ -418,6 +436,28 @@ void LoginDialog::Login(int kind)
     }
     m_ui->btnLogin->setEnabled(true);
     m_loginBusy = false;
+    runPendingLogin();
+}
+
+void LoginDialog::runPendingLogin()
+{
+    if (m_loginBusy || m_autoAttempt) {
+        return;
+    }
+    const bool manual = m_manualLoginPending;
+    const bool qr = m_qrLoginPending;
+    m_manualLoginPending = false;
+    m_qrLoginPending = false;
+    if (loginInfo()->isLogin()) {
+        m_ui->btnLogin->setEnabled(true);
+        return;
+    }
+    if (manual) {
+        m_qrLoginPending = qr;
+        Login(0);
+    } else if (qr) {
+        Login(2);
+    }
 }
 
 bool LoginDialog::checkNetworkState(bool showError)
@@ -478,26 +518,41 @@ void LoginDialog::on_autoLogin()
         return;
     }
     // A typed login is waiting for its answer, or one already succeeded.
-    if (m_loginBusy || info->isLogin()) {
+    if (m_loginBusy || m_autoAttempt || info->isLogin()) {
         return;
     }
     if (!checkNetworkState(false)) {
         return;
     }
+    // The check waits for its answer, and the user may have logged in meanwhile.
+    if (m_loginBusy || m_autoAttempt || info->isLogin()) {
+        return;
+    }
     logger->info(QStringLiteral("###### on_autoLogin _ksKit->login()"));
-    m_loginBusy = true;
     KsKit kit(this);
-    const bool ok = kit.login(m_errorText);
-    m_loginBusy = false;
+    m_autoAttempt = &kit;
+    const bool ok = kit.login(m_errorText) && !m_manualLoginPending;
+    m_autoAttempt = nullptr;
+    if (m_manualLoginPending) {
+        // Cancelled by the user's own login, which now goes ahead; this attempt counts for nothing.
+        info->setIsLogin(false);
+        runPendingLogin();
+        return;
+    }
     if (ok) {
+        m_qrLoginPending = false;
+        m_ui->btnLogin->setEnabled(true);
         accept();
         m_qrTimer->stop();
         m_autoLoginTimer->stop();
         m_total = 0;
         CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
         emit mainshow();
-    } else if (m_total >= info->autoLoginCount() * interval) {
-        m_autoLoginTimer->stop();
+    } else {
+        if (m_total >= info->autoLoginCount() * interval) {
+            m_autoLoginTimer->stop();
+        }
+        runPendingLogin();
     }
 }
 
@@ -591,8 +646,14 @@ void LoginDialog::onNewJobFile(const QString&)
 void LoginDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // Changing the window flags after construction drops the focus given in initInfo().
-    m_ui->btnLogin->setFocus();
+    // Typing starts where something is missing: the name, else the password; Return logs in from anywhere.
+    QWidget* first = m_ui->btnLogin;
+    if (m_ui->editLoginName->isEnabled() && m_ui->editLoginName->text().isEmpty()) {
+        first = m_ui->editLoginName;
+    } else if (m_ui->editPassword->isEnabled() && m_ui->editPassword->text().isEmpty()) {
+        first = m_ui->editPassword;
+    }
+    first->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void LoginDialog::closeEvent(QCloseEvent* event)

@@ -8,6 +8,7 @@
 #include <functional>
 
 class ClickedLabel;
+class KsKit;
 class LoginInfo;
 class OnlineState;
 class QNetworkAccessManager;
@@ -78,6 +79,8 @@ private:
     void onNewJobFile(const QString& path);
 
     void Login(int kind);
+    // Runs a login asked for while another was pending: a manual one first, else a confirmed QR scan.
+    void runPendingLogin();
     void initInfo();
     void checkLoginType();
     void painterFileWatch();
@@ -117,6 +120,9 @@ private:
     QString m_errorText;
     int m_qrRemaining = 0;
     bool m_loginBusy = false;
+    KsKit* m_autoAttempt = nullptr; // the automatic login attempt waiting for its answer
+    bool m_manualLoginPending = false;
+    bool m_qrLoginPending = false;
     bool m_hasDomainOverride = false;
     QString m_domainOverride;
 };

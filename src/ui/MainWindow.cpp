@@ -3,6 +3,7 @@
 
 #include "OnlineState.h"
 #include "Prompts.h"
+#include "ScreenFit.h"
 #include "WindowRequest.h"
 #include "api/HttpExchange.h"
 #include "api/KsKit.h"
@@ -44,7 +45,6 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui->setupUi(this);
 
     if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
-        resize(int(width() * 1.5), int(height() * 1.5));
         for (QTableView* view : { m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg }) {
             view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
         }
@@ -58,8 +58,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setIdentity();
 
-    const QRect screen = QGuiApplication::screens().constFirst()->geometry();
-    move(screen.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    ScreenFit::fit(this);
 
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
     m_ui->frame->hide();
@@ -77,6 +76,15 @@ MainWindow::MainWindow(QWidget* parent)
         if (m_trayIcon) {
             m_trayIcon->hide();
         }
+    });
+    m_reconnectTimer = new QTimer(this);
+    m_reconnectTimer->setInterval(kReconnectProbeMs);
+    connect(m_reconnectTimer, &QTimer::timeout, this, [this]() {
+        if (!loginInfo()->isLogin()) {
+            m_reconnectTimer->stop();
+            return;
+        }
+        checkNetworkState(false);
     });
     m_ui->tabWidget->setCurrentIndex(0);
 
@@ -108,19 +116,21 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     // A transfer still running when the window goes: no report, and no half-written file left behind.
-    if (m_transferReply) {
-        disconnect(m_transferReply, nullptr, this, nullptr);
-        m_transferReply->abort();
-    }
-    if (m_outputFile) {
-        m_outputFile->close();
-        m_outputFile->remove();
+    for (Transfer& transfer : m_transfers) {
+        if (transfer.reply) {
+            disconnect(transfer.reply, nullptr, this, nullptr);
+            transfer.reply->abort();
+        }
+        if (transfer.file) {
+            transfer.file->close();
+            transfer.file->remove();
+        }
     }
 }
 
 bool MainWindow::isLargeScreen(const QSize& screen)
 {
-    return screen.width() >= 3840 || screen.height() >= 2160;
+    return ScreenFit::isLargeScreen(screen);
 }
 
 QString MainWindow::stripScheme(const QString& url)
@@ -138,6 +148,7 @@ void MainWindow::setIdentity()
     m_serverUrl = info->ksServerUrl();
     m_ui->labCurrentUser->setText(info->userName());
     m_ui->labServerPath->setText(stripScheme(m_serverUrl));
+    updateStatus();
 }
 
 void MainWindow::init(bool showTrayIcon)
@@ -270,6 +281,7 @@ void MainWindow::showSystemTrayIcon()
     logger->info(iconPath);
     m_trayIcon = new QSystemTrayIcon(QIcon(iconPath), this);
     m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(loginInfo()->ksVersion()));
+    updateStatus();
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
 
     m_showMainAction = new QAction(tr("show main UI"), this);
@@ -350,6 +362,7 @@ void MainWindow::onlineStateChangedSlot(bool online)
 bool MainWindow::checkNetworkState(bool showDialog)
 {
     if (!m_online->isOnline()) {
+        setServerOnline(false, tr("network is down"));
         if (showDialog) {
             showNetworkWarning(tr("network is down"));
         }
@@ -360,9 +373,10 @@ bool MainWindow::checkNetworkState(bool showDialog)
         url.prepend(QStringLiteral("http://"));
     }
     if (m_ksKit->CheckNetwork(url)) {
-        m_ui->labNetwork->clear();
+        setServerOnline(true);
         return true;
     }
+    setServerOnline(false, tr("Unable to link server"));
     ++m_networkFailures;
     if (m_networkFailures > 2 && !loginInfo()->serverList().isEmpty() && !m_switchingServer) {
         changeServerUrl();
@@ -371,6 +385,83 @@ bool MainWindow::checkNetworkState(bool showDialog)
         showNetworkWarning(tr("Unable to link server"));
     }
     return false;
+}
+
+void MainWindow::setServerOnline(bool online, const QString& reason)
+{
+    if (online) {
+        m_reconnectTimer->stop();
+        if (!m_serverOnline) {
+            m_serverOnline = true;
+            m_offlineReason.clear();
+            updateStatus();
+            // Queued: the check may run inside a tab load, which must not start the same load again.
+            QTimer::singleShot(0, this, &MainWindow::resumeAfterOutage);
+        }
+        return;
+    }
+    const bool changed = m_serverOnline || m_offlineReason != reason;
+    m_serverOnline = false;
+    m_offlineReason = reason;
+    if (changed) {
+        updateStatus();
+    }
+    // Nothing else may look at the server while the window sits idle; keep looking so it notices the return.
+    if (loginInfo()->isLogin() && !m_reconnectTimer->isActive()) {
+        m_reconnectTimer->start();
+    }
+}
+
+void MainWindow::resumeAfterOutage()
+{
+    if (!loginInfo()->isLogin() || !m_serverOnline) {
+        return;
+    }
+    logger->info(QStringLiteral("server reachable again, reloading the tabs"));
+    loadData();
+    if (m_statusPollInterrupted && !m_currentJobId.isEmpty()) {
+        m_statusPollInterrupted = false;
+        getJobStatusInfo();
+    }
+}
+
+void MainWindow::stopJobStatusPoll()
+{
+    if (m_jobStatusTimer->isActive()) {
+        // A failed answer ends the poll; it starts again once the server is back.
+        m_statusPollInterrupted = true;
+        m_jobStatusTimer->stop();
+    }
+}
+
+QStringList MainWindow::statusParts() const
+{
+    const QString state = m_serverOnline ? tr("online") : tr("offline: %1").arg(m_offlineReason);
+    return { loginInfo()->userName(), stripScheme(m_serverUrl), state };
+}
+
+QString MainWindow::composeStatus(const QStringList& parts)
+{
+    QStringList shown;
+    for (const QString& part : parts) {
+        if (!part.isEmpty()) {
+            shown.append(part);
+        }
+    }
+    return shown.join(QStringLiteral(" · "));
+}
+
+void MainWindow::updateStatus()
+{
+    const QStringList parts = statusParts();
+    // The strip has its own labels for user and server; the network notice carries the rest.
+    m_ui->labNetwork->setText(composeStatus(parts.mid(2)));
+    m_ui->labNetwork->setStyleSheet(m_serverOnline ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
+                                                   : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
+    if (m_trayIcon) {
+        m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(loginInfo()->ksVersion()) + QLatin1Char('\n')
+                               + composeStatus(parts));
+    }
 }
 
 void MainWindow::showNetworkWarning(const QString& text)
@@ -385,7 +476,7 @@ void MainWindow::inform(QMessageBox::Icon icon, const QString& title, const QStr
 
 bool MainWindow::askYesNo(const QString& title, const QString& text)
 {
-    return Prompts::question(this, title, text, tr("Yes"), tr("No"));
+    return Prompts::question(this, title, text, tr("Yes"), tr("No"), Prompts::TitleAndClose);
 }
 
 void MainWindow::logoutBtn_clicked()
@@ -406,6 +497,8 @@ void MainWindow::logoutBtn_clicked()
     // The pollers follow the logged-out user's last job; they end with the session.
     m_jobStatusTimer->stop();
     m_jobListTimer->stop();
+    m_reconnectTimer->stop();
+    m_statusPollInterrupted = false;
 
     info->setIsLogin(false);
     m_jobsModel->removeRows(0, m_jobsModel->rowCount());

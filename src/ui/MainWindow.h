@@ -136,6 +136,14 @@ public:
     QString jobPath() const { return m_jobPath; }
     QString currentJobId() const { return m_currentJobId; }
 
+    // The status line's parts, in order: user, server, online state. The status strip and the tray tooltip
+    // show them; a further fact is one more part.
+    QStringList statusParts() const;
+    static QString composeStatus(const QStringList& parts);
+    void updateStatus();
+    bool serverOnline() const { return m_serverOnline; }
+    static constexpr int kReconnectProbeMs = 15000;
+
     // Read-only views for tests and tools.
     QStandardItemModel* jobsModel() const { return m_jobsModel; }
     QStandardItemModel* scanJobsModel() const { return m_scanJobsModel; }
@@ -200,6 +208,12 @@ private:
     void initServerTabelView();
     void setIdentity();
     void showNetworkWarning(const QString& text);
+    // Records whether the last check reached the server; the return after an outage reloads the tabs.
+    void setServerOnline(bool online, const QString& reason = QString());
+    void resumeAfterOutage();
+    // Stops the job status poll after a failed answer, to be resumed when the server is back.
+    void stopJobStatusPoll();
+    void keepChosenServer(const QString& url);
     // Message boxes, through the Prompts facade so tests can answer them.
     void inform(QMessageBox::Icon icon, const QString& title, const QString& text,
                 const QString& buttonText = QString());
@@ -208,6 +222,12 @@ private:
     // Cancels (jobs) or deletes (scan jobs) the selected rows; shared by the two delete buttons.
     void deleteSelectedJobs(bool scanJobs);
     bool prepareDownload(const QString& proposedName, const QString& url, bool isUpdate);
+    struct Transfer;
+    Transfer* transferOf(const QObject* reply);
+    // Stops a transfer and removes its partial file.
+    void dropTransfer(Transfer& transfer);
+    bool transferRunning() const;
+    void writeTransfer(Transfer& transfer);
     QString chooseSaveFile(const QString& proposedName);
     void sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
                  const std::function<void(const WindowAnswer&)>& handler, bool siteList = false);
@@ -250,6 +270,10 @@ private:
     QTimer* m_jobStatusTimer = nullptr;
     QTimer* m_jobListTimer = nullptr;
     QTimer* m_trayHideTimer = nullptr;
+    QTimer* m_reconnectTimer = nullptr;
+    bool m_serverOnline = true;
+    QString m_offlineReason;
+    bool m_statusPollInterrupted = false;
     bool m_switchingServer = false;
 
     QSystemTrayIcon* m_trayIcon = nullptr;
@@ -260,11 +284,17 @@ private:
     // System tab and file transfer.
     QString m_installedVersion;
     QString m_newestVersion;
-    QUrl m_transferUrl;
-    QPointer<QNetworkReply> m_transferReply;
-    std::unique_ptr<QFile> m_outputFile;
-    QString m_outputPath;
+    // One transfer per kind: [0] scan job, [1] update package.
+    struct Transfer
+    {
+        QUrl url;
+        QPointer<QNetworkReply> reply;
+        std::unique_ptr<QFile> file;
+        QString path;
+        qint64 written = 0;
+        QString writeError;
+    };
+    Transfer m_transfers[2];
     bool m_isUpdateDownload = false;
-    qint64 m_bytesWritten = 0;
     SaveFileChooser m_saveFileChooser;
 };

@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "EmptyTableHint.h"
 #include "WindowRequest.h"
 #include "api/KsPrinter.h"
 
@@ -13,6 +14,7 @@ void MainWindow::initDeviceTabelView()
     m_devicesModel = new QStandardItemModel(this);
     setupTable(m_ui->tvDevices, m_devicesModel, { tr("DeviceName"), tr("Status"), tr("Location"), tr("ControllerMac") },
                { 200, 100, 150, 200 });
+    EmptyTableHint::install(m_ui->tvDevices, tr("No devices"));
 }
 
 void MainWindow::loadDeviceData()

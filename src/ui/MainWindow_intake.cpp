@@ -48,7 +48,7 @@ private:
 
 bool MainWindow::askConfirmation(const QString& text)
 {
-    return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"));
+    return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"), Prompts::JobPrompt);
 }
 
 void MainWindow::showWarning(const QString& text)
@@ -92,6 +92,7 @@ bool MainWindow::askNoCardChoice(NoCardChoice* choice)
 {
     NoCardPrintDialog dialog(nullptr);
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+    dialog.setDocumentName(choice->documentName);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "EmptyTableHint.h"
 #include "WindowRequest.h"
 #include "api/HttpExchange.h"
 #include "api/KsJobs.h"
@@ -36,6 +37,7 @@ void MainWindow::initJobTabelView()
                { 200, 130, 100, 100, 100, 100, 80, 100, 100, 0, 0 });
     m_ui->tvJobs->setColumnHidden(kColStatusId, true);
     m_ui->tvJobs->setColumnHidden(kColJobId, true);
+    EmptyTableHint::install(m_ui->tvJobs, tr("No print jobs"));
 }
 
 int MainWindow::pollInterval(double size)
@@ -80,7 +82,7 @@ void MainWindow::loadJobData()
     sendGet(QStringLiteral("/%1/BAS_JobStausList?UserAccount=%2").arg(m_webSegment, m_account), kJobListEx,
             kJobListFail, [this](const WindowAnswer& answer) {
                 if (!answer.ok()) {
-                    m_jobStatusTimer->stop();
+                    stopJobStatusPoll();
                 } else {
                     m_jobsModel->removeRows(0, m_jobsModel->rowCount());
                     KsJobs jobs;
@@ -155,12 +157,12 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
         return;
     }
 
+    logger->info(QStringLiteral("prepare to delete selected jobs"));
     QString url;
     if (scanJobs) {
         url = m_serverUrl + QStringLiteral("/%1/BAS_DeleteScanJob?").arg(m_webSegment) + QStringLiteral("UserAccount=")
             + m_account;
     } else {
-        logger->info(QStringLiteral("prepare to delete selected jobs"));
         url = m_serverUrl + QStringLiteral("/%1/BAS_CancelJob?UserAccount=%2&Type=0").arg(m_webSegment, m_account);
     }
     const QAbstractItemModel* model = view->model();
@@ -215,7 +217,7 @@ void MainWindow::getJobStatusInfo()
     sendGet(QStringLiteral("/%1/BAS_GetJobStatusInfo?jobId=%2").arg(m_webSegment, m_currentJobId), kJobListEx,
             kJobListFail, [this](const WindowAnswer& answer) {
                 if (!answer.ok()) {
-                    m_jobStatusTimer->stop();
+                    stopJobStatusPoll();
                 } else {
                     const QJsonObject data = answer.data.toObject();
                     const int status = data.value(QStringLiteral("Status")).toInt();

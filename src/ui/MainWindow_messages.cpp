@@ -2,6 +2,8 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "EmptyTableHint.h"
+
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -25,6 +27,7 @@ void MainWindow::initMsgabelView()
     m_msgModel = new QStandardItemModel(this);
     setupTable(m_ui->tvMsg, m_msgModel, { tr("date"), tr("message"), tr("Id") }, { 200, 500 });
     m_ui->tvMsg->setColumnHidden(2, true);
+    EmptyTableHint::install(m_ui->tvMsg, tr("No messages"));
     connect(m_ui->btnDeleteMsg, &QPushButton::clicked, this, &MainWindow::msgDelBtn_clicked);
     connect(m_ui->btnClear, &QPushButton::clicked, this, &MainWindow::msgClearBtn_clicked);
 }

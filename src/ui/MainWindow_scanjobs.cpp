@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "EmptyTableHint.h"
 #include "WindowRequest.h"
 #include "api/KsScanJob.h"
 
@@ -15,6 +16,7 @@ void MainWindow::initScanJobTabelView()
     m_scanJobsModel = new QStandardItemModel(this);
     setupTable(m_ui->tvScanJobs, m_scanJobsModel, { tr("jobID"), tr("JobName"), tr("SubmitTime"), tr("StatusID") },
                { 200, 200, 150, 80 });
+    EmptyTableHint::install(m_ui->tvScanJobs, tr("No scan jobs"));
 }
 
 QString MainWindow::scanStatusName(int statusId)

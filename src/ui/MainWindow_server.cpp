@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "EmptyTableHint.h"
 #include "WindowRequest.h"
 #include "api/KsKit.h"
 #include "api/Segments.h"
@@ -30,6 +31,7 @@ void MainWindow::initServerTabelView()
     m_serversModel = new QStandardItemModel(this);
     setupTable(m_ui->tvServerInfo, m_serversModel, { tr("SiteUrl"), tr("SiteName"), tr("Location") },
                { 200, 200, 200 });
+    EmptyTableHint::install(m_ui->tvServerInfo, tr("No sites"));
     connect(m_ui->btnSwitchServer, &QPushButton::clicked, this, &MainWindow::switchServerBtn_clicked);
 }
 
@@ -98,7 +100,7 @@ void MainWindow::switchServerBtn_clicked()
         logoutBtn_clicked();
         return;
     }
-    m_ui->labServerPath->setText(stripScheme(url));
+    keepChosenServer(url);
     loadServerData();
     inform(QMessageBox::Warning, tr("Title"), tr("Switch server success"));
     loadData();
@@ -122,9 +124,19 @@ void MainWindow::changeServerUrl()
             continue;
         }
         m_serverUrl = url;
-        m_ui->labServerPath->setText(stripScheme(url));
+        keepChosenServer(url);
         m_networkFailures = 0;
         loadData();
         break;
     }
+}
+
+void MainWindow::keepChosenServer(const QString& url)
+{
+    // The tab's own key alone reaches the key read at start only at the next saving of the login (a logout);
+    // a quit from the tray would otherwise start the next run on the old server.
+    m_settings->setValue(QStringLiteral("Login/KsServerUrl"), url);
+    m_settings->sync();
+    m_ui->labServerPath->setText(stripScheme(url));
+    updateStatus();
 }

@@ -9,11 +9,15 @@
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 
+#include "ui/ScreenFit.h"
+
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QStandardPaths>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -70,12 +74,56 @@ QString MainWindow::chooseSaveFile(const QString& proposedName)
     }
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The user's download folder rather than wherever the client was started from.
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QDir(downloads).exists()) {
+        dialog.setDirectory(downloads);
+    }
     dialog.selectFile(proposedName);
+    ScreenFit::keepInside(&dialog);
     if (dialog.exec() != QDialog::Accepted) {
         return QString();
     }
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.constFirst();
+}
+
+MainWindow::Transfer* MainWindow::transferOf(const QObject* reply)
+{
+    for (Transfer& transfer : m_transfers) {
+        if (reply && transfer.reply == reply) {
+            return &transfer;
+        }
+    }
+    return nullptr;
+}
+
+void MainWindow::dropTransfer(Transfer& transfer)
+{
+    if (transfer.reply) {
+        disconnect(transfer.reply, nullptr, this, nullptr);
+        transfer.reply->abort();
+        transfer.reply->deleteLater();
+    }
+    transfer.reply = nullptr;
+    if (transfer.file) {
+        transfer.file->close();
+        transfer.file->remove();
+        transfer.file.reset();
+    }
+    if (!transferRunning()) {
+        m_ui->progressBar->hide();
+    }
+}
+
+bool MainWindow::transferRunning() const
+{
+    for (const Transfer& transfer : m_transfers) {
+        if (transfer.reply) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool MainWindow::prepareDownload(const QString& proposedName, const QString& url, bool isUpdate)
@@ -87,20 +135,37 @@ bool MainWindow::prepareDownload(const QString& proposedName, const QString& url
     if (path.isEmpty()) {
         return false;
     }
-    m_outputPath = path;
-    m_transferUrl = QUrl(url, QUrl::TolerantMode);
+    // One transfer of each kind at a time; the one running is only given up when the user says so.
+    Transfer& transfer = m_transfers[isUpdate ? 1 : 0];
+    if (transfer.reply) {
+        const QString running = transfer.path;
+        if (!askYesNo(tr("Confirmation"),
+                      tr("The download to %1 has not finished.\nDo you want to stop it, remove its partial file and "
+                         "start the new one?")
+                          .arg(running))) {
+            return false;
+        }
+        logger->info(QStringLiteral("download replaced, partial file removed: ") + running);
+        dropTransfer(transfer);
+        emit transferFinished(false);
+    }
     m_isUpdateDownload = isUpdate;
     if (QFile::exists(path)) {
         QFile::remove(path);
     }
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly)) {
-        logger->error(QStringLiteral("cannot write download file ") + path);
+        logger->error(QStringLiteral("cannot write download file ") + path + QStringLiteral(": ")
+                      + file->errorString());
+        inform(QMessageBox::Warning, tr("Title"), tr("Cannot write the file %1:\n%2").arg(path, file->errorString()));
         return false;
     }
-    m_outputFile = std::move(file);
-    m_bytesWritten = 0;
-    startRequest(m_transferUrl);
+    transfer.url = QUrl(url, QUrl::TolerantMode);
+    transfer.path = path;
+    transfer.file = std::move(file);
+    transfer.written = 0;
+    transfer.writeError.clear();
+    startRequest(transfer.url);
     m_ui->progressBar->setValue(0);
     m_ui->progressBar->show();
     return true;
@@ -108,24 +173,43 @@ bool MainWindow::prepareDownload(const QString& proposedName, const QString& url
 
 void MainWindow::startRequest(const QUrl& url)
 {
+    Transfer& transfer = m_transfers[m_isUpdateDownload ? 1 : 0];
     QNetworkRequest request = HttpExchange::makeRequest(url.toString(), m_serverUrl);
     QNetworkReply* reply = m_nam->get(request);
-    // One transfer is tracked at a time; a newer one replaces the older.
-    if (m_transferReply) {
-        disconnect(m_transferReply, nullptr, this, nullptr);
-        m_transferReply->abort();
-        m_transferReply->deleteLater();
+    if (transfer.reply) {
+        disconnect(transfer.reply, nullptr, this, nullptr);
+        transfer.reply->abort();
+        transfer.reply->deleteLater();
     }
-    m_transferReply = reply;
+    transfer.reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, &MainWindow::httpReadyRead);
     connect(reply, &QNetworkReply::downloadProgress, this, &MainWindow::updateDataReadProgress);
     connect(reply, &QNetworkReply::finished, this, &MainWindow::httpFinished);
 }
 
+void MainWindow::writeTransfer(Transfer& transfer)
+{
+    if (!transfer.file || !transfer.reply || !transfer.writeError.isEmpty()) {
+        return;
+    }
+    const QByteArray bytes = transfer.reply->readAll();
+    if (bytes.isEmpty()) {
+        return;
+    }
+    const qint64 written = transfer.file->write(bytes);
+    if (written != bytes.size()) {
+        // A full disk, for example: the rest of the answer has nowhere to go.
+        transfer.writeError = transfer.file->errorString();
+        transfer.reply->abort();
+        return;
+    }
+    transfer.written += written;
+}
+
 void MainWindow::httpReadyRead()
 {
-    if (m_outputFile && m_transferReply) {
-        m_bytesWritten += m_outputFile->write(m_transferReply->readAll());
+    if (Transfer* transfer = transferOf(sender())) {
+        writeTransfer(*transfer);
     }
 }
 
@@ -139,45 +223,57 @@ void MainWindow::updateDataReadProgress(qint64 bytesRead, qint64 totalBytes)
 
 void MainWindow::httpFinished()
 {
-    m_ui->progressBar->hide();
-    QNetworkReply* reply = m_transferReply;
-    if (m_outputFile && reply) {
-        m_bytesWritten += m_outputFile->write(reply->readAll());
+    Transfer* transfer = transferOf(sender());
+    if (!transfer) {
+        return;
     }
-    // A transfer that failed (network or HTTP error, or a body cut short of its announced length) must not
-    // leave a truncated file behind.
-    bool failed = !reply || reply->error() != QNetworkReply::NoError;
-    QString errorText = reply ? reply->errorString() : QString();
+    const bool isUpdate = transfer == &m_transfers[1];
+    QNetworkReply* reply = transfer->reply;
+    writeTransfer(*transfer);
+    // A transfer that failed (network or HTTP error, a file that could not be written, or a body cut short of
+    // its announced length) must not leave a truncated file behind.
+    bool failed = reply->error() != QNetworkReply::NoError || !transfer->writeError.isEmpty();
+    QString errorText = transfer->writeError.isEmpty() ? reply->errorString() : transfer->writeError;
     bool lengthKnown = false;
-    const qint64 announced = reply ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown) : 0;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&lengthKnown);
     // A compressed body is unpacked on the way in, so its announced length is not the length written.
-    const bool encoded = reply && !reply->rawHeader("Content-Encoding").isEmpty();
-    if (!failed && m_outputFile && lengthKnown && !encoded && announced != m_bytesWritten) {
+    const bool encoded = !reply->rawHeader("Content-Encoding").isEmpty();
+    if (!failed && transfer->file && lengthKnown && !encoded && announced != transfer->written) {
         failed = true;
-        errorText = tr("incomplete answer: %1 of %2 bytes").arg(m_bytesWritten).arg(announced);
+        errorText = tr("incomplete answer: %1 of %2 bytes").arg(transfer->written).arg(announced);
     }
-    const QString path = m_outputPath;
-    if (m_outputFile) {
-        m_outputFile->close();
-        if (failed) {
-            m_outputFile->remove();
+    const QString path = transfer->path;
+    if (transfer->file) {
+        if (!transfer->file->flush() && !failed) {
+            failed = true;
+            errorText = transfer->file->errorString();
         }
-        m_outputFile.reset();
+        transfer->file->close();
+        if (failed) {
+            transfer->file->remove();
+        }
+        transfer->file.reset();
     }
-    if (reply) {
-        reply->deleteLater();
+    reply->deleteLater();
+    transfer->reply = nullptr;
+    if (!transferRunning()) {
+        m_ui->progressBar->hide();
     }
-    m_transferReply = nullptr;
 
     if (failed) {
         logger->error(QStringLiteral("download failed: ") + errorText);
         emit transferFinished(false);
-        inform(QMessageBox::Warning, tr("Title"), tr("Download failed!") + QStringLiteral("\n") + errorText);
+        inform(QMessageBox::Warning, tr("Title"),
+               tr("Download failed!") + QStringLiteral("\n") + errorText + QStringLiteral("\n")
+                   + tr("The partial file %1 was removed.").arg(path));
     } else {
         emit transferFinished(true);
-        if (!m_isUpdateDownload
-            && askYesNo(tr("Confirmation"), tr("Download Success!\nDo you want to open the file?"))) {
-            const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
+        const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
+        const bool open = isUpdate
+            ? askYesNo(tr("Confirmation"),
+                       tr("The installation package was saved as\n%1\nDo you want to open its folder?").arg(path))
+            : askYesNo(tr("Confirmation"), tr("Download Success!\nDo you want to open the file?"));
+        if (open) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
         }
     }

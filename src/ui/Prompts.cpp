@@ -92,7 +92,13 @@ QMessageBox* Prompts::build(QWidget* parent, QMessageBox::Icon icon, const QStri
                             Options options)
 {
     auto* box = new QMessageBox(icon, title, text, buttons, parent);
-    if (options & StayOnTop) {
+    if (options & JobPrompt) {
+        box->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint
+                            | Qt::BypassWindowManagerHint);
+    } else if (options & TitleAndClose) {
+        // Qt::Dialog keeps a box that has a parent a window of its own rather than a child widget.
+        box->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    } else if (options & StayOnTop) {
         box->setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
     }
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
@@ -145,14 +151,14 @@ void Prompts::message(QWidget* parent, QMessageBox::Icon icon, const QString& ti
 }
 
 bool Prompts::question(QWidget* parent, const QString& title, const QString& text, const QString& yesText,
-                       const QString& noText)
+                       const QString& noText, Options options)
 {
     const QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
     if (answerWithoutScreen(QMessageBox::Question, title, text, buttons, QMessageBox::No, true, &answer)) {
         return answer == QMessageBox::Yes;
     }
-    QMessageBox* box = build(parent, QMessageBox::Question, title, text, buttons, QMessageBox::No, StayOnTop);
+    QMessageBox* box = build(parent, QMessageBox::Question, title, text, buttons, QMessageBox::No, options);
     box->button(QMessageBox::Yes)->setText(yesText);
     box->button(QMessageBox::No)->setText(noText);
     return run(box, buttons) == QMessageBox::Yes;

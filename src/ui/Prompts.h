@@ -16,6 +16,10 @@ public:
     {
         NoOption = 0x0,
         StayOnTop = 0x1, // dialog + stays-on-top + close-button window flags
+        // tool window + title + customised hints + stays-on-top + bypassing the window manager: the job
+        // intake's questions, raised while the main window may be hidden
+        JobPrompt = 0x2,
+        TitleAndClose = 0x4, // dialog with title, close button and a customised frame
     };
     Q_DECLARE_FLAGS(Options, Option)
 
@@ -44,7 +48,7 @@ public:
                         const QString& buttonText = QString());
     // Yes/No question with its own title and button texts; true for yes.
     static bool question(QWidget* parent, const QString& title, const QString& text, const QString& yesText,
-                         const QString& noText);
+                         const QString& noText, Options options = StayOnTop);
     // Non-modal information box kept above other windows, deleted when closed.
     static void notify(QWidget* parent, const QString& text);
 

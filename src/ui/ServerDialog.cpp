@@ -7,6 +7,7 @@
 #include "api/Segments.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/ScreenFit.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -23,9 +24,8 @@ ServerDialog::ServerDialog(QWidget* parent)
     m_ui->setupUi(this);
     connect(m_ui->btnNo, &QPushButton::clicked, this, &QDialog::reject);
 
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    if (screen.width() >= 3840 || screen.height() >= 2160) {
-        resize(int(width() * 1.5), int(height() * 1.5));
+    ScreenFit::fit(this);
+    if (ScreenFit::isLargeScreen(QGuiApplication::primaryScreen()->size())) {
         m_ui->tvServerInfo->horizontalHeader()->setFont(QFont(QStringLiteral("Arial"), 10));
     }
 

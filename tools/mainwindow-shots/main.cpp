@@ -1,16 +1,21 @@
-// mainwindow-shots OUTPUT_DIR
+// mainwindow-shots OUTPUT_DIR [--whole-screen PREFIX]
 //
 // Shows the main window logged in to a fake Kestrana server with demo data, prints one job through
 // kestrana-print, and saves a picture of every tab. Under an X server (xvfb-run) the whole screen is
 // captured with ImageMagick's "import -window root"; without one the window grabs itself.
+// With --whole-screen the pictures show the whole screen, uncut, to prove that the windows fit it (run it
+// with QT_SCALE_FACTOR=2 on a small screen): PREFIX-main.png, PREFIX-login.png and PREFIX-nocard.png.
 #include "FakeKestranaServer.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "jobs/NoCardPrintDialog.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
+#include "ui/ScreenFit.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -111,17 +116,24 @@ bool makePdf(const QString& path)
     return true;
 }
 
-bool capture(QWidget* window, const QString& file)
+bool capture(QWidget* window, const QString& file, bool wholeScreen = false)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
-        // The screen as a user would see it, cut to the window.
+        // The screen as a user would see it, cut to the window (in device pixels) unless the whole is wanted.
+        const qreal ratio = window->devicePixelRatioF();
         const QRect frame = window->frameGeometry();
-        const QString crop
-            = QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
+        const QString crop = QStringLiteral("%1x%2+%3+%4")
+                                 .arg(qRound(frame.width() * ratio))
+                                 .arg(qRound(frame.height() * ratio))
+                                 .arg(qRound(frame.x() * ratio))
+                                 .arg(qRound(frame.y() * ratio));
+        QStringList args { QStringLiteral("-window"), QStringLiteral("root") };
+        if (!wholeScreen) {
+            args << QStringLiteral("-crop") << crop << QStringLiteral("+repage");
+        }
+        args << file;
         QProcess import;
-        import.start(QStringLiteral("import"),
-                     { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"), crop,
-                       QStringLiteral("+repage"), file });
+        import.start(QStringLiteral("import"), args);
         if (import.waitForFinished(30000) && import.exitCode() == 0) {
             return true;
         }
@@ -182,6 +194,39 @@ int main(int argc, char** argv)
     if (!waitFor([&]() { return window.jobsModel()->rowCount() == 4 && window.serversModel()->rowCount() == 2; })) {
         std::fprintf(stderr, "the tabs did not load\n");
         return 1;
+    }
+
+    const int wholeScreenAt = args.indexOf(QStringLiteral("--whole-screen"));
+    if (wholeScreenAt > 0) {
+        const QString prefix = outDir + QLatin1Char('/') + args.value(wholeScreenAt + 1, QStringLiteral("screen"));
+        settle(800);
+        if (!capture(&window, prefix + QStringLiteral("-main.png"), true)) {
+            return 1;
+        }
+        window.hide();
+        {
+            LoginDialog login;
+            login.setWindowFlags(Qt::FramelessWindowHint);
+            ScreenFit::fit(&login);
+            login.show();
+            settle(800);
+            if (!capture(&login, prefix + QStringLiteral("-login.png"), true)) {
+                return 1;
+            }
+        }
+        // Printers without card reader and fee projects, so that the dialog has something to offer.
+        server.setState(FakeKestranaState::sample());
+        NoCardPrintDialog noCard;
+        noCard.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
+        noCard.setDocumentName(QStringLiteral("Meeting agenda.pdf"));
+        noCard.show();
+        settle(800);
+        if (!capture(&noCard, prefix + QStringLiteral("-nocard.png"), true)) {
+            return 1;
+        }
+        std::printf("%s-main.png\n%s-login.png\n%s-nocard.png\n", qPrintable(prefix), qPrintable(prefix),
+                    qPrintable(prefix));
+        return 0;
     }
 
     // One job through the virtual printer, submitted by the window's job intake.
