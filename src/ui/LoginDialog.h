@@ -78,6 +78,8 @@ private:
     void onNewJobFile(const QString& path);
 
     void Login(int kind);
+    // A certificate that differs from the one pinned for the server: the user may accept it.
+    bool trustChangedCertificate();
     void initInfo();
     void checkLoginType();
     void painterFileWatch();
