@@ -284,6 +284,10 @@ void TestAes::storedRoundTrip()
     QCOMPARE(LoginInfo::decryptValue(QString::fromLatin1(stored)), plain);
     // Upper-case digits and separators written by hand still read back.
     QCOMPARE(LoginInfo::decryptValue(QString::fromLatin1(stored.toUpper())), plain);
+    // Characters beyond ASCII (full-width "A", Arabic-Indic "3") are skipped, never taken for digits.
+    QString wide = QString::fromLatin1(stored);
+    wide.insert(8, QStringLiteral("\uff21\u0663"));
+    QCOMPARE(LoginInfo::decryptValue(wide), plain);
 }
 
 void TestAes::storedIsDeterministicLowerHex()

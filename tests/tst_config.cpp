@@ -2,6 +2,7 @@
 #include "app/Logging.h"
 #include "config/LoginInfo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QNetworkProxy>
 #include <QRegularExpression>
@@ -12,6 +13,16 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+
+namespace {
+int modeOf(const QString& path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+} // namespace
 
 // The per-user settings file: created from the template, replaced when the template's version changes,
 // read with every key's default and acceptance rule, and the login keys written back.
@@ -27,6 +38,8 @@ private slots:
     void versionDecidesReplacement_data();
     void versionDecidesReplacement();
     void missingTemplateFails();
+    void settingsFileIsPrivate_data();
+    void settingsFileIsPrivate();
     void absentKeysTakeDefaults();
     void acceptanceRules_data();
     void acceptanceRules();
@@ -161,6 +174,66 @@ void TestConfig::missingTemplateFails()
     const QStringList failures = lines.filter(QRegularExpression(QStringLiteral("^copy ini file failed:.+")));
     QCOMPARE(failures.size(), 1);
     QVERIFY(!lines.contains(QStringLiteral("copy ini file succeeded")));
+
+    // A user file of another version stays as it was, stored login included, when no template can replace it.
+    const QString userFile = QStringLiteral("[Basic]\nVersion=0.9\n[Login]\nLoginName=alice\nPassword=@ByteArray(")
+        + QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("pw"))) + QStringLiteral(")\n");
+    writeFile(m_home->iniPath(), userFile);
+    LoginInfo again;
+    QCOMPARE(again.loadFromFile(), 2);
+    QCOMPARE(readFile(m_home->iniPath()), userFile);
+    QCOMPARE(QDir(m_home->dataPath()).entryList(QDir::Files | QDir::Hidden), QStringList { "halcyraclient.ini" });
+}
+
+void TestConfig::settingsFileIsPrivate_data()
+{
+    QTest::addColumn<QString>("start"); // what is there before the client starts
+    QTest::addColumn<QString>("after"); // what the run does before the modes are read
+
+    QTest::newRow("first start") << "nothing"
+                                 << "load";
+    QTest::newRow("installation of 0644 in 0755 repaired") << "open file"
+                                                           << "load";
+    QTest::newRow("replaced by a newer template") << "open old file"
+                                                  << "load";
+    QTest::newRow("rewritten by a login") << "open file"
+                                          << "save";
+    QTest::newRow("written afresh after removal") << "open file"
+                                                  << "remove and save";
+}
+
+void TestConfig::settingsFileIsPrivate()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, after);
+
+    writeTemplate(QStringLiteral("2"));
+    QFile::setPermissions(
+        m_template, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QVERIFY(::chmod(QFile::encodeName(m_home->dataPath()).constData(), 0755) == 0);
+    if (start != QLatin1String("nothing")) {
+        writeFile(m_home->iniPath(),
+                  start == QLatin1String("open old file") ? QStringLiteral("[Basic]\nVersion=1\n")
+                                                          : QStringLiteral("[Basic]\nVersion=2\n"));
+        QVERIFY(::chmod(QFile::encodeName(m_home->iniPath()).constData(), 0644) == 0);
+    }
+
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    if (after != QLatin1String("load")) {
+        if (after == QLatin1String("remove and save")) {
+            QVERIFY(QFile::remove(m_home->iniPath()));
+        }
+        info.setUserName(QStringLiteral("alice"));
+        info.setPasword(QStringLiteral("pw"));
+        info.setIsSavingPassword(true);
+        info.saveToFile();
+        QVERIFY(readFile(m_home->iniPath()).contains(QStringLiteral("LoginName=alice")));
+    }
+    QCOMPARE(modeOf(m_home->dataPath()), 0700);
+    QCOMPARE(modeOf(m_home->iniPath()), 0600);
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(m_home->dataPath()).entryList(QDir::Files | QDir::Hidden), QStringList { "halcyraclient.ini" });
 }
 
 void TestConfig::absentKeysTakeDefaults()
@@ -191,70 +264,97 @@ void TestConfig::acceptanceRules_data()
 {
     QTest::addColumn<QString>("lines"); // appended to the template; empty = key absent
     QTest::addColumn<QString>("value");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<QVariant>("expected");
+    QTest::addColumn<bool>("logged"); // one line names the unusable value
 
-    QTest::newRow("min size absent") << QString() << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 100") << "[Job]\nMinJobFileSizeBytes=100\n"
-                                  << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 511") << "[Job]\nMinJobFileSizeBytes=511\n"
-                                  << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 512") << "[Job]\nMinJobFileSizeBytes=512\n"
-                                  << "minJobFileSizeBytes" << 512;
-    QTest::newRow("min size 2048") << "[Job]\nMinJobFileSizeBytes=2048\n"
-                                   << "minJobFileSizeBytes" << 2048;
-    QTest::newRow("min size not a number") << "[Job]\nMinJobFileSizeBytes=big\n"
-                                           << "minJobFileSizeBytes" << 512;
-    QTest::newRow("segment 0") << "[Job]\nUploadFileSegmentSizeKbs=0\n"
-                               << "uploadFileSegmentSize" << 4194304;
-    QTest::newRow("segment -3") << "[Job]\nUploadFileSegmentSizeKbs=-3\n"
-                                << "uploadFileSegmentSize" << 4194304;
-    QTest::newRow("segment 1024") << "[Job]\nUploadFileSegmentSizeKbs=1024\n"
-                                  << "uploadFileSegmentSize" << 1024;
-    QTest::newRow("segment absent") << QString() << "uploadFileSegmentSize" << 1;
-    QTest::newRow("delay 0") << "[Job]\nmaxParamFileDelayMin=0\n"
-                             << "maxParamFileDelayMin" << 60;
-    QTest::newRow("delay 30") << "[Job]\nmaxParamFileDelayMin=30\n"
-                              << "maxParamFileDelayMin" << 30;
-    QTest::newRow("delay absent") << QString() << "maxParamFileDelayMin" << 1;
-    QTest::newRow("tray absent") << QString() << "sysTrayMsgTimeoutMs" << 1000;
-    QTest::newRow("tray 0") << "[Message]\nSysTrayMsgTimeoutSecs=0\n"
-                            << "sysTrayMsgTimeoutMs" << 1000;
-    QTest::newRow("tray 5") << "[Message]\nSysTrayMsgTimeoutSecs=5\n"
-                            << "sysTrayMsgTimeoutMs" << 5000;
-    QTest::newRow("tray beyond the int range in ms") << "[Message]\nSysTrayMsgTimeoutSecs=3000000\n"
-                                                     << "sysTrayMsgTimeoutMs" << 2147483647;
-    QTest::newRow("messages absent") << QString() << "maxMessageCount" << 50;
-    QTest::newRow("messages 0") << "[Message]\nUserNameEncrypt=0\n"
-                                << "maxMessageCount" << 50;
-    QTest::newRow("messages 1") << "[Message]\nUserNameEncrypt=1\n"
-                                << "maxMessageCount" << 1;
-    QTest::newRow("messages 200") << "[Message]\nUserNameEncrypt=200\n"
-                                  << "maxMessageCount" << 200;
+    auto row
+        = [](const char* name, const QString& lines, const char* value, const QVariant& expected, bool logged = false) {
+              QTest::newRow(name) << lines << QString::fromLatin1(value) << expected << logged;
+          };
+    row("min size absent", QString(), "minJobFileSizeBytes", 512);
+    row("min size 100", "[Job]\nMinJobFileSizeBytes=100\n", "minJobFileSizeBytes", 512);
+    row("min size 511", "[Job]\nMinJobFileSizeBytes=511\n", "minJobFileSizeBytes", 512);
+    row("min size 512", "[Job]\nMinJobFileSizeBytes=512\n", "minJobFileSizeBytes", 512);
+    row("min size 2048", "[Job]\nMinJobFileSizeBytes=2048\n", "minJobFileSizeBytes", 2048);
+    row("min size not a number", "[Job]\nMinJobFileSizeBytes=big\n", "minJobFileSizeBytes", 512);
+    row("segment 0", "[Job]\nUploadFileSegmentSizeKbs=0\n", "uploadFileSegmentSize", 4194304);
+    row("segment -3", "[Job]\nUploadFileSegmentSizeKbs=-3\n", "uploadFileSegmentSize", 4194304);
+    row("segment 1024", "[Job]\nUploadFileSegmentSizeKbs=1024\n", "uploadFileSegmentSize", 1024);
+    row("segment absent", QString(), "uploadFileSegmentSize", 1);
+    row("delay 0", "[Job]\nmaxParamFileDelayMin=0\n", "maxParamFileDelayMin", 60);
+    row("delay 30", "[Job]\nmaxParamFileDelayMin=30\n", "maxParamFileDelayMin", 30);
+    row("delay absent", QString(), "maxParamFileDelayMin", 1);
+    row("tray absent", QString(), "sysTrayMsgTimeoutMs", 1000);
+    row("tray 0", "[Message]\nSysTrayMsgTimeoutSecs=0\n", "sysTrayMsgTimeoutMs", 1000);
+    row("tray 5", "[Message]\nSysTrayMsgTimeoutSecs=5\n", "sysTrayMsgTimeoutMs", 5000);
+    row("tray beyond the int range in ms", "[Message]\nSysTrayMsgTimeoutSecs=3000000\n", "sysTrayMsgTimeoutMs",
+        2147483647);
+    row("messages absent", QString(), "maxMessageCount", 50);
+    row("messages 0", "[Message]\nUserNameEncrypt=0\n", "maxMessageCount", 50);
+    row("messages 1", "[Message]\nUserNameEncrypt=1\n", "maxMessageCount", 1);
+    row("messages 200", "[Message]\nUserNameEncrypt=200\n", "maxMessageCount", 200);
+
+    // Numbers outside their range and switches that are neither 1/true nor 0/false take the default.
+    row("progress limit 200", "[setting]\nShowProgressFileSizeLimit=200\n", "showProgressFileSizeLimit", 200);
+    row("progress limit -1", "[setting]\nShowProgressFileSizeLimit=-1\n", "showProgressFileSizeLimit", 50, true);
+    row("retry interval 0", "[setting]\nAutoLoginInterval=0\n", "autoLoginInterval", 5, true);
+    row("retry interval beyond ms range", "[setting]\nAutoLoginInterval=2147484\n", "autoLoginInterval", 5, true);
+    row("retry budget not a number", "[setting]\nAutoLoginTime=soon\n", "autoLoginTime", 900, true);
+    row("login page 7", "[Login]\nDefaultLoginType=7\n", "defaultLoginType", 0, true);
+    row("switch 1", "[setting]\nfileLimit=1\n", "fileLimit", true);
+    row("switch yes", "[setting]\nfileLimit=yes\n", "fileLimit", false, true);
+    row("switch 2", "[setting]\nShowQR=2\n", "showQR", false, true);
+    row("switch with a comma", "[setting]\nShowQR=\"true,1\"\n", "showQR", false, true);
+
+    // The job folder is one name inside the data folder.
+    row("job folder absent", QString(), "jobFolder", "ksprinter");
+    row("job folder spool", "[Job]\nPath=spool\n", "jobFolder", "spool");
+    row("job folder empty", "[Job]\nPath=\n", "jobFolder", "ksprinter", true);
+    row("job folder .", "[Job]\nPath=.\n", "jobFolder", "ksprinter", true);
+    row("job folder ..", "[Job]\nPath=..\n", "jobFolder", "ksprinter", true);
+    row("job folder absolute", "[Job]\nPath=/home/alice\n", "jobFolder", "ksprinter", true);
+    row("job folder with separator", "[Job]\nPath=ksprinter/../..\n", "jobFolder", "ksprinter", true);
+    row("job folder with backslash", "[Job]\nPath=..\\\\x\n", "jobFolder", "ksprinter", true);
+    row("job folder logs", "[Job]\nPath=logs\n", "jobFolder", "ksprinter", true);
+
+    row("certificate rule absent", QString(), "serverCertificate", "pin");
+    row("certificate rule any", "[setting]\nServerCertificate=any\n", "serverCertificate", "any");
+    row("certificate rule SYSTEM", "[setting]\nServerCertificate=SYSTEM\n", "serverCertificate", "system");
+    row("certificate rule none", "[setting]\nServerCertificate=none\n", "serverCertificate", "pin", true);
 }
 
 void TestConfig::acceptanceRules()
 {
     QFETCH(QString, lines);
     QFETCH(QString, value);
-    QFETCH(int, expected);
+    QFETCH(QVariant, expected);
+    QFETCH(bool, logged);
 
     writeTemplate(QStringLiteral("1"), lines);
+    Logging::startCapture();
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);
+    const QStringList log = Logging::takeCaptured();
 
-    int actual = -12345;
-    if (value == QLatin1String("minJobFileSizeBytes")) {
-        actual = info.minJobFileSizeBytes();
-    } else if (value == QLatin1String("uploadFileSegmentSize")) {
-        actual = info.uploadFileSegmentSize();
-    } else if (value == QLatin1String("maxParamFileDelayMin")) {
-        actual = info.maxParamFileDelayMin();
-    } else if (value == QLatin1String("sysTrayMsgTimeoutMs")) {
-        actual = info.sysTrayMsgTimeoutMs();
-    } else if (value == QLatin1String("maxMessageCount")) {
-        actual = info.maxMessageCount();
-    }
-    QCOMPARE(actual, expected);
+    const QMap<QString, QVariant> actual {
+        { "minJobFileSizeBytes", info.minJobFileSizeBytes() },
+        { "uploadFileSegmentSize", info.uploadFileSegmentSize() },
+        { "maxParamFileDelayMin", info.maxParamFileDelayMin() },
+        { "sysTrayMsgTimeoutMs", info.sysTrayMsgTimeoutMs() },
+        { "maxMessageCount", info.maxMessageCount() },
+        { "showProgressFileSizeLimit", info.showProgressFileSizeLimit() },
+        { "autoLoginInterval", info.autoLoginInterval() },
+        { "autoLoginTime", info.autoLoginTime() },
+        { "defaultLoginType", info.defaultLoginType() },
+        { "fileLimit", info.fileLimit() },
+        { "showQR", info.showQR() },
+        { "jobFolder", info.jobFolder() },
+        { "serverCertificate", info.serverCertificate() },
+    };
+    QVERIFY2(actual.contains(value), qPrintable(value));
+    QCOMPARE(actual.value(value), expected);
+    const QStringList complaints = log.filter(QRegularExpression(QStringLiteral("unusable value|not a folder name")));
+    QVERIFY2(complaints.size() == (logged ? 1 : 0), qPrintable(log.join(QLatin1Char('\n'))));
 }
 
 void TestConfig::systemUserTakesUserVariable_data()

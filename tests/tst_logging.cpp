@@ -28,6 +28,8 @@ private slots:
     void qtMessagesUseLayout_data();
     void qtMessagesUseLayout();
     void bannersAndShutdown();
+    void credentialsAreMasked_data();
+    void credentialsAreMasked();
 
 private:
     QString logFile() const { return m_dir->path() + QStringLiteral("/logs/hyc.log"); }
@@ -230,6 +232,32 @@ void TestLogging::bannersAndShutdown()
     for (const QString& line : expected) {
         QCOMPARE(line.size() == 64, line.startsWith(QLatin1Char('#')));
     }
+}
+
+void TestLogging::credentialsAreMasked_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("query, Base64 percent-encoded")
+        << "###### http://h/Orvinaweb/BAS_ClientLoginNew/?Password=c2VjcmV0%3D&ClientVersion=L1&UserAccount=YWxpY2U%3D"
+        << "###### http://h/Orvinaweb/BAS_ClientLoginNew/?Password=******&ClientVersion=L1&UserAccount=YWxpY2U%3D";
+    QTest::newRow("form body, last field") << "body UserAccount=alice&password=736563726574"
+                                           << "body UserAccount=alice&password=******";
+    QTest::newRow("INI line, stored hex") << "Password=@ByteArray(0a1b2c3d) read"
+                                          << "Password=****** read";
+    QTest::newRow("JSON text and number") << R"({"account":"alice","password":"se\"cret","UserPwd":1234})"
+                                          << R"({"account":"alice","password":"******","UserPwd":"******"})";
+    QTest::newRow("other fields untouched") << "Passwordless printing: UserAccount=bob&Type=0"
+                                            << "Passwordless printing: UserAccount=bob&Type=0";
+}
+
+void TestLogging::credentialsAreMasked()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, written);
+    logger->error(message);
+    QCOMPARE(fileMessages().constLast(), written);
 }
 
 QTEST_GUILESS_MAIN(TestLogging)

@@ -1,6 +1,7 @@
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
 #include "api/HttpExchange.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslCertificate>
 #include <QTimer>
 #include <QValidator>
 #include <QtTest>
@@ -42,6 +44,7 @@ private slots:
     void failedLoginsShowWhy_data();
     void failedLoginsShowWhy();
     void unansweredLoginEnds();
+    void changedCertificateIsAskedAbout();
     void domainCheck_data();
     void domainCheck();
 
@@ -354,6 +357,8 @@ void TestLoginDialog::unansweredLoginEnds()
     HttpExchange::setTransferTimeoutForTests(300);
     m_server->setOverride(kLoginPath, FakeReply::neverAnswer());
     configure({{"Login/SystemUser", false}});
+    const QString logDir = m_home->dataPath() + QStringLiteral("/logs");
+    Logging::setupRootLogger(logDir);
     LoginDialog dialog;
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -361,12 +366,71 @@ void TestLoginDialog::unansweredLoginEnds()
     auto* button = dialog.findChild<QPushButton*>("btnLogin");
     button->click();
     m_server->releaseHeldConnections();
+    Logging::shutdownRootLogger();
 
     const QList<Prompts::Record> seen = boxes();
     QCOMPARE(seen.size(), 1);
     QCOMPARE(seen[0].text, QStringLiteral("Unable to link server"));
     QVERIFY(button->isEnabled());
     QVERIFY(!info()->isLogin());
+
+    // The log file has the failed login, and the password in none of its forms: plain, Base64, hex, stored.
+    QFile file(logDir + QStringLiteral("/hyc.log"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray log = file.readAll();
+    QVERIFY(log.contains("###### login fail:"));
+    for (const QByteArray& form : { QByteArray("secret"), QByteArray("c2VjcmV0"), QByteArray("736563726574"),
+                                    LoginInfo::encryptValue(QStringLiteral("secret")) }) {
+        QVERIFY2(!log.contains(form), form.constData());
+    }
+}
+
+void TestLoginDialog::changedCertificateIsAskedAbout()
+{
+    // A server of its own, so that its certificate can be replaced at the same address.
+    FakeKestranaServer first(FakeKestranaState::sample());
+    QVERIFY(first.startListener(true, 0));
+    const QString address = first.httpsUrl();
+    const QString server = ServerTrust::serverKey(QUrl(address));
+    auto login = [&]() {
+        info()->setIsLogin(false);
+        LoginDialog dialog;
+        dialog.findChild<QLineEdit*>("editKsServer")->setText(address);
+        dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
+        dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
+        dialog.findChild<QPushButton*>("btnLogin")->click();
+        return info()->isLogin();
+    };
+    configure({{"Login/SystemUser", false}});
+    QVERIFY(login());
+    const QString firstPrint = ServerTrust::fingerprint(QSslCertificate(first.certificatePem()));
+    QCOMPARE(ServerTrust::pinnedFingerprint(server), firstPrint);
+    QVERIFY(boxes().isEmpty());
+
+    first.stop();
+    FakeKestranaServer second(FakeKestranaState::sample());
+    second.setCertificate(SelfSignedCertificate::generate());
+    QVERIFY(second.startListener(true, first.httpsPort()));
+    const QString secondPrint = ServerTrust::fingerprint(QSslCertificate(second.certificatePem()));
+
+    // Declined: nothing, the password least of all, reaches the server with the new certificate.
+    Prompts::setNextAnswer(QMessageBox::No);
+    QVERIFY(!login());
+    QList<Prompts::Record> seen = boxes();
+    QCOMPARE(seen.size(), 2);
+    QVERIFY2(seen[0].text.contains(firstPrint) && seen[0].text.contains(secondPrint), qPrintable(seen[0].text));
+    QCOMPARE(seen[1].text, QStringLiteral("Unable to link server"));
+    QCOMPARE(ServerTrust::pinnedFingerprint(server), firstPrint);
+    QCOMPARE(second.requestCount(), 0);
+
+    // Accepted: the new certificate is pinned and the login goes through.
+    Prompts::setNextAnswer(QMessageBox::Yes);
+    QVERIFY(login());
+    seen = boxes();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].answer, QMessageBox::Yes);
+    QCOMPARE(ServerTrust::pinnedFingerprint(server), secondPrint);
+    QCOMPARE(second.requestCount(kLoginPath), 1);
 }
 
 void TestLoginDialog::domainCheck_data()

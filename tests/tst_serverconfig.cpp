@@ -1,8 +1,10 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "api/ServerTrust.h"
 #include "config/LoginInfo.h"
 
 #include <QSettings>
+#include <QSslCertificate>
 #include <QtTest>
 
 // The client settings the server hands out at start-up: fetched while the configuration loads, written
@@ -86,13 +88,30 @@ QString TestServerConfig::fileValue(const QString& key) const
 void TestServerConfig::appliedEntriesReachFileAndRun_data()
 {
     QTest::addColumn<bool>("https");
-    QTest::newRow("http") << false;
-    QTest::newRow("https, self-signed") << true;
+    QTest::addColumn<QString>("pushedJobPath");
+    QTest::addColumn<QString>("jobFolder");
+    QTest::newRow("http") << false << "spool"
+                          << "spool";
+    QTest::newRow("https, self-signed") << true << "ksprinter"
+                                        << "ksprinter";
+    // A server cannot move the job folder (which the client empties) out of the data folder.
+    QTest::newRow("job folder ..") << false << ".."
+                                   << "ksprinter";
+    QTest::newRow("job folder absolute") << true << "/home"
+                                         << "ksprinter";
+    QTest::newRow("job folder with separator") << false << "a/../../Documents"
+                                               << "ksprinter";
 }
 
 void TestServerConfig::appliedEntriesReachFileAndRun()
 {
     QFETCH(bool, https);
+    QFETCH(QString, pushedJobPath);
+    QFETCH(QString, jobFolder);
+    m_server->updateState([&](FakeKestranaState& state) {
+        state.configEntries = state.configEntries.mid(0, 4);
+        state.configEntries.append({ QStringLiteral("Job"), QStringLiteral("Path"), pushedJobPath, 1 });
+    });
     writeTemplate(m_server->url(https));
 
     LoginInfo info;
@@ -106,6 +125,13 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     QCOMPARE(fileValue(QStringLiteral("setting/ShowQR")), QStringLiteral("true"));
     QCOMPARE(fileValue(QStringLiteral("Login/DefaultLoginType")), QStringLiteral("2"));
     QCOMPARE(fileValue(QStringLiteral("setting/ShowCost")), QStringLiteral("true"));
+    QCOMPARE(info.jobFolder(), jobFolder);
+    if (https) {
+        // The fetch follows the certificate rule: a self-signed server is pinned on first use.
+        const QString server = ServerTrust::serverKey(QUrl(m_server->httpsUrl()));
+        QCOMPARE(ServerTrust::pinnedFingerprint(server),
+                 ServerTrust::fingerprint(QSslCertificate(m_server->certificatePem())));
+    }
 
     QCOMPARE(m_server->requestCount(), 1);
     const FakeRequest request = m_server->lastRequest();

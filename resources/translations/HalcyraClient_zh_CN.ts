@@ -188,6 +188,26 @@
         <source>Please log in to the print client</source>
         <translation>请登录打印客户端</translation>
     </message>
+    <message>
+        <source>The certificate of the server %1 has changed.
+
+Trusted until now (SHA-256):
+%2
+
+Presented now (SHA-256):
+%3
+
+Accept the new certificate only if you know that the server&apos;s certificate was replaced. Accept it?</source>
+        <translation>服务器 %1 的证书已更改。
+
+此前信任的证书 (SHA-256)：
+%2
+
+现在出示的证书 (SHA-256)：
+%3
+
+只有在确知服务器证书已被更换时才接受新证书。是否接受？</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>

@@ -1,15 +1,12 @@
 #include "HttpExchange.h"
 
-#include "app/Logging.h"
+#include "ServerTrust.h"
 
 #include <QEventLoop>
 #include <QJsonParseError>
 #include <QNetworkAccessManager>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
-
-static Logger* logger = Logging::rootLogger();
 
 namespace {
 int g_timeoutOverrideMs = 0;
@@ -37,6 +34,7 @@ HttpExchange::HttpExchange(QNetworkAccessManager* nam)
         m_ownNam = new QNetworkAccessManager();
         m_nam = m_ownNam;
     }
+    ServerTrust::watch(m_nam);
 }
 
 HttpExchange::~HttpExchange()
@@ -54,22 +52,10 @@ void HttpExchange::setTransferTimeoutForTests(int ms)
     g_timeoutOverrideMs = ms;
 }
 
-void HttpExchange::relaxTlsIfHttps(QNetworkRequest& request, const QString& tlsBase)
-{
-    // Case-sensitive on purpose: only a lower-case "https" address gets the relaxed configuration.
-    if (!tlsBase.startsWith(QLatin1String("https"))) {
-        return;
-    }
-    QSslConfiguration config = request.sslConfiguration();
-    config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    config.setProtocol(QSsl::AnyProtocol);
-    request.setSslConfiguration(config);
-}
-
 QNetworkRequest HttpExchange::makeRequest(const QString& url, const QString& tlsBase)
 {
     QNetworkRequest request;
-    relaxTlsIfHttps(request, tlsBase.isEmpty() ? url : tlsBase);
+    ServerTrust::prepare(request, tlsBase.isEmpty() ? url : tlsBase);
     request.setUrl(QUrl(url, QUrl::TolerantMode));
     return request;
 }
@@ -142,11 +128,9 @@ HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
 
     if (timedOut && !reply->isFinished()) {
         QObject::disconnect(reply, nullptr, &loop, nullptr);
+        // The reply's own error text stands for the time-out; callers log it where they log failures.
         reply->abort();
         answer.timedOut = true;
-        answer.error = QNetworkReply::TimeoutError;
-        answer.errorString = QStringLiteral("no answer within %1 ms").arg(limit);
-        logger->error(QStringLiteral("[HttpExchange] request timed out: ") + reply->url().toString());
     }
     readAnswer(reply, answer);
     // Released now rather than later: a deferred delete would wait for the outermost event loop, and a

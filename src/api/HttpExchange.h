@@ -16,7 +16,7 @@ struct HttpAnswer
     QByteArray body;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorString;
-    bool timedOut = false; // no progress within the transfer timeout; also sets error
+    bool timedOut = false; // no progress within the transfer timeout; the reply was aborted
     int httpStatus = 0;
     QJsonDocument document;
     bool parseOk = false; // document not null and no parse error
@@ -32,9 +32,9 @@ struct HttpAnswer
     QJsonValue data() const;
 };
 
-// The one synchronous request helper: tolerant URL, relaxed TLS for "https" addresses, a nested event
-// loop until the reply finishes, a transfer timeout (no progress for that long ends the exchange like a
-// failed connection), the body read in one piece and released with its reply.
+// The one synchronous request helper: tolerant URL, the client's certificate rule for "https" addresses
+// (ServerTrust), a nested event loop until the reply finishes, a transfer timeout (no progress for that long ends the
+// exchange like a failed connection), the body read in one piece and released with its reply.
 class HttpExchange
 {
 public:
@@ -49,7 +49,7 @@ public:
     HttpExchange(const HttpExchange&) = delete;
     HttpExchange& operator=(const HttpExchange&) = delete;
 
-    // tlsBase: the address whose "https" prefix decides TLS relaxation (the server base URL); empty = url.
+    // tlsBase: the address whose "https" prefix decides the certificate rule (the server base URL); empty = url.
     // timeoutMs <= 0 uses transferTimeout().
     HttpAnswer get(const QString& url, const QString& tlsBase = QString(), int timeoutMs = 0);
     HttpAnswer post(const QString& url, const QByteArray& body, const QByteArray& contentType = kFormContentType,
@@ -62,9 +62,9 @@ public:
     // Bound the whole exchange instead of the silence between progress (the reachability probe).
     void setTimeoutIsTotal(bool total) { m_timeoutIsTotal = total; }
 
-    // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer).
+    // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer):
+    // their manager goes through ServerTrust::watch() as well.
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
-    static void relaxTlsIfHttps(QNetworkRequest& request, const QString& tlsBase);
     static void readAnswer(QNetworkReply* reply, HttpAnswer& answer);
 
     // UTF-8 bytes, every byte outside letters, digits and "-._~" as "%XX" (upper-case hex).

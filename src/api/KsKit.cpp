@@ -44,7 +44,7 @@ KsKit::KsKit(QObject* parent)
 {
     m_settings->setIniCodec("UTF-8");
     // A default of its own: a missing key means a system user here.
-    m_systemUser = m_settings->value(QStringLiteral("Login/SystemUser"), true).toBool();
+    m_systemUser = LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
 }
 
 KsKit::~KsKit() = default;
@@ -102,7 +102,7 @@ bool KsKit::login(QString& message)
             info->setUserName(account);
             // Stored the way the next start reads it back: a plain name where names are kept encrypted
             // would decrypt to nothing, and the saved login would be lost.
-            const bool encrypted = m_settings->value(QStringLiteral("setting/UserNameEncrypt"), false).toBool();
+            const bool encrypted = LoginInfo::readSwitch(*m_settings, QStringLiteral("setting/UserNameEncrypt"), false);
             m_settings->setValue(QStringLiteral("Login/LoginName"),
                                  encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
             m_settings->sync();

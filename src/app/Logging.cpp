@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <spdlog/logger.h>
@@ -186,8 +187,9 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& 
 
 } // namespace
 
-void Logger::log(Level level, const QString& message)
+void Logger::log(Level level, const QString& rawMessage)
 {
+    const QString message = Logging::maskSecrets(rawMessage);
     LogState& s = state();
     std::shared_ptr<spdlog::logger> target;
     {
@@ -300,6 +302,31 @@ void shutdownRootLogger()
     }
     // Every target is removed: later messages (static destruction) go nowhere, the console included.
     s.logger = std::make_shared<spdlog::logger>("root", spdlog::sinks_init_list {});
+}
+
+QString maskSecrets(const QString& text)
+{
+    // Cheap test first: almost no line names a credential.
+    static const char* const kHints[] = { "pass", "pwd", "secret", "token" };
+    bool hinted = false;
+    for (const char* hint : kHints) {
+        hinted = hinted || text.contains(QLatin1String(hint), Qt::CaseInsensitive);
+    }
+    if (!hinted) {
+        return text;
+    }
+    // The value goes whatever its encoding (plain, Base64, percent-encoded, hex), up to the next field.
+    static const QRegularExpression pair(
+        QStringLiteral("\\b([A-Za-z_]*(?:password|passwd|pwd|secret|token)[A-Za-z_]*)=[^&\\s]*"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression json(
+        QStringLiteral("(\"[A-Za-z_]*(?:password|passwd|pwd|secret|token)[A-Za-z_]*\"\\s*:\\s*)"
+                       "(?:\"(?:[^\"\\\\]|\\\\.)*\"|[^,}\\s]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    masked.replace(pair, QStringLiteral("\\1=******"));
+    masked.replace(json, QStringLiteral("\\1\"******\""));
+    return masked;
 }
 
 void startCapture()

@@ -32,6 +32,10 @@ void logStartup();
 void logShutdown();
 void shutdownRootLogger();
 
+// Masks the value of every credential field (Password and the like) in query, form, INI and JSON form.
+// Every message passes through it before it reaches a target.
+QString maskSecrets(const QString& text);
+
 // Tests: keep a copy of every message text (without the layout) logged from now on.
 void startCapture();
 QStringList takeCaptured();

@@ -1,5 +1,6 @@
 #include "api/KsKit.h"
 #include "app/Logging.h"
+#include "app/PrivateFiles.h"
 #include "app/ShutdownSignals.h"
 #include "app/SingleApplication.h"
 #include "app/Singleton.h"
@@ -96,11 +97,9 @@ int main(int argc, char** argv)
     ShutdownSignals shutdownSignals;
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The user's alone (0700, repaired when wider): it holds the stored password, pins, log and messages.
     const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
-    QDir home(Singleton<cglobal>::getInstance()->getHomePath());
-    if (!QDir(dataPath).exists()) {
-        home.mkdir(QStringLiteral("halcyraclient"));
-    }
+    PrivateFiles::makePrivateDir(dataPath);
     const QString logDir = dataPath + QDir::separator() + QStringLiteral("logs");
     QDir().mkpath(logDir);
     Logging::setupRootLogger(logDir);

@@ -2,7 +2,9 @@
 
 #include "QAESEncryption.h"
 #include "api/HttpExchange.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
+#include "app/PrivateFiles.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 
@@ -25,6 +27,7 @@ namespace {
 // Key material for the stored credentials. Changing either text makes existing files unreadable.
 const char* const kKeyText = "Kq7#Vm2!Tz9wR"; // 13 characters
 const char* const kIvText = "p4Lx@8Nc3Hs6"; // 12 characters
+const char* const kDefaultJobFolder = "ksprinter";
 
 QString& templateOverride()
 {
@@ -76,6 +79,64 @@ void LoginInfo::setTemplatePathForTests(const QString& path)
     templateOverride() = path;
 }
 
+namespace {
+void logUnusable(const QString& key, const QVariant& value, const QString& used)
+{
+    logger->warn(
+        QStringLiteral("setting %1 has the unusable value \"%2\", using %3").arg(key, value.toString().left(64), used));
+}
+} // namespace
+
+bool LoginInfo::readSwitch(const QSettings& settings, const QString& key, bool defaultValue)
+{
+    const QVariant value = settings.value(key);
+    if (!value.isValid()) {
+        return defaultValue;
+    }
+    if (value.type() == QVariant::Bool) {
+        return value.toBool();
+    }
+    const QString word = value.toString().trimmed().toLower();
+    if (word == QLatin1String("1") || word == QLatin1String("true")) {
+        return true;
+    }
+    if (word == QLatin1String("0") || word == QLatin1String("false")) {
+        return false;
+    }
+    logUnusable(key, value, defaultValue ? QStringLiteral("true") : QStringLiteral("false"));
+    return defaultValue;
+}
+
+int LoginInfo::readNumber(const QSettings& settings, const QString& key, int defaultValue, int min, int max)
+{
+    const QVariant value = settings.value(key);
+    if (!value.isValid()) {
+        return defaultValue;
+    }
+    bool ok = false;
+    const int number = value.toString().trimmed().toInt(&ok);
+    if (!ok || number < min || number > max) {
+        logUnusable(key, value, QString::number(defaultValue));
+        return defaultValue;
+    }
+    return number;
+}
+
+QString LoginInfo::checkedJobFolder(const QString& value)
+{
+    // Anything but one plain name could reach outside the data folder, where emptying the job folder
+    // would delete the user's own files. "logs" is the client's own folder.
+    const bool plainName = !value.isEmpty() && value != QLatin1String(".") && value != QLatin1String("..")
+        && value != QLatin1String("logs") && !value.contains(QLatin1Char('/')) && !value.contains(QLatin1Char('\\'))
+        && !value.contains(QChar(0));
+    if (plainName) {
+        return value;
+    }
+    logger->warn(QStringLiteral("Job/Path \"%1\" is not a folder name inside the data folder, using \"%2\"")
+                     .arg(value.left(64), QLatin1String(kDefaultJobFolder)));
+    return QLatin1String(kDefaultJobFolder);
+}
+
 QByteArray LoginInfo::encryptValue(const QString& plain)
 {
     QAESEncryption aes(QAESEncryption::Aes256, QAESEncryption::ModeCbc, QAESEncryption::PaddingIso);
@@ -91,7 +152,8 @@ QString LoginInfo::decryptValue(const QString& stored)
     QByteArray digits;
     digits.reserve(stored.size());
     for (const QChar c : stored) {
-        if (isxdigit(c.unicode()) && c.unicode() < 0x80) {
+        // isxdigit() is only defined for byte values.
+        if (c.unicode() < 0x80 && isxdigit(c.unicode())) {
             digits.append(static_cast<char>(c.unicode()));
         }
     }
@@ -120,6 +182,8 @@ bool LoginInfo::checkIniFile()
 {
     const QString templateFile = templatePath();
     const QString userFile = Singleton<cglobal>::getInstance()->getIniFilePath();
+    // The folder holds the stored password and the certificate pins; a wider mode is repaired here.
+    PrivateFiles::makePrivateDir(Singleton<cglobal>::getInstance()->getDataPath());
 
     QString newVersion;
     QString oldVersion;
@@ -134,6 +198,9 @@ bool LoginInfo::checkIniFile()
     logger->info(QStringLiteral("newVersion:") + newVersion + QStringLiteral(" oldVersion:") + oldVersion);
 
     if (QFile::exists(userFile) && newVersion == oldVersion) {
+        if (PrivateFiles::restrictFile(userFile)) {
+            logger->info(QStringLiteral("settings file made private: ") + userFile);
+        }
         return true;
     }
 
@@ -141,16 +208,12 @@ bool LoginInfo::checkIniFile()
     logger->info(QStringLiteral("from path:") + templateFile);
     logger->info(QStringLiteral("to path:") + userFile);
 
-    if (QFile::exists(userFile)) {
-        QFile::remove(userFile);
-    }
-    QFile source(templateFile);
-    if (!source.copy(userFile)) {
-        logger->error(QStringLiteral("copy ini file failed:") + source.errorString());
+    // Replaced in one step (mode 0600): a missing template or a full disk leaves the user's file as it was.
+    QString error;
+    if (!PrivateFiles::copyFile(templateFile, userFile, &error)) {
+        logger->error(QStringLiteral("copy ini file failed:") + error);
         return false;
     }
-    // The template may come read-only from the installation; the copy keeps the user file writable.
-    QFile::setPermissions(userFile, QFile::permissions(userFile) | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     logger->info(QStringLiteral("copy ini file succeeded"));
     QSettings templateSettings(templateFile, QSettings::IniFormat);
     useUtf8(templateSettings);
@@ -168,6 +231,8 @@ int LoginInfo::loadFromFile()
     QSettings& s = *m_settings;
 
     m_ksServerUrl = s.value(QStringLiteral("Login/KsServerUrl"), QString()).toString();
+    // The fetch below already follows the local certificate rule; what the server pushes applies after it.
+    readServerCertificate(false);
     if (!m_ksServerUrl.isEmpty()) {
         // Server-pushed settings land in the file before any of the keys below is read.
         getConfigInfo();
@@ -175,33 +240,36 @@ int LoginInfo::loadFromFile()
 
     m_ksServerName = s.value(QStringLiteral("Login/KsServerName"), tr("default KS server")).toString();
     m_userName = s.value(QStringLiteral("Login/LoginName"), QString()).toString();
-    m_defaultLoginType = s.value(QStringLiteral("Login/DefaultLoginType"), 0).toInt();
-    m_isOld = s.value(QStringLiteral("Basic/IsOld"), false).toBool();
+    m_defaultLoginType = readNumber(s, QStringLiteral("Login/DefaultLoginType"), 0, 0, 2);
+    m_isOld = readSwitch(s, QStringLiteral("Basic/IsOld"), false);
     m_version = s.value(QStringLiteral("Basic/Version"), QString()).toString();
     m_title = s.value(QStringLiteral("Basic/Title"), QString()).toString();
     m_info = s.value(QStringLiteral("setting/Info"), QString()).toString();
     m_guid = s.value(QStringLiteral("setting/GUID"), QString()).toString();
-    m_supportScan = s.value(QStringLiteral("setting/supportScan"), false).toBool();
-    m_showUser = s.value(QStringLiteral("setting/ShowUser"), false).toBool();
-    m_showSystem = s.value(QStringLiteral("setting/ShowSystem"), false).toBool();
-    m_showServer = s.value(QStringLiteral("setting/ShowServer"), false).toBool();
-    m_showDevice = s.value(QStringLiteral("setting/ShowDevice"), false).toBool();
-    m_showCost = s.value(QStringLiteral("setting/ShowCost"), false).toBool();
-    m_supportSecret = s.value(QStringLiteral("setting/supportSecret"), false).toBool();
-    m_multiDomain = s.value(QStringLiteral("setting/MultiDomain"), false).toBool();
-    m_hidTask = s.value(QStringLiteral("setting/HidTask"), false).toBool();
-    m_hiddMainDlg = s.value(QStringLiteral("setting/HiddMainDlg"), false).toBool();
-    m_fileLimit = s.value(QStringLiteral("setting/fileLimit"), false).toBool();
-    m_showQR = s.value(QStringLiteral("setting/ShowQR"), false).toBool();
-    m_userNameEncrypt = s.value(QStringLiteral("setting/UserNameEncrypt"), false).toBool();
-    m_jobFileZip = s.value(QStringLiteral("setting/jobFileZip"), false).toBool();
-    m_autoLoginTime = s.value(QStringLiteral("setting/AutoLoginTime"), 900).toInt();
-    m_autoLoginInterval = s.value(QStringLiteral("setting/AutoLoginInterval"), 5).toInt();
-    m_autoLoginCount = s.value(QStringLiteral("setting/AutoLoginCount"), 5).toInt();
+    m_supportScan = readSwitch(s, QStringLiteral("setting/supportScan"), false);
+    m_showUser = readSwitch(s, QStringLiteral("setting/ShowUser"), false);
+    m_showSystem = readSwitch(s, QStringLiteral("setting/ShowSystem"), false);
+    m_showServer = readSwitch(s, QStringLiteral("setting/ShowServer"), false);
+    m_showDevice = readSwitch(s, QStringLiteral("setting/ShowDevice"), false);
+    m_showCost = readSwitch(s, QStringLiteral("setting/ShowCost"), false);
+    m_supportSecret = readSwitch(s, QStringLiteral("setting/supportSecret"), false);
+    m_multiDomain = readSwitch(s, QStringLiteral("setting/MultiDomain"), false);
+    m_hidTask = readSwitch(s, QStringLiteral("setting/HidTask"), false);
+    m_hiddMainDlg = readSwitch(s, QStringLiteral("setting/HiddMainDlg"), false);
+    m_fileLimit = readSwitch(s, QStringLiteral("setting/fileLimit"), false);
+    m_showQR = readSwitch(s, QStringLiteral("setting/ShowQR"), false);
+    m_userNameEncrypt = readSwitch(s, QStringLiteral("setting/UserNameEncrypt"), false);
+    m_jobFileZip = readSwitch(s, QStringLiteral("setting/jobFileZip"), false);
+    // Bounded so the retry arithmetic (seconds, milliseconds, count times interval) stays within an int.
+    m_autoLoginTime = readNumber(s, QStringLiteral("setting/AutoLoginTime"), 900, 0, 7 * 24 * 3600);
+    m_autoLoginInterval = readNumber(s, QStringLiteral("setting/AutoLoginInterval"), 5, 1, 3600);
+    m_autoLoginCount = readNumber(s, QStringLiteral("setting/AutoLoginCount"), 5, 0, 10000);
     m_dateTime = s.value(QStringLiteral("setting/DateTime"), QString()).toString();
-    m_isShowProgress = s.value(QStringLiteral("setting/IsShowProgress"), false).toBool();
-    m_showProgressFileSizeLimit = s.value(QStringLiteral("setting/ShowProgressFileSizeLimit"), 50).toInt();
-    m_isLocalization = s.value(QStringLiteral("setting/IsLocalization"), false).toBool();
+    m_isShowProgress = readSwitch(s, QStringLiteral("setting/IsShowProgress"), false);
+    // MiB; shifted into bytes by the upload, so never negative.
+    m_showProgressFileSizeLimit
+        = readNumber(s, QStringLiteral("setting/ShowProgressFileSizeLimit"), 50, 0, 1024 * 1024);
+    m_isLocalization = readSwitch(s, QStringLiteral("setting/IsLocalization"), false);
 
     if (!m_userName.isEmpty() && m_userNameEncrypt) {
         m_userName = decryptValue(m_userName);
@@ -210,11 +278,11 @@ int LoginInfo::loadFromFile()
     const QString storedPassword = s.value(QStringLiteral("Login/Password"), QString()).toString();
     m_password = storedPassword.isEmpty() ? QString() : decryptValue(storedPassword);
 
-    m_autoLogin = s.value(QStringLiteral("Login/AutoLogin"), false).toBool();
-    m_savePassword = s.value(QStringLiteral("Login/SavePassword"), false).toBool();
-    m_systemUser = s.value(QStringLiteral("Login/SystemUser"), false).toBool();
-    m_bingoLastTime = s.value(QStringLiteral("Login/BingoLastTime"), false).toBool();
-    m_keepJobFiles = s.value(QStringLiteral("Debug/KeepJobFiles"), false).toBool();
+    m_autoLogin = readSwitch(s, QStringLiteral("Login/AutoLogin"), false);
+    m_savePassword = readSwitch(s, QStringLiteral("Login/SavePassword"), false);
+    m_systemUser = readSwitch(s, QStringLiteral("Login/SystemUser"), false);
+    m_bingoLastTime = readSwitch(s, QStringLiteral("Login/BingoLastTime"), false);
+    m_keepJobFiles = readSwitch(s, QStringLiteral("Debug/KeepJobFiles"), false);
 
     const int maxMessages = s.value(QStringLiteral("Message/UserNameEncrypt"), -1).toInt();
     m_maxMessageCount = maxMessages < 1 ? 50 : maxMessages;
@@ -239,7 +307,26 @@ int LoginInfo::loadFromFile()
     if (maxParamFileDelay > 0) {
         m_maxParamFileDelayMin = maxParamFileDelay;
     }
+    m_jobFolder = checkedJobFolder(s.value(QStringLiteral("Job/Path"), QLatin1String(kDefaultJobFolder)).toString());
+    readServerCertificate(true);
     return 0;
+}
+
+void LoginInfo::readServerCertificate(bool complain)
+{
+    const QString key = QStringLiteral("setting/ServerCertificate");
+    const QVariant value = m_settings->value(key);
+    ServerTrust::Mode mode = ServerTrust::Mode::Pin;
+    if (!value.isValid()) {
+        m_serverCertificate = QStringLiteral("pin");
+    } else if (ServerTrust::parseMode(value.toString(), &mode)) {
+        m_serverCertificate = value.toString().trimmed().toLower();
+    } else {
+        if (complain) {
+            logUnusable(key, value, QStringLiteral("pin"));
+        }
+        m_serverCertificate = QStringLiteral("pin");
+    }
 }
 
 void LoginInfo::saveToFile()
@@ -265,6 +352,9 @@ void LoginInfo::saveToFile()
     s.setValue(QStringLiteral("Login/SavePassword"), m_savePassword);
     s.setValue(QStringLiteral("Login/SystemUser"), m_systemUser);
     s.setValue(QStringLiteral("Login/BingoLastTime"), m_bingoLastTime);
+    s.sync();
+    // A file written afresh (removed while the client ran) would get the default mode.
+    PrivateFiles::restrictFile(s.fileName());
 }
 
 void LoginInfo::getConfigInfo()
@@ -309,4 +399,5 @@ void LoginInfo::getConfigInfo()
         m_settings->setValue(key, item.value(QStringLiteral("Value")).toVariant().toString());
     }
     m_settings->sync();
+    PrivateFiles::restrictFile(m_settings->fileName());
 }

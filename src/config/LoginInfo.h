@@ -31,6 +31,14 @@ public:
     static QByteArray encryptValue(const QString& plain);
     static QString decryptValue(const QString& stored);
 
+    // Checked reads shared by every reader of the settings file. A switch is 1/true or 0/false and a number
+    // lies within [min, max]; anything else gives the default and a log line. An absent key gives the default.
+    static bool readSwitch(const QSettings& settings, const QString& key, bool defaultValue);
+    static int readNumber(const QSettings& settings, const QString& key, int defaultValue, int min, int max);
+    // The job folder is one folder name inside the data folder: any other value of Job/Path (empty, ".",
+    // "..", a path) gives "ksprinter" and a log line.
+    static QString checkedJobFolder(const QString& value);
+
     // The settings template beside the executable; tests may point it elsewhere (empty restores it).
     static QString templatePath();
     static void setTemplatePathForTests(const QString& path);
@@ -91,6 +99,10 @@ public:
     int uploadFileSegmentSize() const { return m_uploadFileSegmentSize; }
     int minJobFileSizeBytes() const { return m_minJobFileSizeBytes; }
     int maxParamFileDelayMin() const { return m_maxParamFileDelayMin; }
+    QString jobFolder() const { return m_jobFolder; }
+    // "pin", "any" or "system" (ServerTrust).
+    QString serverCertificate() const { return m_serverCertificate; }
+    void setServerCertificate(const QString& v) { m_serverCertificate = v; }
 
     // Run-time state.
     bool isLogin() const { return m_isLogin; }
@@ -106,6 +118,9 @@ public:
     QSettings* settings() const { return m_settings.data(); }
 
 private:
+    // complain: log an unusable value (the first read, before the server's settings, stays quiet).
+    void readServerCertificate(bool complain);
+
     QScopedPointer<QSettings> m_settings;
     QNetworkAccessManager* m_nam = nullptr;
 
@@ -150,6 +165,8 @@ private:
     int m_uploadFileSegmentSize = 4194304;
     int m_minJobFileSizeBytes = 512;
     int m_maxParamFileDelayMin = 60;
+    QString m_jobFolder = QStringLiteral("ksprinter");
+    QString m_serverCertificate = QStringLiteral("pin");
 
     bool m_isLogin = false;
     QStringList m_serverList;

@@ -7,6 +7,7 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
+#include "config/LoginInfo.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -43,10 +44,8 @@ bool JobQueue::initJobControlOption()
     }
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setIniCodec("UTF-8"); // as LoginInfo writes it, so a non-ASCII folder name reads the same
-    QString folder = settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString();
-    if (folder.isEmpty()) {
-        folder = QStringLiteral("ksprinter");
-    }
+    const QString folder = LoginInfo::checkedJobFolder(
+        settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
     m_jobPath = Singleton<cglobal>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
     if (!QDir(m_jobPath).exists()) {
         logger->info(QStringLiteral("create job path: ") + m_jobPath);

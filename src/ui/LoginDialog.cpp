@@ -3,6 +3,7 @@
 
 #include "api/HttpExchange.h"
 #include "api/KsKit.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
@@ -92,6 +93,7 @@ LoginDialog::LoginDialog(QWidget* parent)
     m_settings = new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat, this);
     m_settings->setIniCodec("UTF-8");
     m_nam = new QNetworkAccessManager(this);
+    ServerTrust::watch(m_nam); // QR-code requests
     m_online = new OnlineState(this);
 
     m_qrTimer = new QTimer(this);
@@ -157,7 +159,7 @@ QString LoginDialog::localDomainName() const
 
 bool LoginDialog::dialogSystemUser() const
 {
-    return m_settings->value(QStringLiteral("Login/SystemUser"), true).toBool();
+    return LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
 }
 
 void LoginDialog::writeKey(const QString& key, bool value)
@@ -241,10 +243,8 @@ void LoginDialog::setSystemUserControls(bool systemUser)
 
 void LoginDialog::painterFileWatch()
 {
-    QString folder = m_settings->value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString();
-    if (folder.isEmpty()) {
-        folder = QStringLiteral("ksprinter");
-    }
+    const QString folder = LoginInfo::checkedJobFolder(
+        m_settings->value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
     m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
@@ -378,9 +378,13 @@ void LoginDialog::Login(int kind)
     logger->info(QStringLiteral("###### params--%1").arg(logged));
 
     HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
-    logger->info(QString::fromUtf8(answer.body));
+    ServerTrust::clearRefusal();
+    HttpAnswer answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
     busy.release();
+    if (!answer.isObject() && trustChangedCertificate()) {
+        answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
+    }
+    logger->info(QString::fromUtf8(answer.body));
 
     const bool qrLogin = m_accountVerify == QLatin1String("2");
     if (!answer.isObject()) {
@@ -458,6 +462,28 @@ void LoginDialog::runPendingLogin()
     } else if (qr) {
         Login(2);
     }
+}
+
+bool LoginDialog::trustChangedCertificate()
+{
+    const ServerTrust::Refusal refusal = ServerTrust::takeRefusal();
+    if (!refusal.isValid() || refusal.pinned.isEmpty()) {
+        return false;
+    }
+    const QString text = tr("The certificate of the server %1 has changed.\n\n"
+                            "Trusted until now (SHA-256):\n%2\n\n"
+                            "Presented now (SHA-256):\n%3\n\n"
+                            "Accept the new certificate only if you know that the server's certificate was "
+                            "replaced. Accept it?")
+                             .arg(refusal.server, refusal.pinned, refusal.presented);
+    if (Prompts::question(this, text) != QMessageBox::Yes) {
+        logger->info(QStringLiteral("[ServerTrust] new certificate of %1 declined").arg(refusal.server));
+        return false;
+    }
+    ServerTrust::pin(refusal.server, refusal.presented);
+    logger->info(QStringLiteral("[ServerTrust] new certificate of %1 accepted by the user: SHA-256 %2")
+                     .arg(refusal.server, refusal.presented));
+    return true;
 }
 
 bool LoginDialog::checkNetworkState(bool showError)

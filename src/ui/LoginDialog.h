@@ -81,6 +81,8 @@ private:
     void Login(int kind);
     // Runs a login asked for while another was pending: a manual one first, else a confirmed QR scan.
     void runPendingLogin();
+    // A certificate that differs from the one pinned for the server: the user may accept it.
+    bool trustChangedCertificate();
     void initInfo();
     void checkLoginType();
     void painterFileWatch();

@@ -7,6 +7,7 @@
 #include "WindowRequest.h"
 #include "api/HttpExchange.h"
 #include "api/KsKit.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
@@ -51,6 +52,7 @@ MainWindow::MainWindow(QWidget* parent)
     }
 
     m_nam = new QNetworkAccessManager(this);
+    ServerTrust::watch(m_nam); // downloads and the window's own requests
     m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     m_settings->setIniCodec("UTF-8"); // the codec LoginInfo uses: a server name like "总部" stays intact
     m_ksKit = new KsKit(this);

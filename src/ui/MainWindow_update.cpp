@@ -61,10 +61,9 @@ void MainWindow::autoUpdate_clicked()
     if (!reachable) {
         return;
     }
+    // One literal: GCC 12 at -O3 reports a false string overflow on the longer chain of builders.
     prepareDownload(QStringLiteral("KSClient_Setup.deb"),
-                    m_serverUrl + QStringLiteral("/MyJob/ResponseDownLoad?type=") + QStringLiteral("3")
-                        + QStringLiteral("&SysType=") + QStringLiteral("amd"),
-                    true);
+                    m_serverUrl + QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd"), true);
 }
 
 QString MainWindow::chooseSaveFile(const QString& proposedName)

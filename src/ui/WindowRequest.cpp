@@ -1,6 +1,7 @@
 #include "WindowRequest.h"
 
 #include "api/HttpExchange.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
 
 #include <QJsonDocument>
@@ -43,6 +44,7 @@ WindowAnswer WindowRequest::classify(const QByteArray& body, const QString& erro
 QNetworkReply* WindowRequest::get(QNetworkAccessManager* nam, const QString& url, const QString& serverUrl,
                                   const Options& options, QObject* context, Handler handler)
 {
+    ServerTrust::watch(nam);
     QNetworkReply* reply = nam->get(HttpExchange::makeRequest(url, serverUrl));
     QPointer<QObject> guard(context);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, guard, options, handler]() {

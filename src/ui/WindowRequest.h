@@ -26,7 +26,7 @@ struct WindowAnswer
     bool ok() const { return kind == Kind::Success; }
 };
 
-// One GET of the main window: sent through the window's manager, relaxed TLS for "https" servers, the
+// One GET of the main window: sent through the window's manager, the certificate rule for "https" servers, the
 // answer sorted and logged ("<ex prefix>" + error string or "<fail prefix>" + message) when the reply
 // finishes, then the handler runs (only while the context object lives) and the reply is released.
 class WindowRequest

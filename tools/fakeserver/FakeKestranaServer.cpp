@@ -46,6 +46,13 @@ struct FakeKestranaServer::Private
     quint64 releaseGeneration = 0;
     int held = 0;
 
+    SelfSignedCertificate certificate; // invalid = the shared one
+
+    const SelfSignedCertificate& usedCertificate() const
+    {
+        return certificate.isValid() ? certificate : SelfSignedCertificate::shared();
+    }
+
     std::unique_ptr<httplib::Server> http;
     std::unique_ptr<httplib::SSLServer> https;
     std::thread httpThread;
@@ -230,7 +237,7 @@ bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWant
         stopping = false;
     }
     if (withHttps) {
-        const SelfSignedCertificate& certificate = SelfSignedCertificate::shared();
+        const SelfSignedCertificate& certificate = usedCertificate();
         if (!certificate.isValid()) {
             return false;
         }
@@ -470,7 +477,12 @@ FakeKestranaState::Job FakeKestranaServer::job(qint64 jobId) const
     return d->state.jobs.value(jobId);
 }
 
+void FakeKestranaServer::setCertificate(const SelfSignedCertificate& certificate)
+{
+    d->certificate = certificate;
+}
+
 QByteArray FakeKestranaServer::certificatePem() const
 {
-    return SelfSignedCertificate::shared().certificatePem();
+    return d->usedCertificate().certificatePem();
 }

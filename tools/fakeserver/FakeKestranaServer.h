@@ -3,6 +3,7 @@
 #include "FakeKestranaState.h"
 #include "FakeReply.h"
 #include "FakeRequest.h"
+#include "SelfSignedCertificate.h"
 
 #include <QList>
 #include <QString>
@@ -74,6 +75,9 @@ public:
     QByteArray uploadedBytes(qint64 jobId) const;
     FakeKestranaState::Job job(qint64 jobId) const;
 
+    // The HTTPS certificate: the process-wide one unless another is set before start() (a server whose
+    // certificate was replaced, for the client's certificate pinning).
+    void setCertificate(const SelfSignedCertificate& certificate);
     QByteArray certificatePem() const;
 
 private:

@@ -1,0 +1,175 @@
+#include "ServerTrust.h"
+
+#include "app/Logging.h"
+#include "app/PrivateFiles.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+#include "config/LoginInfo.h"
+
+#include <QCryptographicHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QUrl>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+
+// Set on requests whose certificate may be judged by the pin rule.
+const QNetworkRequest::Attribute kPinnable = QNetworkRequest::Attribute(QNetworkRequest::User + 71);
+
+ServerTrust::Refusal& lastRefusal()
+{
+    static ServerTrust::Refusal refusal;
+    return refusal;
+}
+
+QString pinKey(const QString& server)
+{
+    return QStringLiteral("Pins/") + server;
+}
+
+} // namespace
+
+ServerTrust* ServerTrust::instance()
+{
+    // Lives as long as the process: managers of every lifetime connect to it.
+    static ServerTrust* trust = new ServerTrust;
+    return trust;
+}
+
+bool ServerTrust::parseMode(const QString& text, Mode* mode)
+{
+    const QString word = text.trimmed().toLower();
+    if (word == QLatin1String("pin")) {
+        *mode = Mode::Pin;
+    } else if (word == QLatin1String("any")) {
+        *mode = Mode::Any;
+    } else if (word == QLatin1String("system")) {
+        *mode = Mode::System;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+ServerTrust::Mode ServerTrust::mode()
+{
+    Mode result = Mode::Pin;
+    parseMode(Singleton<LoginInfo>::getInstance()->serverCertificate(), &result);
+    return result;
+}
+
+void ServerTrust::prepare(QNetworkRequest& request, const QString& tlsBase)
+{
+    // Case-sensitive on purpose: any other address keeps the library's own verification.
+    if (!tlsBase.startsWith(QLatin1String("https"))) {
+        return;
+    }
+    QSslConfiguration config = request.sslConfiguration();
+    config.setProtocol(QSsl::AnyProtocol);
+    const Mode current = mode();
+    if (current == Mode::Any) {
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    } else {
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        request.setAttribute(kPinnable, current == Mode::Pin);
+    }
+    request.setSslConfiguration(config);
+}
+
+void ServerTrust::watch(QNetworkAccessManager* nam)
+{
+    if (nam) {
+        connect(nam, &QNetworkAccessManager::sslErrors, instance(), &ServerTrust::judge, Qt::UniqueConnection);
+    }
+}
+
+QString ServerTrust::serverKey(const QUrl& url)
+{
+    return url.host().toLower() + QLatin1Char(':') + QString::number(url.port(443));
+}
+
+QString ServerTrust::fingerprint(const QSslCertificate& certificate)
+{
+    const QByteArray hex = certificate.digest(QCryptographicHash::Sha256).toHex().toUpper();
+    QStringList pairs;
+    for (int i = 0; i + 1 < hex.size(); i += 2) {
+        pairs.append(QString::fromLatin1(hex.mid(i, 2)));
+    }
+    return pairs.join(QLatin1Char(':'));
+}
+
+QString ServerTrust::pinFilePath()
+{
+    return Singleton<cglobal>::getInstance()->getDataPath() + QStringLiteral("/servercerts.ini");
+}
+
+QString ServerTrust::pinnedFingerprint(const QString& server)
+{
+    const QSettings pins(pinFilePath(), QSettings::IniFormat);
+    return pins.value(pinKey(server)).toString();
+}
+
+bool ServerTrust::pin(const QString& server, const QString& fingerprint)
+{
+    PrivateFiles::makePrivateDir(Singleton<cglobal>::getInstance()->getDataPath());
+    QSettings pins(pinFilePath(), QSettings::IniFormat);
+    pins.setValue(pinKey(server), fingerprint);
+    pins.sync();
+    PrivateFiles::restrictFile(pinFilePath());
+    return pins.status() == QSettings::NoError;
+}
+
+ServerTrust::Refusal ServerTrust::takeRefusal()
+{
+    Refusal refusal = lastRefusal();
+    lastRefusal() = Refusal();
+    return refusal;
+}
+
+void ServerTrust::clearRefusal()
+{
+    lastRefusal() = Refusal();
+}
+
+void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
+{
+    const QString server = serverKey(reply->url());
+    QSslCertificate certificate = reply->sslConfiguration().peerCertificate();
+    if (certificate.isNull() && !errors.isEmpty()) {
+        certificate = errors.constFirst().certificate();
+    }
+    const QString presented = certificate.isNull() ? QString() : fingerprint(certificate);
+
+    if (presented.isEmpty() || !reply->request().attribute(kPinnable).toBool()) {
+        QStringList reasons;
+        for (const QSslError& error : errors) {
+            reasons.append(error.errorString());
+        }
+        logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: %2")
+                          .arg(server, reasons.join(QStringLiteral("; "))));
+        lastRefusal() = Refusal { server, QString(), presented };
+        return;
+    }
+
+    const QString pinned = pinnedFingerprint(server);
+    if (pinned.isEmpty()) {
+        pin(server, presented);
+        logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
+                         .arg(server, presented));
+        reply->ignoreSslErrors();
+        return;
+    }
+    if (pinned == presented) {
+        reply->ignoreSslErrors();
+        return;
+    }
+    logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")
+                      .arg(server, pinned, presented));
+    lastRefusal() = Refusal { server, pinned, presented };
+}

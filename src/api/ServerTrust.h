@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QSslError>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QSslCertificate;
+class QUrl;
+
+// The one rule by which the client trusts an "https" server (setting/ServerCertificate):
+//   pin     a certificate the system trust store accepts is used as usual; any other (self-signed) is
+//           pinned by its SHA-256 fingerprint for that address on first use, and from then on only that
+//           certificate is accepted there;
+//   any     every certificate is accepted (no check at all);
+//   system  only certificates the system trust store accepts.
+// Pins live in their own file in the data folder (mode 0600), out of reach of the server-pushed settings
+// and kept when a new settings template replaces the settings file.
+class ServerTrust : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Mode { Pin, Any, System };
+
+    // What a refused certificate looked like; pinned is empty when it was refused for not verifying.
+    struct Refusal
+    {
+        QString server; // "host:port"
+        QString pinned;
+        QString presented;
+        bool isValid() const { return !server.isEmpty(); }
+    };
+
+    static Mode mode();
+    // "pin", "any", "system" (any case); false for anything else.
+    static bool parseMode(const QString& text, Mode* mode);
+
+    // TLS configuration of a request; tlsBase is the address whose lower-case "https" prefix decides.
+    static void prepare(QNetworkRequest& request, const QString& tlsBase);
+    // Every reply of the manager whose certificate does not verify is then judged by the rule.
+    static void watch(QNetworkAccessManager* nam);
+
+    static QString serverKey(const QUrl& url);
+    // Upper-case hex pairs joined by ':'.
+    static QString fingerprint(const QSslCertificate& certificate);
+    static QString pinFilePath();
+    static QString pinnedFingerprint(const QString& server);
+    static bool pin(const QString& server, const QString& fingerprint);
+
+    // The latest refusal, handed out once (the login dialog asks the user about it).
+    static Refusal takeRefusal();
+    static void clearRefusal();
+
+private slots:
+    void judge(QNetworkReply* reply, const QList<QSslError>& errors);
+
+private:
+    static ServerTrust* instance();
+};
