@@ -183,6 +183,20 @@ class DevServer:
     def confirmations(self):
         return self.out.count(r"BAS_UploadComplete")
 
+    def quiet_after(self, since, quiet=1.0, limit=5.0):
+        """Stamp of the last request line once no request has arrived for quiet seconds after since (at
+        most limit seconds on)."""
+        deadline = time.monotonic() + limit
+        last = since
+        while time.monotonic() < deadline:
+            with self.out.cond:
+                stamps = [stamp for stamp, line in self.out.lines if line is not None and REQUEST_LINE.match(line)]
+            last = max([since] + stamps)
+            if now_ns() - last >= quiet * 1e9:
+                break
+            time.sleep(0.1)
+        return last
+
     def requests(self, since=None, until=None):
         """Requests the server logged (one line each) whose line arrived in [since, until], by method and
         path without the query."""
@@ -833,8 +847,9 @@ class Bench:
                     tenth = max(1, jobs // 10)
                     pace.append(((stamps[tenth] - stamps[0]) / tenth / 1e6,
                                  (stamps[-1] - stamps[-1 - tenth]) / tenth / 1e6))
-                    # Every request from the answer to the start-up question to the last confirmation.
-                    counts["client"].append(server.requests(t0, done))
+                    # Every request from the answer to the start-up question until the server has been quiet
+                    # for a second after the last confirmation (the pass's trailing refresh belongs to it).
+                    counts["client"].append(server.requests(t0, server.quiet_after(done)))
                     return jobs / ((done - t0) / 1e9)
                 finally:
                     stop_process(proc)
@@ -848,9 +863,7 @@ class Bench:
                 if out.returncode != 0 or not result:
                     raise RuntimeError(f"bench_refclient failed: {out.stdout} {out.stderr}")
                 # Counted in the devserver's log like the client's, not taken from the reference's word.
-                server.out.wait_for(r"BAS_JobStausList|BAS_UploadComplete", count=1, timeout=5)
-                time.sleep(0.2)
-                counts["reference"].append(server.requests())
+                counts["reference"].append(server.requests(None, server.quiet_after(now_ns())))
                 return jobs / result["seconds"]
 
         pace = []
@@ -875,7 +888,7 @@ class Bench:
         self.add("5", count_title, f"{rc:.2f}", f"{rref:.2f}", rc / rref, count_goal,
                  rc < self.args.requests_baseline,
                  f"counted in the devserver's log, one line per request; client from the answer to the start-up "
-                 f"question to the last confirmation: {breakdown('client')}; reference: {breakdown('reference')}")
+                 f"question until a second after its last request: {breakdown('client')}; reference: {breakdown('reference')}")
 
     # ------------------------------------------------------------------------------------------------------
     # 6. Message store

@@ -1,4 +1,4 @@
-// bench_refclient URL ACCOUNT FILE JOBS [--pass-start STEPS] [--per-job STEPS] [--pass-end STEPS] [--segment S]
+// bench_refclient URL ACCOUNT FILE JOBS [--pass-start STEPS] [--per-job STEPS] [--pass-end STEPS]
 // The devserver's own request rate for a plan of requests: the pass-start steps once, then for each job the
 // per-job steps, then the pass-end steps once; each request answered before the next is sent, as plain and
 // fast as an HTTP client can. STEPS is a comma-separated list of:
@@ -9,7 +9,7 @@
 //   announce    POST /Job/BAS_SubmitPrintJob
 //   upload      POST /Job/BAS_UploadJobFile, FILE in 1 MiB chunks (one request per chunk)
 //   confirm     POST /Job/BAS_UploadComplete
-//   joblist     GET /S/BAS_JobStausList?UserAccount=A       (S from --segment)
+//   joblist     GET /Job/BAS_JobStausList?UserAccount=A
 // Without options the plan is announce, upload, confirm per job. Prints one JSON object with the elapsed
 // seconds, the jobs the server confirmed and the requests sent.
 #include <httplib.h>
@@ -73,11 +73,10 @@ bool parseSteps(const std::string& text, std::vector<std::string>* steps)
 class Reference
 {
 public:
-    Reference(const std::string& url, std::string account, std::string file, std::string segment)
+    Reference(const std::string& url, std::string account, std::string file)
         : m_client(url)
         , m_account(std::move(account))
         , m_file(std::move(file))
-        , m_segment(std::move(segment))
     {
         m_client.set_keep_alive(true);
     }
@@ -99,7 +98,7 @@ public:
             return codeIsZero(m_client.Get("/User/BAS_UserPermission?UserAccount=" + m_account));
         }
         if (step == "joblist") {
-            return codeIsZero(m_client.Get("/" + m_segment + "/BAS_JobStausList?UserAccount=" + m_account));
+            return codeIsZero(m_client.Get("/Job/BAS_JobStausList?UserAccount=" + m_account));
         }
         if (step == "announce") {
             return announce(j);
@@ -163,7 +162,6 @@ private:
     httplib::Client m_client;
     std::string m_account;
     std::string m_file;
-    std::string m_segment;
     std::string m_jobId;
     bool m_uploaded = false;
     bool m_confirmed = false;
@@ -174,15 +172,14 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc < 5) {
+    if (argc < 5 || (argc - 5) % 2 != 0) {
         std::fprintf(stderr, "usage: bench_refclient URL ACCOUNT FILE JOBS [--pass-start STEPS] [--per-job STEPS] "
-                             "[--pass-end STEPS] [--segment S]\n");
+                             "[--pass-end STEPS]\n");
         return 2;
     }
     std::vector<std::string> passStart;
     std::vector<std::string> perJob { "announce", "upload", "confirm" };
     std::vector<std::string> passEnd;
-    std::string segment = "MyJob";
     for (int i = 5; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         bool ok = true;
@@ -192,8 +189,6 @@ int main(int argc, char** argv)
             ok = parseSteps(argv[i + 1], &perJob);
         } else if (option == "--pass-end") {
             ok = parseSteps(argv[i + 1], &passEnd);
-        } else if (option == "--segment") {
-            segment = argv[i + 1];
         } else {
             std::fprintf(stderr, "bench_refclient: unknown option %s\n", option.c_str());
             ok = false;
@@ -206,7 +201,7 @@ int main(int argc, char** argv)
     std::stringstream buffer;
     buffer << in.rdbuf();
     const int jobs = std::atoi(argv[4]);
-    Reference reference(argv[1], percentEncode(argv[2]), buffer.str(), segment);
+    Reference reference(argv[1], percentEncode(argv[2]), buffer.str());
 
     int confirmed = 0;
     bool ok = true;
