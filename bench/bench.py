@@ -881,8 +881,10 @@ class Bench:
 
         def breakdown(side):
             paths = sorted(set().union(*counts[side]), key=lambda k: (-counts[side][0].get(k, 0), k))
-            return ", ".join(f"{k} {statistics.median(run.get(k, 0) for run in counts[side]) / jobs:.2f}"
-                             for k in paths)
+            def one(k):
+                n = statistics.median(run.get(k, 0) for run in counts[side])
+                return f"{k} {n / jobs:.2f}" if n >= jobs else f"{k} {n:g} in the pass"
+            return ", ".join(one(k) for k in paths)
 
         rc, rref = per_job("client"), per_job("reference")
         self.add("5", count_title, f"{rc:.2f}", f"{rref:.2f}", rc / rref, count_goal,
