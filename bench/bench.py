@@ -7,7 +7,9 @@ shared machine reaches both sides alike.
 """
 
 import argparse
+import collections
 import datetime
+import ipaddress
 import json
 import os
 import platform
@@ -24,6 +26,14 @@ import urllib.parse
 
 MIB = 1024 * 1024
 CHUNK = MIB
+# Requests the client must send for a pass over a backlog of one-page jobs, as bench_refclient's plan: the
+# no-card check's printers and projects once per pass, the permission query and the three submission requests
+# per job, and one refresh of the jobs tab (server check and job list) at the end of the pass.
+REFERENCE_PLAN = (("--pass-start", ("printers", "projects")),
+                  ("--per-job", ("permission", "announce", "upload", "confirm")),
+                  ("--pass-end", ("probe", "joblist")))
+# The emulated LAN: half a millisecond each way and a gigabit per second, on both ends of the veth pair.
+LAN_QDISC = "netem delay 0.5ms rate 1gbit"
 TIMER_PERIOD_MS = 1000.0
 
 
@@ -138,14 +148,19 @@ class LineReader:
             return "\n".join(line for _, line in self.lines if line is not None)
 
 
-class DevServer:
-    """The demo server on a free local port, one fresh instance (and data folder) per measurement."""
+REQUEST_LINE = re.compile(r"^\d\d:\d\d:\d\d\.\d+ ([A-Z]+) (/[^?\s]*)\S* -> \d+")
 
-    def __init__(self, bench, name):
+
+class DevServer:
+    """The demo server on a free local port, one fresh instance (and data folder) per measurement. With a
+    LanLink it runs inside the link's namespace and its URL is the namespace's address."""
+
+    def __init__(self, bench, name, lan=None):
         self.bench = bench
         binary = bench.bin("devserver")
         self.data = bench.fresh_dir(f"server-{name}")
-        self.proc = subprocess.Popen([binary, "--port", "0", "--data", self.data, "--plain"],
+        prefix = lan.exec_prefix() if lan else []
+        self.proc = subprocess.Popen(prefix + [binary, "--port", "0", "--data", self.data, "--plain"],
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, bufsize=1,
                                      env=bench.quiet_env())
         self.out = LineReader(self.proc.stdout)
@@ -154,6 +169,8 @@ class DevServer:
             self.stop()
             raise RuntimeError("devserver did not start:\n" + text)
         self.url = re.search(r"listening on (http\S+)", self.out.text()).group(1)
+        if lan:
+            self.url = self.url.replace("127.0.0.1", lan.server_address)
         self.account, self.password = self._first_account()
 
     def _first_account(self):
@@ -165,6 +182,34 @@ class DevServer:
 
     def confirmations(self):
         return self.out.count(r"BAS_UploadComplete")
+
+    def quiet_after(self, since, quiet=1.0, limit=5.0):
+        """Stamp of the last request line once no request has arrived for quiet seconds after since (at
+        most limit seconds on)."""
+        deadline = time.monotonic() + limit
+        last = since
+        while time.monotonic() < deadline:
+            with self.out.cond:
+                stamps = [stamp for stamp, line in self.out.lines if line is not None and REQUEST_LINE.match(line)]
+            last = max([since] + stamps)
+            if now_ns() - last >= quiet * 1e9:
+                break
+            time.sleep(0.1)
+        return last
+
+    def requests(self, since=None, until=None):
+        """Requests the server logged (one line each) whose line arrived in [since, until], by method and
+        path without the query."""
+        counts = collections.Counter()
+        with self.out.cond:
+            lines = list(self.out.lines)
+        for stamp, line in lines:
+            if line is None or (since is not None and stamp < since) or (until is not None and stamp > until):
+                continue
+            m = REQUEST_LINE.match(line)
+            if m:
+                counts[f"{m.group(1)} {m.group(2)}"] += 1
+        return counts
 
     def job_seconds(self):
         """From the announcement's line to the confirmation's line of the one job sent: the same clock for
@@ -185,6 +230,137 @@ class DevServer:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class LanUnavailable(Exception):
+    """The emulated link cannot be set up here; the text says why."""
+
+
+class LanLink:
+    """A veth pair from this namespace into a network namespace of the bench's own, both ends shaped by the
+    same queueing discipline (by default netem: 0.5 ms each way, 1 Gbit/s). The devserver only listens on
+    127.0.0.1, so inside the namespace the address of its end is translated to 127.0.0.1 (nftables, with
+    route_localnet so that the kernel routes such packets). Names carry the bench's process id; whatever an
+    earlier run whose process is gone left behind is removed first. The /30 is the first one in the
+    documentation ranges that overlaps no address or route of this machine."""
+
+    PREFIX = "hcbench-"
+    RANGES = ("198.51.100.0/24", "203.0.113.0/24", "192.0.2.0/24")
+
+    def __init__(self, qdisc):
+        self.qdisc = qdisc.split()
+        pid = os.getpid()
+        self.ns = f"{self.PREFIX}{pid}"
+        self.outer, self.inner = f"hcb{pid}a", f"hcb{pid}b"
+        self.client_address = self.server_address = None
+
+    @staticmethod
+    def check():
+        if os.geteuid() != 0:
+            raise LanUnavailable("needs root (network namespace, veth pair, tc)")
+        for tool in ("ip", "tc", "nft"):
+            if shutil.which(tool) is None:
+                raise LanUnavailable(f"{tool} is not installed (scripts/install-deps installs it)")
+
+    def exec_prefix(self):
+        return ["ip", "netns", "exec", self.ns]
+
+    def _run(self, cmd, inside=False, stdin=None):
+        if inside:
+            cmd = self.exec_prefix() + cmd
+        r = subprocess.run(cmd, capture_output=True, text=True, input=stdin)
+        if r.returncode != 0:
+            raise LanUnavailable(f"`{' '.join(cmd)}` failed: {(r.stderr or r.stdout).strip()}")
+        return r.stdout
+
+    @classmethod
+    def _owner_gone(cls, pid):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                return b"bench.py" not in f.read()
+        except OSError:
+            return True
+
+    @classmethod
+    def remove_leftovers(cls):
+        names = subprocess.run(["ip", "netns", "list"], capture_output=True, text=True).stdout.split("\n")
+        for line in names:
+            m = re.match(re.escape(cls.PREFIX) + r"(\d+)\b", line)
+            if m and cls._owner_gone(int(m.group(1))):
+                subprocess.run(["ip", "netns", "delete", m.group(0)], capture_output=True)
+        links = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True).stdout
+        for m in re.finditer(r"^\d+: (hcb(\d+)a)[@:]", links, re.M):
+            if cls._owner_gone(int(m.group(2))):
+                subprocess.run(["ip", "link", "delete", m.group(1)], capture_output=True)
+
+    @classmethod
+    def free_subnet(cls):
+        used = []
+        for entry in json.loads(subprocess.run(["ip", "-j", "-4", "route", "show", "table", "all"],
+                                               capture_output=True, text=True).stdout or "[]"):
+            dst = entry.get("dst", "default")
+            if dst != "default":
+                used.append(ipaddress.ip_network(dst, strict=False))
+        for link in json.loads(subprocess.run(["ip", "-j", "-4", "addr"], capture_output=True, text=True).stdout
+                               or "[]"):
+            for a in link.get("addr_info", []):
+                used.append(ipaddress.ip_network(f"{a['local']}/{a['prefixlen']}", strict=False))
+        for base in cls.RANGES:
+            for net in ipaddress.ip_network(base).subnets(new_prefix=30):
+                if not any(net.overlaps(u) for u in used):
+                    return net
+        raise LanUnavailable("no /30 of the documentation ranges is free on this machine")
+
+    def open(self):
+        self.check()
+        self.remove_leftovers()
+        net = self.free_subnet()
+        outer_ip, inner_ip = [str(h) for h in net.hosts()]
+        self.client_address, self.server_address = outer_ip, inner_ip
+        self._run(["ip", "netns", "add", self.ns])
+        self._run(["ip", "link", "add", self.outer, "type", "veth", "peer", "name", self.inner, "netns", self.ns])
+        self._run(["ip", "addr", "add", f"{outer_ip}/30", "dev", self.outer])
+        self._run(["ip", "link", "set", self.outer, "up"])
+        self._run(["ip", "addr", "add", f"{inner_ip}/30", "dev", self.inner], inside=True)
+        self._run(["ip", "link", "set", self.inner, "up"], inside=True)
+        self._run(["ip", "link", "set", "lo", "up"], inside=True)
+        self._run(["sh", "-c", "echo 1 > /proc/sys/net/ipv4/conf/all/route_localnet && "
+                   f"echo 1 > /proc/sys/net/ipv4/conf/{self.inner}/route_localnet"], inside=True)
+        self._run(["nft", "-f", "-"], inside=True, stdin=(
+            "table ip bench {\n"
+            f"  chain pre {{ type nat hook prerouting priority dstnat; iifname \"{self.inner}\" "
+            f"ip daddr {inner_ip} tcp dport 1-65535 dnat to 127.0.0.1; }}\n"
+            "  chain post { type nat hook postrouting priority srcnat; }\n"
+            "}\n"))
+        try:
+            self._run(["tc", "qdisc", "add", "dev", self.outer, "root"] + self.qdisc)
+            self._run(["tc", "qdisc", "add", "dev", self.inner, "root"] + self.qdisc, inside=True)
+        except LanUnavailable as e:
+            if "unknown" in str(e).lower():
+                raise LanUnavailable(f"this kernel has no '{self.qdisc[0]}' queueing discipline "
+                                     f"(tc: {str(e).rsplit(': ', 1)[-1]})") from e
+            raise
+
+    def round_trip_ms(self, port, count=20):
+        """Median time of a TCP connect to the server's end: one round trip over the shaped link."""
+        import socket
+        times = []
+        for _ in range(count):
+            t0 = now_ns()
+            with socket.create_connection((self.server_address, port), timeout=5):
+                times.append((now_ns() - t0) / 1e6)
+        return statistics.median(times)
+
+    def close(self):
+        # Deleting one end removes the pair at once; the namespace goes with its name.
+        subprocess.run(["ip", "link", "delete", self.outer], capture_output=True)
+        subprocess.run(["ip", "netns", "delete", self.ns], capture_output=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 class Probe:
@@ -248,6 +424,9 @@ class Bench:
 
     def quiet_env(self, home=None):
         env = dict(os.environ)
+        # Every request of the bench stays on this machine.
+        for proxy in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"):
+            env.pop(proxy, None)
         env["QT_QPA_PLATFORM"] = "offscreen"
         env.pop("DISPLAY", None)
         env.pop("WAYLAND_DISPLAY", None)
@@ -382,7 +561,8 @@ class Bench:
              "DocumentPages=1&PageWidth=210&PageHeight=297&Color=false&Orientation=1&DuplexMode=0&Copies=1"
              "&Collate=1&FileType=pdf&ControllerMac=&ComputerName=bench&ComputerIP=127.0.0.1&ProjectID="
              f"&SecurityLevel=1&UserAccount={account}&FileName=reference.pdf",
-             f"{server.url}/Job/BAS_SubmitPrintJob"], capture_output=True, text=True, check=True)
+             f"{server.url}/Job/BAS_SubmitPrintJob"], capture_output=True, text=True, check=True,
+            env=self.quiet_env())
         job_id = str(json.loads(announce.stdout)["data"])
         url = (f"{server.url}/Job/BAS_UploadJobFile?JobID={job_id}&FileType=1&FileSize={os.path.getsize(path)}"
                f"&UserAccount={account}&FileName={job_id}.pdf")
@@ -397,7 +577,7 @@ class Bench:
                 f.write('request = "POST"\n')
                 f.write('header = "Content-Type: multipart/form-data; boundary=----reference"\n')
                 f.write('header = "Expect:"\n')  # the client does not wait for "100 Continue" either
-        proc = subprocess.Popen(["curl", "-sS", "-K", cfg], stdout=subprocess.PIPE, text=True)
+        proc = subprocess.Popen(["curl", "-sS", "-K", cfg], stdout=subprocess.PIPE, text=True, env=self.quiet_env())
         answers = proc.stdout.read()
         proc.stdout.close()
         # Reaped here rather than by Popen, for curl's peak memory from the kernel's accounting.
@@ -408,7 +588,8 @@ class Bench:
         confirm = subprocess.run(
             ["curl", "-sS", "-H", f"Content-Type: {form}", "--data-binary",
              f"JobID={job_id}&DirectDeviceJob=false&UserAccount={account}",
-             f"{server.url}/Job/BAS_UploadComplete"], capture_output=True, text=True, check=True)
+             f"{server.url}/Job/BAS_UploadComplete"], capture_output=True, text=True, check=True,
+            env=self.quiet_env())
         seconds = (now_ns() - t0) / 1e9
         accepted = len(re.findall(r'"code"\s*:\s*0\b', answers))
         ok = status == 0 and accepted == len(names) and json.loads(confirm.stdout).get("code") == 0
@@ -416,6 +597,26 @@ class Bench:
             raise RuntimeError(f"curl upload failed: {accepted}/{len(names)} chunks accepted, "
                                f"confirm {confirm.stdout!r}")
         return seconds
+
+    def upload_runs(self, name, path, chunks, memory, lan=None):
+        """bench_upload and curl alternating, each against a fresh devserver (inside lan's namespace when
+        given); returns the two lists of seconds on the devserver's clock."""
+        def client(r):
+            with DevServer(self, f"{name}-client-{r}", lan) as server:
+                out = subprocess.run([self.bin("bench_upload"), server.url, server.account, path],
+                                     capture_output=True, text=True, env=self.quiet_env(self.work))
+                result = last_json(out.stdout)
+                if out.returncode != 0 or not result or not result.get("ok"):
+                    raise RuntimeError(f"bench_upload failed: {out.stdout[-2000:]} {out.stderr[-2000:]}")
+                memory.append((result["peak_kib"] - result["idle_kib"]) / 1024)
+                return server.job_seconds()
+
+        def reference(r):
+            with DevServer(self, f"{name}-curl-{r}", lan) as server:
+                self.curl_upload(server, path, chunks)
+                return server.job_seconds()
+
+        return self.alternate(self.args.runs, client, reference)
 
     def figure_upload(self):
         title = f"Upload {self.args.upload_mib} MiB job, time"
@@ -430,23 +631,7 @@ class Bench:
         size_mib = self.args.upload_mib
         memory = []
         self.curl_peak_kib = []
-
-        def client(r):
-            with DevServer(self, f"upload-client-{r}") as server:
-                out = subprocess.run([self.bin("bench_upload"), server.url, server.account, path],
-                                     capture_output=True, text=True, env=self.quiet_env(self.work))
-                result = last_json(out.stdout)
-                if out.returncode != 0 or not result or not result.get("ok"):
-                    raise RuntimeError(f"bench_upload failed: {out.stdout[-2000:]} {out.stderr[-2000:]}")
-                memory.append((result["peak_kib"] - result["idle_kib"]) / 1024)
-                return server.job_seconds()
-
-        def reference(r):
-            with DevServer(self, f"upload-curl-{r}") as server:
-                self.curl_upload(server, path, chunks)
-                return server.job_seconds()
-
-        ours, theirs = self.alternate(self.args.runs, client, reference)
+        ours, theirs = self.upload_runs("upload", path, chunks, memory)
         c, ref = statistics.median(ours), statistics.median(theirs)
         self.add("1", title, f"{c:.2f} s ({size_mib / c:.0f} MiB/s)", f"{ref:.2f} s ({size_mib / ref:.0f} MiB/s)",
                  c / ref, "ratio <= 1.3", c / ref <= 1.3,
@@ -455,6 +640,46 @@ class Bench:
         curl = statistics.median(self.curl_peak_kib) / 1024
         self.add("1", "Upload: peak RSS above idle", f"{m:.1f} MiB", f"{curl:.1f} MiB (curl's whole peak)", None,
                  "<= 32 MiB", m <= 32, "pipeline driven by bench_upload; high-water mark reset before the upload")
+
+    # ------------------------------------------------------------------------------------------------------
+    # 7. Upload over an emulated LAN
+
+    def figure_upload_lan(self):
+        spec = self.args.lan_qdisc
+        emulated = spec == LAN_QDISC
+        title = (f"Upload {self.args.upload_mib} MiB over an emulated 1 Gbit/s LAN" if emulated
+                 else f"Upload {self.args.upload_mib} MiB over a veth pair shaped with '{spec}' (not the goal's link)")
+        goal = "ratio <= 1.1" if emulated else "-"
+        try:
+            self.bin("bench_upload")
+            self.bin("devserver")
+            LanLink.check()
+        except (Missing, LanUnavailable) as e:
+            self.add_missing("7", title, goal, str(e))
+            return
+        path, chunks = self.upload_file()
+        size_mib = self.args.upload_mib
+        memory = []
+        self.curl_peak_kib = []
+        link = LanLink(spec)
+        try:
+            try:
+                link.open()
+            except LanUnavailable as e:
+                self.add_missing("7", title, goal, str(e))
+                return
+            with DevServer(self, "lan-rtt", link) as server:
+                rtt = link.round_trip_ms(int(server.url.rsplit(":", 1)[1]))
+            ours, theirs = self.upload_runs("lan", path, chunks, memory, link)
+        finally:
+            link.close()
+        c, ref = statistics.median(ours), statistics.median(theirs)
+        self.add("7", title, f"{c:.2f} s ({size_mib / c:.0f} MiB/s)", f"{ref:.2f} s ({size_mib / ref:.0f} MiB/s)",
+                 c / ref, goal, (c / ref <= 1.1) if emulated else None,
+                 f"devserver in a network namespace behind a veth pair, '{spec}' on both ends; TCP connect "
+                 f"{rtt:.2f} ms (median of 20); announcement to confirmation as the devserver saw them; "
+                 f"reference: curl, one process for all chunks; pipeline peak {statistics.median(memory):.1f} MiB "
+                 "above idle")
 
     # ------------------------------------------------------------------------------------------------------
     # 2. Job latency, 3. start-up and memory, 4. idle cost
@@ -590,6 +815,8 @@ class Bench:
     def figure_backlog(self):
         jobs = self.args.backlog_jobs
         title = f"Backlog: {jobs} jobs at start-up"
+        count_title = "Backlog: requests per job"
+        count_goal = f"< {self.args.requests_baseline:g} (count before the changes)"
         try:
             self.bin("HalcyraClient")
             self.bin("devserver")
@@ -597,8 +824,10 @@ class Bench:
             self.bin("bench_refclient")
         except Missing as e:
             self.add_missing("5", title, "ratio >= 0.5", str(e))
+            self.add_missing("5", count_title, count_goal, str(e))
             return
         pdf = self.sample_pdf()
+        counts = {"client": [], "reference": []}
 
         def client(r):
             with DevServer(self, f"backlog-client-{r}") as server:
@@ -618,17 +847,23 @@ class Bench:
                     tenth = max(1, jobs // 10)
                     pace.append(((stamps[tenth] - stamps[0]) / tenth / 1e6,
                                  (stamps[-1] - stamps[-1 - tenth]) / tenth / 1e6))
+                    # Every request from the answer to the start-up question until the server has been quiet
+                    # for a second after the last confirmation (the pass's trailing refresh belongs to it).
+                    counts["client"].append(server.requests(t0, server.quiet_after(done)))
                     return jobs / ((done - t0) / 1e9)
                 finally:
                     stop_process(proc)
 
         def reference(r):
             with DevServer(self, f"backlog-ref-{r}") as server:
-                out = subprocess.run([self.bin("bench_refclient"), server.url, server.account, pdf, str(jobs)],
-                                     capture_output=True, text=True)
+                out = subprocess.run([self.bin("bench_refclient"), server.url, server.account, pdf, str(jobs)]
+                                     + [a for key, steps in REFERENCE_PLAN for a in (key, ",".join(steps))],
+                                     capture_output=True, text=True, env=self.quiet_env())
                 result = last_json(out.stdout)
                 if out.returncode != 0 or not result:
                     raise RuntimeError(f"bench_refclient failed: {out.stdout} {out.stderr}")
+                # Counted in the devserver's log like the client's, not taken from the reference's word.
+                counts["reference"].append(server.requests(None, server.quiet_after(now_ns())))
                 return jobs / result["seconds"]
 
         pace = []
@@ -636,9 +871,26 @@ class Bench:
         c, ref = statistics.median(ours), statistics.median(theirs)
         first = statistics.median(p[0] for p in pace)
         last = statistics.median(p[1] for p in pace)
+        plan = "; ".join(f"{key[2:]}: {', '.join(steps)}" for key, steps in REFERENCE_PLAN if steps)
         self.add("5", title, f"{c:.1f} jobs/s", f"{ref:.1f} jobs/s", c / ref, "ratio >= 0.5", c / ref >= 0.5,
                  f"client {first:.1f} ms per job over the first tenth, {last:.1f} ms over the last; "
-                 "reference: bench_refclient, the same three requests per job")
+                 f"reference: bench_refclient sending the requests the client must send ({plan})")
+
+        def per_job(side):
+            return statistics.median(sum(run.values()) for run in counts[side]) / jobs
+
+        def breakdown(side):
+            paths = sorted(set().union(*counts[side]), key=lambda k: (-counts[side][0].get(k, 0), k))
+            def one(k):
+                n = statistics.median(run.get(k, 0) for run in counts[side])
+                return f"{k} {n / jobs:.2f}" if n >= jobs else f"{k} {n:g} in the pass"
+            return ", ".join(one(k) for k in paths)
+
+        rc, rref = per_job("client"), per_job("reference")
+        self.add("5", count_title, f"{rc:.2f}", f"{rref:.2f}", rc / rref, count_goal,
+                 rc < self.args.requests_baseline,
+                 f"counted in the devserver's log, one line per request; client from the answer to the start-up "
+                 f"question until a second after its last request: {breakdown('client')}; reference: {breakdown('reference')}")
 
     # ------------------------------------------------------------------------------------------------------
     # 6. Message store
@@ -735,6 +987,7 @@ FIGURES = {
     "4": "figure_latency_and_idle",
     "5": "figure_backlog",
     "6": "figure_messagestore",
+    "7": "figure_upload_lan",
 }
 
 
@@ -742,12 +995,17 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="release build directory")
     parser.add_argument("--runs", type=int, default=5, help="runs per figure (median taken), default 5")
-    parser.add_argument("--only", default="1,2,3,4,5,6", help="figures to run, e.g. 1,6")
+    parser.add_argument("--only", default="1,2,3,4,5,6,7", help="figures to run, e.g. 1,6")
     parser.add_argument("--idle-seconds", type=float, default=60, help="idle measurement span, default 60")
     parser.add_argument("--upload-mib", type=int, default=256, help="size of the upload job, default 256")
     parser.add_argument("--latency-jobs", type=int, default=21, help="jobs timed for the latency, default 21")
     parser.add_argument("--backlog-jobs", type=int, default=300, help="jobs waiting at start-up, default 300")
     parser.add_argument("--backlog-runs", type=int, default=3, help="runs of the backlog figure, default 3")
+    parser.add_argument("--requests-baseline", type=float, default=8,
+                        help="requests per job of the backlog counted before the client's changes, default 8")
+    parser.add_argument("--lan-qdisc", default=LAN_QDISC,
+                        help=f"queueing discipline on both ends of the emulated link, default '{LAN_QDISC}'; "
+                             "another one measures a different link and its row has no goal")
     parser.add_argument("--settle", type=float, default=3, help="seconds a window settles before measuring")
     parser.add_argument("--out", help="also write the table (Markdown) to this file")
     args = parser.parse_args()
