@@ -91,7 +91,7 @@ QString LoginInfo::decryptValue(const QString& stored)
     QByteArray digits;
     digits.reserve(stored.size());
     for (const QChar c : stored) {
-        if (isxdigit(c.unicode()) && c.unicode() < 0x80) {
+        if (c.unicode() < 0x80 && isxdigit(c.unicode())) {
             digits.append(static_cast<char>(c.unicode()));
         }
     }
