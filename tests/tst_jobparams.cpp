@@ -158,24 +158,48 @@ void TestJobParams::documentName_data()
 {
     QTest::addColumn<QByteArray>("value"); // null: no DocName key
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QByteArray>("user"); // the USER environment variable
 
-    QTest::newRow("missing: the trigger's name") << QByteArray() << "job1.pdf";
-    QTest::newRow("empty: the trigger's name") << QByteArray("") << "job1.pdf";
-    QTest::newRow("plain") << QByteArray("report.pdf") << "report.pdf";
-    QTest::newRow("path: last part") << QByteArray("/tmp/x/report.pdf") << "report.pdf";
-    QTest::newRow("trailing slash: empty") << QByteArray("/tmp/x/") << "";
-    QTest::newRow("--USER prefix: the account") << QByteArray("--testerreport.pdf") << "alicereport.pdf";
-    QTest::newRow("other user's prefix is kept") << QByteArray("--otherreport.pdf") << "--otherreport.pdf";
-    QTest::newRow("NUL cuts the name") << QByteArray("abc\0def/ghi", 11) << "abc";
-    QTest::newRow("comma and semicolon kept") << QByteArray("Invoice; March, 2024.pdf") << "Invoice; March, 2024.pdf";
+    const QByteArray user("tester");
+    QTest::newRow("missing: the trigger's name") << QByteArray() << "job1.pdf" << user;
+    QTest::newRow("empty: the trigger's name") << QByteArray("") << "job1.pdf" << user;
+    QTest::newRow("plain") << QByteArray("report.pdf") << "report.pdf" << user;
+    QTest::newRow("path: last part") << QByteArray("/tmp/x/report.pdf") << "report.pdf" << user;
+    QTest::newRow("trailing slash: empty") << QByteArray("/tmp/x/") << "" << user;
+    QTest::newRow("--USER prefix: the account") << QByteArray("--testerreport.pdf") << "alicereport.pdf" << user;
+    QTest::newRow("other user's prefix is kept") << QByteArray("--otherreport.pdf") << "--otherreport.pdf" << user;
+    QTest::newRow("empty USER: \"--\" is the prefix")
+        << QByteArray("--report.pdf") << "alicereport.pdf" << QByteArray();
+    QTest::newRow("empty USER: no prefix, last part") << QByteArray("a/-report.pdf") << "-report.pdf" << QByteArray();
+    QTest::newRow("NUL cuts the name") << QByteArray("abc\0def/ghi", 11) << "abc" << user;
+    QTest::newRow("comma and semicolon kept")
+        << QByteArray("Invoice; March, 2024.pdf") << "Invoice; March, 2024.pdf" << user;
     QTest::newRow("non-ASCII") << QByteArray("\xe6\x8a\xa5\xe5\x91\x8a caf\xc3\xa9 & co.pdf")
-                               << QString::fromUtf8("报告 café & co.pdf");
-    QTest::newRow("quoted value") << QByteArray("\"a, b.pdf\"") << "a, b.pdf";
+                               << QString::fromUtf8("报告 café & co.pdf") << user;
+    QTest::newRow("quoted value") << QByteArray("\"a, b.pdf\"") << "a, b.pdf" << user;
+    QTest::newRow("escapes as QSettings writes them") << QByteArray("\\x62a5\\x544a \\\\ \\\"q\\\"; x\\ty.pdf")
+                                                      << QString::fromUtf8("报告 \\ \"q\"; x\ty.pdf") << user;
+    QTest::newRow("quoted with escapes") << QByteArray("\"\\x4e2d, \\\"x\\\".pdf\"")
+                                         << QString::fromUtf8("中, \"x\".pdf") << user;
+    QTest::newRow("escaped NUL cuts the name") << QByteArray("abc\\0def.pdf") << "abc" << user;
+    QTest::newRow("escaped path: last part") << QByteArray("\\x2ftmp\\x2freport.pdf") << "report.pdf" << user;
+    QTest::newRow("300 characters: 255 with the extension")
+        << QByteArray(300, 'a') + ".pdf" << QString(251, QLatin1Char('a')) + QStringLiteral(".pdf") << user;
+    QTest::newRow("300 CJK characters: 255 characters")
+        << QByteArray("\xe6\x8a\xa5").repeated(300) + ".docx"
+        << QString::fromUtf8("报").repeated(250) + QStringLiteral(".docx") << user;
+    QTest::newRow("60000 characters without extension")
+        << QByteArray(60000, 'b') << QString(255, QLatin1Char('b')) << user;
+    QTest::newRow("long account after the prefix")
+        << QByteArray("--tester") + QByteArray(300, 'c') + ".pdf"
+        << QStringLiteral("alice") + QString(246, QLatin1Char('c')) + QStringLiteral(".pdf") << user;
 }
 
 void TestJobParams::documentName()
 {
     QFETCH(QByteArray, value);
+    QFETCH(QByteArray, user);
+    qputenv("USER", user);
     QByteArray ini("[AppPara]\nColor=0\n[PrintPara]\nCopies=1\n");
     if (!value.isNull()) {
         ini += QByteArrayLiteral("DocName=") + value + '\n';
@@ -185,6 +209,7 @@ void TestJobParams::documentName()
     writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
 
     const KsJobParam p = read(QStringLiteral("job1.pdf"));
+    qputenv("USER", "tester");
     QVERIFY(p.isValid);
     QTEST(p.docName, "expected");
 }

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestWatcher : public QObject
 {
     Q_OBJECT
@@ -46,24 +48,36 @@ void TestWatcher::reportsNewJobFiles_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("reported");
-    QTest::newRow("pdf") << "job1.pdf" << true;
-    QTest::newRow("pcl") << "job1.pcl" << true;
-    QTest::newRow("xml trigger") << "job1.xml" << false;
-    QTest::newRow("parameter file") << "job1" << false;
-    QTest::newRow("upper-case suffix") << "job1.PDF" << false;
+    QTest::addColumn<QString>("kind"); // "file", "link" (to a file elsewhere) or "fifo"
+    QTest::newRow("pdf") << "job1.pdf" << true << "file";
+    QTest::newRow("pcl") << "job1.pcl" << true << "file";
+    QTest::newRow("xml trigger") << "job1.xml" << false << "file";
+    QTest::newRow("parameter file") << "job1" << false << "file";
+    QTest::newRow("upper-case suffix") << "job1.PDF" << false << "file";
+    QTest::newRow("link named pdf") << "job1.pdf" << false << "link";
+    QTest::newRow("FIFO named pdf") << "job1.pdf" << false << "fifo";
 }
 
 void TestWatcher::reportsNewJobFiles()
 {
     QFETCH(QString, name);
     QFETCH(bool, reported);
+    QFETCH(QString, kind);
 
     CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
     QVERIFY(watcher->addWatchPath(m_dir->path()));
     QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
     QSignalSpy renamed(watcher, &CMyFileWatcher::signalRenameFile);
 
-    touch(path(name));
+    if (kind == QLatin1String("link")) {
+        QTemporaryFile elsewhere;
+        QVERIFY(elsewhere.open());
+        QVERIFY(QFile::link(elsewhere.fileName(), path(name)));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path(name)).constData(), 0600), 0);
+    } else {
+        touch(path(name));
+    }
     // A later reported file proves the change for the first one has been handled.
     touch(path(QStringLiteral("zz-marker.pdf")));
     QTRY_VERIFY(newFile.contains(QVariantList { path(QStringLiteral("zz-marker.pdf")) }));

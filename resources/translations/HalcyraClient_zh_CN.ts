@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>JobFolderGuard</name>
+    <message>
+        <source>%1 in the job folder was a link to another file: the link was removed, nothing was sent</source>
+        <translation>作业文件夹中的 %1 是指向其他文件的链接：链接已删除，未发送任何内容</translation>
+    </message>
+    <message>
+        <source>%1 in the job folder is not a print job file and is ignored</source>
+        <translation>作业文件夹中的 %1 不是打印作业文件，已忽略</translation>
+    </message>
+</context>
+<context>
     <name>JobQueue</name>
     <message>
         <source>could not find INI file</source>

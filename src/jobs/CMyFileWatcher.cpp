@@ -1,5 +1,7 @@
 #include "CMyFileWatcher.h"
 
+#include "SafeJobFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -77,7 +79,9 @@ void CMyFileWatcher::directoryUpdated(const QString& path)
         }
     } else if (!added.isEmpty()) {
         for (const QString& name : added) {
-            if (name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".pcl"))) {
+            // Only a regular file of the user's own can be a job; a link or a FIFO is never one.
+            if ((name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".pcl")))
+                && SafeJobFile::inspect(prefix + name) == SafeJobFile::Verdict::Accepted) {
                 emit signalNewFile(prefix + name);
             }
         }

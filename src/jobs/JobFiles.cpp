@@ -1,5 +1,6 @@
 #include "JobFiles.h"
 
+#include "SafeJobFile.h"
 #include "app/Logging.h"
 
 #include <QDir>
@@ -47,7 +48,8 @@ QStringList JobFiles::listFiles(const QString& folder)
     if (folder.isEmpty()) {
         return {};
     }
-    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
+    // Links are never jobs: they would hand over whatever they point to.
+    return QDir(folder).entryList(QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
 }
 
 bool JobFiles::isOwnFile(const QString& name, const QString& base, const QStringList& folderFiles)
@@ -92,15 +94,11 @@ bool JobFiles::deleteFile(const QString& folder, const QString& name)
 
 bool JobFiles::ensureBackupFolder(const QString& backupFolder)
 {
-    if (QFileInfo(backupFolder).isDir()) {
-        return true;
-    }
-    logger->info(QStringLiteral("create backup job path: ") + backupFolder);
-    if (!QDir().mkpath(backupFolder)) {
-        return false;
+    if (!QFileInfo(backupFolder).isDir()) {
+        logger->info(QStringLiteral("create backup job path: ") + backupFolder);
     }
     // Print jobs are private documents.
-    return QFile::setPermissions(backupFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return SafeJobFile::ensurePrivateFolder(backupFolder);
 }
 
 bool JobFiles::moveToBackup(const QString& folder, const QString& name, const QString& backupFolder)

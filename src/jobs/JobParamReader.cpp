@@ -2,6 +2,7 @@
 
 #include "JobFiles.h"
 #include "JobHost.h"
+#include "SafeJobFile.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 
@@ -12,9 +13,12 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QSettings>
+#include <QTemporaryFile>
+#include <QVector>
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -35,66 +39,82 @@ double iniTenths(const QString& text)
 {
     return text.trimmed().toDouble() / 10.0;
 }
-} // namespace
 
-JobParamReader::JobParamReader(JobHost* host)
-    : m_host(host)
-{ }
-
-bool JobParamReader::checkParamFile(const QString& path)
+bool isHexDigit(char c)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        logger->error(QStringLiteral("Can't open the job param file for %1").arg(path));
-        return false;
-    }
-    // Reading the first block proves the file is readable; a large job need not be read through.
-    char block[4096];
-    file.read(block, sizeof block);
-    file.close();
-    return true;
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-int JobParamReader::pageCount(const QString& pdfPath)
+int hexValue(char c)
 {
-    QPdfDocument document;
-    if (document.load(pdfPath) != QPdfDocument::NoError) {
-        return 0;
-    }
-    const int pages = document.pageCount();
-    document.close();
-    return pages;
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
-QString JobParamReader::pickComputerIp(const QStringList& ipv4Addresses)
+// Undoes the INI escapes as QSettings does (\n, \\, \", \x4e2d, \101, quotes toggling), but keeps commas and
+// semicolons as the text they are. Plain runs are UTF-8; an escape gives one UTF-16 unit, as in QSettings.
+QString iniUnescaped(const QByteArray& raw)
 {
-    if (ipv4Addresses.size() >= 2) {
-        return ipv4Addresses.at(1);
+    static const char kNamed[][2]
+        = { { 'a', '\a' }, { 'b', '\b' }, { 'f', '\f' }, { 'n', '\n' },  { 'r', '\r' }, { 't', '\t' },
+            { 'v', '\v' }, { '"', '"' },  { '?', '?' },  { '\'', '\'' }, { '\\', '\\' } };
+    QString result;
+    QByteArray run;
+    const auto flush = [&]() {
+        result += QString::fromUtf8(run);
+        run.clear();
+    };
+    const int size = raw.size();
+    int i = 0;
+    while (i < size) {
+        const char c = raw.at(i++);
+        if (c == '"') {
+            continue;
+        }
+        if (c != '\\') {
+            run += c;
+            continue;
+        }
+        if (i >= size) {
+            break;
+        }
+        flush();
+        const char e = raw.at(i++);
+        bool named = false;
+        for (const auto& pair : kNamed) {
+            if (e == pair[0]) {
+                result += QLatin1Char(pair[1]);
+                named = true;
+                break;
+            }
+        }
+        if (named) {
+            continue;
+        }
+        if (e == 'x' && i < size && isHexDigit(raw.at(i))) {
+            // QSettings takes every following hex digit; only the low 16 bits survive in its QChar.
+            uint value = 0;
+            while (i < size && isHexDigit(raw.at(i))) {
+                value = ((value << 4) | uint(hexValue(raw.at(i++)))) & 0xffffu;
+            }
+            result += QChar(ushort(value));
+        } else if (e >= '0' && e <= '7') {
+            uint value = uint(e - '0');
+            while (i < size && raw.at(i) >= '0' && raw.at(i) <= '7') {
+                value = ((value << 3) | uint(raw.at(i++) - '0')) & 0xffffu;
+            }
+            result += QChar(ushort(value));
+        }
+        // Any other escaped character is dropped, as QSettings drops it.
     }
-    return ipv4Addresses.value(0);
+    flush();
+    return result;
 }
 
-QString JobParamReader::documentName(const QString& rawName, const QString& triggerFileName, const QString& userAccount,
-                                     const QString& osUser)
+// A value that is the rest of one line, with the key matched as QSettings would see it.
+QByteArray rawDocNameValue(const QByteArray& paramText)
 {
-    if (rawName.isEmpty()) {
-        return triggerFileName;
-    }
-    const QString userPrefix = QStringLiteral("--") + osUser;
-    if (!osUser.isEmpty() && rawName.startsWith(userPrefix)) {
-        return userAccount + rawName.mid(userPrefix.size());
-    }
-    return rawName.split(QLatin1Char('/')).last();
-}
-
-QString JobParamReader::readDocName(const QString& paramPath)
-{
-    QFile file(paramPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QString();
-    }
     // Read by hand: QSettings would split a name at commas and cut it at a semicolon.
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = paramText.split('\n');
     QByteArray section;
     QByteArray raw;
     bool found = false;
@@ -114,23 +134,141 @@ QString JobParamReader::readDocName(const QString& paramPath)
         raw = line.mid(eq + 1);
         found = true;
     }
-    if (!found) {
-        return QString();
+    return found ? raw : QByteArray();
+}
+} // namespace
+
+JobParamReader::JobParamReader(JobHost* host)
+    : m_host(host)
+{ }
+
+bool JobParamReader::checkParamFile(const QString& path)
+{
+    QFile file;
+    const SafeJobFile::Verdict verdict = SafeJobFile::open(path, &file);
+    if (verdict != SafeJobFile::Verdict::Accepted) {
+        logger->error(QStringLiteral("Can't open the job param file for %1").arg(path));
+        return false;
     }
+    // Reading the first block proves the file is readable; a large job need not be read through.
+    char block[4096];
+    file.read(block, sizeof block);
+    file.close();
+    return true;
+}
+
+int JobParamReader::pageCount(const QString& pdfPath)
+{
+    // Counted from the checked descriptor, never by name: the name could point elsewhere by now.
+    QFile file;
+    if (SafeJobFile::open(pdfPath, &file) != SafeJobFile::Verdict::Accepted) {
+        return 0;
+    }
+    QPdfDocument document;
+    document.load(&file);
+    if (document.status() != QPdfDocument::Ready || document.error() != QPdfDocument::NoError) {
+        return 0;
+    }
+    const int pages = document.pageCount();
+    document.close();
+    return pages;
+}
+
+QString JobParamReader::pickComputerIp(const QStringList& ipv4Addresses)
+{
+    if (ipv4Addresses.size() >= 2) {
+        return ipv4Addresses.at(1);
+    }
+    return ipv4Addresses.value(0);
+}
+
+QString JobParamReader::documentName(const QString& rawName, const QString& triggerFileName, const QString& userAccount,
+                                     const QString& osUser)
+{
+    if (rawName.isEmpty()) {
+        return boundedName(triggerFileName);
+    }
+    // With USER empty or unset the prefix is "--" alone, and it is replaced all the same.
+    const QString userPrefix = QStringLiteral("--") + osUser;
+    if (rawName.startsWith(userPrefix)) {
+        return boundedName(userAccount + rawName.mid(userPrefix.size()));
+    }
+    return boundedName(rawName.split(QLatin1Char('/')).last());
+}
+
+QString JobParamReader::boundedName(const QString& name)
+{
+    const QVector<uint> chars = name.toUcs4();
+    if (chars.size() <= kMaxDocNameLength) {
+        return name;
+    }
+    // The extension tells the server and the user what the document is; it is kept when it is a short one.
+    int dot = chars.lastIndexOf(uint('.'));
+    if (dot <= 0 || chars.size() - dot > 16) {
+        dot = chars.size();
+    }
+    const int extension = chars.size() - dot;
+    QVector<uint> kept = chars.mid(0, kMaxDocNameLength - extension);
+    kept += chars.mid(dot);
+    return QString::fromUcs4(kept.constData(), kept.size());
+}
+
+QString JobParamReader::readDocName(const QByteArray& paramText)
+{
+    QByteArray raw = rawDocNameValue(paramText);
     const int nul = raw.indexOf('\0');
     if (nul >= 0) {
         raw.truncate(nul);
     }
-    raw = raw.trimmed();
-    if (raw.size() >= 2 && raw.startsWith('"') && raw.endsWith('"')) {
-        // Written by QSettings with quoting: let it undo its own escapes.
-        QSettings ini(paramPath, QSettings::IniFormat);
-        ini.setIniCodec("UTF-8");
-        QString value = iniText(ini, QStringLiteral("PrintPara/DocName"), QString());
-        const int cut = value.indexOf(QChar(0));
-        return cut >= 0 ? value.left(cut) : value;
+    QString value = iniUnescaped(raw.trimmed());
+    const int cut = value.indexOf(QChar(0));
+    return cut >= 0 ? value.left(cut) : value;
+}
+
+void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
+{
+    // QSettings reads only from a file: the checked bytes go to a private temporary copy, so the job folder's
+    // entry is never opened by name again.
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/halcyra-param-XXXXXX"));
+    if (!copy.open() || copy.write(paramText) != paramText.size() || !copy.flush()) {
+        throw std::runtime_error("cannot copy the parameter file");
     }
-    return QString::fromUtf8(raw);
+    QSettings ini(copy.fileName(), QSettings::IniFormat);
+    ini.setIniCodec("UTF-8");
+
+    int color = iniInt(ini, QStringLiteral("AppPara/Color"), QStringLiteral("-1"));
+    if (color == -1) {
+        color = iniInt(ini, QStringLiteral("PrintPara/Color"), QStringLiteral("0"));
+    }
+    param->color = color == 1 ? QStringLiteral("true") : QStringLiteral("false");
+
+    param->pageWidth = iniTenths(iniText(ini, QStringLiteral("AppPara/PageWidth"), QStringLiteral("-1")));
+    if (param->pageWidth < 0) {
+        QString text = iniText(ini, QStringLiteral("PrintPara/PageWidth"), QStringLiteral("2100"));
+        if (text == QLatin1String("2104")) {
+            text = QStringLiteral("2100");
+        }
+        param->pageWidth = iniTenths(text);
+    }
+    param->pageHeight = iniTenths(iniText(ini, QStringLiteral("AppPara/PageHeight"), QStringLiteral("-1")));
+    if (param->pageHeight < 0) {
+        QString text = iniText(ini, QStringLiteral("PrintPara/PageHeight"), QStringLiteral("2100"));
+        if (text == QLatin1String("2975")) {
+            text = QStringLiteral("2970");
+        }
+        param->pageHeight = iniTenths(text);
+    }
+    param->collate = iniInt(ini, QStringLiteral("AppPara/Collate"), QStringLiteral("-1"));
+    if (param->collate == -1) {
+        param->collate = iniInt(ini, QStringLiteral("PrintPara/Collate"), QStringLiteral("1"));
+    }
+    param->duplexMode = iniInt(ini, QStringLiteral("AppPara/DuplexType"), QStringLiteral("-1"));
+    if (param->duplexMode == -1) {
+        param->duplexMode = iniInt(ini, QStringLiteral("PrintPara/DuplexType"), QStringLiteral("1"));
+    }
+    param->copies = qMax(iniInt(ini, QStringLiteral("PrintPara/Copies"), QStringLiteral("1")),
+                         iniInt(ini, QStringLiteral("AppPara/Copies"), QStringLiteral("1")));
+    param->orientation = iniInt(ini, QStringLiteral("AppPara/Orientation"), QStringLiteral("1"));
 }
 
 QStringList JobParamReader::hostAddresses()
@@ -173,49 +311,32 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
         return param;
     }
 
-    QSettings ini(paramPath, QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
-
-    int color = iniInt(ini, QStringLiteral("AppPara/Color"), QStringLiteral("-1"));
-    if (color == -1) {
-        color = iniInt(ini, QStringLiteral("PrintPara/Color"), QStringLiteral("0"));
+    // A missing parameter file gives the defaults; one that is not a small regular file of the user's own
+    // (a link, a FIFO, a device, a huge file) is not read at all.
+    QByteArray paramText;
+    const SafeJobFile::Verdict verdict = SafeJobFile::readAll(paramPath, SafeJobFile::kMaxParamFileSize, &paramText);
+    if (verdict != SafeJobFile::Verdict::Accepted && verdict != SafeJobFile::Verdict::Missing) {
+        logger->error(
+            QStringLiteral("Can't read the job param file %1: %2").arg(paramPath, SafeJobFile::describe(verdict)));
+        return param;
     }
-    param.color = color == 1 ? QStringLiteral("true") : QStringLiteral("false");
+    KsJobParam keys;
+    readKeys(paramText, &keys);
+    param.color = keys.color;
 
     param.docName
-        = documentName(readDocName(paramPath), trigger.fileName(), param.userAccount, qEnvironmentVariable("USER"));
+        = documentName(readDocName(paramText), trigger.fileName(), param.userAccount, qEnvironmentVariable("USER"));
 
     logger->error(QStringLiteral("parseJobParamFileLinux 222"));
     param.documentPages = pageCount(paramPath + QStringLiteral(".pdf"));
     logger->error(QStringLiteral("pagecount %1").arg(param.documentPages));
     logger->error(QStringLiteral("parseJobParamFileLinux 333"));
 
-    param.pageWidth = iniTenths(iniText(ini, QStringLiteral("AppPara/PageWidth"), QStringLiteral("-1")));
-    if (param.pageWidth < 0) {
-        QString text = iniText(ini, QStringLiteral("PrintPara/PageWidth"), QStringLiteral("2100"));
-        if (text == QLatin1String("2104")) {
-            text = QStringLiteral("2100");
-        }
-        param.pageWidth = iniTenths(text);
-    }
-    param.pageHeight = iniTenths(iniText(ini, QStringLiteral("AppPara/PageHeight"), QStringLiteral("-1")));
-    if (param.pageHeight < 0) {
-        QString text = iniText(ini, QStringLiteral("PrintPara/PageHeight"), QStringLiteral("2100"));
-        if (text == QLatin1String("2975")) {
-            text = QStringLiteral("2970");
-        }
-        param.pageHeight = iniTenths(text);
-    }
-    param.collate = iniInt(ini, QStringLiteral("AppPara/Collate"), QStringLiteral("-1"));
-    if (param.collate == -1) {
-        param.collate = iniInt(ini, QStringLiteral("PrintPara/Collate"), QStringLiteral("1"));
-    }
-    param.duplexMode = iniInt(ini, QStringLiteral("AppPara/DuplexType"), QStringLiteral("-1"));
-    if (param.duplexMode == -1) {
-        param.duplexMode = iniInt(ini, QStringLiteral("PrintPara/DuplexType"), QStringLiteral("1"));
-    }
-    param.copies = qMax(iniInt(ini, QStringLiteral("PrintPara/Copies"), QStringLiteral("1")),
-                        iniInt(ini, QStringLiteral("AppPara/Copies"), QStringLiteral("1")));
+    param.pageWidth = keys.pageWidth;
+    param.pageHeight = keys.pageHeight;
+    param.collate = keys.collate;
+    param.duplexMode = keys.duplexMode;
+    param.copies = keys.copies;
 
     param.computerName = QHostInfo::localHostName();
     param.computerIp = pickComputerIp(hostAddresses());
@@ -223,7 +344,7 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
     logger->info(QStringLiteral("######## P 111333"));
     param.fileType = QStringLiteral("pdf");
     logger->info(QStringLiteral("######## P 111333-22"));
-    param.orientation = iniInt(ini, QStringLiteral("AppPara/Orientation"), QStringLiteral("1"));
+    param.orientation = keys.orientation;
 
     param.isValid = true;
     logger->info(QStringLiteral("######## P 111333-33"));

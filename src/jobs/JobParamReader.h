@@ -2,6 +2,7 @@
 
 #include "KsJobParam.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -27,11 +28,17 @@ public:
     // The reported address: the second IPv4 address of the list, the only one, or none.
     static QString pickComputerIp(const QStringList& ipv4Addresses);
     // The document-name rule: empty gives the trigger's file name; "--" + USER is replaced by the account;
-    // anything else keeps its last "/"-separated part.
+    // anything else keeps its last "/"-separated part. The result is bounded (boundedName).
     static QString documentName(const QString& rawName, const QString& triggerFileName, const QString& userAccount,
                                 const QString& osUser);
-    // PrintPara/DocName of a parameter file: the raw bytes of the value up to the first NUL, as UTF-8.
-    static QString readDocName(const QString& paramPath);
+    // At most kMaxDocNameLength characters, a short extension kept: the name travels in requests and log lines.
+    static QString boundedName(const QString& name);
+    static constexpr int kMaxDocNameLength = 255;
+    // PrintPara/DocName of a parameter file's text: the raw value up to the first NUL, as UTF-8, with the
+    // INI escapes undone.
+    static QString readDocName(const QByteArray& paramText);
+    // Every other key of the key table, from the parameter file's text.
+    static void readKeys(const QByteArray& paramText, KsJobParam* param);
 
 private:
     KsJobParam readParameters(const QString& triggerPath);

@@ -3,6 +3,7 @@
 #include "JobFiles.h"
 #include "JobHost.h"
 #include "JobSubmitter.h"
+#include "SafeJobFile.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
@@ -22,6 +23,7 @@ JobQueue::JobQueue(JobHost* host, QObject* parent)
     : QObject(parent)
     , m_host(host)
     , m_reader(host)
+    , m_guard(host)
     , m_submitter(new JobSubmitter(host, this))
     , m_jobTimer(new QTimer(this))
     , m_backupPath(QCoreApplication::applicationDirPath() + QDir::separator() + QStringLiteral("halcyraclient")
@@ -49,7 +51,10 @@ bool JobQueue::initJobControlOption()
     m_jobPath = Singleton<cglobal>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
     if (!QDir(m_jobPath).exists()) {
         logger->info(QStringLiteral("create job path: ") + m_jobPath);
-        QDir().mkdir(m_jobPath);
+    }
+    // Print jobs are private documents; a folder that is not the user's own is not read at all.
+    if (!SafeJobFile::ensurePrivateFolder(m_jobPath)) {
+        m_jobPath.clear();
     }
     return true;
 }
@@ -87,6 +92,7 @@ void JobQueue::initialCheck4JobPath()
         return;
     }
     const int session = m_session;
+    m_guard.sweep(m_jobPath);
     if (JobFiles::listFiles(m_jobPath).isEmpty()) {
         startJobTimer();
         return;
@@ -151,6 +157,7 @@ void JobQueue::timerCallback()
     if (m_jobPath.isEmpty() || m_passRunning) {
         return;
     }
+    m_guard.sweep(m_jobPath);
     const QStringList files = JobFiles::listFiles(m_jobPath);
     if (files.isEmpty()) {
         return;

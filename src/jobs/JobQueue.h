@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JobFolderGuard.h"
 #include "JobParamReader.h"
 #include "KsJobParam.h"
 
@@ -60,6 +61,7 @@ private:
 
     JobHost* m_host = nullptr;
     JobParamReader m_reader;
+    JobFolderGuard m_guard;
     JobSubmitter* m_submitter = nullptr;
     QTimer* m_jobTimer = nullptr;
     QString m_jobPath;

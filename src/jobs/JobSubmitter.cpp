@@ -1,6 +1,7 @@
 #include "JobSubmitter.h"
 
 #include "JobHost.h"
+#include "SafeJobFile.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
 
@@ -135,13 +136,16 @@ void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& r
 bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const QString& fileName, bool withProgress,
                               const QString& jobId, const QString& docName)
 {
-    QFile file(filePath);
-    const qint64 fileSize = file.size();
+    QFile file;
+    const qint64 fileSize = QFileInfo(filePath).size();
     logger->info(QStringLiteral("file size %1 fileName %2").arg(QString::number(fileSize), fileName));
-    if (!file.open(QIODevice::ReadOnly)) {
-        logger->error(QStringLiteral("###### [uploadFileSegment] job [%1] cannot open %2: %3")
-                          .arg(fileName, filePath, file.errorString()));
-        reportUploadFailure(fileName, file.errorString());
+    // Only the user's own regular file is sent, checked on the open descriptor (never a link's target).
+    const SafeJobFile::Verdict verdict = SafeJobFile::open(filePath, &file);
+    if (verdict != SafeJobFile::Verdict::Accepted) {
+        const QString reason = SafeJobFile::describe(verdict);
+        logger->error(
+            QStringLiteral("###### [uploadFileSegment] job [%1] cannot open %2: %3").arg(fileName, filePath, reason));
+        reportUploadFailure(fileName, reason);
         return false;
     }
     // The C locale keeps the header ASCII whatever the user's language.

@@ -6,7 +6,7 @@
 #include <QString>
 
 class JobHost;
-class HttpAnswer;
+struct HttpAnswer;
 
 // Sends one accepted job to the server: announce it and get a job ID, upload the file in 1 MiB chunks,
 // confirm. Every outcome the user has to know about reaches them through the host's tray and message store.

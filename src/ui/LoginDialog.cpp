@@ -9,6 +9,7 @@
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
 #include "jobs/CMyFileWatcher.h"
+#include "jobs/SafeJobFile.h"
 #include "ui/ClickedLabel.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
@@ -248,7 +249,7 @@ void LoginDialog::painterFileWatch()
     m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
-    QDir().mkpath(m_jobPath);
+    SafeJobFile::ensurePrivateFolder(m_jobPath);
     CMyFileWatcher::GetKernel()->addWatchPath(m_jobPath);
 }
 
