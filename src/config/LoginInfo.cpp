@@ -239,6 +239,9 @@ int LoginInfo::loadFromFile()
     if (maxParamFileDelay > 0) {
         m_maxParamFileDelayMin = maxParamFileDelay;
     }
+    m_keepUnsentJobs = s.value(QStringLiteral("Job/KeepUnsentJobs"), true).toBool();
+    const int keepUnsentHours = s.value(QStringLiteral("Job/KeepUnsentHours"), 24).toInt();
+    m_keepUnsentHours = keepUnsentHours > 0 ? keepUnsentHours : 24;
     return 0;
 }
 

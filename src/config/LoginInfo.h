@@ -91,6 +91,9 @@ public:
     int uploadFileSegmentSize() const { return m_uploadFileSegmentSize; }
     int minJobFileSizeBytes() const { return m_minJobFileSizeBytes; }
     int maxParamFileDelayMin() const { return m_maxParamFileDelayMin; }
+    // Jobs the server could not take stay in the job folder and are sent later.
+    bool keepUnsentJobs() const { return m_keepUnsentJobs; }
+    int keepUnsentHours() const { return m_keepUnsentHours; }
 
     // Run-time state.
     bool isLogin() const { return m_isLogin; }
@@ -150,6 +153,8 @@ private:
     int m_uploadFileSegmentSize = 4194304;
     int m_minJobFileSizeBytes = 512;
     int m_maxParamFileDelayMin = 60;
+    bool m_keepUnsentJobs = true;
+    int m_keepUnsentHours = 24;
 
     bool m_isLogin = false;
     QStringList m_serverList;

@@ -10,6 +10,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
 #include "store/MessageStore.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -306,6 +308,8 @@ void MainWindow::on_showMainAction()
 
 void MainWindow::on_exitAppAction()
 {
+    // Before the event loops end: an open question must not read as an answer.
+    stopJobsForQuit();
     clearAllMessages();
     // Leave through the event loop so start-up's shutdown (log banner, clean-up) still runs.
     QCoreApplication::exit(0);
@@ -361,6 +365,9 @@ bool MainWindow::checkNetworkState(bool showDialog)
     }
     if (m_ksKit->CheckNetwork(url)) {
         m_ui->labNetwork->clear();
+        if (m_jobQueue) {
+            m_jobQueue->serverReachable();
+        }
         return true;
     }
     ++m_networkFailures;
@@ -422,6 +429,8 @@ void MainWindow::logoutBtn_clicked()
 
     emit loginshow();
 
+    // Logging out must never log in again on another site.
+    const QScopedValueRollback<bool> noSwitch(m_switchingServer, true);
     if (checkNetworkState(false)) {
         sendLogoutRequest();
     }
