@@ -31,6 +31,7 @@ JobQueue::JobQueue(JobHost* host, QObject* parent)
 {
     // Created stopped; the start-up pass starts it.
     connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);
+    m_reader.setStopCheck([this]() { return sessionEnded(m_passSession); });
 }
 
 JobQueue::~JobQueue() = default;
@@ -140,6 +141,11 @@ void JobQueue::publishCount()
 void JobQueue::serverReachable()
 {
     m_outageReported = false;
+    retryKeptJobsNow();
+}
+
+void JobQueue::retryKeptJobsNow()
+{
     for (auto it = m_retries.begin(); it != m_retries.end(); ++it) {
         it->dueMs = 0;
     }
@@ -214,6 +220,7 @@ void JobQueue::initialCheck4JobPath()
         return;
     }
     const int session = m_session;
+    m_passSession = session;
     if (m_jobPath.isEmpty()) {
         startJobTimer();
         return;
@@ -339,6 +346,7 @@ void JobQueue::timerCallback()
     m_jobTimer->stop();
     m_passRunning = true;
     const int session = m_session;
+    m_passSession = session;
 
     if (m_host->jobOptions().keepJobFiles) {
         JobFiles::ensureBackupFolder(m_backupPath);

@@ -54,6 +54,8 @@ public:
     void cancelOpenServerJobs(int timeoutMs);
     // The server answered a check: kept jobs are tried again at once.
     void serverReachable();
+    // Kept jobs are due now, whatever their back-off.
+    void retryKeptJobsNow();
     // Jobs in the job folder that wait to be sent.
     int unsentJobCount() const;
     // The journal (in the client's data folder unless set before the first pass).
@@ -101,6 +103,7 @@ private:
     QString m_jobPath;
     QString m_backupPath;
     int m_session = 0; // advanced by every stop: a pass compares it with the value it started with
+    int m_passSession = 0; // the value the running pass started with
     bool m_passRunning = false;
     bool m_startupDeferred = false;
     bool m_quitting = false;
