@@ -69,6 +69,7 @@ private slots:
     void questionClosedByQuitOrLogout();
     void confirmedJobIsNeverSentAgain();
     void expiredJobIsRemovedAndTold();
+    void pclJobSendsItsData();
     void clientKilledOrStopped_data();
     void clientKilledOrStopped();
 
@@ -416,6 +417,27 @@ void TestJobSafety::expiredJobIsRemovedAndTold()
              QStringLiteral("Print job [job-a.pdf] could not be sent within 24 hours and was removed"));
 }
 
+void TestJobSafety::pclJobSendsItsData()
+{
+    QFile(inFolder(QStringLiteral("job-p"))).open(QIODevice::WriteOnly);
+    QFile xml(inFolder(QStringLiteral("job-p.xml")));
+    QVERIFY(xml.open(QIODevice::WriteOnly));
+    xml.write("<job/>");
+    xml.close();
+    const QByteArray pcl = "\x1b%-12345X@PJL\r\n" + QByteArray(70000, 'p');
+    QFile data(inFolder(QStringLiteral("job-p.pcl")));
+    QVERIFY(data.open(QIODevice::WriteOnly));
+    data.write(pcl);
+    data.close();
+    m_queue->timerCallback();
+    const QList<FakeKestranaState::Job> jobs = m_server->state().jobs.values();
+    QCOMPARE(jobs.size(), 1);
+    QVERIFY(jobs.first().confirmed);
+    QCOMPARE(jobs.first().uploaded, pcl);
+    QVERIFY(jobs.first().uploadFileName.endsWith(QLatin1String(".pcl")));
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList());
+}
+
 void TestJobSafety::writeClientSettings()
 {
     QFile::remove(m_home->iniPath());
@@ -534,6 +556,10 @@ void TestJobSafety::clientKilledOrStopped()
     QCOMPARE(tally.lost, 0);
     QCOMPARE(tally.twice, 0);
     QCOMPARE(triggersLeft(), QStringList());
+    if (moment == QLatin1String("upload")) {
+        // The half-sent server job was cancelled before the job went again.
+        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_CancelJob")), 1);
+    }
     s_killOnConfirm = 0;
 }
 

@@ -419,9 +419,9 @@ void TestSubmit::failuresAreNeverSilent_data()
         << "job [r.pdf] submit fail unreadable answer";
     QTest::newRow("chunks answered with something that is not JSON")
         << "/Job/BAS_UploadJobFile" << QByteArray("OK") << qint64(10) << "job uploadFile fail"
-        << "job [job1.pdf] uploadFile fail the server did not accept the file";
+        << "job [job1.pdf] uploadFile fail unreadable answer";
     QTest::newRow("empty file") << "" << QByteArray() << qint64(0) << "job uploadFile fail"
-                                << "job [job1.pdf] uploadFile fail the server did not accept the file";
+                                << "job [job1.pdf] uploadFile fail the file is empty";
     QTest::newRow("confirmation unreadable")
         << "/Job/BAS_UploadComplete" << QByteArray("<html>oops</html>") << qint64(10) << ""
         << "job [r.pdf] submit fail unreadable answer";
