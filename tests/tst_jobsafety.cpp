@@ -70,6 +70,7 @@ private slots:
     void confirmedJobIsNeverSentAgain();
     void expiredJobIsRemovedAndTold();
     void pclJobSendsItsData();
+    void journalThatCannotBeWrittenKeepsTheJob();
     void clientKilledOrStopped_data();
     void clientKilledOrStopped();
 
@@ -436,6 +437,23 @@ void TestJobSafety::pclJobSendsItsData()
     QCOMPARE(jobs.first().uploaded, pcl);
     QVERIFY(jobs.first().uploadFileName.endsWith(QLatin1String(".pcl")));
     QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList());
+}
+
+// A full disk or a journal that cannot be opened: nothing is sent without a record, and nothing is lost.
+void TestJobSafety::journalThatCannotBeWrittenKeepsTheJob()
+{
+    QMap<QString, QByteArray> sent;
+    sent.insert(QStringLiteral("job-a"), addJob(QStringLiteral("job-a"), 5000));
+    m_queue->setJournalPath(m_home->path() + QStringLiteral("/no such folder/jobjournal.db"));
+    m_queue->timerCallback();
+    QCOMPARE(triggersLeft().size(), 1);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 0);
+    newQueue();
+    runUntilSettled();
+    const Tally tally = count(sent);
+    g_table.append({ QStringLiteral("the job journal cannot be written (full disk)"), tally });
+    QCOMPARE(tally.arrived, 1);
+    QCOMPARE(tally.twice, 0);
 }
 
 void TestJobSafety::writeClientSettings()
