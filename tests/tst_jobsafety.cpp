@@ -476,6 +476,7 @@ void TestJobSafety::clientKilledOrStopped_data()
     QTest::addColumn<bool>("sigkill");
     QTest::newRow("the client is killed (SIGKILL) mid-upload") << QStringLiteral("upload") << true;
     QTest::newRow("the client is killed (SIGKILL) after the confirmation") << QStringLiteral("confirm") << true;
+    QTest::newRow("the client is stopped (SIGTERM) mid-upload") << QStringLiteral("upload-term") << false;
     QTest::newRow("the client is stopped (SIGTERM) with the start-up question open")
         << QStringLiteral("existing") << false;
     QTest::newRow("the client is stopped (SIGTERM) with a permission question open")
@@ -510,7 +511,8 @@ void TestJobSafety::clientKilledOrStopped()
     if (moment == QLatin1String("confirm-question")) {
         m_server->updateState([](FakeKestranaState& s) { s.users.first().allowPrintColor = false; });
     }
-    if (moment == QLatin1String("upload")) {
+    const bool midUpload = moment.startsWith(QLatin1String("upload"));
+    if (midUpload) {
         m_server->setOverride(QStringLiteral("/Job/BAS_UploadJobFile"), FakeReply::neverAnswer().skipping(1));
     }
     QProcess client;
@@ -534,9 +536,13 @@ void TestJobSafety::clientKilledOrStopped()
                            moment == QLatin1String("confirm-question")));
     }
 
-    if (moment == QLatin1String("upload")) {
+    if (midUpload) {
         QTRY_VERIFY_WITH_TIMEOUT(m_server->heldConnections() > 0, 60000);
-        client.kill();
+        if (sigkill) {
+            client.kill();
+        } else {
+            client.terminate();
+        }
     } else if (moment == QLatin1String("confirm")) {
         QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 60000);
     } else {
@@ -554,7 +560,9 @@ void TestJobSafety::clientKilledOrStopped()
     QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(30000));
     if (!sigkill) {
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 0);
+        // Stopped mid-upload, the client cancelled its half-sent server job on the way out.
+        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), midUpload ? 1 : 0);
+        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_CancelJob")), midUpload ? 1 : 0);
     }
     m_server->clearOverrides();
     m_server->releaseHeldConnections();
@@ -574,8 +582,8 @@ void TestJobSafety::clientKilledOrStopped()
     QCOMPARE(tally.lost, 0);
     QCOMPARE(tally.twice, 0);
     QCOMPARE(triggersLeft(), QStringList());
-    if (moment == QLatin1String("upload")) {
-        // The half-sent server job was cancelled before the job went again.
+    if (midUpload) {
+        // The half-sent server job was cancelled once, before the job went again.
         QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_CancelJob")), 1);
     }
     s_killOnConfirm = 0;
