@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QSettings>
 #include <QTimer>
 
@@ -178,6 +179,8 @@ void JobQueue::settleJournal(const QStringList& files)
         return;
     }
     m_nextOrphanTryMs = now + kFirstRetryMs;
+    // The requests below wait in an event loop; no pass may start meanwhile.
+    const QScopedValueRollback<bool> busy(m_passRunning, true);
     for (const JobJournal::Entry& entry : open) {
         if (m_submitter->cancelJob(entry.serverJobId, entry.account, 0)) {
             journal()->remove(entry.trigger);
