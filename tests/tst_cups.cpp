@@ -195,8 +195,34 @@ Result TestCups::runBackend(const QString& user, const QStringList& tail, const 
                input, env);
 }
 
+namespace {
+// The client runs as the printing user and takes only that user's own files: act as that user meanwhile.
+class AsUser
+{
+public:
+    AsUser(uid_t uid, gid_t gid)
+    {
+        m_active = ::setegid(gid) == 0 && ::seteuid(uid) == 0;
+    }
+    ~AsUser()
+    {
+        if (::seteuid(0) != 0 || ::setegid(0) != 0) {
+            qFatal("cannot return to root");
+        }
+    }
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+};
+} // namespace
+
 KsJobParam TestCups::readJob(const QString& pdfPath)
 {
+    AsUser asUser(m_uid, m_gid);
+    if (!asUser.active()) {
+        return KsJobParam();
+    }
     m_server->updateState(ServerStates::removeNoCardNeeds);
     ScriptedJobHost host;
     host.server = m_server->httpUrl();
@@ -557,10 +583,15 @@ void TestCups::printThroughCups()
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_home));
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    QCOMPARE(info->loadFromFile(), 0);
+    {
+        AsUser asUser(m_uid, m_gid);
+        QCOMPARE(info->loadFromFile(), 0);
+    }
     info->setKsServerUrl(m_server->httpUrl());
     info->setUserName(QStringLiteral("alice"));
     {
+        AsUser asUser(m_uid, m_gid);
+        QVERIFY(asUser.active());
         MessageStore store(QStringLiteral("cups"));
         QVERIFY(store.checkDb());
         ScriptedJobHost host;

@@ -66,6 +66,7 @@ private slots:
 
     void automaticSwitch_data();
     void automaticSwitch();
+    void logoutNeverSwitches();
 
     void serverDialogChoice_data();
     void serverDialogChoice();
@@ -328,6 +329,25 @@ void TestServerSwitch::automaticSwitch()
         QCOMPARE(window->serverUrl(), m_main->httpUrl());
         QCOMPARE(m_branch->requestCount(), 0);
     }
+}
+
+// Logout's own check of the server must not log the user in again on another site.
+void TestServerSwitch::logoutNeverSwitches()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    info()->setServerList({ m_branch->httpUrl() });
+    m_main->stop();
+    window->checkNetworkState(false);
+    window->checkNetworkState(false);
+    QCOMPARE(window->networkFailureCount(), 2); // the next failure would start the automatic switch
+    Prompts::takeCaptured();
+
+    window->logoutBtn_clicked();
+
+    QVERIFY(!info()->isLogin());
+    QCOMPARE(m_branch->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 0);
+    QCOMPARE(window->serverUrl(), m_main->httpUrl());
 }
 
 void TestServerSwitch::serverDialogChoice_data()

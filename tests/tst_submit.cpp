@@ -50,6 +50,7 @@ void TestSubmit::init()
     m_server.reset(new FakeKestranaServer(FakeKestranaState::sample()));
     QVERIFY(m_server->start());
     m_host = ScriptedJobHost();
+    m_host.options.keepUnsentJobs = false; // the written behaviour; kept jobs are tst_jobsafety's
     m_host.server = m_server->httpUrl();
     m_host.account = QStringLiteral("alice");
     m_host.rows = 4;
@@ -418,9 +419,9 @@ void TestSubmit::failuresAreNeverSilent_data()
         << "job [r.pdf] submit fail unreadable answer";
     QTest::newRow("chunks answered with something that is not JSON")
         << "/Job/BAS_UploadJobFile" << QByteArray("OK") << qint64(10) << "job uploadFile fail"
-        << "job [job1.pdf] uploadFile fail the server did not accept the file";
+        << "job [job1.pdf] uploadFile fail unreadable answer";
     QTest::newRow("empty file") << "" << QByteArray() << qint64(0) << "job uploadFile fail"
-                                << "job [job1.pdf] uploadFile fail the server did not accept the file";
+                                << "job [job1.pdf] uploadFile fail the file is empty";
     QTest::newRow("confirmation unreadable")
         << "/Job/BAS_UploadComplete" << QByteArray("<html>oops</html>") << qint64(10) << ""
         << "job [r.pdf] submit fail unreadable answer";

@@ -9,6 +9,8 @@
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QJsonArray>
@@ -83,6 +85,7 @@ private slots:
     void jobsFailedAnswerKeepsRows();
     void cancelJobs_data();
     void cancelJobs();
+    void cancelTakesTheRowsSelectedAtThePress();
 
     void pollBands_data();
     void pollBands();
@@ -414,6 +417,47 @@ void TestTabs::scanJobsTable()
     QCOMPARE(window->form()->tvScanJobs->columnWidth(1), 200);
     QVERIFY(window->form()->tvScanJobs->columnWidth(2) >= 150);
     QCOMPARE(window->form()->tabWidget->tabText(2), QStringLiteral("ScanJobs(3)"));
+}
+
+// A reload while the question is open moves the rows; the job cancelled is the one that was selected.
+void TestTabs::cancelTakesTheRowsSelectedAtThePress()
+{
+    m_server->updateState([&](FakeKestranaState& s) {
+        for (int i = 0; i < 3; ++i) {
+            s.addJob(makeJob(QStringLiteral("job%1.pdf").arg(i), 1));
+        }
+    });
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->jobsModel()->rowCount(), 3);
+    selectRows(window->form()->tvJobs, { 1 });
+    Prompts::stopCapture(); // a real box, open while the table changes
+    bool answered = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answered) {
+            return;
+        }
+        answered = true;
+        // A reload in another order, the selection back on the second row: now another job.
+        window->jobsModel()->appendRow(window->jobsModel()->takeRow(0));
+        selectRows(window->form()->tvJobs, { 1 });
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QLatin1String("Yes")) {
+                button->click();
+            }
+        }
+    });
+    poll.start(20);
+    m_server->clearRequests();
+    QTest::mouseClick(window->form()->btnDelete, Qt::LeftButton);
+    poll.stop();
+    Prompts::startCapture();
+    QVERIFY(answered);
+    const QList<FakeRequest> cancels = m_server->requestsTo(QStringLiteral("/Job/BAS_CancelJob"));
+    QCOMPARE(cancels.size(), 1);
+    QCOMPARE(cancels.first().query, QByteArray("UserAccount=alice&Type=0&JobID%5B0%5D=1002"));
 }
 
 void TestTabs::deleteScanJobs_data()

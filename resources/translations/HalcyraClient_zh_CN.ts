@@ -38,6 +38,26 @@
         <source>Print job [%1] size exceeds 1g limit</source>
         <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
     </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Print job [%1] was removed: its document did not arrive</source>
+        <translation>打印作业 [%1] 已删除：文档未到达</translation>
+    </message>
+    <message>
+        <source>Print job [%1] waits: its settings cannot be read</source>
+        <translation>打印作业 [%1] 等待中：无法读取其打印设置</translation>
+    </message>
+    <message>
+        <source>Print job [%1] could not be sent within %2 hours and was removed</source>
+        <translation>打印作业 [%1] 在 %2 小时内未能发送，已删除</translation>
+    </message>
+    <message>
+        <source>Print job [%1] is kept and will be sent when the server can be reached</source>
+        <translation>打印作业 [%1] 已保留，将在服务器可连接时发送</translation>
+    </message>
 </context>
 <context>
     <name>JobSubmitter</name>
@@ -94,16 +114,16 @@
         <translation>文件在发送过程中被修改</translation>
     </message>
     <message>
-        <source>the server did not accept the file</source>
-        <translation>服务器未接受该文件</translation>
-    </message>
-    <message>
         <source>Job submitted to KS</source>
         <translation>作业已提交到 KS</translation>
     </message>
     <message>
         <source>job [%1] submiited to KS</source>
         <translation>作业 [%1] 已提交到 KS</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>文件为空</translation>
     </message>
 </context>
 <context>
@@ -710,6 +730,12 @@ Do you want to open its folder?</source>
         <translation>安装包已保存为
 %1
 是否打开其所在文件夹？</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n job(s) waiting to be sent</source>
+        <translation>
+            <numerusform>%n 个作业等待发送</numerusform>
+        </translation>
     </message>
 </context>
 <context>

@@ -309,6 +309,8 @@ int LoginInfo::loadFromFile()
     }
     m_jobFolder = checkedJobFolder(s.value(QStringLiteral("Job/Path"), QLatin1String(kDefaultJobFolder)).toString());
     readServerCertificate(true);
+    m_keepUnsentJobs = readSwitch(s, QStringLiteral("Job/KeepUnsentJobs"), true);
+    m_keepUnsentHours = readNumber(s, QStringLiteral("Job/KeepUnsentHours"), 24, 1, 24 * 365);
     return 0;
 }
 

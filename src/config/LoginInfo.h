@@ -103,6 +103,9 @@ public:
     // "pin", "any" or "system" (ServerTrust).
     QString serverCertificate() const { return m_serverCertificate; }
     void setServerCertificate(const QString& v) { m_serverCertificate = v; }
+    // Jobs the server could not take stay in the job folder and are sent later.
+    bool keepUnsentJobs() const { return m_keepUnsentJobs; }
+    int keepUnsentHours() const { return m_keepUnsentHours; }
 
     // Run-time state.
     bool isLogin() const { return m_isLogin; }
@@ -167,6 +170,8 @@ private:
     int m_maxParamFileDelayMin = 60;
     QString m_jobFolder = QStringLiteral("ksprinter");
     QString m_serverCertificate = QStringLiteral("pin");
+    bool m_keepUnsentJobs = true;
+    int m_keepUnsentHours = 24;
 
     bool m_isLogin = false;
     QStringList m_serverList;

@@ -9,21 +9,6 @@
 
 static Logger* logger = Logging::rootLogger();
 
-namespace {
-bool isLettersOnly(const QStringRef& text)
-{
-    if (text.isEmpty()) {
-        return false;
-    }
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')))) {
-            return false;
-        }
-    }
-    return true;
-}
-} // namespace
-
 bool JobFiles::isTrigger(const QString& name)
 {
     return name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".xml"));
@@ -52,30 +37,15 @@ QStringList JobFiles::listFiles(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
 }
 
-bool JobFiles::isOwnFile(const QString& name, const QString& base, const QStringList& folderFiles)
+QStringList JobFiles::ownFiles(const QString& folder, const QString& triggerName)
 {
-    if (base.isEmpty()) {
-        return false;
+    const QString base = baseOf(triggerName);
+    if (base.isEmpty() || !isTrigger(triggerName)) {
+        return {};
     }
-    if (name == base) {
-        return true;
-    }
-    if (!name.startsWith(base) || name.size() < base.size() + 2 || name.at(base.size()) != QLatin1Char('.')) {
-        return false;
-    }
-    if (!isLettersOnly(name.midRef(base.size() + 1))) {
-        return false;
-    }
-    // "job4.abc" is job4's file unless a job named "job4.abc" is waiting too.
-    return !folderFiles.contains(name + QStringLiteral(".pdf")) && !folderFiles.contains(name + QStringLiteral(".xml"));
-}
-
-QStringList JobFiles::ownFiles(const QString& folder, const QString& base)
-{
-    const QStringList files = listFiles(folder);
     QStringList own;
-    for (const QString& name : files) {
-        if (isOwnFile(name, base, files)) {
+    for (const QString& name : { base, triggerName, QFileInfo(dataFileOf(folder, triggerName)).fileName() }) {
+        if (!own.contains(name) && QFileInfo(folder + QDir::separator() + name).isFile()) {
             own << name;
         }
     }

@@ -17,11 +17,9 @@ public:
     // File names in the folder (no directories, no dot entries), sorted by name.
     static QStringList listFiles(const QString& folder);
 
-    // The files of the job with this base: the base itself and base + "." + a letters-only extension,
-    // unless that name is itself the base of another job in the folder. job4 never takes job42's files,
-    // nor those of a job named job4.2 or job4.a.
-    static QStringList ownFiles(const QString& folder, const QString& base);
-    static bool isOwnFile(const QString& name, const QString& base, const QStringList& folderFiles);
+    // The files a job owns, those present: its parameter file (the base), its trigger and, for a PCL job, its
+    // data file. Nothing else: a user's "report.docx" beside job "report" is not the job's.
+    static QStringList ownFiles(const QString& folder, const QString& triggerName);
 
     // Deletes one file of the job folder with the usual log lines; true when it is gone.
     static bool deleteFile(const QString& folder, const QString& name);

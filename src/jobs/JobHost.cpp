@@ -16,5 +16,7 @@ JobOptions JobOptions::fromLoginInfo()
     options.clientVersion = info->ksVersion();
     options.maxPageCount = info->maxPageCount();
     options.maxJobFileSize = static_cast<qint64>(info->maxJobFileSize());
+    options.keepUnsentJobs = info->keepUnsentJobs();
+    options.keepUnsentHours = info->keepUnsentHours();
     return options;
 }

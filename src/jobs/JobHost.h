@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 
@@ -16,6 +17,8 @@ struct JobOptions
     QString clientVersion; // Basic/Version
     int maxPageCount = 1000;
     qint64 maxJobFileSize = 1073741824;
+    bool keepUnsentJobs = true; // Job/KeepUnsentJobs: a job the server could not take waits to be sent again
+    int keepUnsentHours = 24; // Job/KeepUnsentHours: how long such a job waits at most
 
     // The values held by LoginInfo.
     static JobOptions fromLoginInfo();
@@ -58,6 +61,12 @@ public:
     // Whether the server can be reached now; with showDialog the host tells the user when it cannot.
     virtual bool checkNetworkState(bool showDialog) = 0;
 
+    // The server could not be reached while jobs were kept: the host tells the user without blocking, at
+    // most once until the server is seen again.
+    virtual void reportServerUnreachable() { }
+    // How many jobs wait in the job folder to be sent; the window shows it in its status strip and tray tooltip.
+    virtual void setUnsentJobCount(int count) { Q_UNUSED(count) }
+
     // Modal yes/no question titled "Confirmation"; true only for "Yes" (closing counts as "No").
     virtual bool askConfirmation(const QString& text) = 0;
     // Modal warning box titled "Title" with one button "Yes".
@@ -65,8 +74,9 @@ public:
     // Modal critical box titled "Error" with one button "Yes" (the announce step's "ks server link ex").
     virtual void showCritical(const QString& text) = 0;
     // Start-up question about jobs already waiting: window title as given, text "Existed jobs found",
-    // informative text "Do you want to submit the jobs?", buttons "Discard" and "Submit". Closing = Discard.
-    virtual ExistingJobsChoice askExistingJobs(const QString& title) = 0;
+    // informative text "Do you want to submit the jobs?" naming how many wait, buttons "Discard" and
+    // "Submit" (the default). Closing = Discard.
+    virtual ExistingJobsChoice askExistingJobs(const QString& title, int waiting) = 0;
     // Runs the no-card print dialog; false when the user declined it, otherwise the choice is filled in.
     virtual bool askNoCardChoice(NoCardChoice* choice) = 0;
 

@@ -279,6 +279,7 @@ QStringList JobParamReader::hostAddresses()
 
 KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
 {
+    m_failure = Failure::Unreadable;
     try {
         return readParameters(triggerPath);
     } catch (const std::exception& e) {
@@ -304,9 +305,12 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
 
     const QFileInfo trigger(triggerPath);
     if (!checkNoCardPrint(&param)) {
+        if (m_failure != Failure::Declined) {
+            return param; // the caller keeps the job or leaves it for the next session
+        }
         const QString folder = trigger.absolutePath();
-        for (const QString& name : JobFiles::ownFiles(folder, JobFiles::baseOf(trigger.fileName()))) {
-            JobFiles::deleteFile(folder, name);
+        for (const QString& name : JobFiles::ownFiles(folder, trigger.fileName())) {
+            QFile::remove(folder + QDir::separator() + name);
         }
         return param;
     }
@@ -342,11 +346,12 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
     param.computerIp = pickComputerIp(hostAddresses());
 
     logger->info(QStringLiteral("######## P 111333"));
-    param.fileType = QStringLiteral("pdf");
+    param.fileType = trigger.fileName().endsWith(QLatin1String(".xml")) ? QStringLiteral("pcl") : QStringLiteral("pdf");
     logger->info(QStringLiteral("######## P 111333-22"));
     param.orientation = keys.orientation;
 
     param.isValid = true;
+    m_failure = Failure::None;
     logger->info(QStringLiteral("######## P 111333-33"));
     return param;
 }
@@ -356,6 +361,10 @@ bool JobParamReader::checkNoCardPrint(KsJobParam* param)
     KsKit kit(nullptr);
     const QList<KsPrinter> printers = kit.getPrinters(param->userAccount, 0);
     const QList<KsProject> projects = kit.getProjects(param->userAccount);
+    if (stopped()) {
+        m_failure = Failure::Interrupted;
+        return false;
+    }
     if (!m_host->jobOptions().supportSecret && projects.isEmpty()) {
         const bool anyWithoutReader = std::any_of(printers.cbegin(), printers.cend(),
                                                   [](const KsPrinter& printer) { return !printer.useCardReader; });
@@ -365,10 +374,23 @@ bool JobParamReader::checkNoCardPrint(KsJobParam* param)
     }
     NoCardChoice choice;
     choice.documentName = param->docName;
-    if (!m_host->askNoCardChoice(&choice)) {
+    const bool accepted = m_host->askNoCardChoice(&choice);
+    if (stopped()) {
+        m_failure = Failure::Interrupted;
         return false;
     }
-    if (!m_host->checkNetworkState(false)) {
+    if (!accepted) {
+        m_failure = Failure::Declined;
+        return false;
+    }
+    const bool reachable = m_host->checkNetworkState(false);
+    if (stopped()) {
+        m_failure = Failure::Interrupted;
+        return false;
+    }
+    if (!reachable) {
+        // Written: dropped like a declined dialog; kept instead when unsent jobs are kept.
+        m_failure = m_host->jobOptions().keepUnsentJobs ? Failure::Unreachable : Failure::Declined;
         return false;
     }
     param->controllerMac = choice.controllerMac;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class JobHost;
 class KsKit;
 
@@ -14,7 +16,15 @@ class KsKit;
 class JobParamReader
 {
 public:
+    // Why the last read gave an invalid record: the trigger could not be read, the user declined the no-card
+    // dialog, the server was gone after it, or a logout or quit came while it waited.
+    enum class Failure { None, Unreadable, Declined, Unreachable, Interrupted };
+
     explicit JobParamReader(JobHost* host);
+
+    // Checked after every wait; while it holds, nothing is removed and the read ends invalid.
+    void setStopCheck(const std::function<bool()>& stopped) { m_stopped = stopped; }
+    Failure lastFailure() const { return m_failure; }
 
     // Whether the file exists and can be read.
     static bool checkParamFile(const QString& path);
@@ -44,5 +54,9 @@ private:
     KsJobParam readParameters(const QString& triggerPath);
     QStringList hostAddresses();
 
+    bool stopped() const { return m_stopped && m_stopped(); }
+
     JobHost* m_host = nullptr;
+    std::function<bool()> m_stopped;
+    Failure m_failure = Failure::None;
 };

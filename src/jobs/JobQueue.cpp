@@ -2,10 +2,12 @@
 
 #include "JobFiles.h"
 #include "JobHost.h"
+#include "JobJournal.h"
 #include "JobSubmitter.h"
 #include "SafeJobFile.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
+#include "app/ShutdownSignals.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
@@ -13,7 +15,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QSettings>
 #include <QTimer>
 
@@ -31,6 +35,7 @@ JobQueue::JobQueue(JobHost* host, QObject* parent)
 {
     // Created stopped; the start-up pass starts it.
     connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);
+    m_reader.setStopCheck([this]() { return sessionEnded(m_passSession); });
 }
 
 JobQueue::~JobQueue() = default;
@@ -66,7 +71,9 @@ bool JobQueue::isJobTimerActive() const
 
 void JobQueue::startJobTimer()
 {
-    m_jobTimer->start(kTimerIntervalMs);
+    if (!m_quitting) {
+        m_jobTimer->start(kTimerIntervalMs);
+    }
 }
 
 void JobQueue::stopJobTimer()
@@ -75,11 +82,142 @@ void JobQueue::stopJobTimer()
     m_jobTimer->stop();
 }
 
+void JobQueue::requestQuit()
+{
+    m_quitting = true;
+    stopJobTimer();
+}
+
+bool JobQueue::sessionEnded(int session) const
+{
+    // A quit ends every nested event loop: an open question then reads as "No", which it was not.
+    return session != m_session || m_quitting || ShutdownSignals::quitRequested();
+}
+
+bool JobQueue::keepUnsent() const
+{
+    return m_host->jobOptions().keepUnsentJobs;
+}
+
+JobJournal* JobQueue::journal()
+{
+    if (!m_journal) {
+        m_journal = std::make_unique<JobJournal>(m_journalPath.isEmpty() ? JobJournal::defaultPath() : m_journalPath);
+    }
+    return m_journal.get();
+}
+
 QString JobQueue::triggerKey(const QString& name) const
 {
     const QFileInfo info(m_jobPath + QDir::separator() + name);
     return name + QLatin1Char('|') + QString::number(info.size()) + QLatin1Char('|')
         + QString::number(info.lastModified().toMSecsSinceEpoch());
+}
+
+QString JobQueue::docNameOf(const QString& name) const
+{
+    const QString paramPath = m_jobPath + QDir::separator() + JobFiles::baseOf(name);
+    // Read through the same checks as the job itself: no link is followed, nothing blocks.
+    QByteArray paramText;
+    SafeJobFile::readAll(paramPath, SafeJobFile::kMaxParamFileSize, &paramText);
+    return JobParamReader::documentName(JobParamReader::readDocName(paramText), name, m_host->userAccount(),
+                                        qEnvironmentVariable("USER"));
+}
+
+void JobQueue::tell(const QString& text)
+{
+    m_host->showSystemMessage(tr("Title"), text);
+    m_host->insertMsgToDb(m_host->userAccount(), QString(), text, QString());
+}
+
+int JobQueue::unsentJobCount() const
+{
+    int count = 0;
+    for (const QString& name : JobFiles::listFiles(m_jobPath)) {
+        if (JobFiles::isTrigger(name) && !m_submittedTriggers.contains(triggerKey(name))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void JobQueue::publishCount()
+{
+    m_host->setUnsentJobCount(unsentJobCount());
+}
+
+void JobQueue::serverReachable()
+{
+    m_outageReported = false;
+    retryKeptJobsNow();
+}
+
+void JobQueue::retryKeptJobsNow()
+{
+    for (auto it = m_retries.begin(); it != m_retries.end(); ++it) {
+        it->dueMs = 0;
+    }
+}
+
+bool JobQueue::alreadySent(const QString& name)
+{
+    if (m_submittedTriggers.contains(triggerKey(name))) {
+        return true;
+    }
+    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
+    const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+    return entry.found && entry.confirmed;
+}
+
+void JobQueue::settleJournal(const QStringList& files)
+{
+    if (m_jobPath.isEmpty()) {
+        return;
+    }
+    QStringList triggers;
+    for (const QString& name : files) {
+        if (JobFiles::isTrigger(name)) {
+            triggers << name;
+        }
+    }
+    const QList<JobJournal::Entry> open = journal()->prune(triggers);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (open.isEmpty() || now < m_nextOrphanTryMs) {
+        return;
+    }
+    m_nextOrphanTryMs = now + kFirstRetryMs;
+    // The requests below wait in an event loop; no pass may start meanwhile.
+    const QScopedValueRollback<bool> busy(m_passRunning, true);
+    for (const JobJournal::Entry& entry : open) {
+        if (m_submitter->cancelJob(entry.serverJobId, entry.account, 0)) {
+            journal()->remove(entry.trigger);
+        }
+    }
+}
+
+void JobQueue::cancelOpenServerJobs(int timeoutMs)
+{
+    if (m_jobPath.isEmpty() || !m_journal) {
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList files = JobFiles::listFiles(m_jobPath);
+    for (const QString& name : files) {
+        if (!JobFiles::isTrigger(name)) {
+            continue;
+        }
+        const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
+        const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0) {
+            continue;
+        }
+        logger->info(QStringLiteral("cancelling the unfinished server job %1 of %2").arg(entry.serverJobId, name));
+        if (m_submitter->cancelJob(entry.serverJobId, entry.account, static_cast<int>(left))) {
+            journal()->clearServerJob(name);
+        }
+    }
 }
 
 void JobQueue::initialCheck4JobPath()
@@ -92,20 +230,37 @@ void JobQueue::initialCheck4JobPath()
         return;
     }
     const int session = m_session;
+    m_passSession = session;
+    if (m_jobPath.isEmpty()) {
+        startJobTimer();
+        return;
+    }
+    m_passRunning = true;
     m_guard.sweep(m_jobPath);
+    // Jobs the server confirmed before a crash or a kill are never offered again.
+    for (const QString& name : JobFiles::listFiles(m_jobPath)) {
+        if (JobFiles::isTrigger(name) && alreadySent(name)) {
+            logger->info(QStringLiteral("job %1 was submitted before; its files are removed").arg(name));
+            removeAfterSubmission(name, name, m_host->jobOptions().keepJobFiles);
+        }
+    }
+    settleJournal(JobFiles::listFiles(m_jobPath));
     if (JobFiles::listFiles(m_jobPath).isEmpty()) {
+        m_passRunning = false;
+        publishCount();
         startJobTimer();
         return;
     }
 
-    m_passRunning = true;
     const JobOptions options = m_host->jobOptions();
+    const bool keep = options.keepUnsentJobs;
     const QString title = tr("KestranaClient V%1").arg(options.clientVersion);
-    const bool submit = m_host->askExistingJobs(title) == JobHost::ExistingJobsChoice::Submit;
+    const bool submit = m_host->askExistingJobs(title, unsentJobCount()) == JobHost::ExistingJobsChoice::Submit;
 
     // Only the files seen here are cleaned up: a job printed while this pass runs waits for the timer.
     const QStringList listed = JobFiles::listFiles(m_jobPath);
-    if (submit) {
+    bool kept = false;
+    if (submit && !sessionEnded(session)) {
         for (const QString& name : listed) {
             if (!JobFiles::isTrigger(name) || !QFileInfo::exists(m_jobPath + QDir::separator() + name)) {
                 continue;
@@ -113,16 +268,33 @@ void JobQueue::initialCheck4JobPath()
             if (sessionEnded(session)) {
                 break;
             }
+            QString why;
+            if (keep && (kept || !filesReady(name, &why) || !dueForRetry(name))) {
+                continue; // the timer takes it, in order, once its files are there
+            }
             const KsJobParam param = m_reader.parseJobParamFileLinux(m_jobPath + QDir::separator() + name, name);
+            if (sessionEnded(session)) {
+                break;
+            }
             if (!param.isValid) {
+                if (keep && m_reader.lastFailure() == JobParamReader::Failure::Unreachable) {
+                    keepJob(name, docNameOf(name));
+                    kept = true;
+                    continue;
+                }
                 logger->error(QStringLiteral("%1: parse param file error").arg(name));
                 deleteJobFile(name);
                 continue;
             }
-            admitParsed(param, name);
+            const Turn turn = admitParsed(param, name);
+            if (turn == Turn::Interrupted) {
+                break;
+            }
+            kept = kept || turn == Turn::Kept;
         }
     }
-    if (!sessionEnded(session)) {
+    // A quit or logout while the question was open answers nothing; kept jobs stay to be sent.
+    if (!sessionEnded(session) && !(submit && keep)) {
         const bool keepCopies = submit && options.keepJobFiles;
         for (const QString& name : listed) {
             if (!QFileInfo(m_jobPath + QDir::separator() + name).isFile()) {
@@ -134,9 +306,11 @@ void JobQueue::initialCheck4JobPath()
                 JobFiles::deleteFile(m_jobPath, name);
             }
         }
+        m_retries.clear();
     }
     logger->info(QStringLiteral("leave initialCheck4JobPath"));
     m_passRunning = false;
+    publishCount();
     if (!sessionEnded(session)) {
         startJobTimer();
     }
@@ -145,31 +319,51 @@ void JobQueue::initialCheck4JobPath()
 
 void JobQueue::runDeferredStartup()
 {
-    if (m_startupDeferred) {
+    if (m_startupDeferred && !m_quitting) {
         m_startupDeferred = false;
         QTimer::singleShot(0, this, &JobQueue::initialCheck4JobPath);
     }
 }
 
+bool JobQueue::dueForRetry(const QString& name) const
+{
+    const auto it = m_retries.constFind(name);
+    return it == m_retries.constEnd() || QDateTime::currentMSecsSinceEpoch() >= it->dueMs;
+}
+
 void JobQueue::timerCallback()
 {
     // An empty job folder path would name the working directory.
-    if (m_jobPath.isEmpty() || m_passRunning) {
+    if (m_jobPath.isEmpty() || m_passRunning || m_quitting) {
         return;
     }
     m_guard.sweep(m_jobPath);
     const QStringList files = JobFiles::listFiles(m_jobPath);
     if (files.isEmpty()) {
+        if (m_journal) {
+            settleJournal(files);
+        }
         return;
+    }
+    // The first kept job holds back the ones behind it; until it is due, there is nothing to do.
+    for (const QString& name : files) {
+        if (JobFiles::isTrigger(name) && m_retries.contains(name)) {
+            if (!dueForRetry(name)) {
+                return;
+            }
+            break;
+        }
     }
     logger->info(QStringLiteral("Job Path checked and %1 new files found").arg(files.size()));
     m_jobTimer->stop();
     m_passRunning = true;
     const int session = m_session;
+    m_passSession = session;
 
     if (m_host->jobOptions().keepJobFiles) {
         JobFiles::ensureBackupFolder(m_backupPath);
     }
+    settleJournal(files);
     for (const QString& name : files) {
         if (!JobFiles::isTrigger(name)) {
             continue;
@@ -178,67 +372,187 @@ void JobQueue::timerCallback()
         if (sessionEnded(session)) {
             break;
         }
-        admitFromTimer(name);
+        const Turn turn = admitFromTimer(name);
+        // Jobs keep their printing order: those behind a kept job wait for it.
+        if (turn == Turn::Kept || turn == Turn::Interrupted) {
+            break;
+        }
     }
 
     m_passRunning = false;
+    publishCount();
     if (!sessionEnded(session)) {
         startJobTimer();
     }
     runDeferredStartup();
 }
 
-void JobQueue::admitFromTimer(const QString& name)
+bool JobQueue::filesReady(const QString& name, QString* why) const
+{
+    const QString paramPath = m_jobPath + QDir::separator() + JobFiles::baseOf(name);
+    // A parameter file that is there but cannot be read would give the job default settings.
+    if (QFileInfo::exists(paramPath) && !JobParamReader::checkParamFile(paramPath)) {
+        *why = QStringLiteral("parameters");
+        return false;
+    }
+    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
+    if (!data.isFile() || data.size() == 0) {
+        *why = QStringLiteral("data");
+        return false;
+    }
+    return true;
+}
+
+JobQueue::Turn JobQueue::waitForFiles(const QString& name, const QString& why)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 since = m_waitingSince.value(name, now);
+    m_waitingSince.insert(name, since);
+    if (now - since < kWaitNoticeMs) {
+        return Turn::Waiting;
+    }
+    const QString docName = docNameOf(name);
+    if (why == QLatin1String("data")) {
+        // Without its data the job can never print; the user hears why it went.
+        logger->error(QStringLiteral("%1: the job's data file did not arrive").arg(docName));
+        tell(tr("Print job [%1] was removed: its document did not arrive").arg(docName));
+        m_waitingSince.remove(name);
+        deleteJobFile(name);
+        return Turn::Done;
+    }
+    if (!m_toldWaiting.contains(name)) {
+        m_toldWaiting.insert(name);
+        logger->error(QStringLiteral("%1: the job's parameters cannot be read").arg(docName));
+        tell(tr("Print job [%1] waits: its settings cannot be read").arg(docName));
+    }
+    return Turn::Waiting;
+}
+
+bool JobQueue::expired(const QString& name)
+{
+    const QFileInfo trigger(m_jobPath + QDir::separator() + name);
+    const qint64 hours = m_host->jobOptions().keepUnsentHours;
+    if (!m_retries.contains(name) || trigger.lastModified().msecsTo(QDateTime::currentDateTime()) < hours * 3600000) {
+        return false;
+    }
+    const QString docName = docNameOf(name);
+    logger->error(QStringLiteral("%1: not sent within %2 hours, removed").arg(docName).arg(hours));
+    tell(tr("Print job [%1] could not be sent within %2 hours and was removed").arg(docName).arg(hours));
+    deleteJobFile(name);
+    m_retries.remove(name);
+    journal()->remove(name);
+    return true;
+}
+
+JobQueue::Turn JobQueue::keepJob(const QString& name, const QString& docName)
+{
+    Retry& retry = m_retries[name];
+    retry.delayMs = retry.delayMs == 0 ? kFirstRetryMs : qMin(retry.delayMs * 2, kLastRetryMs);
+    retry.dueMs = QDateTime::currentMSecsSinceEpoch() + retry.delayMs;
+    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
+    const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+    logger->info(QStringLiteral("job %1 kept, next try in %2 s").arg(name).arg(retry.delayMs / 1000));
+    if (!m_toldKept.contains(name) && !entry.toldKept) {
+        tell(tr("Print job [%1] is kept and will be sent when the server can be reached").arg(docName));
+        m_toldKept.insert(name);
+        journal()->setToldKept(name);
+    }
+    return Turn::Kept;
+}
+
+JobQueue::Turn JobQueue::admitFromTimer(const QString& name)
 {
     const QString triggerPath = m_jobPath + QDir::separator() + name;
     if (!QFileInfo::exists(triggerPath)) {
-        return; // taken with an earlier job of this pass
+        return Turn::Done; // taken with an earlier job of this pass
     }
-    if (m_submittedTriggers.contains(triggerKey(name))) {
-        return;
+    if (alreadySent(name)) {
+        m_submittedTriggers.insert(triggerKey(name));
+        return Turn::Done;
     }
     if (!JobParamReader::checkParamFile(triggerPath)) {
         logger->warn(QStringLiteral("param file is NG for ") + name);
-        return;
+        return Turn::Waiting;
     }
+    QString why;
+    if (!filesReady(name, &why)) {
+        return waitForFiles(name, why);
+    }
+    m_waitingSince.remove(name);
+    m_toldWaiting.remove(name);
+    const bool keep = keepUnsent();
+    if (keep && (!dueForRetry(name) || expired(name))) {
+        return m_retries.contains(name) ? Turn::Kept : Turn::Done;
+    }
+    const int session = m_session;
     logger->info(QStringLiteral("job file found : ") + name);
-    if (!m_host->checkNetworkState(true)) {
-        deleteJobFile(name);
-        return;
+    const bool reachable = m_host->checkNetworkState(!keep);
+    if (sessionEnded(session)) {
+        return Turn::Interrupted;
     }
+    if (!reachable) {
+        if (!keep) {
+            deleteJobFile(name);
+            return Turn::Done;
+        }
+        if (!m_outageReported) {
+            m_outageReported = true;
+            m_host->reportServerUnreachable();
+        }
+        return keepJob(name, docNameOf(name));
+    }
+    m_outageReported = false;
     const KsJobParam param = m_reader.parseJobParamFileLinux(triggerPath, name);
     logger->info(QStringLiteral("######## P aaa"));
+    if (sessionEnded(session)) {
+        return Turn::Interrupted;
+    }
     if (!param.isValid) {
+        if (keep && m_reader.lastFailure() == JobParamReader::Failure::Unreachable) {
+            return keepJob(name, docNameOf(name));
+        }
         logger->info(QStringLiteral("######## P bbb"));
         deleteJobFile(name);
-        return;
+        return Turn::Done;
     }
-    admitParsed(param, name);
+    return admitParsed(param, name);
 }
 
-void JobQueue::admitParsed(const KsJobParam& param, const QString& name)
+JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& name)
 {
     const int session = m_session;
     logger->info(QStringLiteral("######## P 3333"));
     const KsUserInfo info = KsKit(nullptr).getKsUserInfo(m_host->userAccount());
+    if (sessionEnded(session)) {
+        return Turn::Interrupted;
+    }
     if (info.userName.isEmpty()) {
         logger->info(QStringLiteral("######## KsUserInfo data is empty"));
     } else {
         if (param.color.toLower() == QLatin1String("true") && !info.isAllowPrintColor) {
-            if (!m_host->askConfirmation(
-                    tr("You are not allowed to submit color homework. Do you want to submit it?"))) {
+            const bool yes = m_host->askConfirmation(
+                tr("You are not allowed to submit color homework. Do you want to submit it?"));
+            // A logout or quit closes the question; that is no answer.
+            if (sessionEnded(session)) {
+                return Turn::Interrupted;
+            }
+            if (!yes) {
                 deleteJobFile(name);
-                return;
+                return Turn::Done;
             }
         }
         logger->info(QStringLiteral("########## duplex=") + QString::number(param.duplexMode)
                      + QStringLiteral(" IsAllowSimple=")
                      + (info.isAllowSimple ? QStringLiteral("true") : QStringLiteral("false")));
         if (param.duplexMode == 0 && !info.isAllowSimple) {
-            if (!m_host->askConfirmation(
-                    tr("You are not allowed to submit single-sided operation. Do you want to submit it?"))) {
+            const bool yes = m_host->askConfirmation(
+                tr("You are not allowed to submit single-sided operation. Do you want to submit it?"));
+            if (sessionEnded(session)) {
+                return Turn::Interrupted;
+            }
+            if (!yes) {
                 deleteJobFile(name);
-                return;
+                return Turn::Done;
             }
         }
     }
@@ -247,20 +561,84 @@ void JobQueue::admitParsed(const KsJobParam& param, const QString& name)
     const JobOptions options = m_host->jobOptions();
     if (options.fileLimit && !withinLimits(param, name)) {
         deleteJobFile(name);
-        return;
+        return Turn::Done;
     }
-    // A logout while a prompt was open: the job stays for the next login.
     if (sessionEnded(session)) {
-        return;
+        return Turn::Interrupted;
     }
+    return submitOnce(param, name);
+}
+
+JobQueue::Turn JobQueue::submitOnce(const KsJobParam& param, const QString& name)
+{
+    const int session = m_session;
+    const JobOptions options = m_host->jobOptions();
+    const bool keep = options.keepUnsentJobs;
+    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
+    const qint64 dataSize = data.size();
+    const qint64 dataTime = data.lastModified().toMSecsSinceEpoch();
+    JobJournal* record = journal();
+    const JobJournal::Entry entry = record->find(name, dataSize, dataTime);
+    if (entry.found && entry.confirmed) {
+        removeAfterSubmission(name, param.docName, options.keepJobFiles);
+        return Turn::Done;
+    }
+    // Chunks carry no offset: an upload that broke off is cancelled on the server and sent again whole.
+    if (entry.found && !entry.serverJobId.isEmpty()) {
+        logger->info(QStringLiteral("cancelling the unfinished server job %1 of %2").arg(entry.serverJobId, name));
+        const bool answered = m_submitter->cancelJob(entry.serverJobId, entry.account, 0);
+        if (sessionEnded(session)) {
+            return Turn::Interrupted;
+        }
+        if (!answered || !record->clearServerJob(name)) {
+            return keep ? keepJob(name, param.docName) : Turn::Kept;
+        }
+    }
+    const bool recorded = record->begin(name, dataSize, dataTime, param.userAccount);
+    if (!recorded && keep) {
+        // Without a record a crash could send it twice; it waits until the disk takes the record.
+        return keepJob(name, param.docName);
+    }
+
+    JobSubmitter::Hooks hooks;
+    if (recorded) {
+        hooks.announced = [&](const QString& jobId) { return record->setAnnounced(name, jobId, param.userAccount); };
+        hooks.uploaded = [&]() { record->setUploaded(name); };
+    }
+    hooks.stopped = [this, session]() { return sessionEnded(session); };
 
     logger->info(QStringLiteral("submitting job %1 to KS").arg(param.docName));
-    m_submitter->SubmitJob(param);
+    const JobSubmitter::Outcome outcome = m_submitter->submit(param, hooks);
     logger->info(QStringLiteral("job %1 submitted to KS").arg(param.docName));
 
+    switch (outcome) {
+    case JobSubmitter::Outcome::Interrupted:
+        // The files stay; the server job is cancelled at quit or before the next try.
+        return Turn::Interrupted;
+    case JobSubmitter::Outcome::Failed:
+        if (keep) {
+            return keepJob(name, param.docName);
+        }
+        break;
+    case JobSubmitter::Outcome::Confirmed:
+        if (!record->setConfirmed(name)) {
+            logger->error(QStringLiteral("job %1 confirmed but not recorded").arg(name));
+        }
+        break;
+    case JobSubmitter::Outcome::Refused:
+        break;
+    }
+    m_retries.remove(name);
+    m_toldKept.remove(name);
     // The start-up pass would clear the folder at its end anyway; removing the job's files now means a pass
     // broken off by a logout cannot leave a submitted job behind.
     removeAfterSubmission(name, param.docName, options.keepJobFiles);
+    if (outcome != JobSubmitter::Outcome::Confirmed) {
+        record->remove(name);
+    } else if (!QFileInfo::exists(m_jobPath + QDir::separator() + name)) {
+        record->remove(name);
+    }
+    return Turn::Done;
 }
 
 bool JobQueue::withinLimits(const KsJobParam& param, const QString& name)
@@ -270,6 +648,11 @@ bool JobQueue::withinLimits(const KsJobParam& param, const QString& name)
     if (data.isFile() && param.documentPages <= options.maxPageCount && data.size() <= options.maxJobFileSize) {
         return true;
     }
+    if (!data.isFile()) {
+        // Taken away while the job was read: not too large, and nothing to send.
+        logger->error(QStringLiteral("%1: the job's data file is missing").arg(param.docName));
+        return false;
+    }
     logger->error(QStringLiteral("%1: job file size or page count is too large!").arg(param.docName));
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-hh:mm:ss-ddd"));
     if (param.documentPages > options.maxPageCount) {
@@ -278,7 +661,7 @@ bool JobQueue::withinLimits(const KsJobParam& param, const QString& name)
         m_host->insertMsgToDb(m_host->userAccount(), QString(), text, now);
         m_host->showWarning(text);
     }
-    if (data.isFile() && data.size() > options.maxJobFileSize) {
+    if (data.size() > options.maxJobFileSize) {
         const QString text = tr("Print job [%1] size exceeds 1g limit").arg(param.docName);
         m_host->insertMsgToDb(m_host->userAccount(), QString(), text, now);
         m_host->showWarning(text);
@@ -288,8 +671,7 @@ bool JobQueue::withinLimits(const KsJobParam& param, const QString& name)
 
 void JobQueue::removeAfterSubmission(const QString& name, const QString& docName, bool keepCopies)
 {
-    const QString base = JobFiles::baseOf(name);
-    for (const QString& file : JobFiles::ownFiles(m_jobPath, base)) {
+    for (const QString& file : JobFiles::ownFiles(m_jobPath, name)) {
         if (keepCopies) {
             JobFiles::moveToBackup(m_jobPath, file, m_backupPath);
         } else {
@@ -308,7 +690,9 @@ void JobQueue::deleteJobFile(const QString& triggerName)
     if (m_jobPath.isEmpty()) {
         return;
     }
-    for (const QString& file : JobFiles::ownFiles(m_jobPath, JobFiles::baseOf(triggerName))) {
+    for (const QString& file : JobFiles::ownFiles(m_jobPath, triggerName)) {
         JobFiles::deleteFile(m_jobPath, file);
     }
+    m_retries.remove(triggerName);
+    m_toldKept.remove(triggerName);
 }

@@ -1,5 +1,6 @@
 #include "JobSubmitter.h"
 
+#include "JobFiles.h"
 #include "JobHost.h"
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
@@ -29,16 +30,49 @@ QString JobSubmitter::jobUrl(const QString& endpoint) const
 
 bool JobSubmitter::SubmitJob(KsJobParam param)
 {
+    return submit(param, Hooks()) == Outcome::Confirmed;
+}
+
+bool JobSubmitter::keepUnsent() const
+{
+    return m_host->jobOptions().keepUnsentJobs;
+}
+
+namespace {
+// What may pass: no answer, an error status or an answer that is not the JSON envelope.
+bool isTransient(const HttpAnswer& answer)
+{
+    return answer.transferFailed() || answer.httpStatus >= 400 || !answer.isObject();
+}
+} // namespace
+
+JobSubmitter::Outcome JobSubmitter::submit(const KsJobParam& param, const Hooks& hooks)
+{
+    m_hooks = hooks;
     m_host->setRowCountBeforeSubmit(m_host->jobsRowCount());
-    const QString jobId = beginSubmitJob(param);
-    if (jobId.isEmpty()) {
-        return false;
+    QString jobId;
+    Outcome outcome = announce(param, &jobId);
+    if (outcome == Outcome::Confirmed) {
+        m_host->setCurrentJobId(jobId);
+        if (m_hooks.announced && !m_hooks.announced(jobId)) {
+            // Not on record: a crash now would leave a job on the server nobody knows of.
+            logger->error(QStringLiteral("job %1 could not be recorded; its server job %2 is cancelled")
+                              .arg(param.docName, jobId));
+            cancelJob(jobId, param.userAccount, 0);
+            outcome = Outcome::Failed;
+        }
     }
-    m_host->setCurrentJobId(jobId);
-    if (!uploadJobFile(param, jobId)) {
-        return false;
+    if (outcome == Outcome::Confirmed) {
+        outcome = upload(param, jobId);
     }
-    return endSubmitJob(param, jobId);
+    if (outcome == Outcome::Confirmed) {
+        if (m_hooks.uploaded) {
+            m_hooks.uploaded();
+        }
+        outcome = confirm(param, jobId);
+    }
+    m_hooks = Hooks();
+    return outcome;
 }
 
 QByteArray JobSubmitter::announceBody(const KsJobParam& param)
@@ -61,16 +95,28 @@ QByteArray JobSubmitter::announceBody(const KsJobParam& param)
 
 QString JobSubmitter::beginSubmitJob(const KsJobParam& param)
 {
+    QString jobId;
+    return announce(param, &jobId) == Outcome::Confirmed ? jobId : QString();
+}
+
+JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* jobId)
+{
     const QByteArray body = announceBody(param);
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
     HttpExchange exchange;
     const HttpAnswer answer = exchange.post(jobUrl(QStringLiteral("BAS_SubmitPrintJob")), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
-    if (!answer.isJson()) {
+    if (stopped()) {
+        return Outcome::Interrupted;
+    }
+    const bool keep = keepUnsent();
+    if (!answer.isJson() || (keep && isTransient(answer))) {
         logger->error(QStringLiteral("###### [beginSubmitJob] request exception"));
-        m_host->showCritical(tr("ks server link ex"));
-        return QString();
+        if (!keep) {
+            m_host->showCritical(tr("ks server link ex"));
+        }
+        return Outcome::Failed;
     }
 
     QString errMsg;
@@ -80,13 +126,18 @@ QString JobSubmitter::beginSubmitJob(const KsJobParam& param)
         errMsg = QStringLiteral("the answer is not an object");
         reason = tr("unreadable answer");
     } else if (answer.code() == 0) {
-        const QString jobId = answer.data().toVariant().toString();
-        if (!jobId.isEmpty()) {
-            return jobId;
+        *jobId = answer.data().toVariant().toString();
+        if (!jobId->isEmpty()) {
+            return Outcome::Confirmed;
         }
         // Accepted without an ID: nothing can be uploaded, and the user must not think it was.
         errMsg = QStringLiteral("no job ID in the answer");
         reason = tr("the server gave no job ID");
+        if (keep) {
+            logger->error(
+                QStringLiteral("###### [beginSubmitJob] job [%1] submit fail errMsg %2").arg(param.docName, errMsg));
+            return Outcome::Failed;
+        }
     } else {
         errMsg = answer.code() == 221 ? QStringLiteral("User has no permission to print!") : answer.message();
     }
@@ -94,13 +145,21 @@ QString JobSubmitter::beginSubmitJob(const KsJobParam& param)
     m_host->insertMsgToDb(param.userAccount, QString(),
                           tr("job [%1] submit fail").arg(param.docName) + QLatin1Char(' ') + reason, QString());
     logger->error(QStringLiteral("###### [beginSubmitJob] job [%1] submit fail errMsg %2").arg(param.docName, errMsg));
-    return QString();
+    return answer.isObject() && answer.code() != 0 ? Outcome::Refused : Outcome::Failed;
 }
 
 bool JobSubmitter::uploadJobFile(const KsJobParam& param, const QString& jobId)
 {
+    return upload(param, jobId) == Outcome::Confirmed;
+}
+
+JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QString& jobId)
+{
+    // The data file, not the trigger: for a PCL job the trigger is the ".xml" and the data the ".pcl".
+    const QFileInfo trigger(param.jobFilePath);
+    const QString dataPath = JobFiles::dataFileOf(trigger.absolutePath(), trigger.fileName());
     const QString uploadName = jobId + QLatin1Char('.') + param.fileType;
-    const QFileInfo file(param.jobFilePath);
+    const QFileInfo file(dataPath);
     const qint64 size = file.size();
     const QString url = jobUrl(QStringLiteral("BAS_UploadJobFile?"))
         + QStringLiteral("JobID=%1&FileType=1&FileSize=%2").arg(jobId, QString::number(size))
@@ -109,21 +168,19 @@ bool JobSubmitter::uploadJobFile(const KsJobParam& param, const QString& jobId)
 
     const JobOptions options = m_host->jobOptions();
     const qint64 threshold = static_cast<qint64>(options.showProgressFileSizeLimitMiB) << 20;
-    if (options.showProgress && size >= threshold) {
-        return uploadFileSegmentProgress(url, param.jobFilePath, file.fileName(), jobId, param.docName);
-    }
-    return uploadFileSegment(url, param.jobFilePath, file.fileName());
+    const bool withProgress = options.showProgress && size >= threshold;
+    return uploadLoop(url, dataPath, file.fileName(), withProgress, jobId, param.docName);
 }
 
 bool JobSubmitter::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
 {
-    return uploadLoop(url, filePath, fileName, false, QString(), QString());
+    return uploadLoop(url, filePath, fileName, false, QString(), QString()) == Outcome::Confirmed;
 }
 
 bool JobSubmitter::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
                                              const QString& jobId, const QString& docName)
 {
-    return uploadLoop(url, filePath, fileName, true, jobId, docName);
+    return uploadLoop(url, filePath, fileName, true, jobId, docName) == Outcome::Confirmed;
 }
 
 void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& reason)
@@ -133,20 +190,23 @@ void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& r
                           tr("job [%1] uploadFile fail").arg(fileName) + QLatin1Char(' ') + reason, QString());
 }
 
-bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const QString& fileName, bool withProgress,
-                              const QString& jobId, const QString& docName)
+JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const QString& fileName,
+                                               bool withProgress, const QString& jobId, const QString& docName)
 {
+    const bool keep = keepUnsent();
     QFile file;
-    const qint64 fileSize = QFileInfo(filePath).size();
-    logger->info(QStringLiteral("file size %1 fileName %2").arg(QString::number(fileSize), fileName));
     // Only the user's own regular file is sent, checked on the open descriptor (never a link's target).
     const SafeJobFile::Verdict verdict = SafeJobFile::open(filePath, &file);
+    const qint64 fileSize = verdict == SafeJobFile::Verdict::Accepted ? file.size() : QFileInfo(filePath).size();
+    logger->info(QStringLiteral("file size %1 fileName %2").arg(QString::number(fileSize), fileName));
     if (verdict != SafeJobFile::Verdict::Accepted) {
         const QString reason = SafeJobFile::describe(verdict);
         logger->error(
             QStringLiteral("###### [uploadFileSegment] job [%1] cannot open %2: %3").arg(fileName, filePath, reason));
-        reportUploadFailure(fileName, reason);
-        return false;
+        if (!keep) {
+            reportUploadFailure(fileName, reason);
+        }
+        return Outcome::Failed;
     }
     // The C locale keeps the header ASCII whatever the user's language.
     const QByteArray contentType = QByteArrayLiteral("multipart/form-data; boundary=----")
@@ -159,10 +219,11 @@ bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const
     }
 
     HttpExchange exchange;
-    bool refused = false; // a chunk answered with a non-zero code
+    bool refused = false; // a chunk answered with a non-zero code, or the user cancelled
     bool reported = false; // the user has been told why
-    bool stopped = false; // transfer error or cancellation
-    bool successMark = false;
+    bool failed = false; // no answer, an error page or garbage: the upload stops
+    bool interrupted = false;
+    QString failure;
     qint64 sent = 0;
     while (true) {
         const QByteArray chunk = file.read(kChunkSize);
@@ -171,8 +232,12 @@ bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const
         }
         const HttpAnswer answer = exchange.post(url, chunk, contentType, m_host->serverUrl());
         sent += chunk.size();
+        if (stopped()) {
+            interrupted = true;
+            break;
+        }
 
-        if (answer.isObject() && answer.code() != 0) {
+        if (answer.isObject() && answer.code() != 0 && !answer.transferFailed() && answer.httpStatus < 400) {
             QString errMsg = answer.message();
             QString reason;
             if (answer.code() == 220) {
@@ -191,31 +256,30 @@ bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const
             logger->error(
                 QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, errMsg));
             refused = true;
-        }
-        if (answer.transferFailed()) {
-            logger->error(QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2")
-                              .arg(fileName, answer.errorString));
-            if (!reported) {
-                reportUploadFailure(fileName, answer.errorString);
-                reported = true;
-            }
-            stopped = true;
+        } else if (isTransient(answer)) {
+            // Every chunk must be taken: an unread or garbled answer leaves a hole in the server's copy.
+            failure = answer.transferFailed() ? answer.errorString
+                : answer.httpStatus >= 400    ? QStringLiteral("HTTP status %1").arg(answer.httpStatus)
+                                              : QStringLiteral("unreadable answer");
+            logger->error(
+                QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, failure));
+            failed = true;
             break;
         }
         if (progress) {
             const qint64 position = file.pos();
             progress->setValue(static_cast<int>(position % 1024 == 0 ? position / 1024 : fileSize / 1024));
             QCoreApplication::processEvents();
+            if (stopped()) {
+                interrupted = true;
+                break;
+            }
             if (progress->wasCanceled()) {
                 cancelJob(jobId);
                 reported = true; // the user asked for it
-                stopped = true;
+                refused = true;
                 break;
             }
-        } else if (!answer.isJson()) {
-            successMark = false;
-        } else if (answer.isObject() && answer.code() == 0) {
-            successMark = true;
         }
     }
     const bool readFailed = file.error() != QFileDevice::NoError;
@@ -223,35 +287,60 @@ bool JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const
     if (progress) {
         progress->close();
     }
-
-    bool ok = !refused && !stopped && !readFailed && (withProgress || successMark);
-    // The size announced in the URL is what the server expects; anything else is a broken job.
-    if (ok && sent != fileSize) {
-        ok = false;
+    if (interrupted) {
+        return Outcome::Interrupted;
     }
-    if (!ok && !reported) {
-        const QString reason = readFailed ? file.errorString()
-            : sent != fileSize            ? tr("the file changed while it was sent")
-                                          : tr("the server did not accept the file");
+    if (refused) {
+        return Outcome::Refused;
+    }
+    // The size announced in the URL is what the server expects; anything else, an empty file included, is a
+    // broken job.
+    if (!failed && (readFailed || sent != fileSize || sent == 0)) {
+        failed = true;
+        failure = readFailed ? file.errorString()
+            : sent == 0      ? tr("the file is empty")
+                             : tr("the file changed while it was sent");
         logger->error(
-            QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, reason));
-        reportUploadFailure(fileName, reason);
+            QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, failure));
     }
-    return ok;
+    if (!failed) {
+        return Outcome::Confirmed;
+    }
+    if (!keep) {
+        reportUploadFailure(fileName, failure);
+    }
+    return Outcome::Failed;
 }
 
 bool JobSubmitter::endSubmitJob(const KsJobParam& param, const QString& jobId)
+{
+    return confirm(param, jobId) == Outcome::Confirmed;
+}
+
+JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QString& jobId)
 {
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
     HttpExchange exchange;
     const HttpAnswer answer = exchange.post(jobUrl(QStringLiteral("BAS_UploadComplete")), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
+    if (stopped()) {
+        return Outcome::Interrupted;
+    }
     QString errMsg;
-    if (!answer.isObject()) {
-        // The file is on the server but its confirmation is unknown: the user has to hear about it.
+    if (isTransient(answer)) {
         errMsg = QLatin1Char(' ') + (answer.transferFailed() ? answer.errorString : tr("unreadable answer"));
-    } else if (answer.code() == 0) {
+        logger->error(
+            QStringLiteral("###### [endSubmitJob] job [%1] submit fail,errMsg [%2]").arg(param.docName, errMsg));
+        if (keepUnsent()) {
+            return Outcome::Failed;
+        }
+        // The file is on the server but its confirmation is unknown: the user has to hear about it.
+        m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submit fail").arg(param.docName) + errMsg,
+                              QString());
+        return Outcome::Failed;
+    }
+    if (answer.code() == 0) {
         if (m_host->jobOptions().isLocalization) {
             m_host->getJobStatusInfo();
         } else {
@@ -260,22 +349,31 @@ bool JobSubmitter::endSubmitJob(const KsJobParam& param, const QString& jobId)
             m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submiited to KS").arg(param.docName),
                                   QString());
         }
-        return true;
-    } else {
-        errMsg = answer.message();
+        return Outcome::Confirmed;
     }
+    errMsg = answer.message();
     m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submit fail").arg(param.docName) + errMsg,
                           QString());
     logger->error(QStringLiteral("###### [endSubmitJob] job [%1] submit fail,errMsg [%2]").arg(param.docName, errMsg));
-    return false;
+    return Outcome::Refused;
 }
 
 void JobSubmitter::cancelJob(const QString& jobId)
 {
-    const QString url = jobUrl(QStringLiteral("BAS_CancelJob?UserAccount=%1&Type=0").arg(m_host->userAccount()))
+    cancelJob(jobId, m_host->userAccount(), 0);
+}
+
+bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int timeoutMs)
+{
+    const QString url = jobUrl(QStringLiteral("BAS_CancelJob?UserAccount=%1&Type=0").arg(account))
         + QStringLiteral("&JobID=%1").arg(jobId);
     logger->info(url);
     HttpExchange exchange;
     exchange.setExcludeUserInput(true);
-    exchange.get(url, m_host->serverUrl());
+    if (timeoutMs > 0) {
+        exchange.setTimeoutIsTotal(true);
+    }
+    const HttpAnswer answer = exchange.get(url, m_host->serverUrl(), timeoutMs);
+    // Any envelope means the server has dealt with it, "no such job" included.
+    return !answer.transferFailed() && answer.isObject();
 }

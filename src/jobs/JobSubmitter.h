@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class JobHost;
 struct HttpAnswer;
 
@@ -16,10 +18,24 @@ class JobSubmitter : public QObject
 public:
     static constexpr qint64 kChunkSize = 1048576;
 
+    // How a submission ended. Failed covers what may pass (no connection, a time-out, an error page, an
+    // answer that is not JSON); Refused is the server's or the user's final no; Interrupted is a logout or
+    // a quit noticed while waiting.
+    enum class Outcome { Confirmed, Refused, Failed, Interrupted };
+
+    // Steps the caller records as they happen, and its check for a logout or quit.
+    struct Hooks
+    {
+        std::function<bool(const QString& jobId)> announced; // false: not recorded, the job must not go on
+        std::function<void()> uploaded;
+        std::function<bool()> stopped;
+    };
+
     explicit JobSubmitter(JobHost* host, QObject* parent = nullptr);
 
     // Runs the three steps; true when the server confirmed the job.
     bool SubmitJob(KsJobParam param);
+    Outcome submit(const KsJobParam& param, const Hooks& hooks);
     // The server's job ID, empty on any failure.
     QString beginSubmitJob(const KsJobParam& param);
     bool uploadJobFile(const KsJobParam& param, const QString& jobId);
@@ -28,15 +44,23 @@ public:
                                    const QString& jobId, const QString& docName);
     bool endSubmitJob(const KsJobParam& param, const QString& jobId);
     void cancelJob(const QString& jobId);
+    // True when the server answered; timeoutMs 0 keeps the usual transfer time-out.
+    bool cancelJob(const QString& jobId, const QString& account, int timeoutMs);
 
     // The announce form body.
     static QByteArray announceBody(const KsJobParam& param);
 
 private:
-    bool uploadLoop(const QString& url, const QString& filePath, const QString& fileName, bool withProgress,
-                    const QString& jobId, const QString& docName);
+    Outcome announce(const KsJobParam& param, QString* jobId);
+    Outcome upload(const KsJobParam& param, const QString& jobId);
+    Outcome confirm(const KsJobParam& param, const QString& jobId);
+    Outcome uploadLoop(const QString& url, const QString& filePath, const QString& fileName, bool withProgress,
+                       const QString& jobId, const QString& docName);
+    bool stopped() const { return m_hooks.stopped && m_hooks.stopped(); }
+    bool keepUnsent() const;
     void reportUploadFailure(const QString& fileName, const QString& reason);
     QString jobUrl(const QString& endpoint) const;
 
     JobHost* m_host = nullptr;
+    Hooks m_hooks;
 };

@@ -12,6 +12,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
 #include "store/MessageStore.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -320,6 +322,8 @@ void MainWindow::on_showMainAction()
 
 void MainWindow::on_exitAppAction()
 {
+    // Before the event loops end: an open question must not read as an answer.
+    stopJobsForQuit();
     clearAllMessages();
     // Leave through the event loop so start-up's shutdown (log banner, clean-up) still runs.
     QCoreApplication::exit(0);
@@ -376,6 +380,9 @@ bool MainWindow::checkNetworkState(bool showDialog)
     }
     if (m_ksKit->CheckNetwork(url)) {
         setServerOnline(true);
+        if (m_jobQueue) {
+            m_jobQueue->serverReachable();
+        }
         return true;
     }
     setServerOnline(false, tr("Unable to link server"));
@@ -439,7 +446,7 @@ void MainWindow::stopJobStatusPoll()
 QStringList MainWindow::statusParts() const
 {
     const QString state = m_serverOnline ? tr("online") : tr("offline: %1").arg(m_offlineReason);
-    return { loginInfo()->userName(), stripScheme(m_serverUrl), state };
+    return { loginInfo()->userName(), stripScheme(m_serverUrl), state, unsentJobsText() };
 }
 
 QString MainWindow::composeStatus(const QStringList& parts)
@@ -517,6 +524,8 @@ void MainWindow::logoutBtn_clicked()
 
     emit loginshow();
 
+    // Logging out must never log in again on another site.
+    const QScopedValueRollback<bool> noSwitch(m_switchingServer, true);
     if (checkNetworkState(false)) {
         sendLogoutRequest();
     }

@@ -24,6 +24,7 @@ class LoginDialog;
 class SingleApplication;
 class OnlineState;
 class QAction;
+class QLabel;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -67,7 +68,16 @@ public:
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
-    ExistingJobsChoice askExistingJobs(const QString& title) override;
+    ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;
+    void reportServerUnreachable() override;
+    void setUnsentJobCount(int count) override;
+    int unsentJobCount() const { return m_unsentJobs; }
+    // "%n job(s) waiting to be sent", empty when none wait; part of the status strip and the tray tooltip.
+    QString unsentJobsText() const;
+    // Quit: the job intake stops where it is and leaves every waiting job for the next start.
+    void stopJobsForQuit();
+    // After the event loop has ended: cancels a server job whose upload the quit broke off.
+    void finishJobsAfterQuit();
     bool askNoCardChoice(NoCardChoice* choice) override;
     std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
                                                 const QString& title) override;
@@ -136,8 +146,8 @@ public:
     QString jobPath() const { return m_jobPath; }
     QString currentJobId() const { return m_currentJobId; }
 
-    // The status line's parts, in order: user, server, online state. The status strip and the tray tooltip
-    // show them; a further fact is one more part.
+    // The status line's parts, in order: user, server, online state, jobs waiting to be sent. The status strip and the
+    // tray tooltip show them; a further fact is one more part.
     QStringList statusParts() const;
     static QString composeStatus(const QStringList& parts);
     void updateStatus();
@@ -254,6 +264,7 @@ private:
     int m_latestJobCount = 0;
     qint64 m_lastUploadSize = 0;
     int m_networkFailures = 0;
+    int m_unsentJobs = 0;
     QStringList m_tabNames;
     QString m_jobPath;
     QString m_loginMessage;

@@ -4,16 +4,21 @@
 #include "ui_MainWindow.h"
 
 #include "Prompts.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
 #include "jobs/JobParamReader.h"
 #include "jobs/JobQueue.h"
 #include "jobs/JobSubmitter.h"
 #include "jobs/NoCardPrintDialog.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 
 namespace {
 // Boxes raised by the job intake float above every window: the main window may well be hidden.
@@ -61,18 +66,58 @@ void MainWindow::showCritical(const QString& text)
     Prompts::message(nullptr, QMessageBox::Critical, tr("Error"), text, tr("Yes"));
 }
 
-JobHost::ExistingJobsChoice MainWindow::askExistingJobs(const QString& title)
+JobHost::ExistingJobsChoice MainWindow::askExistingJobs(const QString& title, int waiting)
 {
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(tr("Existed jobs found"));
-    box.setInformativeText(tr("Do you want to submit the jobs?"));
+    box.setInformativeText(tr("Do you want to submit the jobs?") + QLatin1Char('\n')
+                           + tr("%n job(s) waiting to be sent", nullptr, waiting));
     box.setIcon(QMessageBox::Warning);
     box.addButton(tr("Discard"), QMessageBox::ActionRole);
     QPushButton* submit = box.addButton(tr("Submit"), QMessageBox::ActionRole);
+    // Enter must never throw the jobs away.
+    box.setDefaultButton(submit);
     box.setWindowFlags(kJobPromptFlags);
     box.exec();
     return box.clickedButton() == submit ? ExistingJobsChoice::Submit : ExistingJobsChoice::Discard;
+}
+
+void MainWindow::reportServerUnreachable()
+{
+    // Not modal: the queue goes on and sends the kept jobs once the server answers.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Title"), tr("Unable to link server"), QMessageBox::NoButton,
+                                nullptr, kJobPromptFlags);
+    box->addButton(tr("Yes"), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
+QString MainWindow::unsentJobsText() const
+{
+    return m_unsentJobs > 0 ? tr("%n job(s) waiting to be sent", nullptr, m_unsentJobs) : QString();
+}
+
+void MainWindow::setUnsentJobCount(int count)
+{
+    if (m_unsentJobs != count) {
+        m_unsentJobs = count;
+        updateStatus();
+    }
+}
+
+void MainWindow::stopJobsForQuit()
+{
+    if (m_jobQueue) {
+        m_jobQueue->requestQuit();
+    }
+}
+
+void MainWindow::finishJobsAfterQuit()
+{
+    stopJobsForQuit();
+    m_jobQueue->cancelOpenServerJobs(JobQueue::kQuitCancelMs);
 }
 
 std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, const QString& cancelText, int maximum,

@@ -135,6 +135,21 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
 {
     QPushButton* button = scanJobs ? m_ui->btnDeleteScanJob : m_ui->btnDelete;
     QTableView* view = scanJobs ? m_ui->tvScanJobs : m_ui->tvJobs;
+    // Read now: a reload while the question is open reorders the rows, and another job would be cancelled.
+    const QAbstractItemModel* model = view->model();
+    const int idColumn = scanJobs ? 0 : kColJobId;
+    const int nameColumn = scanJobs ? 1 : kColName;
+    QStringList ids;
+    QStringList names;
+    bool awaitingApproval = false;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows()) {
+        const int row = index.row();
+        ids.append(model->index(row, idColumn).data().toString());
+        names.append(model->index(row, nameColumn).data().toString());
+        if (!scanJobs && model->index(row, kColStatusId).data().toString() == QLatin1String("53")) {
+            awaitingApproval = true;
+        }
+    }
     button->setEnabled(false);
     const bool reachable = checkNetworkState(true);
     button->setEnabled(true);
@@ -142,8 +157,7 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
         return;
     }
 
-    const QModelIndexList rows = view->selectionModel()->selectedRows();
-    if (rows.isEmpty()) {
+    if (ids.isEmpty()) {
         inform(QMessageBox::Information, tr("Title"), tr("Please select data"));
         return;
     }
@@ -152,7 +166,7 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
                            : tr("Do you want to cancel the selected jobs?"))) {
         return;
     }
-    if (rows.size() > kMaxBatch) {
+    if (ids.size() > kMaxBatch) {
         inform(scanJobs ? QMessageBox::Warning : QMessageBox::Critical, tr("Title"), tr("Batch deletion (up to 30)"));
         return;
     }
@@ -165,19 +179,12 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
     } else {
         url = m_serverUrl + QStringLiteral("/%1/BAS_CancelJob?UserAccount=%2&Type=0").arg(m_webSegment, m_account);
     }
-    const QAbstractItemModel* model = view->model();
-    const int idColumn = scanJobs ? 0 : kColJobId;
-    const int nameColumn = scanJobs ? 1 : kColName;
-    QStringList names;
-    for (int i = 0; i < rows.size(); ++i) {
-        const int row = rows.at(i).row();
-        const QString id = model->index(row, idColumn).data().toString();
-        names.append(model->index(row, nameColumn).data().toString());
-        if (!scanJobs && model->index(row, kColStatusId).data().toString() == QLatin1String("53")) {
-            inform(QMessageBox::Critical, tr("Title"), tr("Cannot delete the job to be approved"));
-            return;
-        }
-        url += QStringLiteral("&JobID%5B%1%5D=%2").arg(i).arg(id);
+    if (awaitingApproval) {
+        inform(QMessageBox::Critical, tr("Title"), tr("Cannot delete the job to be approved"));
+        return;
+    }
+    for (int i = 0; i < ids.size(); ++i) {
+        url += QStringLiteral("&JobID%5B%1%5D=%2").arg(i).arg(ids.at(i));
     }
     if (!scanJobs) {
         logger->info(url);

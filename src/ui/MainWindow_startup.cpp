@@ -39,8 +39,10 @@ int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool 
 {
     const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, automaticLogin);
     // A signal that came while the start-up pass asked its question must still end the client.
-    if (ShutdownSignals::quitRequested()) {
-        return 0;
+    int result = 0;
+    if (!ShutdownSignals::quitRequested()) {
+        result = app.exec();
     }
-    return app.exec();
+    window->finishJobsAfterQuit();
+    return result;
 }

@@ -87,9 +87,9 @@ void ScriptedJobHost::showCritical(const QString& text)
     events.append({ QStringLiteral("critical"), QStringLiteral("Error"), text, {}, {} });
 }
 
-JobHost::ExistingJobsChoice ScriptedJobHost::askExistingJobs(const QString& title)
+JobHost::ExistingJobsChoice ScriptedJobHost::askExistingJobs(const QString& title, int waiting)
 {
-    events.append({ QStringLiteral("existing"), title, QString(), {}, {} });
+    events.append({ QStringLiteral("existing"), title, QString::number(waiting), {}, {} });
     if (onQuestion) {
         onQuestion(title);
     }
@@ -141,4 +141,9 @@ void ScriptedJobHost::RefreshJobInfo()
 void ScriptedJobHost::getJobStatusInfo()
 {
     events.append({ QStringLiteral("status"), QString(), QString(), {}, {} });
+}
+
+void ScriptedJobHost::reportServerUnreachable()
+{
+    events.append({ QStringLiteral("unreachable"), {}, {}, {}, {} });
 }

@@ -17,7 +17,8 @@ class ScriptedJobHost : public JobHost
 public:
     struct Event
     {
-        QString kind; // network, confirm, warning, critical, existing, nocard, tray, stored, progress, refresh, status
+        QString kind; // network, confirm, warning, critical, existing, nocard, tray, stored, progress, refresh, status,
+                      // unreachable
         QString title;
         QString text;
         QString account;
@@ -50,6 +51,7 @@ public:
     QString currentJobId;
     qint64 uploadedSize = -1;
 
+    int unsentCount = -1;
     QList<Event> events;
     QStringList kinds() const;
     QList<Event> eventsOf(const QString& kind) const;
@@ -64,7 +66,9 @@ public:
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
-    ExistingJobsChoice askExistingJobs(const QString& title) override;
+    ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;
+    void reportServerUnreachable() override;
+    void setUnsentJobCount(int count) override { unsentCount = count; }
     bool askNoCardChoice(NoCardChoice* choice) override;
     void showSystemMessage(const QString& title, const QString& text) override;
     int insertMsgToDb(const QString& account, const QString& title, const QString& message,

@@ -154,7 +154,9 @@ void FakeKestranaServer::Private::serve(const httplib::Request& req, httplib::Re
             requests.append(request);
         }
         auto it = overrides.find(request.path);
-        if (it != overrides.end()) {
+        if (it != overrides.end() && it->skip > 0) {
+            --it->skip;
+        } else if (it != overrides.end()) {
             reply = it.value();
             overridden = true;
             if (it->remaining > 0 && --it->remaining == 0) {

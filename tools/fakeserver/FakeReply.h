@@ -21,6 +21,7 @@ public:
     QByteArray body;
     int delayMs = 0; // wait this long before answering
     int remaining = -1; // overrides only: how many requests it serves, -1 = until cleared
+    int skip = 0; // overrides only: requests the endpoint answers itself before the override starts
 
     static FakeReply json(const QJsonObject& object, int status = 200);
     static FakeReply json(const QJsonDocument& document, int status = 200);
@@ -40,6 +41,12 @@ public:
     FakeReply& times(int count)
     {
         remaining = count;
+        return *this;
+    }
+    // "The third chunk fails": the first n requests to the path are answered as usual.
+    FakeReply& skipping(int n)
+    {
+        skip = n;
         return *this;
     }
     FakeReply& after(int ms)

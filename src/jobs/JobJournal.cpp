@@ -1,0 +1,173 @@
+#include "JobJournal.h"
+
+#include "app/Logging.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+int g_instances = 0;
+}
+
+JobJournal::JobJournal(const QString& path)
+    : m_connection(QStringLiteral("halcyra_jobjournal_%1").arg(++g_instances))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(path);
+    if (!db.open()) {
+        logger->error(QStringLiteral("job journal %1 cannot be opened: %2").arg(path, db.lastError().text()));
+        return;
+    }
+    QSqlQuery pragma(db);
+    // Every step is on the disk before the next request goes out.
+    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    m_open = exec(QStringLiteral("CREATE TABLE IF NOT EXISTS jobs (trigger TEXT PRIMARY KEY, data_size INTEGER, "
+                                 "data_time INTEGER, first_seen INTEGER, account TEXT, server_job_id TEXT, "
+                                 "state INTEGER, confirmed INTEGER, told_kept INTEGER)"),
+                  {});
+}
+
+JobJournal::~JobJournal()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+QString JobJournal::defaultPath()
+{
+    return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
+}
+
+bool JobJournal::exec(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.prepare(sql)) {
+        logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
+        return false;
+    }
+    for (const QVariant& value : values) {
+        query.addBindValue(value);
+    }
+    if (!query.exec()) {
+        logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
+        return false;
+    }
+    return true;
+}
+
+JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint64 dataTime)
+{
+    Entry entry;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT data_size, data_time, first_seen, account, server_job_id, state, confirmed, "
+                                 "told_kept FROM jobs WHERE trigger = ?"));
+    query.addBindValue(trigger);
+    if (!query.exec() || !query.next()) {
+        return entry;
+    }
+    entry.trigger = trigger;
+    entry.dataSize = query.value(0).toLongLong();
+    entry.dataTime = query.value(1).toLongLong();
+    entry.firstSeen = QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong());
+    entry.account = query.value(3).toString();
+    entry.serverJobId = query.value(4).toString();
+    entry.state = static_cast<UploadState>(query.value(5).toInt());
+    entry.confirmed = query.value(6).toInt() != 0;
+    entry.toldKept = query.value(7).toInt() != 0;
+    entry.found = true;
+    if (entry.dataSize != dataSize || entry.dataTime != dataTime) {
+        // A new job under a name used before. An unconfirmed server job of the old one is still cancelled.
+        if (entry.confirmed || entry.serverJobId.isEmpty()) {
+            remove(trigger);
+            return Entry();
+        }
+        entry.dataSize = dataSize;
+        entry.dataTime = dataTime;
+        entry.firstSeen = QDateTime::currentDateTime();
+        entry.toldKept = false;
+    }
+    return entry;
+}
+
+bool JobJournal::begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account)
+{
+    return exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
+                               "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
+                               "ON CONFLICT(trigger) DO UPDATE SET data_size = excluded.data_size, "
+                               "data_time = excluded.data_time"),
+                { trigger, dataSize, dataTime, QDateTime::currentMSecsSinceEpoch(), account });
+}
+
+bool JobJournal::setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account)
+{
+    return exec(QStringLiteral("UPDATE jobs SET server_job_id = ?, account = ?, state = 1, confirmed = 0 "
+                               "WHERE trigger = ?"),
+                { serverJobId, account, trigger });
+}
+
+bool JobJournal::setUploaded(const QString& trigger)
+{
+    return exec(QStringLiteral("UPDATE jobs SET state = 2 WHERE trigger = ?"), { trigger });
+}
+
+bool JobJournal::setConfirmed(const QString& trigger)
+{
+    return exec(QStringLiteral("UPDATE jobs SET confirmed = 1 WHERE trigger = ?"), { trigger });
+}
+
+bool JobJournal::clearServerJob(const QString& trigger)
+{
+    return exec(QStringLiteral("UPDATE jobs SET server_job_id = '', state = 0 WHERE trigger = ?"), { trigger });
+}
+
+bool JobJournal::setToldKept(const QString& trigger)
+{
+    return exec(QStringLiteral("UPDATE jobs SET told_kept = 1 WHERE trigger = ?"), { trigger });
+}
+
+bool JobJournal::remove(const QString& trigger)
+{
+    return exec(QStringLiteral("DELETE FROM jobs WHERE trigger = ?"), { trigger });
+}
+
+QList<JobJournal::Entry> JobJournal::prune(const QStringList& triggersPresent)
+{
+    QList<Entry> open;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec(QStringLiteral("SELECT trigger, server_job_id, confirmed, account FROM jobs"))) {
+        return open;
+    }
+    QStringList gone;
+    while (query.next()) {
+        const QString trigger = query.value(0).toString();
+        if (triggersPresent.contains(trigger)) {
+            continue;
+        }
+        if (!query.value(1).toString().isEmpty() && query.value(2).toInt() == 0) {
+            Entry entry;
+            entry.found = true;
+            entry.trigger = trigger;
+            entry.serverJobId = query.value(1).toString();
+            entry.account = query.value(3).toString();
+            open << entry;
+        } else {
+            gone << trigger;
+        }
+    }
+    for (const QString& trigger : gone) {
+        remove(trigger);
+    }
+    return open;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+// What the client knows about each job it has begun to send, kept in SQLite beside the message store so a
+// crash, a kill or a full disk between the steps never leads to a job sent twice or dropped. A job is known
+// by its trigger name together with the size and time of its data file, so a later job of the same name is
+// a new job.
+class JobJournal
+{
+public:
+    enum class UploadState { None = 0, Announced = 1, Uploaded = 2 };
+
+    struct Entry
+    {
+        bool found = false;
+        QString trigger;
+        qint64 dataSize = -1;
+        qint64 dataTime = 0; // ms since the epoch
+        QDateTime firstSeen;
+        QString account;
+        QString serverJobId; // empty until announced, and again once that server job is cancelled
+        UploadState state = UploadState::None;
+        bool confirmed = false;
+        bool toldKept = false; // the user has heard that this job is kept
+    };
+
+    // Opens (and creates) the journal at path under its own connection name.
+    explicit JobJournal(const QString& path);
+    ~JobJournal();
+    JobJournal(const JobJournal&) = delete;
+    JobJournal& operator=(const JobJournal&) = delete;
+
+    static QString defaultPath();
+    bool isOpen() const { return m_open; }
+
+    // The entry of this trigger; an entry recorded for another data file of the same name is dropped.
+    Entry find(const QString& trigger, qint64 dataSize, qint64 dataTime);
+    // Every write returns false when it did not reach the disk.
+    bool begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account);
+    bool setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account);
+    bool setUploaded(const QString& trigger);
+    bool setConfirmed(const QString& trigger);
+    bool clearServerJob(const QString& trigger);
+    bool setToldKept(const QString& trigger);
+    bool remove(const QString& trigger);
+    // Drops the entries whose trigger has left the job folder, and returns those among them that still have
+    // an unconfirmed server job to cancel.
+    QList<Entry> prune(const QStringList& triggersPresent);
+
+private:
+    bool exec(const QString& sql, const QVariantList& values);
+
+    QString m_connection;
+    bool m_open = false;
+};
