@@ -194,6 +194,23 @@ void TestSubmit::chunks()
                      + "&UserAccount=alice&FileName=1001.pdf");
     }
     QCOMPARE(uploads.first().body.size(), int(qMin<qint64>(size, 1048576)));
+    // The chunks take another transfer path than the announcement; the server still sees the same request.
+    const auto fieldsOf = [](const FakeRequest& r) {
+        QMap<QByteArray, QByteArray> fields;
+        for (const auto& field : r.headers) {
+            const QByteArray name = field.first.toLower();
+            if (name != "content-type" && name != "content-length") {
+                fields.insert(name, field.second);
+            }
+        }
+        return fields;
+    };
+    const QMap<QByteArray, QByteArray> announced
+        = fieldsOf(m_server->lastRequest(QStringLiteral("/Job/BAS_SubmitPrintJob")));
+    for (const FakeRequest& r : uploads) {
+        QCOMPARE(fieldsOf(r), announced);
+        QCOMPARE(r.header("Content-Length"), QByteArray::number(r.body.size()));
+    }
     QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_UploadComplete")).body,
              QByteArray("JobID=1001&DirectDeviceJob=false&UserAccount=alice"));
 
