@@ -42,7 +42,7 @@ public:
     bool askConfirmation(const QString&) override { return true; }
     void showWarning(const QString& text) override { noticed(text); }
     void showCritical(const QString& text) override { noticed(text); }
-    ExistingJobsChoice askExistingJobs(const QString&) override { return ExistingJobsChoice::Submit; }
+    ExistingJobsChoice askExistingJobs(const QString&, int) override { return ExistingJobsChoice::Submit; }
     bool askNoCardChoice(NoCardChoice*) override { return true; }
     void showSystemMessage(const QString& title, const QString& text) override
     {

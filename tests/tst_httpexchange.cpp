@@ -5,6 +5,7 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/ChunkUpload.h"
 #include "ui/WindowRequest.h"
 
 #include <QJsonArray>
@@ -245,6 +246,28 @@ void TestHttpExchange::serverCertificateRule()
     QCOMPARE(refusal.isValid(), !accepted);
     QCOMPARE(refusal.pinned, replaced ? other : QString());
     QCOMPARE(refusal.presented, accepted ? QString() : own);
+
+    // A job's file chunks travel another way and follow the same rule, refused before any byte is sent.
+    if (inTrustStore) {
+        return; // that path reads the machine's trust store, which the test cannot extend
+    }
+    QFile::remove(ServerTrust::pinFilePath());
+    if (!pinBefore.isEmpty()) {
+        QVERIFY(ServerTrust::pin(server, fingerprintOf(pinBefore)));
+    }
+    m_server->clearRequests();
+    const QString uploadPath = QStringLiteral("/Job/BAS_UploadJobFile");
+    ChunkUpload upload(base(true) + uploadPath + QStringLiteral("?JobID=1&FileType=1&FileSize=4"),
+                       QByteArrayLiteral("multipart/form-data; boundary=----x"), base(true));
+    const HttpAnswer chunk = upload.post(QByteArrayLiteral("%PDF"));
+    QCOMPARE(chunk.isObject(), accepted);
+    QCOMPARE(m_server->requestCount(uploadPath), accepted ? 1 : 0);
+    if (!accepted) {
+        QCOMPARE(chunk.error, QNetworkReply::SslHandshakeFailedError);
+    } else {
+        QCOMPARE(m_server->lastRequest(uploadPath).body, QByteArray("%PDF"));
+    }
+    QCOMPARE(ServerTrust::pinnedFingerprint(server), fingerprintOf(pinAfter));
 }
 
 void TestHttpExchange::answerClassification_data()

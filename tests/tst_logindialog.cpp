@@ -60,6 +60,7 @@ private slots:
     void focusOnOpen_data();
     void focusOnOpen();
 
+    void onlyTheShownBannerIsHeld();
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
     void closingEndsTheProcess();
@@ -697,6 +698,32 @@ void TestLoginDialog::focusOnOpen()
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
         QTRY_COMPARE(shown.count(), 1);
     }
+}
+
+void TestLoginDialog::onlyTheShownBannerIsHeld()
+{
+    configure({ { "setting/ShowQR", true }, { "Login/KsServerUrl", serverAddress() } });
+    info()->setDefaultLoginType(1);
+    LoginDialog dialog;
+    auto* login = dialog.findChild<QWidget*>("header_login");
+    auto* qr = dialog.findChild<QWidget*>("header_qr");
+    QVERIFY(login && qr);
+    // Built but not shown (the automatic login path): no banner decoded.
+    QVERIFY(login->styleSheet().isEmpty());
+    QVERIFY(qr->styleSheet().isEmpty());
+
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(login->styleSheet().contains(QLatin1String("images/1.jpg")));
+    QVERIFY(qr->styleSheet().isEmpty());
+
+    QTest::mouseClick(dialog.findChild<QPushButton*>("btnQr"), Qt::LeftButton);
+    QVERIFY(qr->styleSheet().contains(QLatin1String("images/11.jpg")));
+    QVERIFY(login->styleSheet().isEmpty());
+
+    dialog.hide();
+    QVERIFY(login->styleSheet().isEmpty());
+    QVERIFY(qr->styleSheet().isEmpty());
 }
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()

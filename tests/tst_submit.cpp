@@ -3,6 +3,7 @@
 #include "TestHome.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
+#include "jobs/ChunkUpload.h"
 #include "jobs/JobSubmitter.h"
 
 #include <QFile>
@@ -173,6 +174,8 @@ void TestSubmit::chunks()
     const QByteArray data = randomBytes(size);
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), data), QStringLiteral("report.pdf"));
 
+    // The chunks go through the libcurl module, not the slower path kept for when it is missing.
+    QVERIFY(ChunkUpload::hasFastPath());
     JobSubmitter submitter(&m_host);
     QVERIFY(submitter.SubmitJob(p));
 
@@ -194,6 +197,23 @@ void TestSubmit::chunks()
                      + "&UserAccount=alice&FileName=1001.pdf");
     }
     QCOMPARE(uploads.first().body.size(), int(qMin<qint64>(size, 1048576)));
+    // The chunks take another transfer path than the announcement; the server still sees the same request.
+    const auto fieldsOf = [](const FakeRequest& r) {
+        QMap<QByteArray, QByteArray> fields;
+        for (const auto& field : r.headers) {
+            const QByteArray name = field.first.toLower();
+            if (name != "content-type" && name != "content-length") {
+                fields.insert(name, field.second);
+            }
+        }
+        return fields;
+    };
+    const QMap<QByteArray, QByteArray> announced
+        = fieldsOf(m_server->lastRequest(QStringLiteral("/Job/BAS_SubmitPrintJob")));
+    for (const FakeRequest& r : uploads) {
+        QCOMPARE(fieldsOf(r), announced);
+        QCOMPARE(r.header("Content-Length"), QByteArray::number(r.body.size()));
+    }
     QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_UploadComplete")).body,
              QByteArray("JobID=1001&DirectDeviceJob=false&UserAccount=alice"));
 

@@ -1,5 +1,6 @@
 #include "JobSubmitter.h"
 
+#include "ChunkUpload.h"
 #include "JobFiles.h"
 #include "JobHost.h"
 #include "SafeJobFile.h"
@@ -218,7 +219,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
                                           tr("Printing assignment submission in progress"));
     }
 
-    HttpExchange exchange;
+    ChunkUpload exchange(url, contentType, m_host->serverUrl(), [this]() { return stopped(); });
     bool refused = false; // a chunk answered with a non-zero code, or the user cancelled
     bool reported = false; // the user has been told why
     bool failed = false; // no answer, an error page or garbage: the upload stops
@@ -230,7 +231,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
         if (chunk.isEmpty()) {
             break;
         }
-        const HttpAnswer answer = exchange.post(url, chunk, contentType, m_host->serverUrl());
+        const HttpAnswer answer = exchange.post(chunk);
         sent += chunk.size();
         if (stopped()) {
             interrupted = true;

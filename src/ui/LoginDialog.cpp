@@ -32,6 +32,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSettings>
@@ -131,6 +132,8 @@ LoginDialog::LoginDialog(QWidget* parent)
     connect(CMyFileWatcher::GetKernel(), &CMyFileWatcher::signalNewFile, this, &LoginDialog::onNewJobFile,
             Qt::QueuedConnection);
     m_ui->labQRCode->installEventFilter(this);
+    m_ui->header_login->installEventFilter(this);
+    m_ui->header_qr->installEventFilter(this);
 
     GenerateQRcode();
 }
@@ -738,7 +741,26 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
         GenerateQRcode();
         return true;
     }
+    if ((watched == m_ui->header_login || watched == m_ui->header_qr)
+        && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        showBanner(static_cast<QWidget*>(watched), event->type() == QEvent::Show);
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+void LoginDialog::showBanner(QWidget* header, bool shown)
+{
+    // Each banner is a large decoded image: only the page on screen holds one, and none while hidden.
+    if (!shown) {
+        header->setStyleSheet(QString());
+        // The style's pixmap also sits in the global pixmap cache until that is emptied.
+        QPixmapCache::clear();
+        return;
+    }
+    const QString image = header == m_ui->header_login ? QStringLiteral("1.jpg") : QStringLiteral("11.jpg");
+    header->setStyleSheet(QLatin1Char('#') + header->objectName()
+                          + QStringLiteral(" { border-image: url(:/img32/images/") + image
+                          + QStringLiteral(") 0 0 0 0 stretch stretch; }"));
 }
 
 // ---- QR-code login ----

@@ -77,6 +77,7 @@ private:
     // Kept out of the slot list so the form's name-based connections do not look for an "autoLogin" object.
     void on_autoLogin();
     void onNewJobFile(const QString& path);
+    void showBanner(QWidget* header, bool shown);
 
     void Login(int kind);
     // Runs a login asked for while another was pending: a manual one first, else a confirmed QR scan.

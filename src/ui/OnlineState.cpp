@@ -11,11 +11,7 @@ int g_forced = -1;
 
 OnlineState::OnlineState(QObject* parent)
     : QObject(parent)
-{
-    auto* manager = new QNetworkConfigurationManager(this);
-    m_manager = manager;
-    connect(manager, &QNetworkConfigurationManager::onlineStateChanged, this, &OnlineState::onlineStateChanged);
-}
+{ }
 
 OnlineState::~OnlineState() = default;
 
@@ -23,6 +19,13 @@ bool OnlineState::isOnline() const
 {
     if (g_forced >= 0) {
         return g_forced != 0;
+    }
+    // Made on the first question: it loads the bearer plugins and D-Bus, which start-up does not need.
+    if (!m_manager) {
+        auto* self = const_cast<OnlineState*>(this);
+        auto* manager = new QNetworkConfigurationManager(self);
+        m_manager = manager;
+        connect(manager, &QNetworkConfigurationManager::onlineStateChanged, self, &OnlineState::onlineStateChanged);
     }
     return static_cast<QNetworkConfigurationManager*>(m_manager)->isOnline();
 }

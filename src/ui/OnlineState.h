@@ -17,8 +17,9 @@ public:
     static void setForcedForTests(int online);
 
 signals:
+    // Reported once isOnline() has been asked.
     void onlineStateChanged(bool online);
 
 private:
-    QObject* m_manager = nullptr;
+    mutable QObject* m_manager = nullptr;
 };
