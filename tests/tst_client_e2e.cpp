@@ -9,7 +9,7 @@
 #include "PdfMaker.h"
 #include "ServerStates.h"
 #include "TestHome.h"
-#include "app/SingleApplication.h"
+#include "ui/SingleApplication.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"

@@ -2,7 +2,6 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ShutdownSignals.h"
-#include "app/SingleApplication.h"
 #include "app/Singleton.h"
 #include "app/Translations.h"
 #include "app/cglobal.h"
@@ -10,6 +9,7 @@
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
+#include "ui/SingleApplication.h"
 
 #include <QDebug>
 #include <QDir>
@@ -119,6 +119,7 @@ int main(int argc, char** argv)
     }
 
     logger->info(QStringLiteral("loading latest login info"));
+    LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
     const int loadResult = Singleton<LoginInfo>::getInstance()->loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));

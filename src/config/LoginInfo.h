@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QScopedPointer>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 
-class QNetworkAccessManager;
+#include <functional>
+#include <optional>
 
 // Every setting of the per-user INI file plus the run-time login state.
 // Reached through Singleton<LoginInfo>::getInstance().
@@ -24,8 +27,14 @@ public:
     int loadFromFile();
     // Writes the login keys back (server, name, password, switches).
     void saveToFile();
-    // Fetches the server's client settings and writes applied entries into the user file.
-    void getConfigInfo();
+    // Section/key and value of each setting the server pushes.
+    using ServerSettings = QList<QPair<QString, QString>>;
+    // Fetches the settings the server pushes for a server URL; nothing when the fetch failed.
+    using ServerSettingsSource = std::function<std::optional<ServerSettings>(const QString& serverUrl)>;
+    // The source loadFromFile() asks; the composition root installs the server API's fetch.
+    static void setServerSettingsSource(ServerSettingsSource source);
+    // Writes settings pushed by the server into the user file.
+    void applyServerSettings(const ServerSettings& settings);
 
     // Encryption of stored values (AES-256-CBC, ISO padding, lower-case hex).
     static QByteArray encryptValue(const QString& plain);
@@ -121,11 +130,11 @@ public:
     QSettings* settings() const { return m_settings.data(); }
 
 private:
+    static ServerSettingsSource& serverSettingsSource();
     // complain: log an unusable value (the first read, before the server's settings, stays quiet).
     void readServerCertificate(bool complain);
 
     QScopedPointer<QSettings> m_settings;
-    QNetworkAccessManager* m_nam = nullptr;
 
     QString m_ksServerUrl;
     QString m_ksServerName;

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "api/KsPrinter.h"
+#include "api/KsProject.h"
+
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
 #include <memory>
+
+class KsKit;
 
 // Settings the job intake reads at the start of each step.
 struct JobOptions
@@ -28,6 +34,9 @@ struct JobOptions
 struct NoCardChoice
 {
     QString documentName; // in: the job the choice is for, shown in the dialog
+    QList<KsPrinter> printers; // in: the user's printers, as just fetched
+    QList<KsProject> projects; // in: the user's fee projects, as just fetched
+    bool supportSecret = false; // in: offer the security levels
     QString controllerMac;
     int securityLevel = 0;
     QString projectId;
@@ -57,6 +66,8 @@ public:
     virtual QString serverUrl() const = 0;
     virtual QString userAccount() const = 0;
     virtual JobOptions jobOptions() const { return JobOptions::fromLoginInfo(); }
+    // The server API the job checks query; one for the host's lifetime.
+    virtual KsKit& api() = 0;
 
     // Whether the server can be reached now; with showDialog the host tells the user when it cannot.
     virtual bool checkNetworkState(bool showDialog) = 0;

@@ -522,7 +522,7 @@ JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& nam
 {
     const int session = m_session;
     logger->info(QStringLiteral("######## P 3333"));
-    const KsUserInfo info = KsKit(nullptr).getKsUserInfo(m_host->userAccount());
+    const KsUserInfo info = m_host->api().getKsUserInfo(m_host->userAccount());
     if (sessionEnded(session)) {
         return Turn::Interrupted;
     }

@@ -5,6 +5,7 @@
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
@@ -45,7 +46,6 @@ static Logger* logger = Logging::rootLogger();
 
 namespace {
 const char kPlaceholderPassword[] = "583920";
-const char kLoginPath[] = "/Orvinaweb/BAS_ClientLoginNew";
 
 std::function<void(int)> s_exitHandler;
 
@@ -69,17 +69,12 @@ private:
     bool m_active = true;
 };
 
-QString encodeField(const QString& text)
-{
-    return QString::fromLatin1(HttpExchange::percentEncode(QString::fromLatin1(text.toUtf8().toBase64())));
-}
-
 QFont titleFont(int pixelSize, bool bold)
 {
     QFont font(QStringLiteral("Microsoft YaHei UI"));
     // The first family is rarely installed on Linux desktops; fall back to CJK-capable sans fonts.
-    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies(
+        { QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("DejaVu Sans") });
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -109,8 +104,8 @@ LoginDialog::LoginDialog(QWidget* parent)
     initInfo();
     checkLoginType();
 
-    QAction* more = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")),
-                                                  QLineEdit::TrailingPosition);
+    QAction* more
+        = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")), QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
     more->setToolTip(tr("Choose a server"));
     m_ui->editLoginName->addAction(QIcon(QStringLiteral(":/img32/images/account.png")), QLineEdit::LeadingPosition);
@@ -349,12 +344,11 @@ void LoginDialog::Login(int kind)
         m_accountVerify = QStringLiteral("4");
     }
 
-    QString server = m_ui->editKsServer->text();
-    if (!server.contains(QLatin1String("http"))) {
-        server = QStringLiteral("http://") + server;
+    const QString server = ServerUrl::withScheme(m_ui->editKsServer->text());
+    if (server != m_ui->editKsServer->text()) {
         m_ui->editKsServer->setText(server);
     }
-    const QString requestPath = server + QLatin1String(kLoginPath);
+    const QString requestPath = KsKit::loginUrl(server);
     logger->info(QStringLiteral("###### ksServerUrl ") + requestPath);
 
     const QString userName = m_ui->editLoginName->text();
@@ -367,14 +361,11 @@ void LoginDialog::Login(int kind)
     }
     m_version = QStringLiteral("L") + info->ksVersion();
 
-    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
-    const QString query = QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&"
-                                         "UserAccount=%4")
-                              .arg(encodeField(password), m_version, m_accountVerify, encodeField(userName));
+    const QString query = KsKit::loginForm(password, m_version, m_accountVerify, userName);
     // The Base64 of a password is as good as the password itself; keep it out of the log file.
     const QString logged = QStringLiteral("Password=******&ClientVersion=%1&Type=0&UserID=&UserType=&AccountVerify=%2&"
                                           "UserAccount=%3")
-                               .arg(m_version, m_accountVerify, encodeField(userName));
+                               .arg(m_version, m_accountVerify, KsKit::encodeField(userName));
     logger->info(QStringLiteral("###### UserAccount=%1").arg(userName));
     logger->info(QStringLiteral("###### params--%1").arg(logged));
 
@@ -401,23 +392,17 @@ void LoginDialog::Login(int kind)
             GenerateQRcode();
         }
         Prompts::warning(this, answer.message());
-        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(
+            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     } else {
         logger->info(QStringLiteral("###### login success"));
         const QJsonValue data = answer.data();
-        const QString domain = localDomainName();
-        if (data.isObject() && m_systemUser && !domain.isEmpty()) {
-            const QString hostAddress = data.toObject().value(QStringLiteral("HostAddress")).toString();
-            if (domain.toLower() != hostAddress.toLower()) {
-                logger->info(QStringLiteral("###### domain name error"));
-                logger->info(QStringLiteral("###### HostAddress :") + hostAddress +
-                             QStringLiteral(" local domain name :") + domain);
-                Prompts::warning(this, tr("Login failed"));
-                m_ui->btnLogin->setEnabled(true);
-                m_loginBusy = false;
-                runPendingLogin();
-                return;
-            }
+        if (m_systemUser && KsKit::hostDomainRefused(data, localDomainName())) {
+            Prompts::warning(this, tr("Login failed"));
+            m_ui->btnLogin->setEnabled(true);
+            m_loginBusy = false;
+            runPendingLogin();
+            return;
         }
 
         m_password = m_ui->editPassword->text();
@@ -437,7 +422,8 @@ void LoginDialog::Login(int kind)
         m_total = 0;
         CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
         emit mainshow();
-        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(
+            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     }
     m_ui->btnLogin->setEnabled(true);
     m_loginBusy = false;
@@ -495,10 +481,7 @@ bool LoginDialog::checkNetworkState(bool showError)
     }
     const QString typed = m_ui->editKsServer->text();
     loginInfo()->setKsServerUrl(typed);
-    QString address = typed;
-    if (!address.isEmpty() && !address.contains(QLatin1String("http"))) {
-        address = QStringLiteral("http://") + address;
-    }
+    const QString address = typed.isEmpty() ? typed : ServerUrl::withScheme(typed);
     KsKit kit(this);
     if (kit.CheckNetwork(address)) {
         m_networkReachable = true;
@@ -790,10 +773,10 @@ void LoginDialog::GenerateQRcode()
         m_settings->sync();
         info->setGUID(guid);
     }
-    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString() +
-                           m_settings->value(QStringLiteral("setting/GUID")).toString();
+    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString()
+        + m_settings->value(QStringLiteral("setting/GUID")).toString();
 
-    const QString url = qrBaseUrl() + QStringLiteral("/api/client/invoke?clientId=%1").arg(guid);
+    const QString url = KsKit::qrRegisterUrl(qrBaseUrl(), guid);
     logger->info(QStringLiteral("###### get QRcode url ") + url);
     QNetworkRequest request = HttpExchange::makeRequest(url);
     request.setTransferTimeout(kQrRequestTimeoutMs);
@@ -814,8 +797,8 @@ void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qr
             record.expiresIn = data.value(QStringLiteral("expires_in")).toInt(0);
             record.clientId = data.value(QStringLiteral("clientId")).toString();
         } else {
-            logger->error(QStringLiteral("###### get QRcode error message ") +
-                          answer.value(QStringLiteral("message")).toString());
+            logger->error(QStringLiteral("###### get QRcode error message ")
+                          + answer.value(QStringLiteral("message")).toString());
         }
     }
 
@@ -857,7 +840,7 @@ void LoginDialog::ScanLogin()
         return;
     }
     const QString base = m_ui->editKsServer->text().isEmpty() ? QString() : qrBaseUrl();
-    const QString url = base + QStringLiteral("/api/client/account?clientId=%1").arg(loginInfo()->ksGUID());
+    const QString url = KsKit::qrPollUrl(base, loginInfo()->ksGUID());
     logger->info(QStringLiteral("###### ScanLogin url ") + url);
     QNetworkRequest request = HttpExchange::makeRequest(url);
     request.setTransferTimeout(kQrRequestTimeoutMs);
@@ -883,8 +866,8 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
             record.clientId = data.value(QStringLiteral("clientId")).toVariant().toString();
             record.type = data.value(QStringLiteral("type")).toVariant().toString();
         } else {
-            logger->error(QStringLiteral("###### ScanLogin ex message ") +
-                          answer.value(QStringLiteral("message")).toString());
+            logger->error(QStringLiteral("###### ScanLogin ex message ")
+                          + answer.value(QStringLiteral("message")).toString());
         }
     }
     if (record.account.isEmpty()) {

@@ -9,6 +9,7 @@
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
@@ -43,7 +44,6 @@ LoginInfo* loginInfo()
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_ui(new Ui::MainWindow)
-    , m_webSegment(QStringLiteral("Job"))
 {
     m_ui->setupUi(this);
 
@@ -374,11 +374,7 @@ bool MainWindow::checkNetworkState(bool showDialog)
         }
         return false;
     }
-    QString url = m_serverUrl;
-    if (!url.contains(QLatin1String("http"))) {
-        url.prepend(QStringLiteral("http://"));
-    }
-    if (m_ksKit->CheckNetwork(url)) {
+    if (m_ksKit->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
         setServerOnline(true);
         if (m_jobQueue) {
             m_jobQueue->serverReachable();
@@ -533,7 +529,7 @@ void MainWindow::logoutBtn_clicked()
 
 void MainWindow::sendLogoutRequest()
 {
-    const QString url = m_serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew");
+    const QString url = KsKit::logoutUrl(m_serverUrl);
     const QByteArray body = QByteArrayLiteral("UserAccount=") + m_account.toUtf8() + QByteArrayLiteral("&Type=0");
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, m_serverUrl);
@@ -546,14 +542,14 @@ void MainWindow::sendLogoutRequest()
     }
 }
 
-void MainWindow::sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+void MainWindow::sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
                          const std::function<void(const WindowAnswer&)>& handler, bool siteList)
 {
     WindowRequest::Options options;
     options.exPrefix = exPrefix;
     options.failPrefix = failPrefix;
     options.envelope = siteList ? WindowRequest::Envelope::Status : WindowRequest::Envelope::Code;
-    WindowRequest::get(m_nam, m_serverUrl + pathAndQuery, m_serverUrl, options, this, handler);
+    WindowRequest::get(m_nam, url, m_serverUrl, options, this, handler);
 }
 
 void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,

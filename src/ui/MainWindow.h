@@ -65,6 +65,7 @@ public:
     // The job intake's host: prompts, the no-card dialog, progress display and the pollers' state.
     QString serverUrl() const override { return m_serverUrl; }
     QString userAccount() const override { return m_account; }
+    KsKit& api() override { return *m_ksKit; }
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
@@ -142,7 +143,6 @@ public:
     void initSystemInfo();
     void startRequest(const QUrl& url);
 
-    QString webSegment() const { return m_webSegment; }
     QString jobPath() const { return m_jobPath; }
     QString currentJobId() const { return m_currentJobId; }
 
@@ -239,7 +239,7 @@ private:
     bool transferRunning() const;
     void writeTransfer(Transfer& transfer);
     QString chooseSaveFile(const QString& proposedName);
-    void sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+    void sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
                  const std::function<void(const WindowAnswer&)>& handler, bool siteList = false);
     void initJobIntake();
     void stopJobIntake();
@@ -256,7 +256,6 @@ private:
     KsKit* m_ksKit = nullptr;
     OnlineState* m_online = nullptr;
 
-    const QString m_webSegment;
     QString m_account;
     QString m_serverUrl;
     QString m_currentJobId;

@@ -3,13 +3,13 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "NoCardPrintDialog.h"
 #include "Prompts.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/JobParamReader.h"
 #include "jobs/JobQueue.h"
 #include "jobs/JobSubmitter.h"
-#include "jobs/NoCardPrintDialog.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -135,16 +135,7 @@ std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, co
 
 bool MainWindow::askNoCardChoice(NoCardChoice* choice)
 {
-    NoCardPrintDialog dialog(nullptr);
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
-    dialog.setDocumentName(choice->documentName);
-    if (dialog.exec() != QDialog::Accepted) {
-        return false;
-    }
-    choice->controllerMac = dialog.getKsPrinter().controllerMac;
-    choice->securityLevel = dialog.getSecretLevel();
-    choice->projectId = dialog.getKsProject().projectId;
-    return true;
+    return NoCardPrintDialog::runChoice(choice);
 }
 
 void MainWindow::initJobIntake()

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include "api/HttpExchange.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -13,7 +14,7 @@ static Logger* logger = Logging::rootLogger();
 
 void MainWindow::getPinCodeInfo()
 {
-    const QString url = m_serverUrl + QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=%1").arg(m_account);
+    const QString url = KsKit::pinCodeUrl(m_serverUrl, m_account);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, Singleton<LoginInfo>::getInstance()->ksServerUrl());
     if (!answer.isJson()) {

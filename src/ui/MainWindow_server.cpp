@@ -8,6 +8,7 @@
 #include "api/KsKit.h"
 #include "api/Segments.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "ui/ServerDialog.h"
@@ -18,13 +19,6 @@
 #include <QScopedValueRollback>
 #include <QSettings>
 #include <QStandardItemModel>
-
-namespace {
-QString withScheme(const QString& url)
-{
-    return url.contains(QLatin1String("http")) ? url : QStringLiteral("http://") + url;
-}
-} // namespace
 
 void MainWindow::initServerTabelView()
 {
@@ -41,7 +35,7 @@ void MainWindow::loadServerData()
         return;
     }
     sendGet(
-        ServerDialog::siteListPath(*m_ksKit), QStringLiteral("[mainwindow.loadServerData] ex message:"),
+        KsKit::siteListUrl(m_serverUrl), QStringLiteral("[mainwindow.loadServerData] ex message:"),
         QStringLiteral("[mainwindow.loadServerData] fail message:"),
         [this](const WindowAnswer& answer) {
             if (answer.ok()) {
@@ -81,7 +75,7 @@ void MainWindow::switchServerBtn_clicked()
     }
     const int row = rows.constFirst().row();
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    const QString url = withScheme(m_serversModel->index(row, 0).data().toString());
+    const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
     m_settings->setValue(QStringLiteral("Login/KsServerurl"), url);
     info->setKsServerUrl(url);
     const QString name = m_serversModel->index(row, 1).data().toString();
@@ -113,7 +107,7 @@ void MainWindow::changeServerUrl()
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
     const QStringList servers = info->serverList();
     for (const QString& server : servers) {
-        const QString url = withScheme(server);
+        const QString url = ServerUrl::withScheme(server);
         if (!m_ksKit->CheckNetwork(url)) {
             continue;
         }

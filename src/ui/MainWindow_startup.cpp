@@ -4,7 +4,7 @@
 
 #include "LoginDialog.h"
 #include "app/ShutdownSignals.h"
-#include "app/SingleApplication.h"
+#include "ui/SingleApplication.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 

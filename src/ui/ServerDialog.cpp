@@ -44,24 +44,16 @@ ServerDialog::ServerDialog(QWidget* parent)
 
 ServerDialog::~ServerDialog() = default;
 
-QString ServerDialog::siteListPath(KsKit& kit)
-{
-    KsReqCommon common;
-    kit.GetRepCommonParam(common);
-    return QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature);
-}
-
 void ServerDialog::loadServerData()
 {
     const QString serverUrl = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    KsKit kit;
     WindowRequest::Options options;
     options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
     options.exWithErrorString = false;
     options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
     options.envelope = WindowRequest::Envelope::Status;
     WindowRequest::get(
-        m_nam, serverUrl + siteListPath(kit), serverUrl, options, this, [this](const WindowAnswer& answer) {
+        m_nam, KsKit::siteListUrl(serverUrl), serverUrl, options, this, [this](const WindowAnswer& answer) {
             if (answer.ok()) {
                 const QList<Segments> sites = Segments::listFromJson(answer.data);
                 for (const Segments& site : sites) {

@@ -25,7 +25,6 @@ public:
     QStandardItemModel* model() const { return m_model; }
 
     // "/KSS/GetIPSegment?Timestamp=...&Signature=..." signed now.
-    static QString siteListPath(KsKit& kit);
 
 signals:
     // The site list answer was handled (whatever it said).
