@@ -119,6 +119,13 @@ int LoginInfo::readNumber(const QSettings& settings, const QString& key, int def
     return number;
 }
 
+QString LoginInfo::jobFolderInFile()
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings); // as the file is written, so a non-ASCII folder name reads the same
+    return checkedJobFolder(settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+}
+
 QString LoginInfo::checkedJobFolder(const QString& value)
 {
     // Anything but one plain name could reach outside the data folder, where emptying the job folder

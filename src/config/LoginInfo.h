@@ -47,6 +47,8 @@ public:
     // The job folder is one folder name inside the data folder: any other value of Job/Path (empty, ".",
     // "..", a path) gives "ksprinter" and a log line.
     static QString checkedJobFolder(const QString& value);
+    // The checked job folder as the settings file holds it now.
+    static QString jobFolderInFile();
 
     // The settings template beside the executable; tests may point it elsewhere (empty restores it).
     static QString templatePath();

@@ -10,6 +10,7 @@
 #include <memory>
 
 class KsKit;
+class LoginInfo;
 
 // Settings the job intake reads at the start of each step.
 struct JobOptions
@@ -26,8 +27,8 @@ struct JobOptions
     bool keepUnsentJobs = true; // Job/KeepUnsentJobs: a job the server could not take waits to be sent again
     int keepUnsentHours = 24; // Job/KeepUnsentHours: how long such a job waits at most
 
-    // The values held by LoginInfo.
-    static JobOptions fromLoginInfo();
+    // The values the settings hold.
+    static JobOptions fromSettings(const LoginInfo& info);
 };
 
 // What the no-card print dialog hands back when the user confirms it.
@@ -65,7 +66,7 @@ public:
     // Server base URL and the percent-encoded account of the logged-in user.
     virtual QString serverUrl() const = 0;
     virtual QString userAccount() const = 0;
-    virtual JobOptions jobOptions() const { return JobOptions::fromLoginInfo(); }
+    virtual JobOptions jobOptions() const = 0;
     // The server API the job checks query; one for the host's lifetime.
     virtual KsKit& api() = 0;
 

