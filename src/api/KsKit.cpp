@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
-#include <QSettings>
 #include <QtDebug>
 
 static Logger* logger = Logging::rootLogger();
@@ -47,12 +46,10 @@ QString jobIdArray(const QStringList& jobIds)
 
 KsKit::KsKit(QObject* parent)
     : QObject(parent)
-    , m_settings(new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat))
     , m_nam(new QNetworkAccessManager(this))
 {
-    m_settings->setIniCodec("UTF-8");
     // A default of its own: a missing key means a system user here.
-    m_systemUser = LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
+    m_systemUser = LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
 }
 
 KsKit::~KsKit() = default;
@@ -60,7 +57,7 @@ KsKit::~KsKit() = default;
 bool KsKit::login(QString& message)
 {
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    const QString version = m_settings->value(QStringLiteral("Basic/Version"), QString()).toString();
+    const QString version = LoginInfo::fileValue(QStringLiteral("Basic/Version"), QString()).toString();
     const QString serverUrl = info->ksServerUrl();
     const QString url = loginUrl(serverUrl);
     const QString userName = info->userName();
@@ -101,10 +98,9 @@ bool KsKit::login(QString& message)
             info->setUserName(account);
             // Stored the way the next start reads it back: a plain name where names are kept encrypted
             // would decrypt to nothing, and the saved login would be lost.
-            const bool encrypted = LoginInfo::readSwitch(*m_settings, QStringLiteral("setting/UserNameEncrypt"), false);
-            m_settings->setValue(QStringLiteral("Login/LoginName"),
-                                 encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
-            m_settings->sync();
+            const bool encrypted = LoginInfo::fileSwitch(QStringLiteral("setting/UserNameEncrypt"), false);
+            LoginInfo::writeFileValue(QStringLiteral("Login/LoginName"),
+                                      encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
         }
     }
 

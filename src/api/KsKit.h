@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
-#include <QScopedPointer>
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +17,6 @@
 
 class QNetworkAccessManager;
 class QJsonValue;
-class QSettings;
 
 // The client's server API object: login, reachability probe, host addresses and the queries the job
 // checks and dialogs need. Every call reads the current user, password and server from LoginInfo and
@@ -92,7 +90,6 @@ public:
 private:
     static QString localDomainName();
 
-    QScopedPointer<QSettings> m_settings;
     QNetworkAccessManager* m_nam = nullptr;
     bool m_systemUser = true;
     QString m_accountVerify;

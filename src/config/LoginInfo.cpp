@@ -121,9 +121,29 @@ int LoginInfo::readNumber(const QSettings& settings, const QString& key, int def
 
 QString LoginInfo::jobFolderInFile()
 {
+    return checkedJobFolder(fileValue(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+}
+
+QVariant LoginInfo::fileValue(const QString& key, const QVariant& defaultValue)
+{
     QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
-    useUtf8(settings); // as the file is written, so a non-ASCII folder name reads the same
-    return checkedJobFolder(settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+    useUtf8(settings);
+    return settings.value(key, defaultValue);
+}
+
+bool LoginInfo::fileSwitch(const QString& key, bool defaultValue)
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings);
+    return readSwitch(settings, key, defaultValue);
+}
+
+void LoginInfo::writeFileValue(const QString& key, const QVariant& value)
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings);
+    settings.setValue(key, value);
+    settings.sync();
 }
 
 QString LoginInfo::checkedJobFolder(const QString& value)

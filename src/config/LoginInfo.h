@@ -49,6 +49,11 @@ public:
     static QString checkedJobFolder(const QString& value);
     // The checked job folder as the settings file holds it now.
     static QString jobFolderInFile();
+    // One key as the settings file holds it now, and a write that reaches the file at once; for the few
+    // keys the windows and the API keep outside the loaded values.
+    static QVariant fileValue(const QString& key, const QVariant& defaultValue = QVariant());
+    static bool fileSwitch(const QString& key, bool defaultValue);
+    static void writeFileValue(const QString& key, const QVariant& value);
 
     // The settings template beside the executable; tests may point it elsewhere (empty restores it).
     static QString templatePath();

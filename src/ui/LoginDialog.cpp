@@ -35,7 +35,6 @@
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QUuid>
@@ -86,8 +85,6 @@ LoginDialog::LoginDialog(QWidget* parent)
     , m_ui(new Ui::LoginDialog)
 {
     m_ui->setupUi(this);
-    m_settings = new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat, this);
-    m_settings->setIniCodec("UTF-8");
     m_nam = new QNetworkAccessManager(this);
     ServerTrust::watch(m_nam); // QR-code requests
     m_online = new OnlineState(this);
@@ -155,13 +152,12 @@ QString LoginDialog::localDomainName() const
 
 bool LoginDialog::dialogSystemUser() const
 {
-    return LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
+    return LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
 }
 
 void LoginDialog::writeKey(const QString& key, bool value)
 {
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    LoginInfo::writeFileValue(key, value);
 }
 
 void LoginDialog::initInfo()
@@ -239,8 +235,7 @@ void LoginDialog::setSystemUserControls(bool systemUser)
 
 void LoginDialog::painterFileWatch()
 {
-    const QString folder = LoginInfo::checkedJobFolder(
-        m_settings->value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+    const QString folder = LoginInfo::jobFolderInFile();
     m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
@@ -356,8 +351,7 @@ void LoginDialog::Login(int kind)
     const QString password = placeholder ? QString::fromLatin1(kPlaceholderPassword) : m_ui->editPassword->text();
 
     if (QFile::exists(Singleton<cglobal>::getInstance()->getIniFilePath())) {
-        m_settings->sync();
-        info->setVersion(m_settings->value(QStringLiteral("Basic/Version")).toString());
+        info->setVersion(LoginInfo::fileValue(QStringLiteral("Basic/Version")).toString());
     }
     m_version = QStringLiteral("L") + info->ksVersion();
 
@@ -728,7 +722,7 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
 
 QString LoginDialog::qrBaseUrl() const
 {
-    const QString info = m_settings->value(QStringLiteral("setting/Info")).toString();
+    const QString info = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString();
     const int view = info.indexOf(QLatin1String("/View/"));
     return view < 0 ? info : info.left(view);
 }
@@ -756,25 +750,23 @@ void LoginDialog::GenerateQRcode()
     if (info->defaultLoginType() != 2 || !info->showQR()) {
         return;
     }
-    m_settings->sync();
-    if (m_settings->value(QStringLiteral("setting/Info")).toString().isEmpty()) {
+    if (LoginInfo::fileValue(QStringLiteral("setting/Info")).toString().isEmpty()) {
         logger->info(QStringLiteral("###### urlInfo is empty"));
         return;
     }
     QString guid = info->ksGUID();
     if (guid.isEmpty()) {
-        guid = m_settings->value(QStringLiteral("setting/GUID")).toString();
+        guid = LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
         info->setGUID(guid);
     }
     if (guid.isEmpty()) {
         logger->info(QStringLiteral("###### guid is empty"));
         guid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        m_settings->setValue(QStringLiteral("setting/GUID"), guid);
-        m_settings->sync();
+        LoginInfo::writeFileValue(QStringLiteral("setting/GUID"), guid);
         info->setGUID(guid);
     }
-    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString()
-        + m_settings->value(QStringLiteral("setting/GUID")).toString();
+    const QString qrText = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString()
+        + LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
 
     const QString url = KsKit::qrRegisterUrl(qrBaseUrl(), guid);
     logger->info(QStringLiteral("###### get QRcode url ") + url);

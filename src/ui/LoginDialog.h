@@ -13,7 +13,6 @@ class LoginInfo;
 class OnlineState;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSettings;
 class QTimer;
 
 namespace Ui {
@@ -99,7 +98,6 @@ private:
     static LoginInfo* loginInfo();
 
     const QScopedPointer<Ui::LoginDialog> m_ui;
-    QSettings* m_settings = nullptr;
     QNetworkAccessManager* m_nam = nullptr;
     OnlineState* m_online = nullptr;
     QTimer* m_qrTimer = nullptr;

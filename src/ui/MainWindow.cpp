@@ -25,7 +25,6 @@
 #include <QNetworkAccessManager>
 #include <QScopedValueRollback>
 #include <QScreen>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTimer>
@@ -55,8 +54,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     m_nam = new QNetworkAccessManager(this);
     ServerTrust::watch(m_nam); // downloads and the window's own requests
-    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
-    m_settings->setIniCodec("UTF-8"); // the codec LoginInfo uses: a server name like "总部" stays intact
     m_ksKit = new KsKit(this);
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -492,8 +489,7 @@ void MainWindow::logoutBtn_clicked()
     m_ui->labGenState->clear();
 
     LoginInfo* info = loginInfo();
-    m_settings->setValue(QStringLiteral("setting/DateTime"), QString());
-    m_settings->sync();
+    LoginInfo::writeFileValue(QStringLiteral("setting/DateTime"), QString());
     info->setDateTime(QString());
 
     emit closeMain();

@@ -28,7 +28,6 @@ class QLabel;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSettings;
 class QStandardItemModel;
 class QTableView;
 class QTimer;
@@ -240,7 +239,6 @@ private:
     static const char* const kMinimumWidthsProperty;
 
     const QScopedPointer<Ui::MainWindow> m_ui;
-    std::unique_ptr<QSettings> m_settings;
     QNetworkAccessManager* m_nam = nullptr;
     KsKit* m_ksKit = nullptr;
     OnlineState* m_online = nullptr;

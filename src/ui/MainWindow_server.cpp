@@ -17,7 +17,6 @@
 #include <QJsonArray>
 #include <QMessageBox>
 #include <QScopedValueRollback>
-#include <QSettings>
 #include <QStandardItemModel>
 
 namespace {
@@ -81,11 +80,10 @@ void MainWindow::switchServerBtn_clicked()
     const int row = rows.constFirst().row();
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
     const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
-    m_settings->setValue(QLatin1String(kTabServerKey), url);
+    LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
     info->setKsServerUrl(url);
     const QString name = m_serversModel->index(row, 1).data().toString();
-    m_settings->setValue(QStringLiteral("Login/KsServerName"), name);
-    m_settings->sync();
+    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerName"), name);
     info->setKsServerName(name);
     m_serverUrl = url;
 
@@ -116,8 +114,7 @@ void MainWindow::changeServerUrl()
         if (!m_ksKit->CheckNetwork(url)) {
             continue;
         }
-        m_settings->setValue(QLatin1String(kTabServerKey), url);
-        m_settings->sync();
+        LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
         info->setKsServerUrl(url);
         if (!m_ksKit->login(m_loginMessage)) {
             continue;
@@ -134,8 +131,7 @@ void MainWindow::keepChosenServer(const QString& url)
 {
     // The tab's own key alone reaches the key read at start only at the next saving of the login (a logout);
     // a quit from the tray would otherwise start the next run on the old server.
-    m_settings->setValue(QStringLiteral("Login/KsServerUrl"), url);
-    m_settings->sync();
+    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerUrl"), url);
     m_ui->labServerPath->setText(stripScheme(url));
     updateStatus();
 }
