@@ -563,24 +563,15 @@ void LoginDialog::on_autoLogin()
 void LoginDialog::onchkSysUserStateChanged(int state)
 {
     if (state == Qt::Checked) {
-        m_accountVerify = QStringLiteral("2");
-        m_ui->editLoginName->setText(m_osUser);
-        m_ui->editLoginName->setEnabled(loginInfo()->multiDomain());
         m_ui->editPassword->clear();
-        m_ui->editPassword->setEnabled(false);
-        m_ui->chkSavePassword->setEnabled(false);
-        m_ui->chkAutoLogin->setEnabled(false);
+        setSystemUserControls(true);
         m_ui->chkSavePassword->setChecked(true);
         m_ui->chkAutoLogin->setChecked(true);
-        m_ui->btnLogin->setEnabled(true);
         writeKey(QStringLiteral("Login/SystemUser"), true);
         m_systemUser = true;
     } else if (state == Qt::Unchecked) {
         m_accountVerify = QStringLiteral("4");
-        m_ui->editLoginName->setEnabled(true);
-        m_ui->editPassword->setEnabled(true);
-        m_ui->chkSavePassword->setEnabled(true);
-        m_ui->chkAutoLogin->setEnabled(true);
+        setSystemUserControls(false);
         writeKey(QStringLiteral("Login/SystemUser"), false);
         m_systemUser = false;
     } else {
@@ -870,10 +861,7 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
     showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
     loginInfo()->setQRValid(false);
     if (m_ui->chkSysUser->isChecked()) {
-        m_ui->editLoginName->setEnabled(true);
-        m_ui->editPassword->setEnabled(true);
-        m_ui->chkSavePassword->setEnabled(true);
-        m_ui->chkAutoLogin->setEnabled(true);
+        setSystemUserControls(false);
         m_ui->chkSysUser->setChecked(false);
     }
     m_ui->editLoginName->setText(record.account);
