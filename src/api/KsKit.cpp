@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QHostInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
@@ -106,6 +107,23 @@ bool KsKit::login(QString& message)
 
     logger->info(QStringLiteral("###### auto login success"));
     info->setIsLogin(true);
+    return true;
+}
+
+bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount)
+{
+    const QByteArray body = QByteArrayLiteral("UserAccount=") + userAccount.toUtf8() + QByteArrayLiteral("&Type=0");
+    HttpExchange exchange(nam);
+    const HttpAnswer answer = exchange.post(logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
+    if (!answer.isJson()) {
+        logger->error(QStringLiteral("login out ex messag"));
+        return false;
+    }
+    if (answer.code() != 0) {
+        logger->error(QStringLiteral("login out fail message ") + answer.message());
+        return false;
+    }
+    logger->info(QStringLiteral("login out success"));
     return true;
 }
 
@@ -377,6 +395,24 @@ QString KsKit::qrRegisterUrl(const QString& qrBase, const QString& guid)
 QString KsKit::qrPollUrl(const QString& qrBase, const QString& guid)
 {
     return qrBase + QStringLiteral("/api/client/account?clientId=") + guid;
+}
+
+KsKit::QrAnswer KsKit::readQrAnswer(const QByteArray& body)
+{
+    QrAnswer result;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject()) {
+        return result;
+    }
+    const QJsonObject answer = doc.object();
+    result.isObject = true;
+    result.ok = answer.value(QStringLiteral("code")).toInt() == 200;
+    if (result.ok) {
+        result.data = answer.value(QStringLiteral("data")).toObject();
+    } else {
+        result.message = answer.value(QStringLiteral("message")).toString();
+    }
+    return result;
 }
 
 KsReqCommon KsKit::repCommonParamAt(const QDateTime& localTime)

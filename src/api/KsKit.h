@@ -7,6 +7,7 @@
 #include "config/LoginInfo.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -32,6 +33,8 @@ public:
 
     // Logs the configured user in; on failure message may receive the reason.
     bool login(QString& message);
+    // Tells the server the user has logged out, on the caller's manager; true when it confirmed.
+    static bool logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount);
     // True when a GET of url completes within 5000 ms without a network error.
     bool CheckNetwork(QString url);
     // The host's IPv4 addresses in text form.
@@ -82,6 +85,15 @@ public:
     // The QR service lives under its own base, taken from the QR page address.
     static QString qrRegisterUrl(const QString& qrBase, const QString& guid);
     static QString qrPollUrl(const QString& qrBase, const QString& guid);
+    // An answer of the QR service: a JSON object whose "code" 200 means "data" holds the result.
+    struct QrAnswer
+    {
+        bool isObject = false;
+        bool ok = false;
+        QJsonObject data;
+        QString message; // the service's reason when not ok
+    };
+    static QrAnswer readQrAnswer(const QByteArray& body);
 
     // Seams for tests: the clock of GetRepCommonParam and the local DNS domain name; empty restores.
     static void setClockForTests(std::function<QDateTime()> clock);

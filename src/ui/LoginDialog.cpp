@@ -771,18 +771,13 @@ void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qr
 {
     reply->deleteLater();
     QWInfo record;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isObject()) {
-        const QJsonObject answer = doc.object();
-        if (answer.value(QStringLiteral("code")).toInt() == 200) {
-            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
-            record.account = data.value(QStringLiteral("account")).toString();
-            record.expiresIn = data.value(QStringLiteral("expires_in")).toInt(0);
-            record.clientId = data.value(QStringLiteral("clientId")).toString();
-        } else {
-            logger->error(QStringLiteral("###### get QRcode error message ")
-                          + answer.value(QStringLiteral("message")).toString());
-        }
+    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
+    if (answer.ok) {
+        record.account = answer.data.value(QStringLiteral("account")).toString();
+        record.expiresIn = answer.data.value(QStringLiteral("expires_in")).toInt(0);
+        record.clientId = answer.data.value(QStringLiteral("clientId")).toString();
+    } else if (answer.isObject) {
+        logger->error(QStringLiteral("###### get QRcode error message ") + answer.message);
     }
 
     LoginInfo* info = loginInfo();
@@ -839,19 +834,14 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
         m_pendingPoll = nullptr;
     }
     QWInfo record;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isObject()) {
-        const QJsonObject answer = doc.object();
-        if (answer.value(QStringLiteral("code")).toInt() == 200) {
-            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
-            record.account = data.value(QStringLiteral("account")).toVariant().toString();
-            record.password = data.value(QStringLiteral("password")).toVariant().toString();
-            record.clientId = data.value(QStringLiteral("clientId")).toVariant().toString();
-            record.type = data.value(QStringLiteral("type")).toVariant().toString();
-        } else {
-            logger->error(QStringLiteral("###### ScanLogin ex message ")
-                          + answer.value(QStringLiteral("message")).toString());
-        }
+    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
+    if (answer.ok) {
+        record.account = answer.data.value(QStringLiteral("account")).toVariant().toString();
+        record.password = answer.data.value(QStringLiteral("password")).toVariant().toString();
+        record.clientId = answer.data.value(QStringLiteral("clientId")).toVariant().toString();
+        record.type = answer.data.value(QStringLiteral("type")).toVariant().toString();
+    } else if (answer.isObject) {
+        logger->error(QStringLiteral("###### ScanLogin ex message ") + answer.message);
     }
     if (record.account.isEmpty()) {
         logger->info(QStringLiteral("###### ScanLogin account or password is empty"));

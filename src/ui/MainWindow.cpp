@@ -525,17 +525,7 @@ void MainWindow::logoutBtn_clicked()
 
 void MainWindow::sendLogoutRequest()
 {
-    const QString url = KsKit::logoutUrl(m_serverUrl);
-    const QByteArray body = QByteArrayLiteral("UserAccount=") + m_account.toUtf8() + QByteArrayLiteral("&Type=0");
-    HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, m_serverUrl);
-    if (!answer.isJson()) {
-        logger->error(QStringLiteral("login out ex messag"));
-    } else if (answer.code() != 0) {
-        logger->error(QStringLiteral("login out fail message ") + answer.message());
-    } else {
-        logger->info(QStringLiteral("login out success"));
-    }
+    KsKit::logout(m_nam, m_serverUrl, m_account);
 }
 
 void MainWindow::sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
