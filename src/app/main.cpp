@@ -45,7 +45,7 @@ void logScreens()
 // After a successful login the main window takes over and the event loop runs.
 int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
 {
-    return MainWindow::runAfterLogin(app, dialog, automaticLogin);
+    return MainWindow::runAfterLogin(app, dialog, *Singleton<LoginInfo>::getInstance(), automaticLogin);
 }
 
 // Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.

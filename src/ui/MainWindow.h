@@ -21,6 +21,7 @@ class JobQueue;
 class KsKit;
 class MessageStore;
 class LoginDialog;
+class LoginInfo;
 class SingleApplication;
 class OnlineState;
 class QAction;
@@ -43,14 +44,14 @@ class MainWindow : public QMainWindow, public JobHost
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(LoginInfo& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Start-up after the first login: creates the window, wires it to the dialog and the application,
     // shows it and runs the event loop; the loop's result is returned.
-    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin);
+    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, bool automaticLogin);
     // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
-    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog,
+    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
                                                        bool automaticLogin);
     // The four hand-over connections between the login dialog, this window and the application.
     void connectHandOver(LoginDialog* dialog, SingleApplication* app);
@@ -239,6 +240,7 @@ private:
     static const char* const kMinimumWidthsProperty;
 
     const QScopedPointer<Ui::MainWindow> m_ui;
+    LoginInfo* const m_info;
     QNetworkAccessManager* m_nam = nullptr;
     KsKit* m_ksKit = nullptr;
     OnlineState* m_online = nullptr;

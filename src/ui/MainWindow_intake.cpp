@@ -165,7 +165,7 @@ void MainWindow::initialCheck4JobPath()
 
 JobOptions MainWindow::jobOptions() const
 {
-    return JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
+    return JobOptions::fromSettings(*m_info);
 }
 
 void MainWindow::timerCallback()

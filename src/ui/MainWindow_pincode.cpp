@@ -16,7 +16,7 @@ void MainWindow::getPinCodeInfo()
 {
     const QString url = KsKit::pinCodeUrl(m_serverUrl, m_account);
     HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.get(url, Singleton<LoginInfo>::getInstance()->ksServerUrl());
+    const HttpAnswer answer = exchange.get(url, m_info->ksServerUrl());
     if (!answer.isJson()) {
         logger->error(QStringLiteral("###### [getPinCodeInfo] userAccount [%1] request fail").arg(m_account));
         return;

@@ -49,7 +49,7 @@ void MainWindow::loadServerData()
                 for (const Segments& site : sites) {
                     urls.append(site.siteUrl);
                 }
-                Singleton<LoginInfo>::getInstance()->setServerList(urls);
+                m_info->setServerList(urls);
                 for (const Segments& site : sites) {
                     m_serversModel->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName),
                                                 new QStandardItem(site.location) });
@@ -78,7 +78,7 @@ void MainWindow::switchServerBtn_clicked()
         return;
     }
     const int row = rows.constFirst().row();
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    LoginInfo* info = m_info;
     const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
     LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
     info->setKsServerUrl(url);
@@ -107,7 +107,7 @@ void MainWindow::changeServerUrl()
 {
     // The loads after a switch probe the server again; a failure there must not start a second walk.
     const QScopedValueRollback<bool> guard(m_switchingServer, true);
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    LoginInfo* info = m_info;
     const QStringList servers = info->serverList();
     for (const QString& server : servers) {
         const QString url = ServerUrl::withScheme(server);

@@ -26,7 +26,7 @@ void MainWindow::initSystemInfo()
     if (!checkNetworkState(false)) {
         return;
     }
-    m_installedVersion = Singleton<LoginInfo>::getInstance()->ksVersion();
+    m_installedVersion = m_info->ksVersion();
     m_ui->labCheckVersion->setText(
         tr("Click Check for updates to detect the latest version! %1").arg(m_installedVersion));
     m_ui->labVerUpdateTip->setText(tr("Click Check for updates to detect the latest version!"));

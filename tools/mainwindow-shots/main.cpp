@@ -187,7 +187,7 @@ int main(int argc, char** argv)
     info->setPasword(QStringLiteral("secret"));
     info->setIsLogin(true);
 
-    MainWindow window;
+    MainWindow window(*info);
     window.setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrana"));
     window.show();
     window.init(true);
