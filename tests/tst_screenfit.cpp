@@ -84,7 +84,7 @@ void TestScreenFit::windowsFit()
             noCard->setDocumentName(QStringLiteral("A document with a rather long name.pdf"));
             dialog.reset(noCard);
         } else {
-            dialog = std::make_unique<ServerDialog>();
+            dialog = std::make_unique<ServerDialog>(Singleton<LoginInfo>::getInstance()->ksServerUrl());
         }
         shown = dialog.get();
     }

@@ -612,7 +612,7 @@ void LoginDialog::onlineStateChangedSlot(bool online)
 void LoginDialog::siteMoreClicked()
 {
     loginInfo()->setKsServerUrl(m_ui->editKsServer->text());
-    ServerDialog chooser(this);
+    ServerDialog chooser(loginInfo()->ksServerUrl(), this);
     chooser.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     if (chooser.exec() == QDialog::Accepted && !chooser.siteUrl().isEmpty()) {
         m_ui->editKsServer->setText(chooser.siteUrl());

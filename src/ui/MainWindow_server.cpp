@@ -11,7 +11,6 @@
 #include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "ui/ServerDialog.h"
 
 #include <QItemSelectionModel>
 #include <QJsonArray>

@@ -5,8 +5,6 @@
 #include "api/KsKit.h"
 #include "api/KsReqCommon.h"
 #include "api/Segments.h"
-#include "app/Singleton.h"
-#include "config/LoginInfo.h"
 #include "ui/ScreenFit.h"
 
 #include <QGuiApplication>
@@ -17,7 +15,7 @@
 #include <QScreen>
 #include <QStandardItemModel>
 
-ServerDialog::ServerDialog(QWidget* parent)
+ServerDialog::ServerDialog(const QString& serverUrl, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::ServerDialog)
 {
@@ -39,14 +37,13 @@ ServerDialog::ServerDialog(QWidget* parent)
     m_ui->tvServerInfo->setColumnWidth(0, 200);
     m_ui->tvServerInfo->setColumnWidth(1, 100);
 
-    loadServerData();
+    loadServerData(serverUrl);
 }
 
 ServerDialog::~ServerDialog() = default;
 
-void ServerDialog::loadServerData()
+void ServerDialog::loadServerData(const QString& serverUrl)
 {
-    const QString serverUrl = Singleton<LoginInfo>::getInstance()->ksServerUrl();
     WindowRequest::Options options;
     options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
     options.exWithErrorString = false;
