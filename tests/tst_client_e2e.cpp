@@ -210,7 +210,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QVERIFY(PdfMaker::write(pdf, 1));
 
     // First login through the dialog, then the main window as start-up creates it.
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.show();
     loginThroughDialog(dialog, server.httpUrl());
     QTRY_VERIFY(info->isLogin());

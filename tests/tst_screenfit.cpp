@@ -71,7 +71,7 @@ void TestScreenFit::windowsFit()
     } else {
         QVERIFY(WindowFixture::loadSettings(m_server->httpUrl(), { { "setting/supportSecret", true } }));
         if (window == QLatin1String("login")) {
-            auto* login = new LoginDialog;
+            auto* login = new LoginDialog(*Singleton<LoginInfo>::getInstance());
             login->setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(login);
             dialog.reset(login);

@@ -428,7 +428,7 @@ void TestServerSwitch::loginDialogServerAction()
 {
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
     info()->setIsLogin(false);
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* server = dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"));
     QVERIFY(server);
     server->setText(m_main->httpUrl());

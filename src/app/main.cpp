@@ -135,7 +135,7 @@ int main(int argc, char** argv)
     logScreens();
 
     // The dialog lives until after the stop banner and the logging shutdown.
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     // The dialog draws its own title bar.
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     dialog.setWindowFlags(Qt::FramelessWindowHint);

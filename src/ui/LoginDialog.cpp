@@ -80,9 +80,10 @@ QFont titleFont(int pixelSize, bool bold)
 }
 } // namespace
 
-LoginDialog::LoginDialog(QWidget* parent)
+LoginDialog::LoginDialog(LoginInfo& settings, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::LoginDialog)
+    , m_info(&settings)
 {
     m_ui->setupUi(this);
     m_nam = new QNetworkAccessManager(this);
@@ -138,11 +139,6 @@ void LoginDialog::setLocalDomainNameForTests(const QString& domain)
 {
     m_hasDomainOverride = true;
     m_domainOverride = domain;
-}
-
-LoginInfo* LoginDialog::loginInfo()
-{
-    return Singleton<LoginInfo>::getInstance();
 }
 
 QString LoginDialog::localDomainName() const

@@ -206,7 +206,7 @@ int main(int argc, char** argv)
         }
         window.hide();
         {
-            LoginDialog login;
+            LoginDialog login(*Singleton<LoginInfo>::getInstance());
             login.setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(&login);
             login.show();
