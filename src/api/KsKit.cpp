@@ -127,6 +127,13 @@ bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const Q
     return true;
 }
 
+HttpAnswer KsKit::pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
+                          const QString& tlsBase)
+{
+    HttpExchange exchange(nam);
+    return exchange.get(pinCodeUrl(serverUrl, userAccount), tlsBase);
+}
+
 bool KsKit::CheckNetwork(QString url)
 {
     HttpExchange exchange(m_nam);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpExchange.h"
 #include "KsPrinter.h"
 #include "KsProject.h"
 #include "KsReqCommon.h"
@@ -33,6 +34,9 @@ public:
 
     // Logs the configured user in; on failure message may receive the reason.
     bool login(QString& message);
+    // The user's pin code; tlsBase decides the certificate rule.
+    static HttpAnswer pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
+                              const QString& tlsBase);
     // Tells the server the user has logged out, on the caller's manager; true when it confirmed.
     static bool logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount);
     // True when a GET of url completes within 5000 ms without a network error.

@@ -14,9 +14,7 @@ static Logger* logger = Logging::rootLogger();
 
 void MainWindow::getPinCodeInfo()
 {
-    const QString url = KsKit::pinCodeUrl(m_serverUrl, m_account);
-    HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.get(url, m_info->ksServerUrl());
+    const HttpAnswer answer = KsKit::pinCode(m_nam, m_serverUrl, m_account, m_info->ksServerUrl());
     if (!answer.isJson()) {
         logger->error(QStringLiteral("###### [getPinCodeInfo] userAccount [%1] request fail").arg(m_account));
         return;
