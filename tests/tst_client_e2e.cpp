@@ -9,13 +9,13 @@
 #include "PdfMaker.h"
 #include "ServerStates.h"
 #include "TestHome.h"
-#include "app/SingleApplication.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
+#include "ui/SingleApplication.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -210,12 +210,13 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QVERIFY(PdfMaker::write(pdf, 1));
 
     // First login through the dialog, then the main window as start-up creates it.
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.show();
     loginThroughDialog(dialog, server.httpUrl());
     QTRY_VERIFY(info->isLogin());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    const std::unique_ptr<MainWindow> window = MainWindow::startAfterLogin(*m_app, dialog, false);
+    const std::unique_ptr<MainWindow> window
+        = MainWindow::startAfterLogin(*m_app, dialog, *Singleton<LoginInfo>::getInstance(), false);
     QVERIFY(window->isVisible());
     QVERIFY(window->jobIntakeRunning());
 

@@ -200,10 +200,7 @@ namespace {
 class AsUser
 {
 public:
-    AsUser(uid_t uid, gid_t gid)
-    {
-        m_active = ::setegid(gid) == 0 && ::seteuid(uid) == 0;
-    }
+    AsUser(uid_t uid, gid_t gid) { m_active = ::setegid(gid) == 0 && ::seteuid(uid) == 0; }
     ~AsUser()
     {
         if (::seteuid(0) != 0 || ::setegid(0) != 0) {
@@ -596,7 +593,7 @@ void TestCups::printThroughCups()
         QVERIFY(store.checkDb());
         ScriptedJobHost host;
         host.server = m_server->httpUrl();
-        host.options = JobOptions::fromLoginInfo();
+        host.options = JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
         host.store = &store;
         JobQueue queue(&host);
         QVERIFY(queue.initJobControlOption());

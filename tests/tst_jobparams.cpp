@@ -15,6 +15,8 @@
 #include <QHostInfo>
 #include <QtTest>
 
+#include <algorithm>
+
 // Parameter files as the virtual printer writes them, read into the job record.
 class TestJobParams : public QObject
 {
@@ -359,6 +361,13 @@ void TestJobParams::noCardChoice()
     }
     QVERIFY(left.contains(QStringLiteral("job4.pdf")));
     if (asked) {
+        // The question offers the lists just fetched, so the dialog need not fetch them again.
+        const QList<KsPrinter>& offered = m_host.noCardAsked.printers;
+        QCOMPARE(std::any_of(offered.cbegin(), offered.cend(),
+                             [](const KsPrinter& printer) { return !printer.useCardReader; }),
+                 noCardPrinter);
+        QCOMPARE(!m_host.noCardAsked.projects.isEmpty(), projects);
+        QCOMPARE(m_host.noCardAsked.supportSecret, supportSecret);
         QCOMPARE(m_host.eventsOf(QStringLiteral("network")).size(), 1);
         QCOMPARE(p.controllerMac, QStringLiteral("00:1A:2B:3C:4D:5F"));
         QCOMPARE(p.securityLevel, 3);

@@ -84,7 +84,7 @@ void TestJobsEndToEnd::printedJobReachesTheServer()
     ScriptedJobHost host;
     host.server = m_server->httpUrl();
     host.account = QStringLiteral("alice");
-    host.options = JobOptions::fromLoginInfo();
+    host.options = JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
     host.store = &store;
 
     JobQueue queue(&host);

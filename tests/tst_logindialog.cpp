@@ -157,8 +157,8 @@ void TestLoginDialog::loginNameCharacters()
     QFETCH(QString, name);
     QFETCH(bool, accepted);
 
-    configure({{"Login/SystemUser", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
     QVERIFY(validator);
     int pos = name.size();
@@ -173,11 +173,26 @@ void TestLoginDialog::validationBoxesInOrder_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("nothing typed") << "" << "" << "" << "ks server path is not empty";
-    QTest::newRow("only a name and password") << "" << "alice" << "secret" << "ks server path is not empty";
-    QTest::newRow("server only") << "127.0.0.1:1" << "" << "" << "login name is not empty";
-    QTest::newRow("server and password") << "127.0.0.1:1" << "" << "secret" << "login name is not empty";
-    QTest::newRow("no password") << "127.0.0.1:1" << "alice" << "" << "password is not empty";
+    QTest::newRow("nothing typed") << ""
+                                   << ""
+                                   << ""
+                                   << "ks server path is not empty";
+    QTest::newRow("only a name and password") << ""
+                                              << "alice"
+                                              << "secret"
+                                              << "ks server path is not empty";
+    QTest::newRow("server only") << "127.0.0.1:1"
+                                 << ""
+                                 << ""
+                                 << "login name is not empty";
+    QTest::newRow("server and password") << "127.0.0.1:1"
+                                         << ""
+                                         << "secret"
+                                         << "login name is not empty";
+    QTest::newRow("no password") << "127.0.0.1:1"
+                                 << "alice"
+                                 << ""
+                                 << "password is not empty";
 }
 
 void TestLoginDialog::validationBoxesInOrder()
@@ -187,8 +202,8 @@ void TestLoginDialog::validationBoxesInOrder()
     QFETCH(QString, password);
     QFETCH(QString, expected);
 
-    configure({{"Login/SystemUser", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(server);
     dialog.findChild<QLineEdit*>("editLoginName")->setText(name);
@@ -215,16 +230,19 @@ void TestLoginDialog::loginRequestOnTheWire_data()
     QTest::addColumn<QByteArray>("query");
 
     QTest::newRow("typed account")
-        << false << "alice" << "secret"
+        << false << "alice"
+        << "secret"
         << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=YWxpY2U%3D");
     QTest::newRow("Base64 with + / =")
-        << false << "carol" << "k?>~/?>"
+        << false << "carol"
+        << "k?>~/?>"
         << QByteArray("Password=az8%2Bfi8%2FPg%3D%3D&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=4"
                       "&UserAccount=Y2Fyb2w%3D");
     // The operating-system account sends the fixed placeholder, whatever the password field holds.
     QTest::newRow("system account")
-        << true << "alice" << ""
+        << true << "alice"
+        << ""
         << QByteArray("Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
                       "&UserAccount=YWxpY2U%3D");
 }
@@ -236,8 +254,8 @@ void TestLoginDialog::loginRequestOnTheWire()
     QFETCH(QString, password);
     QFETCH(QByteArray, query);
 
-    configure({{"Login/SystemUser", systemAccount}, {"Login/SavePassword", true}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", systemAccount }, { "Login/SavePassword", true } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.setLocalDomainNameForTests(QString());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* server = dialog.findChild<QLineEdit*>("editKsServer");
@@ -263,8 +281,8 @@ void TestLoginDialog::loginRequestOnTheWire()
 
 void TestLoginDialog::passwordStaysOutOfTheLog()
 {
-    configure({{"Login/SystemUser", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
@@ -279,14 +297,15 @@ void TestLoginDialog::passwordStaysOutOfTheLog()
     QVERIFY2(params[0].contains(QLatin1String("UserAccount=YWxpY2U%3D")), qPrintable(params[0]));
     QVERIFY2(params[0].contains(QLatin1String("Password=******&")), qPrintable(params[0]));
     for (const QString& line : lines) {
-        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")), qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1String("c2VjcmV0")) && !line.contains(QLatin1String("secret")),
+                 qPrintable(line));
     }
 }
 
 void TestLoginDialog::successIsSaved()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.findChild<QLineEdit*>("editKsServer")->setText(bareServerAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
@@ -333,8 +352,8 @@ void TestLoginDialog::failedLoginsShowWhy()
     QFETCH(QString, text);
 
     m_server->setOverride(kLoginPath, FakeReply::raw(body));
-    configure({{"Login/SystemUser", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -357,10 +376,10 @@ void TestLoginDialog::unansweredLoginEnds()
 {
     HttpExchange::setTransferTimeoutForTests(300);
     m_server->setOverride(kLoginPath, FakeReply::neverAnswer());
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     const QString logDir = m_home->dataPath() + QStringLiteral("/logs");
     Logging::setupRootLogger(logDir);
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
@@ -395,14 +414,14 @@ void TestLoginDialog::changedCertificateIsAskedAbout()
     const QString server = ServerTrust::serverKey(QUrl(address));
     auto login = [&]() {
         info()->setIsLogin(false);
-        LoginDialog dialog;
+        LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
         dialog.findChild<QLineEdit*>("editKsServer")->setText(address);
         dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
         dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
         dialog.findChild<QPushButton*>("btnLogin")->click();
         return info()->isLogin();
     };
-    configure({{"Login/SystemUser", false}});
+    configure({ { "Login/SystemUser", false } });
     QVERIFY(login());
     const QString firstPrint = ServerTrust::fingerprint(QSslCertificate(first.certificatePem()));
     QCOMPARE(ServerTrust::pinnedFingerprint(server), firstPrint);
@@ -451,8 +470,8 @@ void TestLoginDialog::domainCheck()
     QFETCH(QString, localDomain);
     QFETCH(bool, loggedIn);
 
-    configure({{"Login/SystemUser", true}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", true } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.setLocalDomainNameForTests(localDomain);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -476,9 +495,12 @@ void TestLoginDialog::domainCheck()
 
 void TestLoginDialog::savePasswordCascade()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/LoginName", "alice"}, {"setting/AutoLoginInterval", 60}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/LoginName", "alice" },
+                { "setting/AutoLoginInterval", 60 } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -497,8 +519,8 @@ void TestLoginDialog::savePasswordCascade()
 
 void TestLoginDialog::autoLoginCascade()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", false}, {"Login/SavePassword", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
 
@@ -526,8 +548,9 @@ void TestLoginDialog::systemAccountSwitchesFields()
     QFETCH(bool, multiDomain);
 
     qputenv("USER", "dave");
-    configure({{"Login/SystemUser", false}, {"setting/MultiDomain", multiDomain}, {"Login/LoginName", "alice"}});
-    LoginDialog dialog;
+    configure(
+        { { "Login/SystemUser", false }, { "setting/MultiDomain", multiDomain }, { "Login/LoginName", "alice" } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* sysUser = dialog.findChild<QCheckBox*>("chkSysUser");
     auto* name = dialog.findChild<QLineEdit*>("editLoginName");
     auto* password = dialog.findChild<QLineEdit*>("editPassword");
@@ -564,11 +587,16 @@ void TestLoginDialog::systemAccountSwitchesFields()
 void TestLoginDialog::autoLoginStopsAfterAttempts()
 {
     // Wrong stored password: every attempt is refused; two attempts at one-second spacing, then it gives up.
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 2}, {"setting/AutoLoginTime", 900}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 2 },
+                { "setting/AutoLoginTime", 900 } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
@@ -583,11 +611,16 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
 
 void TestLoginDialog::autoLoginStopsAtTimeBudget()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 2}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 2 } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
     Logging::startCapture();
@@ -601,11 +634,16 @@ void TestLoginDialog::autoLoginStopsAtTimeBudget()
 
 void TestLoginDialog::autoLoginSucceeds()
 {
-    configure({{"Login/SystemUser", false}, {"Login/AutoLogin", true}, {"Login/SavePassword", true},
-               {"Login/KsServerUrl", serverAddress()}, {"Login/LoginName", "alice"},
-               {"Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret")))},
-               {"setting/AutoLoginInterval", 1}, {"setting/AutoLoginCount", 5}, {"setting/AutoLoginTime", 900}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false },
+                { "Login/AutoLogin", true },
+                { "Login/SavePassword", true },
+                { "Login/KsServerUrl", serverAddress() },
+                { "Login/LoginName", "alice" },
+                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret"))) },
+                { "setting/AutoLoginInterval", 1 },
+                { "setting/AutoLoginCount", 5 },
+                { "setting/AutoLoginTime", 900 } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -633,7 +671,7 @@ void TestLoginDialog::manualLoginDuringAutomaticAttempt()
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 900 } });
     m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::neverAnswer().times(1));
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* button = dialog.findChild<QPushButton*>("btnLogin");
     // The attempt waits inside its own event loop, so the user's click has to come from there too.
@@ -684,7 +722,7 @@ void TestLoginDialog::focusOnOpen()
                 { "Login/SavePassword", false },
                 { "Login/LoginName", name },
                 { "Login/KsServerUrl", serverAddress() } });
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.focusWidget());
@@ -728,8 +766,8 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 {
-    configure({{"Login/SystemUser", false}, {"Job/Path", "spool"}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false }, { "Job/Path", "spool" } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     const QString folder = m_home->dataPath() + QStringLiteral("/spool");
     QVERIFY(QDir(folder).exists());
 
@@ -763,8 +801,8 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 
 void TestLoginDialog::loginWindowReturnsAfterLogout()
 {
-    configure({{"Login/SystemUser", false}});
-    LoginDialog dialog;
+    configure({ { "Login/SystemUser", false } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     dialog.show();
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
@@ -794,11 +832,11 @@ void TestLoginDialog::loginWindowReturnsAfterLogout()
 
 void TestLoginDialog::closingEndsTheProcess()
 {
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     dialog.show();
     dialog.findChild<QPushButton*>("btnClose")->click();
-    QCOMPARE(m_exitCodes, QList<int>({0}));
+    QCOMPARE(m_exitCodes, QList<int>({ 0 }));
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog.isVisible());
 }

@@ -189,7 +189,7 @@ void TestMainWindow::statusStripAndIdentity()
 {
     const QString httpsUrl = m_server->httpsUrl();
     QVERIFY(WindowFixture::loadSettings(httpsUrl, {}, QStringLiteral("alice")));
-    MainWindow window;
+    MainWindow window(*Singleton<LoginInfo>::getInstance());
     QCOMPARE(window.form()->labCurrentUser->text(), QStringLiteral("alice"));
     QCOMPARE(window.form()->labServerPath->text(), httpsUrl.mid(int(qstrlen("https://"))));
     QVERIFY(window.form()->frame->isHidden());

@@ -1,8 +1,9 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "api/KsKit.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "jobs/NoCardPrintDialog.h"
+#include "ui/NoCardPrintDialog.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -13,7 +14,10 @@
 #include <QTimer>
 #include <QtTest>
 
-// The no-card print dialog against the fake server: what it lists and what a choice hands back.
+#include <memory>
+
+// The no-card print dialog on the lists the job intake fetches from the fake server: what it lists and what a
+// choice hands back.
 class TestNoCardDialog : public QObject
 {
     Q_OBJECT
@@ -32,6 +36,9 @@ private slots:
 
 private:
     void loadSettings(bool supportSecret);
+    // The lists the job intake fetches for the logged-in user, and the dialog built on them.
+    static NoCardChoice fetched();
+    static std::unique_ptr<NoCardPrintDialog> makeDialog();
     template <typename T> static T* child(QWidget* dialog, const char* name)
     {
         return dialog->findChild<T*>(QLatin1String(name));
@@ -83,9 +90,26 @@ void TestNoCardDialog::loadSettings(bool supportSecret)
     info->setKsServerUrl(m_server->httpUrl());
 }
 
+NoCardChoice TestNoCardDialog::fetched()
+{
+    KsKit kit;
+    NoCardChoice lists;
+    lists.printers = kit.getPrinters(QStringLiteral("alice"), 0);
+    lists.projects = kit.getProjects(QStringLiteral("alice"));
+    lists.supportSecret = Singleton<LoginInfo>::getInstance()->supportSecret();
+    return lists;
+}
+
+std::unique_ptr<NoCardPrintDialog> TestNoCardDialog::makeDialog()
+{
+    const NoCardChoice lists = fetched();
+    return std::make_unique<NoCardPrintDialog>(lists.printers, lists.projects, lists.supportSecret);
+}
+
 void TestNoCardDialog::form()
 {
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     QVERIFY(dialog.windowTitle().isEmpty());
     QVERIFY(dialog.minimumWidth() >= 500 && dialog.minimumHeight() >= 500);
     QCOMPARE(child<QRadioButton>(&dialog, "radioButton")->text(), QStringLiteral("Public"));
@@ -113,7 +137,8 @@ void TestNoCardDialog::form()
 
 void TestNoCardDialog::listsNoCardPrintersAndProjects()
 {
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     auto* printers = child<QComboBox>(&dialog, "comboBoxPrinter");
     auto* projects = child<QComboBox>(&dialog, "comboBoxProject");
     QCOMPARE(printers->count(), 3);
@@ -152,7 +177,8 @@ void TestNoCardDialog::levelGroupFollowsSupportSecret()
     QFETCH(QString, click);
     QFETCH(int, level);
     loadSettings(supportSecret);
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     dialog.show();
     QCOMPARE(child<QGroupBox>(&dialog, "groupBoxSecretLevel")->isVisible(), supportSecret);
     if (!click.isEmpty()) {
@@ -163,7 +189,8 @@ void TestNoCardDialog::levelGroupFollowsSupportSecret()
 
 void TestNoCardDialog::secondOfThreePrinters()
 {
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     auto* printers = child<QComboBox>(&dialog, "comboBoxPrinter");
     printers->setCurrentIndex(1);
     QCOMPARE(dialog.choice().controllerMac, QStringLiteral("MAC-2"));
@@ -181,7 +208,8 @@ void TestNoCardDialog::projectsWithTheSameName()
         s.projects.append({ QStringLiteral("2"), 10.0, QStringLiteral("Same") });
         s.projects.append({ QStringLiteral("3"), 20.0, QStringLiteral("Same") });
     });
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     auto* projects = child<QComboBox>(&dialog, "comboBoxProject");
     projects->setCurrentIndex(2);
     QCOMPARE(dialog.choice().projectId, QStringLiteral("2"));
@@ -192,7 +220,8 @@ void TestNoCardDialog::emptyListsWhenQueriesFail()
 {
     m_server->setOverride(QStringLiteral("/Device/BAS_DeviceStatusList"), FakeReply::html500());
     m_server->setOverride(QStringLiteral("/User/BAS_ProjectList"), FakeReply::html500());
-    NoCardPrintDialog dialog;
+    const std::unique_ptr<NoCardPrintDialog> built = makeDialog();
+    NoCardPrintDialog& dialog = *built;
     QCOMPARE(child<QComboBox>(&dialog, "comboBoxPrinter")->count(), 0);
     QCOMPARE(child<QComboBox>(&dialog, "comboBoxProject")->count(), 0);
     QVERIFY(dialog.choice().controllerMac.isEmpty());
@@ -212,7 +241,7 @@ void TestNoCardDialog::runChoice()
 {
     QFETCH(QString, how);
     QFETCH(bool, accepted);
-    // The dialog queries the server while it is built: answer it once it is the active modal window.
+    // Answer the dialog once it is the active modal window.
     QTimer answer;
     answer.setInterval(10);
     connect(&answer, &QTimer::timeout, this, [&answer, how]() {
@@ -230,7 +259,7 @@ void TestNoCardDialog::runChoice()
         QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
     });
     answer.start();
-    NoCardChoice choice;
+    NoCardChoice choice = fetched();
     QCOMPARE(NoCardPrintDialog::runChoice(&choice), accepted);
     if (accepted) {
         QCOMPARE(choice.controllerMac, QStringLiteral("MAC-3"));

@@ -11,9 +11,9 @@
 
 #include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QPainter>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -92,8 +92,11 @@ void TestQrCode::init()
         s.qrRegistrations.clear();
         s.loginRefusal = FakeKestranaState::Refusal();
     });
-    configure({{"setting/ShowQR", true}, {"Login/DefaultLoginType", 2}, {"Login/SystemUser", false},
-               {"setting/Info", infoText()}, {"setting/GUID", QString()}});
+    configure({ { "setting/ShowQR", true },
+                { "Login/DefaultLoginType", 2 },
+                { "Login/SystemUser", false },
+                { "setting/Info", infoText() },
+                { "setting/GUID", QString() } });
     m_server->clearRequests();
     Prompts::startCapture();
 }
@@ -118,7 +121,7 @@ QString TestQrCode::storedGuid() const
 
 std::unique_ptr<LoginDialog> TestQrCode::openQrPage()
 {
-    std::unique_ptr<LoginDialog> dialog(new LoginDialog);
+    std::unique_ptr<LoginDialog> dialog(new LoginDialog(*Singleton<LoginInfo>::getInstance()));
     dialog->findChild<QLineEdit*>("editKsServer")->setText(m_server->httpUrl());
     auto* timer = dialog->findChild<QTimer*>("qrPollTimer");
     [&]() { QTRY_VERIFY(timer->isActive()); }();
@@ -127,8 +130,10 @@ std::unique_ptr<LoginDialog> TestQrCode::openQrPage()
 
 QImage TestQrCode::labelImage(LoginDialog& dialog)
 {
-    return dialog.findChild<ClickedLabel*>("qrImageLabel")->pixmap(Qt::ReturnByValue).toImage().convertToFormat(
-        QImage::Format_RGB32);
+    return dialog.findChild<ClickedLabel*>("qrImageLabel")
+        ->pixmap(Qt::ReturnByValue)
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 QString TestQrCode::decode(const QImage& image, const QString& dir)
@@ -143,7 +148,7 @@ QString TestQrCode::decode(const QImage& image, const QString& dir)
         return QStringLiteral("<not saved>");
     }
     QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), path});
+    zbar.start(QStringLiteral("zbarimg"), { QStringLiteral("--raw"), QStringLiteral("-q"), path });
     if (!zbar.waitForFinished(30000)) {
         return QStringLiteral("<zbarimg hung>");
     }
@@ -205,7 +210,7 @@ void TestQrCode::registrationAddress_data()
 void TestQrCode::registrationAddress()
 {
     QFETCH(QString, suffix);
-    configure({{"setting/Info", QString(m_server->httpUrl() + suffix)}, {"setting/GUID", "fixed-client-id"}});
+    configure({ { "setting/Info", QString(m_server->httpUrl() + suffix) }, { "setting/GUID", "fixed-client-id" } });
     info()->setGUID(QStringLiteral("fixed-client-id"));
     auto dialog = openQrPage();
     QCOMPARE(m_server->requestCount(QStringLiteral("/api/client/invoke")), 1);
@@ -230,7 +235,7 @@ void TestQrCode::validityDecidesDisplay()
     m_server->updateState([&](FakeKestranaState& s) { s.qrExpiresIn = expiresIn; });
 
     Logging::startCapture();
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* timer = dialog.findChild<QTimer*>("qrPollTimer");
     const QString png = m_home->dataPath() + QStringLiteral("/QRcode.png");
     if (shown) {
@@ -239,11 +244,12 @@ void TestQrCode::validityDecidesDisplay()
         QCOMPARE(labelImage(dialog), QImage(png).convertToFormat(QImage::Format_RGB32));
     } else {
         QStringList lines;
-        QTRY_VERIFY((lines += Logging::takeCaptured(), lines.contains(QStringLiteral("###### 扫描二维码--获取过期时间失败"))));
+        QTRY_VERIFY(
+            (lines += Logging::takeCaptured(), lines.contains(QStringLiteral("###### 扫描二维码--获取过期时间失败"))));
         QVERIFY(!timer->isActive());
         QVERIFY(!QFile::exists(png));
-        const QImage placeholder =
-            QImage(QStringLiteral(":/img32/images/NOQR.bmp")).convertToFormat(QImage::Format_RGB32);
+        const QImage placeholder
+            = QImage(QStringLiteral(":/img32/images/NOQR.bmp")).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(labelImage(dialog), placeholder);
     }
 }
@@ -264,7 +270,8 @@ void TestQrCode::unscannedCodeKeepsPolling()
     Logging::startCapture();
     dialog->ScanLogin();
     QStringList lines;
-    QTRY_VERIFY((lines += Logging::takeCaptured(), lines.contains(QStringLiteral("###### ScanLogin account or password is empty"))));
+    QTRY_VERIFY((lines += Logging::takeCaptured(),
+                 lines.contains(QStringLiteral("###### ScanLogin account or password is empty"))));
     QVERIFY(m_server->requestCount(QStringLiteral("/api/client/account")) >= 1);
     QCOMPARE(m_server->lastRequest(QStringLiteral("/api/client/account")).queryItem(QStringLiteral("clientId")),
              storedGuid());
@@ -282,16 +289,18 @@ void TestQrCode::scannedAccountLogsIn()
 
     // The account logs in as a system-verified one, with the placeholder instead of the scanned password.
     const FakeRequest login = m_server->lastRequest(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew/"));
-    QCOMPARE(login.target, QByteArray("/Orvinaweb/BAS_ClientLoginNew/?Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0"
-                                      "&UserID=&UserType=&AccountVerify=2&UserAccount=YWxpY2U%3D"));
+    QCOMPARE(login.target,
+             QByteArray("/Orvinaweb/BAS_ClientLoginNew/?Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0"
+                        "&UserID=&UserType=&AccountVerify=2&UserAccount=YWxpY2U%3D"));
     QVERIFY(info()->isLogin());
     QCOMPARE(info()->userName(), QStringLiteral("alice"));
     QCOMPARE(info()->pasword(), QStringLiteral("secret"));
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QVERIFY(!dialog->findChild<QTimer*>("qrPollTimer")->isActive());
     // The used code is replaced by the refresh picture.
-    QCOMPARE(labelImage(*dialog), QImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"))
-                                      .convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(labelImage(*dialog),
+             QImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"))
+                 .convertToFormat(QImage::Format_RGB32));
 }
 
 void TestQrCode::refusedScanLoginDrawsNewCode()
@@ -324,8 +333,9 @@ void TestQrCode::codeExpiresAfterTwoMinutes()
     QCOMPARE(labelImage(*dialog), code);
     dialog->ScanLogin();
     QVERIFY(!timer->isActive());
-    QCOMPARE(labelImage(*dialog), QImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"))
-                                      .convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(labelImage(*dialog),
+             QImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"))
+                 .convertToFormat(QImage::Format_RGB32));
 }
 
 void TestQrCode::clickOnImageDrawsNewCode()
@@ -360,8 +370,8 @@ void TestQrCode::qrPageSwitches()
 
     // With QR login switched off the page and its button are gone.
     dialog.reset();
-    configure({{"setting/ShowQR", false}});
-    LoginDialog plain;
+    configure({ { "setting/ShowQR", false } });
+    LoginDialog plain(*Singleton<LoginInfo>::getInstance());
     plain.show();
     QVERIFY(!plain.findChild<QWidget*>("frame_qr")->isVisible());
     QVERIFY(!plain.findChild<QWidget*>("btnQr")->isVisible());

@@ -3,9 +3,12 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
-#include "jobs/NoCardPrintDialog.h"
+#include "api/KsKit.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/NoCardPrintDialog.h"
 #include "ui/ScreenFit.h"
 #include "ui/ServerDialog.h"
 
@@ -68,17 +71,20 @@ void TestScreenFit::windowsFit()
     } else {
         QVERIFY(WindowFixture::loadSettings(m_server->httpUrl(), { { "setting/supportSecret", true } }));
         if (window == QLatin1String("login")) {
-            auto* login = new LoginDialog;
+            auto* login = new LoginDialog(*Singleton<LoginInfo>::getInstance());
             login->setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(login);
             dialog.reset(login);
         } else if (window == QLatin1String("nocard")) {
-            auto* noCard = new NoCardPrintDialog;
+            // The lists as the job intake would fetch them.
+            KsKit kit;
+            const QString account = Singleton<LoginInfo>::getInstance()->userName();
+            auto* noCard = new NoCardPrintDialog(kit.getPrinters(account, 0), kit.getProjects(account), true);
             noCard->setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
             noCard->setDocumentName(QStringLiteral("A document with a rather long name.pdf"));
             dialog.reset(noCard);
         } else {
-            dialog = std::make_unique<ServerDialog>();
+            dialog = std::make_unique<ServerDialog>(Singleton<LoginInfo>::getInstance()->ksServerUrl());
         }
         shown = dialog.get();
     }

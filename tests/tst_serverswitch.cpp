@@ -373,7 +373,7 @@ void TestServerSwitch::serverDialogChoice()
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
     const QStringList listBefore = QStringList { QStringLiteral("untouched") };
     info()->setServerList(listBefore);
-    ServerDialog dialog;
+    ServerDialog dialog(Singleton<LoginInfo>::getInstance()->ksServerUrl());
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ServerInfo"));
     QTRY_COMPARE(loaded.count(), 1);
@@ -417,7 +417,7 @@ void TestServerSwitch::serverDialogFailedList()
         m_main->updateState([](FakeKestranaState& s) { s.signingSalt = QStringLiteral("1111111111111"); });
     }
     Logging::takeCaptured();
-    ServerDialog dialog;
+    ServerDialog dialog(Singleton<LoginInfo>::getInstance()->ksServerUrl());
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QTRY_COMPARE(loaded.count(), 1);
     QCOMPARE(dialog.model()->rowCount(), 0);
@@ -428,7 +428,7 @@ void TestServerSwitch::loginDialogServerAction()
 {
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
     info()->setIsLogin(false);
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* server = dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"));
     QVERIFY(server);
     server->setText(m_main->httpUrl());

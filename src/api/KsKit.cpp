@@ -8,9 +8,11 @@
 
 #include <QCryptographicHash>
 #include <QHostInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
-#include <QSettings>
 #include <QtDebug>
 
 static Logger* logger = Logging::rootLogger();
@@ -29,22 +31,26 @@ std::function<QString()>& domainSeam()
     return domain;
 }
 
-// UTF-8, then Base64, then every byte outside the unreserved set as %XX.
-QString base64Field(const QString& text)
+const QString kWebSegment = QStringLiteral("/Job/");
+
+// The job ids of a batch request, as the server reads an array from a query.
+QString jobIdArray(const QStringList& jobIds)
 {
-    return QString::fromLatin1(text.toUtf8().toBase64().toPercentEncoding());
+    QString query;
+    for (int i = 0; i < jobIds.size(); ++i) {
+        query += QStringLiteral("&JobID%5B%1%5D=%2").arg(i).arg(jobIds.at(i));
+    }
+    return query;
 }
 
 } // namespace
 
 KsKit::KsKit(QObject* parent)
     : QObject(parent)
-    , m_settings(new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat))
     , m_nam(new QNetworkAccessManager(this))
 {
-    m_settings->setIniCodec("UTF-8");
     // A default of its own: a missing key means a system user here.
-    m_systemUser = LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
+    m_systemUser = LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
 }
 
 KsKit::~KsKit() = default;
@@ -52,18 +58,16 @@ KsKit::~KsKit() = default;
 bool KsKit::login(QString& message)
 {
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    const QString version = m_settings->value(QStringLiteral("Basic/Version"), QString()).toString();
+    const QString version = LoginInfo::fileValue(QStringLiteral("Basic/Version"), QString()).toString();
     const QString serverUrl = info->ksServerUrl();
-    const QString url = serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLoginNew");
+    const QString url = loginUrl(serverUrl);
     const QString userName = info->userName();
     if (m_systemUser) {
         m_accountVerify = QStringLiteral("2");
     }
 
-    // One pass over the template, so a "%2B" that the password brings along is never taken for a placeholder.
-    const QString form = QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3")
-                             .arg(base64Field(info->pasword()), QStringLiteral("L") + version, m_accountVerify);
-    const QByteArray body = form.toUtf8() + "&UserAccount=" + base64Field(userName).toUtf8();
+    const QByteArray body
+        = loginForm(info->pasword(), QStringLiteral("L") + version, m_accountVerify, userName).toUtf8();
 
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, serverUrl);
@@ -85,15 +89,8 @@ bool KsKit::login(QString& message)
     const QJsonValue data = answer.data();
     if (data.isObject()) {
         const QJsonObject object = data.toObject();
-        if (m_systemUser) {
-            const QString domain = localDomainName();
-            const QString hostAddress = object.value(QLatin1String("HostAddress")).toString();
-            if (!domain.isEmpty() && domain.toLower() != hostAddress.toLower()) {
-                logger->info(QStringLiteral("###### domain name error"));
-                logger->info(QStringLiteral("###### HostAddress :") + hostAddress
-                             + QStringLiteral(" local domain name :") + domain);
-                return false;
-            }
+        if (m_systemUser && hostDomainRefused(data, localDomainName())) {
+            return false;
         }
         const QString account = object.value(QLatin1String("UserAccount")).toString();
         qDebug().noquote() << QStringLiteral("[kskit-login] account ") + account;
@@ -102,16 +99,39 @@ bool KsKit::login(QString& message)
             info->setUserName(account);
             // Stored the way the next start reads it back: a plain name where names are kept encrypted
             // would decrypt to nothing, and the saved login would be lost.
-            const bool encrypted = LoginInfo::readSwitch(*m_settings, QStringLiteral("setting/UserNameEncrypt"), false);
-            m_settings->setValue(QStringLiteral("Login/LoginName"),
-                                 encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
-            m_settings->sync();
+            const bool encrypted = LoginInfo::fileSwitch(QStringLiteral("setting/UserNameEncrypt"), false);
+            LoginInfo::writeFileValue(QStringLiteral("Login/LoginName"),
+                                      encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
         }
     }
 
     logger->info(QStringLiteral("###### auto login success"));
     info->setIsLogin(true);
     return true;
+}
+
+bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount)
+{
+    const QByteArray body = QByteArrayLiteral("UserAccount=") + userAccount.toUtf8() + QByteArrayLiteral("&Type=0");
+    HttpExchange exchange(nam);
+    const HttpAnswer answer = exchange.post(logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
+    if (!answer.isJson()) {
+        logger->error(QStringLiteral("login out ex messag"));
+        return false;
+    }
+    if (answer.code() != 0) {
+        logger->error(QStringLiteral("login out fail message ") + answer.message());
+        return false;
+    }
+    logger->info(QStringLiteral("login out success"));
+    return true;
+}
+
+HttpAnswer KsKit::pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
+                          const QString& tlsBase)
+{
+    HttpExchange exchange(nam);
+    return exchange.get(pinCodeUrl(serverUrl, userAccount), tlsBase);
 }
 
 bool KsKit::CheckNetwork(QString url)
@@ -148,8 +168,7 @@ QStringList KsKit::GetIp()
 QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 {
     const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    const QString url = base + QStringLiteral("/Device/BAS_DeviceStatusList?Type=%2").arg(type)
-        + QStringLiteral("&UserAccount=") + userAccount;
+    const QString url = devicesUrl(base, type, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
@@ -161,7 +180,7 @@ QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 QList<KsProject> KsKit::getProjects(QString userAccount)
 {
     const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    const QString url = base + QStringLiteral("/User/BAS_ProjectList?strUserAccount=") + userAccount;
+    const QString url = projectsUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
@@ -173,7 +192,7 @@ QList<KsProject> KsKit::getProjects(QString userAccount)
 KsUserInfo KsKit::getKsUserInfo(QString userAccount)
 {
     const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    const QString url = base + QStringLiteral("/User/BAS_UserPermission?UserAccount=") + userAccount;
+    const QString url = permissionsUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
@@ -185,16 +204,222 @@ KsUserInfo KsKit::getKsUserInfo(QString userAccount)
 QString KsKit::CheckClientUpdate(QString userAccount)
 {
     const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    // Filled in one pass: an encoded account such as "a%2Bb" must not be mistaken for a placeholder.
-    const QString url = base
-        + QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=%1&type=%2&SysType=%3")
-              .arg(userAccount, QStringLiteral("3"), QStringLiteral("amd"));
+    const QString url = updateCheckUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
         return QString();
     }
     return answer.data().toString();
+}
+
+std::optional<LoginInfo::ServerSettings> KsKit::fetchClientSettings(const QString& serverUrl)
+{
+    HttpAnswer answer;
+    {
+        // The fetch runs once per process; its manager must not outlive the application object.
+        QNetworkAccessManager nam;
+        HttpExchange exchange(&nam);
+        exchange.setTimeoutIsTotal(true);
+        QNetworkRequest request = HttpExchange::makeRequest(clientConfigUrl(serverUrl), serverUrl);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
+        answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
+    }
+    if (!answer.isJson()) {
+        qDebug() << "getConfigInfo fail";
+        return std::nullopt;
+    }
+    const QJsonObject root = answer.object();
+    if (root.value(QStringLiteral("code")).toInt(0) != 0) {
+        return std::nullopt;
+    }
+    LoginInfo::ServerSettings settings;
+    const QJsonArray entries = root.value(QStringLiteral("data")).toArray();
+    for (const QJsonValue& entry : entries) {
+        const QJsonObject item = entry.toObject();
+        if (item.value(QStringLiteral("IsUpdate")).toInt(0) != 1) {
+            continue;
+        }
+        // Kept as text, so "true"/"false" and digits read back as booleans and integers.
+        settings.append({ item.value(QStringLiteral("Section")).toString() + QLatin1Char('/')
+                              + item.value(QStringLiteral("Key")).toString(),
+                          item.value(QStringLiteral("Value")).toVariant().toString() });
+    }
+    return settings;
+}
+
+QString KsKit::loginForm(const QString& password, const QString& clientVersion, const QString& accountVerify,
+                         const QString& userName)
+{
+    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
+    return QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&UserAccount=%4")
+        .arg(encodeField(password), clientVersion, accountVerify, encodeField(userName));
+}
+
+QString KsKit::encodeField(const QString& text)
+{
+    return QString::fromLatin1(text.toUtf8().toBase64().toPercentEncoding());
+}
+
+bool KsKit::hostDomainRefused(const QJsonValue& data, const QString& localDomain)
+{
+    if (!data.isObject() || localDomain.isEmpty()) {
+        return false;
+    }
+    const QString hostAddress = data.toObject().value(QLatin1String("HostAddress")).toString();
+    if (localDomain.toLower() == hostAddress.toLower()) {
+        return false;
+    }
+    logger->info(QStringLiteral("###### domain name error"));
+    logger->info(QStringLiteral("###### HostAddress :") + hostAddress + QStringLiteral(" local domain name :")
+                 + localDomain);
+    return true;
+}
+
+QString KsKit::loginUrl(const QString& serverUrl)
+{
+    return serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLoginNew");
+}
+
+QString KsKit::logoutUrl(const QString& serverUrl)
+{
+    return serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew");
+}
+
+QString KsKit::clientConfigUrl(const QString& serverUrl)
+{
+    return serverUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo");
+}
+
+QString KsKit::siteListUrl(const QString& serverUrl)
+{
+    KsReqCommon common;
+    GetRepCommonParam(common);
+    return serverUrl
+        + QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature);
+}
+
+QString KsKit::updateCheckUrl(const QString& serverUrl, const QString& userAccount)
+{
+    // Filled in one pass: an encoded account such as "a%2Bb" must not be mistaken for a placeholder.
+    return serverUrl
+        + QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=%1&type=%2&SysType=%3")
+              .arg(userAccount, QStringLiteral("3"), QStringLiteral("amd"));
+}
+
+QString KsKit::updateDownloadUrl(const QString& serverUrl)
+{
+    return serverUrl + QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd");
+}
+
+QString KsKit::permissionsUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + QStringLiteral("/User/BAS_UserPermission?UserAccount=") + userAccount;
+}
+
+QString KsKit::userDetailsUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + QStringLiteral("/PersonalInfo/ClientUserBaseInfo?UserAccount=") + userAccount;
+}
+
+QString KsKit::devicesUrl(const QString& serverUrl, int type, const QString& userAccount)
+{
+    return serverUrl + QStringLiteral("/Device/BAS_DeviceStatusList?Type=%1").arg(type)
+        + QStringLiteral("&UserAccount=") + userAccount;
+}
+
+QString KsKit::projectsUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + QStringLiteral("/User/BAS_ProjectList?strUserAccount=") + userAccount;
+}
+
+QString KsKit::pinCodeUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=") + userAccount;
+}
+
+QString KsKit::jobListUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_JobStausList?UserAccount=") + userAccount;
+}
+
+QString KsKit::jobStatusUrl(const QString& serverUrl, const QString& jobId)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_GetJobStatusInfo?jobId=") + jobId;
+}
+
+QString KsKit::cancelJobUrl(const QString& serverUrl, const QString& userAccount, const QString& jobId)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
+        + QStringLiteral("&Type=0&JobID=") + jobId;
+}
+
+QString KsKit::cancelJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
+        + QStringLiteral("&Type=0") + jobIdArray(jobIds);
+}
+
+QString KsKit::scanJobListUrl(const QString& serverUrl, const QString& userAccount)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_ScanJobList?UserAccount=") + userAccount;
+}
+
+QString KsKit::deleteScanJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_DeleteScanJob?UserAccount=") + userAccount
+        + jobIdArray(jobIds);
+}
+
+QString KsKit::scanJobDownloadUrl(const QString& serverUrl, const QString& jobId)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_DownloadScanJob?JobID=") + jobId;
+}
+
+QString KsKit::submitJobUrl(const QString& serverUrl)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_SubmitPrintJob");
+}
+
+QString KsKit::uploadJobFileUrl(const QString& serverUrl, const QString& jobId, qint64 size, const QString& userAccount,
+                                const QString& fileName)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_UploadJobFile?JobID=") + jobId
+        + QStringLiteral("&FileType=1&FileSize=") + QString::number(size) + QStringLiteral("&UserAccount=")
+        + userAccount + QStringLiteral("&FileName=") + fileName;
+}
+
+QString KsKit::uploadCompleteUrl(const QString& serverUrl)
+{
+    return serverUrl + kWebSegment + QStringLiteral("BAS_UploadComplete");
+}
+
+QString KsKit::qrRegisterUrl(const QString& qrBase, const QString& guid)
+{
+    return qrBase + QStringLiteral("/api/client/invoke?clientId=") + guid;
+}
+
+QString KsKit::qrPollUrl(const QString& qrBase, const QString& guid)
+{
+    return qrBase + QStringLiteral("/api/client/account?clientId=") + guid;
+}
+
+KsKit::QrAnswer KsKit::readQrAnswer(const QByteArray& body)
+{
+    QrAnswer result;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject()) {
+        return result;
+    }
+    const QJsonObject answer = doc.object();
+    result.isObject = true;
+    result.ok = answer.value(QStringLiteral("code")).toInt() == 200;
+    if (result.ok) {
+        result.data = answer.value(QStringLiteral("data")).toObject();
+    } else {
+        result.message = answer.value(QStringLiteral("message")).toString();
+    }
+    return result;
 }
 
 KsReqCommon KsKit::repCommonParamAt(const QDateTime& localTime)

@@ -2,7 +2,6 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ShutdownSignals.h"
-#include "app/SingleApplication.h"
 #include "app/Singleton.h"
 #include "app/Translations.h"
 #include "app/cglobal.h"
@@ -10,6 +9,7 @@
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
+#include "ui/SingleApplication.h"
 
 #include <QDebug>
 #include <QDir>
@@ -45,7 +45,7 @@ void logScreens()
 // After a successful login the main window takes over and the event loop runs.
 int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
 {
-    return MainWindow::runAfterLogin(app, dialog, automaticLogin);
+    return MainWindow::runAfterLogin(app, dialog, *Singleton<LoginInfo>::getInstance(), automaticLogin);
 }
 
 // Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.
@@ -119,6 +119,7 @@ int main(int argc, char** argv)
     }
 
     logger->info(QStringLiteral("loading latest login info"));
+    LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
     const int loadResult = Singleton<LoginInfo>::getInstance()->loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
     logScreens();
 
     // The dialog lives until after the stop banner and the logging shutdown.
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     // The dialog draws its own title bar.
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     dialog.setWindowFlags(Qt::FramelessWindowHint);

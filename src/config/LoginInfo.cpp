@@ -1,10 +1,9 @@
 #include "LoginInfo.h"
 
 #include "QAESEncryption.h"
-#include "api/HttpExchange.h"
-#include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 
@@ -13,8 +12,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QNetworkAccessManager>
 #include <QTextCodec>
 
 #include <cctype>
@@ -120,6 +117,33 @@ int LoginInfo::readNumber(const QSettings& settings, const QString& key, int def
         return defaultValue;
     }
     return number;
+}
+
+QString LoginInfo::jobFolderInFile()
+{
+    return checkedJobFolder(fileValue(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+}
+
+QVariant LoginInfo::fileValue(const QString& key, const QVariant& defaultValue)
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings);
+    return settings.value(key, defaultValue);
+}
+
+bool LoginInfo::fileSwitch(const QString& key, bool defaultValue)
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings);
+    return readSwitch(settings, key, defaultValue);
+}
+
+void LoginInfo::writeFileValue(const QString& key, const QVariant& value)
+{
+    QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    useUtf8(settings);
+    settings.setValue(key, value);
+    settings.sync();
 }
 
 QString LoginInfo::checkedJobFolder(const QString& value)
@@ -235,7 +259,11 @@ int LoginInfo::loadFromFile()
     readServerCertificate(false);
     if (!m_ksServerUrl.isEmpty()) {
         // Server-pushed settings land in the file before any of the keys below is read.
-        getConfigInfo();
+        if (serverSettingsSource()) {
+            if (const std::optional<ServerSettings> pushed = serverSettingsSource()(m_ksServerUrl)) {
+                applyServerSettings(*pushed);
+            }
+        }
     }
 
     m_ksServerName = s.value(QStringLiteral("Login/KsServerName"), tr("default KS server")).toString();
@@ -318,10 +346,11 @@ void LoginInfo::readServerCertificate(bool complain)
 {
     const QString key = QStringLiteral("setting/ServerCertificate");
     const QVariant value = m_settings->value(key);
-    ServerTrust::Mode mode = ServerTrust::Mode::Pin;
+    // The rules of the server's certificate (ServerTrust): pin, any or system, in any case.
+    static const QStringList kRules { QStringLiteral("pin"), QStringLiteral("any"), QStringLiteral("system") };
     if (!value.isValid()) {
         m_serverCertificate = QStringLiteral("pin");
-    } else if (ServerTrust::parseMode(value.toString(), &mode)) {
+    } else if (kRules.contains(value.toString().trimmed().toLower())) {
         m_serverCertificate = value.toString().trimmed().toLower();
     } else {
         if (complain) {
@@ -336,9 +365,7 @@ void LoginInfo::saveToFile()
     QSettings s(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     useUtf8(s);
 
-    if (!m_ksServerUrl.contains(QLatin1String("http"))) {
-        m_ksServerUrl = QStringLiteral("http://") + m_ksServerUrl;
-    }
+    m_ksServerUrl = ServerUrl::withScheme(m_ksServerUrl);
     s.setValue(QStringLiteral("Login/KsServerUrl"), m_ksServerUrl);
     s.setValue(QStringLiteral("Login/KsServerName"), m_ksServerName);
     s.setValue(QStringLiteral("Login/LoginName"), m_userName);
@@ -359,46 +386,24 @@ void LoginInfo::saveToFile()
     PrivateFiles::restrictFile(s.fileName());
 }
 
-void LoginInfo::getConfigInfo()
+LoginInfo::ServerSettingsSource& LoginInfo::serverSettingsSource()
 {
-    if (m_ksServerUrl.isEmpty() || !m_settings) {
-        return;
-    }
-    if (!m_nam) {
-        m_nam = new QNetworkAccessManager(this);
-    }
-    HttpAnswer answer;
-    {
-        HttpExchange exchange(m_nam);
-        exchange.setTimeoutIsTotal(true);
-        // A dead server must not hold start-up: the fetch is bounded and then treated like a failed connection.
-        QNetworkRequest request = HttpExchange::makeRequest(
-            m_ksServerUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo"), m_ksServerUrl);
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
-        answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
-    }
-    // The fetch runs once per process; the manager must not outlive the application object.
-    delete m_nam;
-    m_nam = nullptr;
+    static ServerSettingsSource source;
+    return source;
+}
 
-    if (!answer.isJson()) {
-        qDebug() << "getConfigInfo fail";
+void LoginInfo::setServerSettingsSource(ServerSettingsSource source)
+{
+    serverSettingsSource() = std::move(source);
+}
+
+void LoginInfo::applyServerSettings(const ServerSettings& settings)
+{
+    if (!m_settings) {
         return;
     }
-    const QJsonObject root = answer.object();
-    if (root.value(QStringLiteral("code")).toInt(0) != 0) {
-        return;
-    }
-    const QJsonArray entries = root.value(QStringLiteral("data")).toArray();
-    for (const QJsonValue& entry : entries) {
-        const QJsonObject item = entry.toObject();
-        if (item.value(QStringLiteral("IsUpdate")).toInt(0) != 1) {
-            continue;
-        }
-        const QString key = item.value(QStringLiteral("Section")).toString() + QLatin1Char('/')
-            + item.value(QStringLiteral("Key")).toString();
-        // Stored as text, so "true"/"false" and digits read back as booleans and integers.
-        m_settings->setValue(key, item.value(QStringLiteral("Value")).toVariant().toString());
+    for (const QPair<QString, QString>& setting : settings) {
+        m_settings->setValue(setting.first, setting.second);
     }
     m_settings->sync();
     PrivateFiles::restrictFile(m_settings->fileName());

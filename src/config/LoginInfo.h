@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QScopedPointer>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 
-class QNetworkAccessManager;
+#include <functional>
+#include <optional>
 
 // Every setting of the per-user INI file plus the run-time login state.
 // Reached through Singleton<LoginInfo>::getInstance().
@@ -24,8 +27,14 @@ public:
     int loadFromFile();
     // Writes the login keys back (server, name, password, switches).
     void saveToFile();
-    // Fetches the server's client settings and writes applied entries into the user file.
-    void getConfigInfo();
+    // Section/key and value of each setting the server pushes.
+    using ServerSettings = QList<QPair<QString, QString>>;
+    // Fetches the settings the server pushes for a server URL; nothing when the fetch failed.
+    using ServerSettingsSource = std::function<std::optional<ServerSettings>(const QString& serverUrl)>;
+    // The source loadFromFile() asks; the composition root installs the server API's fetch.
+    static void setServerSettingsSource(ServerSettingsSource source);
+    // Writes settings pushed by the server into the user file.
+    void applyServerSettings(const ServerSettings& settings);
 
     // Encryption of stored values (AES-256-CBC, ISO padding, lower-case hex).
     static QByteArray encryptValue(const QString& plain);
@@ -38,6 +47,13 @@ public:
     // The job folder is one folder name inside the data folder: any other value of Job/Path (empty, ".",
     // "..", a path) gives "ksprinter" and a log line.
     static QString checkedJobFolder(const QString& value);
+    // The checked job folder as the settings file holds it now.
+    static QString jobFolderInFile();
+    // One key as the settings file holds it now, and a write that reaches the file at once; for the few
+    // keys the windows and the API keep outside the loaded values.
+    static QVariant fileValue(const QString& key, const QVariant& defaultValue = QVariant());
+    static bool fileSwitch(const QString& key, bool defaultValue);
+    static void writeFileValue(const QString& key, const QVariant& value);
 
     // The settings template beside the executable; tests may point it elsewhere (empty restores it).
     static QString templatePath();
@@ -121,11 +137,11 @@ public:
     QSettings* settings() const { return m_settings.data(); }
 
 private:
+    static ServerSettingsSource& serverSettingsSource();
     // complain: log an unusable value (the first read, before the server's settings, stays quiet).
     void readServerCertificate(bool complain);
 
     QScopedPointer<QSettings> m_settings;
-    QNetworkAccessManager* m_nam = nullptr;
 
     QString m_ksServerUrl;
     QString m_ksServerName;

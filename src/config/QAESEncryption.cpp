@@ -305,41 +305,15 @@ bool QAESEncryption::ivUsable(const QByteArray& iv) const
 
 QByteArray QAESEncryption::encode(const QByteArray& rawText, const QByteArray& key, const QByteArray& iv)
 {
-    if (!ivUsable(iv)) {
-        return QByteArray();
-    }
-    const QByteArray expKey = expandKey(key);
-    if (expKey.isEmpty()) {
-        return QByteArray();
-    }
-    const QByteArray text = rawText + getPadding(rawText.size());
-    QByteArray out;
-    out.reserve(text.size());
-    QByteArray feedback = iv;
-    for (int i = 0; i + m_blocklen <= text.size(); i += m_blocklen) {
-        const QByteArray block = text.mid(i, m_blocklen);
-        switch (m_mode) {
-        case ModeEcb:
-            out.append(cipher(expKey, block));
-            break;
-        case ModeCbc:
-            feedback = cipher(expKey, xorBlocks(block, feedback));
-            out.append(feedback);
-            break;
-        case ModeCfb:
-            feedback = xorBlocks(block, cipher(expKey, feedback));
-            out.append(feedback);
-            break;
-        case ModeOfb:
-            feedback = cipher(expKey, feedback);
-            out.append(xorBlocks(block, feedback));
-            break;
-        }
-    }
-    return out;
+    return crypt(rawText + getPadding(rawText.size()), key, iv, true);
 }
 
 QByteArray QAESEncryption::decode(const QByteArray& rawText, const QByteArray& key, const QByteArray& iv)
+{
+    return crypt(rawText, key, iv, false);
+}
+
+QByteArray QAESEncryption::crypt(const QByteArray& text, const QByteArray& key, const QByteArray& iv, bool encrypt)
 {
     if (!ivUsable(iv)) {
         return QByteArray();
@@ -349,22 +323,30 @@ QByteArray QAESEncryption::decode(const QByteArray& rawText, const QByteArray& k
         return QByteArray();
     }
     QByteArray out;
-    out.reserve(rawText.size());
+    out.reserve(text.size());
     QByteArray feedback = iv;
-    for (int i = 0; i + m_blocklen <= rawText.size(); i += m_blocklen) {
-        const QByteArray block = rawText.mid(i, m_blocklen);
+    for (int i = 0; i + m_blocklen <= text.size(); i += m_blocklen) {
+        const QByteArray block = text.mid(i, m_blocklen);
         switch (m_mode) {
         case ModeEcb:
-            out.append(invCipher(expKey, block));
+            out.append(encrypt ? cipher(expKey, block) : invCipher(expKey, block));
             break;
         case ModeCbc:
-            out.append(xorBlocks(invCipher(expKey, block), feedback));
-            feedback = block;
+            if (encrypt) {
+                feedback = cipher(expKey, xorBlocks(block, feedback));
+                out.append(feedback);
+            } else {
+                out.append(xorBlocks(invCipher(expKey, block), feedback));
+                feedback = block;
+            }
             break;
-        case ModeCfb:
-            out.append(xorBlocks(block, cipher(expKey, feedback)));
-            feedback = block;
+        case ModeCfb: {
+            const QByteArray result = xorBlocks(block, cipher(expKey, feedback));
+            out.append(result);
+            // The cipher text feeds the next block either way.
+            feedback = encrypt ? result : block;
             break;
+        }
         case ModeOfb:
             feedback = cipher(expKey, feedback);
             out.append(xorBlocks(block, feedback));

@@ -42,6 +42,8 @@ private:
     QByteArray cipher(const QByteArray& expKey, const QByteArray& in);
     QByteArray invCipher(const QByteArray& expKey, const QByteArray& in);
     bool ivUsable(const QByteArray& iv) const;
+    // Both directions of every mode; text is whole blocks (padded when encrypting).
+    QByteArray crypt(const QByteArray& text, const QByteArray& key, const QByteArray& iv, bool encrypt);
 
     int m_nb = 4;
     int m_blocklen = kBlockLen;

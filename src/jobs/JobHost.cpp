@@ -1,22 +1,20 @@
 #include "JobHost.h"
 
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 
-JobOptions JobOptions::fromLoginInfo()
+JobOptions JobOptions::fromSettings(const LoginInfo& info)
 {
-    const LoginInfo* info = Singleton<LoginInfo>::getInstance();
     JobOptions options;
-    options.fileLimit = info->fileLimit();
-    options.keepJobFiles = info->isDebugKeepJobFiles();
-    options.showProgress = info->isShowProgress();
-    options.showProgressFileSizeLimitMiB = info->showProgressFileSizeLimit();
-    options.isLocalization = info->isLocalization();
-    options.supportSecret = info->supportSecret();
-    options.clientVersion = info->ksVersion();
-    options.maxPageCount = info->maxPageCount();
-    options.maxJobFileSize = static_cast<qint64>(info->maxJobFileSize());
-    options.keepUnsentJobs = info->keepUnsentJobs();
-    options.keepUnsentHours = info->keepUnsentHours();
+    options.fileLimit = info.fileLimit();
+    options.keepJobFiles = info.isDebugKeepJobFiles();
+    options.showProgress = info.isShowProgress();
+    options.showProgressFileSizeLimitMiB = info.showProgressFileSizeLimit();
+    options.isLocalization = info.isLocalization();
+    options.supportSecret = info.supportSecret();
+    options.clientVersion = info.ksVersion();
+    options.maxPageCount = info.maxPageCount();
+    options.maxJobFileSize = static_cast<qint64>(info.maxJobFileSize());
+    options.keepUnsentJobs = info.keepUnsentJobs();
+    options.keepUnsentHours = info.keepUnsentHours();
     return options;
 }

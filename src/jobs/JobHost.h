@@ -1,9 +1,16 @@
 #pragma once
 
+#include "api/KsPrinter.h"
+#include "api/KsProject.h"
+
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
 #include <memory>
+
+class KsKit;
+class LoginInfo;
 
 // Settings the job intake reads at the start of each step.
 struct JobOptions
@@ -20,14 +27,17 @@ struct JobOptions
     bool keepUnsentJobs = true; // Job/KeepUnsentJobs: a job the server could not take waits to be sent again
     int keepUnsentHours = 24; // Job/KeepUnsentHours: how long such a job waits at most
 
-    // The values held by LoginInfo.
-    static JobOptions fromLoginInfo();
+    // The values the settings hold.
+    static JobOptions fromSettings(const LoginInfo& info);
 };
 
 // What the no-card print dialog hands back when the user confirms it.
 struct NoCardChoice
 {
     QString documentName; // in: the job the choice is for, shown in the dialog
+    QList<KsPrinter> printers; // in: the user's printers, as just fetched
+    QList<KsProject> projects; // in: the user's fee projects, as just fetched
+    bool supportSecret = false; // in: offer the security levels
     QString controllerMac;
     int securityLevel = 0;
     QString projectId;
@@ -56,7 +66,9 @@ public:
     // Server base URL and the percent-encoded account of the logged-in user.
     virtual QString serverUrl() const = 0;
     virtual QString userAccount() const = 0;
-    virtual JobOptions jobOptions() const { return JobOptions::fromLoginInfo(); }
+    virtual JobOptions jobOptions() const = 0;
+    // The server API the job checks query; one for the host's lifetime.
+    virtual KsKit& api() = 0;
 
     // Whether the server can be reached now; with showDialog the host tells the user when it cannot.
     virtual bool checkNetworkState(bool showDialog) = 0;

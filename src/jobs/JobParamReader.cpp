@@ -273,8 +273,7 @@ void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
 
 QStringList JobParamReader::hostAddresses()
 {
-    KsKit kit(nullptr);
-    return kit.GetIp();
+    return KsKit::GetIp();
 }
 
 KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
@@ -358,7 +357,7 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
 
 bool JobParamReader::checkNoCardPrint(KsJobParam* param)
 {
-    KsKit kit(nullptr);
+    KsKit& kit = m_host->api();
     const QList<KsPrinter> printers = kit.getPrinters(param->userAccount, 0);
     const QList<KsProject> projects = kit.getProjects(param->userAccount);
     if (stopped()) {
@@ -374,6 +373,9 @@ bool JobParamReader::checkNoCardPrint(KsJobParam* param)
     }
     NoCardChoice choice;
     choice.documentName = param->docName;
+    choice.printers = printers;
+    choice.projects = projects;
+    choice.supportSecret = m_host->jobOptions().supportSecret;
     const bool accepted = m_host->askNoCardChoice(&choice);
     if (stopped()) {
         m_failure = Failure::Interrupted;

@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopedValueRollback>
-#include <QSettings>
 #include <QTimer>
 
 static Logger* logger = Logging::rootLogger();
@@ -49,10 +48,7 @@ bool JobQueue::initJobControlOption()
         logger->info(QStringLiteral("inifile path %1").arg(iniPath));
         return false;
     }
-    QSettings settings(iniPath, QSettings::IniFormat);
-    settings.setIniCodec("UTF-8"); // as LoginInfo writes it, so a non-ASCII folder name reads the same
-    const QString folder = LoginInfo::checkedJobFolder(
-        settings.value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+    const QString folder = LoginInfo::jobFolderInFile();
     m_jobPath = Singleton<cglobal>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
     if (!QDir(m_jobPath).exists()) {
         logger->info(QStringLiteral("create job path: ") + m_jobPath);
@@ -522,7 +518,7 @@ JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& nam
 {
     const int session = m_session;
     logger->info(QStringLiteral("######## P 3333"));
-    const KsUserInfo info = KsKit(nullptr).getKsUserInfo(m_host->userAccount());
+    const KsUserInfo info = m_host->api().getKsUserInfo(m_host->userAccount());
     if (sessionEnded(session)) {
         return Turn::Interrupted;
     }

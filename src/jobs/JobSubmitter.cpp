@@ -5,6 +5,7 @@
 #include "JobHost.h"
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 
 #include <QCoreApplication>
@@ -15,19 +16,10 @@
 
 static Logger* logger = Logging::rootLogger();
 
-namespace {
-const QString kWebSegment = QStringLiteral("Job");
-}
-
 JobSubmitter::JobSubmitter(JobHost* host, QObject* parent)
     : QObject(parent)
     , m_host(host)
 { }
-
-QString JobSubmitter::jobUrl(const QString& endpoint) const
-{
-    return m_host->serverUrl() + QLatin1Char('/') + kWebSegment + QLatin1Char('/') + endpoint;
-}
 
 bool JobSubmitter::SubmitJob(KsJobParam param)
 {
@@ -106,7 +98,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
     HttpExchange exchange;
-    const HttpAnswer answer = exchange.post(jobUrl(QStringLiteral("BAS_SubmitPrintJob")), body,
+    const HttpAnswer answer = exchange.post(KsKit::submitJobUrl(m_host->serverUrl()), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
@@ -162,9 +154,7 @@ JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QStrin
     const QString uploadName = jobId + QLatin1Char('.') + param.fileType;
     const QFileInfo file(dataPath);
     const qint64 size = file.size();
-    const QString url = jobUrl(QStringLiteral("BAS_UploadJobFile?"))
-        + QStringLiteral("JobID=%1&FileType=1&FileSize=%2").arg(jobId, QString::number(size))
-        + QStringLiteral("&UserAccount=") + param.userAccount + QStringLiteral("&FileName=") + uploadName;
+    const QString url = KsKit::uploadJobFileUrl(m_host->serverUrl(), jobId, size, param.userAccount, uploadName);
     m_host->setUploadedFileSize(size);
 
     const JobOptions options = m_host->jobOptions();
@@ -323,7 +313,7 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
     HttpExchange exchange;
-    const HttpAnswer answer = exchange.post(jobUrl(QStringLiteral("BAS_UploadComplete")), body,
+    const HttpAnswer answer = exchange.post(KsKit::uploadCompleteUrl(m_host->serverUrl()), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
@@ -366,8 +356,7 @@ void JobSubmitter::cancelJob(const QString& jobId)
 
 bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int timeoutMs)
 {
-    const QString url = jobUrl(QStringLiteral("BAS_CancelJob?UserAccount=%1&Type=0").arg(account))
-        + QStringLiteral("&JobID=%1").arg(jobId);
+    const QString url = KsKit::cancelJobUrl(m_host->serverUrl(), account, jobId);
     logger->info(url);
     HttpExchange exchange;
     exchange.setExcludeUserInput(true);

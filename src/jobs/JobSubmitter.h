@@ -59,7 +59,6 @@ private:
     bool stopped() const { return m_hooks.stopped && m_hooks.stopped(); }
     bool keepUnsent() const;
     void reportUploadFailure(const QString& fileName, const QString& reason);
-    QString jobUrl(const QString& endpoint) const;
 
     JobHost* m_host = nullptr;
     Hooks m_hooks;

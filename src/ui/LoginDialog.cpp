@@ -5,6 +5,7 @@
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
@@ -35,7 +36,6 @@
 #include <QPixmapCache>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QUuid>
@@ -46,7 +46,6 @@ static Logger* logger = Logging::rootLogger();
 
 namespace {
 const char kPlaceholderPassword[] = "583920";
-const char kLoginPath[] = "/Orvinaweb/BAS_ClientLoginNew";
 
 std::function<void(int)> s_exitHandler;
 
@@ -70,30 +69,24 @@ private:
     bool m_active = true;
 };
 
-QString encodeField(const QString& text)
-{
-    return QString::fromLatin1(HttpExchange::percentEncode(QString::fromLatin1(text.toUtf8().toBase64())));
-}
-
 QFont titleFont(int pixelSize, bool bold)
 {
     QFont font(QStringLiteral("Microsoft YaHei UI"));
     // The first family is rarely installed on Linux desktops; fall back to CJK-capable sans fonts.
-    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies(
+        { QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("DejaVu Sans") });
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
 }
 } // namespace
 
-LoginDialog::LoginDialog(QWidget* parent)
+LoginDialog::LoginDialog(LoginInfo& settings, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::LoginDialog)
+    , m_info(&settings)
 {
     m_ui->setupUi(this);
-    m_settings = new QSettings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat, this);
-    m_settings->setIniCodec("UTF-8");
     m_nam = new QNetworkAccessManager(this);
     ServerTrust::watch(m_nam); // QR-code requests
     m_online = new OnlineState(this);
@@ -110,8 +103,8 @@ LoginDialog::LoginDialog(QWidget* parent)
     initInfo();
     checkLoginType();
 
-    QAction* more = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")),
-                                                  QLineEdit::TrailingPosition);
+    QAction* more
+        = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")), QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
     more->setToolTip(tr("Choose a server"));
     m_ui->editLoginName->addAction(QIcon(QStringLiteral(":/img32/images/account.png")), QLineEdit::LeadingPosition);
@@ -151,11 +144,6 @@ void LoginDialog::setLocalDomainNameForTests(const QString& domain)
     m_domainOverride = domain;
 }
 
-LoginInfo* LoginDialog::loginInfo()
-{
-    return Singleton<LoginInfo>::getInstance();
-}
-
 QString LoginDialog::localDomainName() const
 {
     return m_hasDomainOverride ? m_domainOverride : QHostInfo::localDomainName();
@@ -163,13 +151,12 @@ QString LoginDialog::localDomainName() const
 
 bool LoginDialog::dialogSystemUser() const
 {
-    return LoginInfo::readSwitch(*m_settings, QStringLiteral("Login/SystemUser"), true);
+    return LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
 }
 
 void LoginDialog::writeKey(const QString& key, bool value)
 {
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    LoginInfo::writeFileValue(key, value);
 }
 
 void LoginDialog::initInfo()
@@ -247,8 +234,7 @@ void LoginDialog::setSystemUserControls(bool systemUser)
 
 void LoginDialog::painterFileWatch()
 {
-    const QString folder = LoginInfo::checkedJobFolder(
-        m_settings->value(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+    const QString folder = LoginInfo::jobFolderInFile();
     m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
@@ -352,12 +338,11 @@ void LoginDialog::Login(int kind)
         m_accountVerify = QStringLiteral("4");
     }
 
-    QString server = m_ui->editKsServer->text();
-    if (!server.contains(QLatin1String("http"))) {
-        server = QStringLiteral("http://") + server;
+    const QString server = ServerUrl::withScheme(m_ui->editKsServer->text());
+    if (server != m_ui->editKsServer->text()) {
         m_ui->editKsServer->setText(server);
     }
-    const QString requestPath = server + QLatin1String(kLoginPath);
+    const QString requestPath = KsKit::loginUrl(server);
     logger->info(QStringLiteral("###### ksServerUrl ") + requestPath);
 
     const QString userName = m_ui->editLoginName->text();
@@ -365,19 +350,15 @@ void LoginDialog::Login(int kind)
     const QString password = placeholder ? QString::fromLatin1(kPlaceholderPassword) : m_ui->editPassword->text();
 
     if (QFile::exists(Singleton<cglobal>::getInstance()->getIniFilePath())) {
-        m_settings->sync();
-        info->setVersion(m_settings->value(QStringLiteral("Basic/Version")).toString());
+        info->setVersion(LoginInfo::fileValue(QStringLiteral("Basic/Version")).toString());
     }
     m_version = QStringLiteral("L") + info->ksVersion();
 
-    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
-    const QString query = QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&"
-                                         "UserAccount=%4")
-                              .arg(encodeField(password), m_version, m_accountVerify, encodeField(userName));
+    const QString query = KsKit::loginForm(password, m_version, m_accountVerify, userName);
     // The Base64 of a password is as good as the password itself; keep it out of the log file.
     const QString logged = QStringLiteral("Password=******&ClientVersion=%1&Type=0&UserID=&UserType=&AccountVerify=%2&"
                                           "UserAccount=%3")
-                               .arg(m_version, m_accountVerify, encodeField(userName));
+                               .arg(m_version, m_accountVerify, KsKit::encodeField(userName));
     logger->info(QStringLiteral("###### UserAccount=%1").arg(userName));
     logger->info(QStringLiteral("###### params--%1").arg(logged));
 
@@ -404,23 +385,17 @@ void LoginDialog::Login(int kind)
             GenerateQRcode();
         }
         Prompts::warning(this, answer.message());
-        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(
+            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     } else {
         logger->info(QStringLiteral("###### login success"));
         const QJsonValue data = answer.data();
-        const QString domain = localDomainName();
-        if (data.isObject() && m_systemUser && !domain.isEmpty()) {
-            const QString hostAddress = data.toObject().value(QStringLiteral("HostAddress")).toString();
-            if (domain.toLower() != hostAddress.toLower()) {
-                logger->info(QStringLiteral("###### domain name error"));
-                logger->info(QStringLiteral("###### HostAddress :") + hostAddress +
-                             QStringLiteral(" local domain name :") + domain);
-                Prompts::warning(this, tr("Login failed"));
-                m_ui->btnLogin->setEnabled(true);
-                m_loginBusy = false;
-                runPendingLogin();
-                return;
-            }
+        if (m_systemUser && KsKit::hostDomainRefused(data, localDomainName())) {
+            Prompts::warning(this, tr("Login failed"));
+            m_ui->btnLogin->setEnabled(true);
+            m_loginBusy = false;
+            runPendingLogin();
+            return;
         }
 
         m_password = m_ui->editPassword->text();
@@ -440,7 +415,8 @@ void LoginDialog::Login(int kind)
         m_total = 0;
         CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
         emit mainshow();
-        logger->info(QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
+        logger->info(
+            QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     }
     m_ui->btnLogin->setEnabled(true);
     m_loginBusy = false;
@@ -498,10 +474,7 @@ bool LoginDialog::checkNetworkState(bool showError)
     }
     const QString typed = m_ui->editKsServer->text();
     loginInfo()->setKsServerUrl(typed);
-    QString address = typed;
-    if (!address.isEmpty() && !address.contains(QLatin1String("http"))) {
-        address = QStringLiteral("http://") + address;
-    }
+    const QString address = typed.isEmpty() ? typed : ServerUrl::withScheme(typed);
     KsKit kit(this);
     if (kit.CheckNetwork(address)) {
         m_networkReachable = true;
@@ -589,24 +562,15 @@ void LoginDialog::on_autoLogin()
 void LoginDialog::onchkSysUserStateChanged(int state)
 {
     if (state == Qt::Checked) {
-        m_accountVerify = QStringLiteral("2");
-        m_ui->editLoginName->setText(m_osUser);
-        m_ui->editLoginName->setEnabled(loginInfo()->multiDomain());
         m_ui->editPassword->clear();
-        m_ui->editPassword->setEnabled(false);
-        m_ui->chkSavePassword->setEnabled(false);
-        m_ui->chkAutoLogin->setEnabled(false);
+        setSystemUserControls(true);
         m_ui->chkSavePassword->setChecked(true);
         m_ui->chkAutoLogin->setChecked(true);
-        m_ui->btnLogin->setEnabled(true);
         writeKey(QStringLiteral("Login/SystemUser"), true);
         m_systemUser = true;
     } else if (state == Qt::Unchecked) {
         m_accountVerify = QStringLiteral("4");
-        m_ui->editLoginName->setEnabled(true);
-        m_ui->editPassword->setEnabled(true);
-        m_ui->chkSavePassword->setEnabled(true);
-        m_ui->chkAutoLogin->setEnabled(true);
+        setSystemUserControls(false);
         writeKey(QStringLiteral("Login/SystemUser"), false);
         m_systemUser = false;
     } else {
@@ -647,7 +611,7 @@ void LoginDialog::onlineStateChangedSlot(bool online)
 void LoginDialog::siteMoreClicked()
 {
     loginInfo()->setKsServerUrl(m_ui->editKsServer->text());
-    ServerDialog chooser(this);
+    ServerDialog chooser(loginInfo()->ksServerUrl(), this);
     chooser.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     if (chooser.exec() == QDialog::Accepted && !chooser.siteUrl().isEmpty()) {
         m_ui->editKsServer->setText(chooser.siteUrl());
@@ -767,7 +731,7 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
 
 QString LoginDialog::qrBaseUrl() const
 {
-    const QString info = m_settings->value(QStringLiteral("setting/Info")).toString();
+    const QString info = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString();
     const int view = info.indexOf(QLatin1String("/View/"));
     return view < 0 ? info : info.left(view);
 }
@@ -795,27 +759,25 @@ void LoginDialog::GenerateQRcode()
     if (info->defaultLoginType() != 2 || !info->showQR()) {
         return;
     }
-    m_settings->sync();
-    if (m_settings->value(QStringLiteral("setting/Info")).toString().isEmpty()) {
+    if (LoginInfo::fileValue(QStringLiteral("setting/Info")).toString().isEmpty()) {
         logger->info(QStringLiteral("###### urlInfo is empty"));
         return;
     }
     QString guid = info->ksGUID();
     if (guid.isEmpty()) {
-        guid = m_settings->value(QStringLiteral("setting/GUID")).toString();
+        guid = LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
         info->setGUID(guid);
     }
     if (guid.isEmpty()) {
         logger->info(QStringLiteral("###### guid is empty"));
         guid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        m_settings->setValue(QStringLiteral("setting/GUID"), guid);
-        m_settings->sync();
+        LoginInfo::writeFileValue(QStringLiteral("setting/GUID"), guid);
         info->setGUID(guid);
     }
-    const QString qrText = m_settings->value(QStringLiteral("setting/Info")).toString() +
-                           m_settings->value(QStringLiteral("setting/GUID")).toString();
+    const QString qrText = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString()
+        + LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
 
-    const QString url = qrBaseUrl() + QStringLiteral("/api/client/invoke?clientId=%1").arg(guid);
+    const QString url = KsKit::qrRegisterUrl(qrBaseUrl(), guid);
     logger->info(QStringLiteral("###### get QRcode url ") + url);
     QNetworkRequest request = HttpExchange::makeRequest(url);
     request.setTransferTimeout(kQrRequestTimeoutMs);
@@ -827,18 +789,13 @@ void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qr
 {
     reply->deleteLater();
     QWInfo record;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isObject()) {
-        const QJsonObject answer = doc.object();
-        if (answer.value(QStringLiteral("code")).toInt() == 200) {
-            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
-            record.account = data.value(QStringLiteral("account")).toString();
-            record.expiresIn = data.value(QStringLiteral("expires_in")).toInt(0);
-            record.clientId = data.value(QStringLiteral("clientId")).toString();
-        } else {
-            logger->error(QStringLiteral("###### get QRcode error message ") +
-                          answer.value(QStringLiteral("message")).toString());
-        }
+    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
+    if (answer.ok) {
+        record.account = answer.data.value(QStringLiteral("account")).toString();
+        record.expiresIn = answer.data.value(QStringLiteral("expires_in")).toInt(0);
+        record.clientId = answer.data.value(QStringLiteral("clientId")).toString();
+    } else if (answer.isObject) {
+        logger->error(QStringLiteral("###### get QRcode error message ") + answer.message);
     }
 
     LoginInfo* info = loginInfo();
@@ -879,7 +836,7 @@ void LoginDialog::ScanLogin()
         return;
     }
     const QString base = m_ui->editKsServer->text().isEmpty() ? QString() : qrBaseUrl();
-    const QString url = base + QStringLiteral("/api/client/account?clientId=%1").arg(loginInfo()->ksGUID());
+    const QString url = KsKit::qrPollUrl(base, loginInfo()->ksGUID());
     logger->info(QStringLiteral("###### ScanLogin url ") + url);
     QNetworkRequest request = HttpExchange::makeRequest(url);
     request.setTransferTimeout(kQrRequestTimeoutMs);
@@ -895,19 +852,14 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
         m_pendingPoll = nullptr;
     }
     QWInfo record;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isObject()) {
-        const QJsonObject answer = doc.object();
-        if (answer.value(QStringLiteral("code")).toInt() == 200) {
-            const QJsonObject data = answer.value(QStringLiteral("data")).toObject();
-            record.account = data.value(QStringLiteral("account")).toVariant().toString();
-            record.password = data.value(QStringLiteral("password")).toVariant().toString();
-            record.clientId = data.value(QStringLiteral("clientId")).toVariant().toString();
-            record.type = data.value(QStringLiteral("type")).toVariant().toString();
-        } else {
-            logger->error(QStringLiteral("###### ScanLogin ex message ") +
-                          answer.value(QStringLiteral("message")).toString());
-        }
+    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
+    if (answer.ok) {
+        record.account = answer.data.value(QStringLiteral("account")).toVariant().toString();
+        record.password = answer.data.value(QStringLiteral("password")).toVariant().toString();
+        record.clientId = answer.data.value(QStringLiteral("clientId")).toVariant().toString();
+        record.type = answer.data.value(QStringLiteral("type")).toVariant().toString();
+    } else if (answer.isObject) {
+        logger->error(QStringLiteral("###### ScanLogin ex message ") + answer.message);
     }
     if (record.account.isEmpty()) {
         logger->info(QStringLiteral("###### ScanLogin account or password is empty"));
@@ -917,10 +869,7 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
     showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
     loginInfo()->setQRValid(false);
     if (m_ui->chkSysUser->isChecked()) {
-        m_ui->editLoginName->setEnabled(true);
-        m_ui->editPassword->setEnabled(true);
-        m_ui->chkSavePassword->setEnabled(true);
-        m_ui->chkAutoLogin->setEnabled(true);
+        setSystemUserControls(false);
         m_ui->chkSysUser->setChecked(false);
     }
     m_ui->editLoginName->setText(record.account);

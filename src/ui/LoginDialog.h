@@ -13,7 +13,6 @@ class LoginInfo;
 class OnlineState;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSettings;
 class QTimer;
 
 namespace Ui {
@@ -30,7 +29,7 @@ public:
     static constexpr int kQrValiditySeconds = 120;
     static constexpr int kQrRequestTimeoutMs = 10000;
 
-    explicit LoginDialog(QWidget* parent = nullptr);
+    explicit LoginDialog(LoginInfo& settings, QWidget* parent = nullptr);
     ~LoginDialog() override;
 
     // Tests: what closing the dialog does instead of ending the process; the local DNS domain to compare.
@@ -97,10 +96,10 @@ private:
     bool dialogSystemUser() const;
     void setSystemUserControls(bool systemUser);
 
-    static LoginInfo* loginInfo();
+    LoginInfo* loginInfo() const { return m_info; }
 
     const QScopedPointer<Ui::LoginDialog> m_ui;
-    QSettings* m_settings = nullptr;
+    LoginInfo* const m_info;
     QNetworkAccessManager* m_nam = nullptr;
     OnlineState* m_online = nullptr;
     QTimer* m_qrTimer = nullptr;

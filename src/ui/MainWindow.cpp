@@ -9,6 +9,7 @@
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
@@ -24,7 +25,6 @@
 #include <QNetworkAccessManager>
 #include <QScopedValueRollback>
 #include <QScreen>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTimer>
@@ -33,17 +33,10 @@ static Logger* logger = Logging::rootLogger();
 
 const char* const MainWindow::kMinimumWidthsProperty = "minimumColumnWidths";
 
-namespace {
-LoginInfo* loginInfo()
-{
-    return Singleton<LoginInfo>::getInstance();
-}
-} // namespace
-
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
     : QMainWindow(parent)
     , m_ui(new Ui::MainWindow)
-    , m_webSegment(QStringLiteral("Job"))
+    , m_info(&settings)
 {
     m_ui->setupUi(this);
 
@@ -55,8 +48,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     m_nam = new QNetworkAccessManager(this);
     ServerTrust::watch(m_nam); // downloads and the window's own requests
-    m_settings = std::make_unique<QSettings>(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
-    m_settings->setIniCodec("UTF-8"); // the codec LoginInfo uses: a server name like "总部" stays intact
     m_ksKit = new KsKit(this);
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -84,7 +75,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_reconnectTimer = new QTimer(this);
     m_reconnectTimer->setInterval(kReconnectProbeMs);
     connect(m_reconnectTimer, &QTimer::timeout, this, [this]() {
-        if (!loginInfo()->isLogin()) {
+        if (!m_info->isLogin()) {
             m_reconnectTimer->stop();
             return;
         }
@@ -147,7 +138,7 @@ QString MainWindow::stripScheme(const QString& url)
 
 void MainWindow::setIdentity()
 {
-    LoginInfo* info = loginInfo();
+    LoginInfo* info = m_info;
     m_account = QString::fromLatin1(HttpExchange::percentEncode(info->userName()));
     m_serverUrl = info->ksServerUrl();
     m_ui->labCurrentUser->setText(info->userName());
@@ -172,7 +163,7 @@ void MainWindow::show_mainwindow()
     setIdentity();
     loadData();
     showSystemTrayIcon();
-    LoginInfo* info = loginInfo();
+    LoginInfo* info = m_info;
     if (!info->hidTask()) {
         if (info->hiddMainDlg()) {
             hide();
@@ -210,7 +201,7 @@ void MainWindow::loadData()
 
 void MainWindow::InitConfig()
 {
-    LoginInfo* info = loginInfo();
+    LoginInfo* info = m_info;
     // Highest index first, so every index still names the same tab when it is used.
     const struct
     {
@@ -278,13 +269,13 @@ void MainWindow::showSystemTrayIcon()
 {
     if (m_trayIcon) {
         // In hidden-task mode the icon only ever shows for a balloon, also after a new login.
-        m_trayIcon->setVisible(!loginInfo()->hidTask());
+        m_trayIcon->setVisible(!m_info->hidTask());
         return;
     }
     const QString iconPath = QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo32.ico");
     logger->info(iconPath);
     m_trayIcon = new QSystemTrayIcon(QIcon(iconPath), this);
-    m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(loginInfo()->ksVersion()));
+    m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(m_info->ksVersion()));
     updateStatus();
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
 
@@ -298,7 +289,7 @@ void MainWindow::showSystemTrayIcon()
     m_trayMenu->addAction(m_exitAction);
     m_trayIcon->setContextMenu(m_trayMenu);
 
-    if (!loginInfo()->hidTask()) {
+    if (!m_info->hidTask()) {
         m_trayIcon->show();
     }
 }
@@ -335,8 +326,8 @@ void MainWindow::showSystemMessage(const QString& title, const QString& text)
         showSystemTrayIcon();
     }
     m_trayIcon->setVisible(true);
-    m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, loginInfo()->sysTrayMsgTimeoutMs());
-    if (loginInfo()->hidTask()) {
+    m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, m_info->sysTrayMsgTimeoutMs());
+    if (m_info->hidTask()) {
         // Hidden-task mode: the icon only shows for the balloon. A timer hides it again instead of
         // blocking the interface while the balloon is up.
         m_trayHideTimer->start();
@@ -374,11 +365,7 @@ bool MainWindow::checkNetworkState(bool showDialog)
         }
         return false;
     }
-    QString url = m_serverUrl;
-    if (!url.contains(QLatin1String("http"))) {
-        url.prepend(QStringLiteral("http://"));
-    }
-    if (m_ksKit->CheckNetwork(url)) {
+    if (m_ksKit->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
         setServerOnline(true);
         if (m_jobQueue) {
             m_jobQueue->serverReachable();
@@ -387,7 +374,7 @@ bool MainWindow::checkNetworkState(bool showDialog)
     }
     setServerOnline(false, tr("Unable to link server"));
     ++m_networkFailures;
-    if (m_networkFailures > 2 && !loginInfo()->serverList().isEmpty() && !m_switchingServer) {
+    if (m_networkFailures > 2 && !m_info->serverList().isEmpty() && !m_switchingServer) {
         changeServerUrl();
     }
     if (showDialog) {
@@ -416,14 +403,14 @@ void MainWindow::setServerOnline(bool online, const QString& reason)
         updateStatus();
     }
     // Nothing else may look at the server while the window sits idle; keep looking so it notices the return.
-    if (loginInfo()->isLogin() && !m_reconnectTimer->isActive()) {
+    if (m_info->isLogin() && !m_reconnectTimer->isActive()) {
         m_reconnectTimer->start();
     }
 }
 
 void MainWindow::resumeAfterOutage()
 {
-    if (!loginInfo()->isLogin() || !m_serverOnline) {
+    if (!m_info->isLogin() || !m_serverOnline) {
         return;
     }
     logger->info(QStringLiteral("server reachable again, reloading the tabs"));
@@ -446,7 +433,7 @@ void MainWindow::stopJobStatusPoll()
 QStringList MainWindow::statusParts() const
 {
     const QString state = m_serverOnline ? tr("online") : tr("offline: %1").arg(m_offlineReason);
-    return { loginInfo()->userName(), stripScheme(m_serverUrl), state, unsentJobsText() };
+    return { m_info->userName(), stripScheme(m_serverUrl), state, unsentJobsText() };
 }
 
 QString MainWindow::composeStatus(const QStringList& parts)
@@ -468,7 +455,7 @@ void MainWindow::updateStatus()
     m_ui->labNetwork->setStyleSheet(m_serverOnline ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
                                                    : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
     if (m_trayIcon) {
-        m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(loginInfo()->ksVersion()) + QLatin1Char('\n')
+        m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(m_info->ksVersion()) + QLatin1Char('\n')
                                + composeStatus(parts));
     }
 }
@@ -495,9 +482,8 @@ void MainWindow::logoutBtn_clicked()
     m_ui->labPinCodeState->clear();
     m_ui->labGenState->clear();
 
-    LoginInfo* info = loginInfo();
-    m_settings->setValue(QStringLiteral("setting/DateTime"), QString());
-    m_settings->sync();
+    LoginInfo* info = m_info;
+    LoginInfo::writeFileValue(QStringLiteral("setting/DateTime"), QString());
     info->setDateTime(QString());
 
     emit closeMain();
@@ -533,27 +519,17 @@ void MainWindow::logoutBtn_clicked()
 
 void MainWindow::sendLogoutRequest()
 {
-    const QString url = m_serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew");
-    const QByteArray body = QByteArrayLiteral("UserAccount=") + m_account.toUtf8() + QByteArrayLiteral("&Type=0");
-    HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, m_serverUrl);
-    if (!answer.isJson()) {
-        logger->error(QStringLiteral("login out ex messag"));
-    } else if (answer.code() != 0) {
-        logger->error(QStringLiteral("login out fail message ") + answer.message());
-    } else {
-        logger->info(QStringLiteral("login out success"));
-    }
+    KsKit::logout(m_nam, m_serverUrl, m_account);
 }
 
-void MainWindow::sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+void MainWindow::sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
                          const std::function<void(const WindowAnswer&)>& handler, bool siteList)
 {
     WindowRequest::Options options;
     options.exPrefix = exPrefix;
     options.failPrefix = failPrefix;
     options.envelope = siteList ? WindowRequest::Envelope::Status : WindowRequest::Envelope::Code;
-    WindowRequest::get(m_nam, m_serverUrl + pathAndQuery, m_serverUrl, options, this, handler);
+    WindowRequest::get(m_nam, url, m_serverUrl, options, this, handler);
 }
 
 void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,

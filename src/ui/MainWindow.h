@@ -21,6 +21,7 @@ class JobQueue;
 class KsKit;
 class MessageStore;
 class LoginDialog;
+class LoginInfo;
 class SingleApplication;
 class OnlineState;
 class QAction;
@@ -28,7 +29,6 @@ class QLabel;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSettings;
 class QStandardItemModel;
 class QTableView;
 class QTimer;
@@ -44,14 +44,14 @@ class MainWindow : public QMainWindow, public JobHost
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(LoginInfo& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Start-up after the first login: creates the window, wires it to the dialog and the application,
     // shows it and runs the event loop; the loop's result is returned.
-    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin);
+    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, bool automaticLogin);
     // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
-    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog,
+    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
                                                        bool automaticLogin);
     // The four hand-over connections between the login dialog, this window and the application.
     void connectHandOver(LoginDialog* dialog, SingleApplication* app);
@@ -65,6 +65,8 @@ public:
     // The job intake's host: prompts, the no-card dialog, progress display and the pollers' state.
     QString serverUrl() const override { return m_serverUrl; }
     QString userAccount() const override { return m_account; }
+    KsKit& api() override { return *m_ksKit; }
+    JobOptions jobOptions() const override;
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
@@ -94,20 +96,8 @@ public:
     void initTableView();
     void showSystemTrayIcon();
 
-    // The job intake, run by the job queue and the submission pipeline.
+    // The job intake: the start-up pass over the job folder and the queue that runs it.
     void initialCheck4JobPath();
-    void deleteJobFile(const QString& triggerName);
-    bool checkParamFile(const QString& path);
-    KsJobParam parseJobParamFileLinux(const QString& triggerPath, const QString& fileName);
-    bool checkNoCardPrint(KsJobParam* param);
-    void SubmitJob(KsJobParam param);
-    QString beginSubmitJob(const KsJobParam& param);
-    bool uploadJobFile(const KsJobParam& param, const QString& jobId);
-    bool uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName);
-    bool uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                   const QString& jobId, const QString& docName);
-    bool endSubmitJob(const KsJobParam& param, const QString& jobId);
-    void cancelJob(const QString& jobId);
     JobQueue* jobQueue() const { return m_jobQueue; }
 
     // Message store (the messages tab).
@@ -142,7 +132,6 @@ public:
     void initSystemInfo();
     void startRequest(const QUrl& url);
 
-    QString webSegment() const { return m_webSegment; }
     QString jobPath() const { return m_jobPath; }
     QString currentJobId() const { return m_currentJobId; }
 
@@ -239,7 +228,7 @@ private:
     bool transferRunning() const;
     void writeTransfer(Transfer& transfer);
     QString chooseSaveFile(const QString& proposedName);
-    void sendGet(const QString& pathAndQuery, const QString& exPrefix, const QString& failPrefix,
+    void sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
                  const std::function<void(const WindowAnswer&)>& handler, bool siteList = false);
     void initJobIntake();
     void stopJobIntake();
@@ -251,12 +240,11 @@ private:
     static const char* const kMinimumWidthsProperty;
 
     const QScopedPointer<Ui::MainWindow> m_ui;
-    std::unique_ptr<QSettings> m_settings;
+    LoginInfo* const m_info;
     QNetworkAccessManager* m_nam = nullptr;
     KsKit* m_ksKit = nullptr;
     OnlineState* m_online = nullptr;
 
-    const QString m_webSegment;
     QString m_account;
     QString m_serverUrl;
     QString m_currentJobId;

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include "WindowRequest.h"
+#include "api/KsKit.h"
 #include "api/KsUserBase.h"
 
 void MainWindow::SetCtlToDisable(bool enabled)
@@ -25,8 +26,7 @@ void MainWindow::loadUserInfoData()
     }
     SetCtlToDisable(false);
 
-    sendGet(QStringLiteral("/User/BAS_UserPermission?UserAccount=%1").arg(m_account),
-            QStringLiteral("[mainwindow.loadUserInfoData] ex message:"),
+    sendGet(KsKit::permissionsUrl(m_serverUrl, m_account), QStringLiteral("[mainwindow.loadUserInfoData] ex message:"),
             QStringLiteral("[mainwindow.loadUserInfoData] fail message:"), [this](const WindowAnswer& answer) {
                 if (!answer.ok()) {
                     return;
@@ -41,7 +41,7 @@ void MainWindow::loadUserInfoData()
                 m_ui->chkIsAllowPrintColor->setChecked(m_userInfo.isAllowPrintColor);
             });
 
-    sendGet(QStringLiteral("/PersonalInfo/ClientUserBaseInfo?UserAccount=%1").arg(m_account),
+    sendGet(KsKit::userDetailsUrl(m_serverUrl, m_account),
             QStringLiteral("[mainwindow.loadUserInfoData] ex-2 message:"),
             QStringLiteral("[mainwindow.loadUserInfoData] fail-2 message:"), [this](const WindowAnswer& answer) {
                 if (!answer.ok()) {

@@ -4,6 +4,7 @@
 
 #include "EmptyTableHint.h"
 #include "WindowRequest.h"
+#include "api/KsKit.h"
 #include "api/KsPrinter.h"
 
 #include <QJsonArray>
@@ -22,8 +23,7 @@ void MainWindow::loadDeviceData()
     if (!checkNetworkState(false)) {
         return;
     }
-    sendGet(QStringLiteral("/Device/BAS_DeviceStatusList?Type=%1").arg(0) + QStringLiteral("&UserAccount=") + m_account,
-            QStringLiteral("[mainwindow.loadDeviceData] ex message:"),
+    sendGet(KsKit::devicesUrl(m_serverUrl, 0, m_account), QStringLiteral("[mainwindow.loadDeviceData] ex message:"),
             QStringLiteral("[mainwindow.loadDeviceData] fail message:"), [this](const WindowAnswer& answer) {
                 if (answer.ok()) {
                     m_devicesModel->removeRows(0, m_devicesModel->rowCount());

@@ -3,13 +3,11 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "NoCardPrintDialog.h"
 #include "Prompts.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "jobs/JobParamReader.h"
 #include "jobs/JobQueue.h"
-#include "jobs/JobSubmitter.h"
-#include "jobs/NoCardPrintDialog.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -135,16 +133,7 @@ std::unique_ptr<JobProgress> MainWindow::createProgress(const QString& label, co
 
 bool MainWindow::askNoCardChoice(NoCardChoice* choice)
 {
-    NoCardPrintDialog dialog(nullptr);
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
-    dialog.setDocumentName(choice->documentName);
-    if (dialog.exec() != QDialog::Accepted) {
-        return false;
-    }
-    choice->controllerMac = dialog.getKsPrinter().controllerMac;
-    choice->securityLevel = dialog.getSecretLevel();
-    choice->projectId = dialog.getKsProject().projectId;
-    return true;
+    return NoCardPrintDialog::runChoice(choice);
 }
 
 void MainWindow::initJobIntake()
@@ -174,63 +163,12 @@ void MainWindow::initialCheck4JobPath()
     m_jobQueue->initialCheck4JobPath();
 }
 
+JobOptions MainWindow::jobOptions() const
+{
+    return JobOptions::fromSettings(*m_info);
+}
+
 void MainWindow::timerCallback()
 {
     m_jobQueue->timerCallback();
-}
-
-void MainWindow::deleteJobFile(const QString& triggerName)
-{
-    m_jobQueue->deleteJobFile(triggerName);
-}
-
-bool MainWindow::checkParamFile(const QString& path)
-{
-    return JobParamReader::checkParamFile(path);
-}
-
-KsJobParam MainWindow::parseJobParamFileLinux(const QString& triggerPath, const QString& fileName)
-{
-    return m_jobQueue->reader()->parseJobParamFileLinux(triggerPath, fileName);
-}
-
-bool MainWindow::checkNoCardPrint(KsJobParam* param)
-{
-    return m_jobQueue->reader()->checkNoCardPrint(param);
-}
-
-void MainWindow::SubmitJob(KsJobParam param)
-{
-    m_jobQueue->submitter()->SubmitJob(param);
-}
-
-QString MainWindow::beginSubmitJob(const KsJobParam& param)
-{
-    return m_jobQueue->submitter()->beginSubmitJob(param);
-}
-
-bool MainWindow::uploadJobFile(const KsJobParam& param, const QString& jobId)
-{
-    return m_jobQueue->submitter()->uploadJobFile(param, jobId);
-}
-
-bool MainWindow::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
-{
-    return m_jobQueue->submitter()->uploadFileSegment(url, filePath, fileName);
-}
-
-bool MainWindow::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                           const QString& jobId, const QString& docName)
-{
-    return m_jobQueue->submitter()->uploadFileSegmentProgress(url, filePath, fileName, jobId, docName);
-}
-
-bool MainWindow::endSubmitJob(const KsJobParam& param, const QString& jobId)
-{
-    return m_jobQueue->submitter()->endSubmitJob(param, jobId);
-}
-
-void MainWindow::cancelJob(const QString& jobId)
-{
-    m_jobQueue->submitter()->cancelJob(jobId);
 }

@@ -7,6 +7,7 @@
 #include "WindowRequest.h"
 #include "api/HttpExchange.h"
 #include "api/KsJobs.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 
 #include <QCursor>
@@ -79,35 +80,34 @@ void MainWindow::loadJobData()
     if (!checkNetworkState(false)) {
         return;
     }
-    sendGet(QStringLiteral("/%1/BAS_JobStausList?UserAccount=%2").arg(m_webSegment, m_account), kJobListEx,
-            kJobListFail, [this](const WindowAnswer& answer) {
-                if (!answer.ok()) {
-                    stopJobStatusPoll();
-                } else {
-                    m_jobsModel->removeRows(0, m_jobsModel->rowCount());
-                    KsJobs jobs;
-                    jobs.read(answer.object);
-                    int row = 0;
-                    for (const KsJob& job : jobs.getKsJobs()) {
-                        QList<QStandardItem*> items { new QStandardItem(job.getJobName()),
-                                                      new QStandardItem(job.getSubmitTimeStr()),
-                                                      new QStandardItem(getStatusName(job.getStatusID())),
-                                                      new QStandardItem(QString::number(job.getCopies())),
-                                                      new QStandardItem(job.getIsColor() ? tr("true") : tr("false")),
-                                                      new QStandardItem(QString::number(job.getDocumentPages())),
-                                                      new QStandardItem(getDuplexModeName(job.getDuplexMode())),
-                                                      new QStandardItem(QString::number(job.getPageWidth(), 'g', 6)),
-                                                      new QStandardItem(QString::number(job.getPageHeight(), 'g', 6)),
-                                                      new QStandardItem(QString::number(job.getStatusID())),
-                                                      new QStandardItem(job.getJobID()) };
-                        m_jobsModel->insertRow(row++, items);
-                    }
-                    m_latestJobCount = answer.data.toArray().size();
-                    fitColumns(m_ui->tvJobs);
-                }
-                InitTabText(QStringLiteral("tabJobs"), QStringLiteral("Jobs"), m_jobsModel->rowCount());
-                loadMsgFromDb();
-            });
+    sendGet(KsKit::jobListUrl(m_serverUrl, m_account), kJobListEx, kJobListFail, [this](const WindowAnswer& answer) {
+        if (!answer.ok()) {
+            stopJobStatusPoll();
+        } else {
+            m_jobsModel->removeRows(0, m_jobsModel->rowCount());
+            KsJobs jobs;
+            jobs.read(answer.object);
+            int row = 0;
+            for (const KsJob& job : jobs.getKsJobs()) {
+                QList<QStandardItem*> items { new QStandardItem(job.getJobName()),
+                                              new QStandardItem(job.getSubmitTimeStr()),
+                                              new QStandardItem(getStatusName(job.getStatusID())),
+                                              new QStandardItem(QString::number(job.getCopies())),
+                                              new QStandardItem(job.getIsColor() ? tr("true") : tr("false")),
+                                              new QStandardItem(QString::number(job.getDocumentPages())),
+                                              new QStandardItem(getDuplexModeName(job.getDuplexMode())),
+                                              new QStandardItem(QString::number(job.getPageWidth(), 'g', 6)),
+                                              new QStandardItem(QString::number(job.getPageHeight(), 'g', 6)),
+                                              new QStandardItem(QString::number(job.getStatusID())),
+                                              new QStandardItem(job.getJobID()) };
+                m_jobsModel->insertRow(row++, items);
+            }
+            m_latestJobCount = answer.data.toArray().size();
+            fitColumns(m_ui->tvJobs);
+        }
+        InitTabText(QStringLiteral("tabJobs"), QStringLiteral("Jobs"), m_jobsModel->rowCount());
+        loadMsgFromDb();
+    });
 }
 
 void MainWindow::jobsRefreshBtn_clicked()
@@ -172,20 +172,12 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
     }
 
     logger->info(QStringLiteral("prepare to delete selected jobs"));
-    QString url;
-    if (scanJobs) {
-        url = m_serverUrl + QStringLiteral("/%1/BAS_DeleteScanJob?").arg(m_webSegment) + QStringLiteral("UserAccount=")
-            + m_account;
-    } else {
-        url = m_serverUrl + QStringLiteral("/%1/BAS_CancelJob?UserAccount=%2&Type=0").arg(m_webSegment, m_account);
-    }
     if (awaitingApproval) {
         inform(QMessageBox::Critical, tr("Title"), tr("Cannot delete the job to be approved"));
         return;
     }
-    for (int i = 0; i < ids.size(); ++i) {
-        url += QStringLiteral("&JobID%5B%1%5D=%2").arg(i).arg(ids.at(i));
-    }
+    const QString url = scanJobs ? KsKit::deleteScanJobsUrl(m_serverUrl, m_account, ids)
+                                 : KsKit::cancelJobsUrl(m_serverUrl, m_account, ids);
     if (!scanJobs) {
         logger->info(url);
     }
@@ -221,8 +213,8 @@ void MainWindow::deleteSelectedJobs(bool scanJobs)
 
 void MainWindow::getJobStatusInfo()
 {
-    sendGet(QStringLiteral("/%1/BAS_GetJobStatusInfo?jobId=%2").arg(m_webSegment, m_currentJobId), kJobListEx,
-            kJobListFail, [this](const WindowAnswer& answer) {
+    sendGet(KsKit::jobStatusUrl(m_serverUrl, m_currentJobId), kJobListEx, kJobListFail,
+            [this](const WindowAnswer& answer) {
                 if (!answer.ok()) {
                     stopJobStatusPoll();
                 } else {

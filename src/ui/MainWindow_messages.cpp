@@ -18,7 +18,7 @@ static Logger* logger = Logging::rootLogger();
 void MainWindow::checkDb()
 {
     m_messageStore = std::make_unique<MessageStore>();
-    m_messageStore->setMaxPerAccount(Singleton<LoginInfo>::getInstance()->maxMessageCount());
+    m_messageStore->setMaxPerAccount(m_info->maxMessageCount());
     m_messageStore->checkDb();
 }
 

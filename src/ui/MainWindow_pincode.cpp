@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include "api/HttpExchange.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -13,9 +14,7 @@ static Logger* logger = Logging::rootLogger();
 
 void MainWindow::getPinCodeInfo()
 {
-    const QString url = m_serverUrl + QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=%1").arg(m_account);
-    HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.get(url, Singleton<LoginInfo>::getInstance()->ksServerUrl());
+    const HttpAnswer answer = KsKit::pinCode(m_nam, m_serverUrl, m_account, m_info->ksServerUrl());
     if (!answer.isJson()) {
         logger->error(QStringLiteral("###### [getPinCodeInfo] userAccount [%1] request fail").arg(m_account));
         return;

@@ -4,6 +4,7 @@
 
 #include "EmptyTableHint.h"
 #include "WindowRequest.h"
+#include "api/KsKit.h"
 #include "api/KsScanJob.h"
 
 #include <QItemSelectionModel>
@@ -36,8 +37,7 @@ void MainWindow::loadScanJobData()
     if (!checkNetworkState(false)) {
         return;
     }
-    sendGet(QStringLiteral("/%1/BAS_ScanJobList?").arg(m_webSegment) + QStringLiteral("UserAccount=") + m_account,
-            QStringLiteral("[mainwindow.loadScanJobData] ex message:"),
+    sendGet(KsKit::scanJobListUrl(m_serverUrl, m_account), QStringLiteral("[mainwindow.loadScanJobData] ex message:"),
             QStringLiteral("[mainwindow.loadScanJobData] fail message:"), [this](const WindowAnswer& answer) {
                 if (answer.ok()) {
                     m_scanJobsModel->removeRows(0, m_scanJobsModel->rowCount());
@@ -69,6 +69,5 @@ void MainWindow::scanJobDownloadBtn_clicked()
     const int row = rows.constFirst().row();
     const QString name = m_scanJobsModel->index(row, 1).data().toString();
     const QString id = m_scanJobsModel->index(row, 0).data().toString();
-    prepareDownload(name, m_serverUrl + QStringLiteral("/%1/BAS_DownloadScanJob?JobID=%2").arg(m_webSegment, id),
-                    false);
+    prepareDownload(name, KsKit::scanJobDownloadUrl(m_serverUrl, id), false);
 }

@@ -8,22 +8,19 @@
 #include "api/KsKit.h"
 #include "api/Segments.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "ui/ServerDialog.h"
 
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QMessageBox>
 #include <QScopedValueRollback>
-#include <QSettings>
 #include <QStandardItemModel>
 
 namespace {
-QString withScheme(const QString& url)
-{
-    return url.contains(QLatin1String("http")) ? url : QStringLiteral("http://") + url;
-}
+// The servers tab's own key: spelt so on purpose, beside "Login/KsServerUrl" that the next start reads.
+const char kTabServerKey[] = "Login/KsServerurl";
 } // namespace
 
 void MainWindow::initServerTabelView()
@@ -41,7 +38,7 @@ void MainWindow::loadServerData()
         return;
     }
     sendGet(
-        ServerDialog::siteListPath(*m_ksKit), QStringLiteral("[mainwindow.loadServerData] ex message:"),
+        KsKit::siteListUrl(m_serverUrl), QStringLiteral("[mainwindow.loadServerData] ex message:"),
         QStringLiteral("[mainwindow.loadServerData] fail message:"),
         [this](const WindowAnswer& answer) {
             if (answer.ok()) {
@@ -51,7 +48,7 @@ void MainWindow::loadServerData()
                 for (const Segments& site : sites) {
                     urls.append(site.siteUrl);
                 }
-                Singleton<LoginInfo>::getInstance()->setServerList(urls);
+                m_info->setServerList(urls);
                 for (const Segments& site : sites) {
                     m_serversModel->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName),
                                                 new QStandardItem(site.location) });
@@ -80,13 +77,12 @@ void MainWindow::switchServerBtn_clicked()
         return;
     }
     const int row = rows.constFirst().row();
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    const QString url = withScheme(m_serversModel->index(row, 0).data().toString());
-    m_settings->setValue(QStringLiteral("Login/KsServerurl"), url);
+    LoginInfo* info = m_info;
+    const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
+    LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
     info->setKsServerUrl(url);
     const QString name = m_serversModel->index(row, 1).data().toString();
-    m_settings->setValue(QStringLiteral("Login/KsServerName"), name);
-    m_settings->sync();
+    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerName"), name);
     info->setKsServerName(name);
     m_serverUrl = url;
 
@@ -110,15 +106,14 @@ void MainWindow::changeServerUrl()
 {
     // The loads after a switch probe the server again; a failure there must not start a second walk.
     const QScopedValueRollback<bool> guard(m_switchingServer, true);
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    LoginInfo* info = m_info;
     const QStringList servers = info->serverList();
     for (const QString& server : servers) {
-        const QString url = withScheme(server);
+        const QString url = ServerUrl::withScheme(server);
         if (!m_ksKit->CheckNetwork(url)) {
             continue;
         }
-        m_settings->setValue(QStringLiteral("Login/KsServerurl"), url);
-        m_settings->sync();
+        LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
         info->setKsServerUrl(url);
         if (!m_ksKit->login(m_loginMessage)) {
             continue;
@@ -135,8 +130,7 @@ void MainWindow::keepChosenServer(const QString& url)
 {
     // The tab's own key alone reaches the key read at start only at the next saving of the login (a logout);
     // a quit from the tray would otherwise start the next run on the old server.
-    m_settings->setValue(QStringLiteral("Login/KsServerUrl"), url);
-    m_settings->sync();
+    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerUrl"), url);
     m_ui->labServerPath->setText(stripScheme(url));
     updateStatus();
 }

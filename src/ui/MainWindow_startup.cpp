@@ -4,9 +4,9 @@
 
 #include "LoginDialog.h"
 #include "app/ShutdownSignals.h"
-#include "app/SingleApplication.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/SingleApplication.h"
 
 void MainWindow::connectHandOver(LoginDialog* dialog, SingleApplication* app)
 {
@@ -17,16 +17,16 @@ void MainWindow::connectHandOver(LoginDialog* dialog, SingleApplication* app)
 }
 
 std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, LoginDialog& dialog,
-                                                        bool automaticLogin)
+                                                        LoginInfo& settings, bool automaticLogin)
 {
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(settings);
     window->setWindowFlags(window->windowFlags() & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint);
     window->setWindowTitle(tr("Kestrana"));
     window->connectHandOver(&dialog, &app);
     if (automaticLogin) {
         connect(&dialog, &LoginDialog::exitApp, &app, &SingleApplication::exitAppa);
     }
-    const LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    const LoginInfo* info = &settings;
     if (!info->hiddMainDlg()) {
         window->show();
     }
@@ -35,9 +35,9 @@ std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, 
     return window;
 }
 
-int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
+int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, bool automaticLogin)
 {
-    const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, automaticLogin);
+    const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, settings, automaticLogin);
     // A signal that came while the start-up pass asked its question must still end the client.
     int result = 0;
     if (!ShutdownSignals::quitRequested()) {

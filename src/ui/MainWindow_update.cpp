@@ -26,7 +26,7 @@ void MainWindow::initSystemInfo()
     if (!checkNetworkState(false)) {
         return;
     }
-    m_installedVersion = Singleton<LoginInfo>::getInstance()->ksVersion();
+    m_installedVersion = m_info->ksVersion();
     m_ui->labCheckVersion->setText(
         tr("Click Check for updates to detect the latest version! %1").arg(m_installedVersion));
     m_ui->labVerUpdateTip->setText(tr("Click Check for updates to detect the latest version!"));
@@ -61,9 +61,7 @@ void MainWindow::autoUpdate_clicked()
     if (!reachable) {
         return;
     }
-    // One literal: GCC 12 at -O3 reports a false string overflow on the longer chain of builders.
-    prepareDownload(QStringLiteral("KSClient_Setup.deb"),
-                    m_serverUrl + QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd"), true);
+    prepareDownload(QStringLiteral("KSClient_Setup.deb"), KsKit::updateDownloadUrl(m_serverUrl), true);
 }
 
 QString MainWindow::chooseSaveFile(const QString& proposedName)

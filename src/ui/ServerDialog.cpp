@@ -5,8 +5,6 @@
 #include "api/KsKit.h"
 #include "api/KsReqCommon.h"
 #include "api/Segments.h"
-#include "app/Singleton.h"
-#include "config/LoginInfo.h"
 #include "ui/ScreenFit.h"
 
 #include <QGuiApplication>
@@ -17,7 +15,7 @@
 #include <QScreen>
 #include <QStandardItemModel>
 
-ServerDialog::ServerDialog(QWidget* parent)
+ServerDialog::ServerDialog(const QString& serverUrl, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::ServerDialog)
 {
@@ -39,29 +37,20 @@ ServerDialog::ServerDialog(QWidget* parent)
     m_ui->tvServerInfo->setColumnWidth(0, 200);
     m_ui->tvServerInfo->setColumnWidth(1, 100);
 
-    loadServerData();
+    loadServerData(serverUrl);
 }
 
 ServerDialog::~ServerDialog() = default;
 
-QString ServerDialog::siteListPath(KsKit& kit)
+void ServerDialog::loadServerData(const QString& serverUrl)
 {
-    KsReqCommon common;
-    kit.GetRepCommonParam(common);
-    return QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature);
-}
-
-void ServerDialog::loadServerData()
-{
-    const QString serverUrl = Singleton<LoginInfo>::getInstance()->ksServerUrl();
-    KsKit kit;
     WindowRequest::Options options;
     options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
     options.exWithErrorString = false;
     options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
     options.envelope = WindowRequest::Envelope::Status;
     WindowRequest::get(
-        m_nam, serverUrl + siteListPath(kit), serverUrl, options, this, [this](const WindowAnswer& answer) {
+        m_nam, KsKit::siteListUrl(serverUrl), serverUrl, options, this, [this](const WindowAnswer& answer) {
             if (answer.ok()) {
                 const QList<Segments> sites = Segments::listFromJson(answer.data);
                 for (const Segments& site : sites) {

@@ -4,7 +4,6 @@
 #include <QScopedPointer>
 #include <QString>
 
-class KsKit;
 class QNetworkAccessManager;
 class QStandardItemModel;
 
@@ -17,15 +16,13 @@ class ServerDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit ServerDialog(QWidget* parent = nullptr);
+    // Asks serverUrl for its sites at once.
+    explicit ServerDialog(const QString& serverUrl, QWidget* parent = nullptr);
     ~ServerDialog() override;
 
     QString siteUrl() const { return m_siteUrl; }
     QString siteName() const { return m_siteName; }
     QStandardItemModel* model() const { return m_model; }
-
-    // "/KSS/GetIPSegment?Timestamp=...&Signature=..." signed now.
-    static QString siteListPath(KsKit& kit);
 
 signals:
     // The site list answer was handled (whatever it said).
@@ -35,7 +32,7 @@ private slots:
     void on_btnYes_clicked();
 
 private:
-    void loadServerData();
+    void loadServerData(const QString& serverUrl);
 
     const QScopedPointer<Ui::ServerDialog> m_ui;
     QNetworkAccessManager* m_nam = nullptr;

@@ -96,9 +96,18 @@ JobHost::ExistingJobsChoice ScriptedJobHost::askExistingJobs(const QString& titl
     return existingChoice;
 }
 
+KsKit& ScriptedJobHost::api()
+{
+    if (!m_api) {
+        m_api = std::make_shared<KsKit>();
+    }
+    return *m_api;
+}
+
 bool ScriptedJobHost::askNoCardChoice(NoCardChoice* choice)
 {
     events.append({ QStringLiteral("nocard"), QString(), QString(), {}, {} });
+    noCardAsked = *choice;
     if (onQuestion) {
         onQuestion(QStringLiteral("nocard"));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/KsKit.h"
 #include "jobs/JobHost.h"
 
 #include <QList>
@@ -7,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class MessageStore;
 
@@ -38,6 +40,7 @@ public:
     ExistingJobsChoice existingChoice = ExistingJobsChoice::Submit;
     bool noCardAccept = true;
     NoCardChoice noCardChoice;
+    NoCardChoice noCardAsked; // what the last no-card question was given
     int cancelProgressAtValue = -1; // the progress reports "cancelled" once a value at least this high was set
     std::function<void(int)> onProgressValue; // runs inside setValue, e.g. to change the server's behaviour
     std::function<void(const QString&)> onQuestion; // runs while a question is open (confirm, existing, no-card)
@@ -62,6 +65,7 @@ public:
     QString serverUrl() const override { return server; }
     QString userAccount() const override { return account; }
     JobOptions jobOptions() const override { return options; }
+    KsKit& api() override;
     bool checkNetworkState(bool showDialog) override;
     bool askConfirmation(const QString& text) override;
     void showWarning(const QString& text) override;
@@ -81,4 +85,7 @@ public:
     void setUploadedFileSize(qint64 bytes) override { uploadedSize = bytes; }
     void RefreshJobInfo() override;
     void getJobStatusInfo() override;
+
+private:
+    std::shared_ptr<KsKit> m_api; // made on first use, once the test's settings are in place
 };

@@ -1,5 +1,8 @@
 #include "TestHome.h"
 
+#include "api/KsKit.h"
+#include "config/LoginInfo.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -7,6 +10,8 @@ TestHome::TestHome()
 {
     m_hadHome = qEnvironmentVariableIsSet("HOME");
     m_oldHome = qgetenv("HOME");
+    // Loading the settings fetches what the server pushes, as at start-up.
+    LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         QDir(m_dir.path()).mkpath(QStringLiteral("halcyraclient"));

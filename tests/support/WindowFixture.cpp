@@ -82,7 +82,7 @@ std::unique_ptr<MainWindow> openWindow(const QString& serverUrl, const QVariantM
     if (!loadSettings(serverUrl, keys)) {
         return nullptr;
     }
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(*Singleton<LoginInfo>::getInstance());
     if (ready && !QTest::qWaitFor([&]() { return ready(*window); })) {
         return nullptr;
     }

@@ -6,13 +6,14 @@
 // With --whole-screen the pictures show the whole screen, uncut, to prove that the windows fit it (run it
 // with QT_SCALE_FACTOR=2 on a small screen): PREFIX-main.png, PREFIX-login.png and PREFIX-nocard.png.
 #include "FakeKestranaServer.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
-#include "jobs/NoCardPrintDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/NoCardPrintDialog.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
@@ -186,7 +187,7 @@ int main(int argc, char** argv)
     info->setPasword(QStringLiteral("secret"));
     info->setIsLogin(true);
 
-    MainWindow window;
+    MainWindow window(*info);
     window.setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrana"));
     window.show();
     window.init(true);
@@ -205,7 +206,7 @@ int main(int argc, char** argv)
         }
         window.hide();
         {
-            LoginDialog login;
+            LoginDialog login(*Singleton<LoginInfo>::getInstance());
             login.setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(&login);
             login.show();
@@ -216,7 +217,10 @@ int main(int argc, char** argv)
         }
         // Printers without card reader and fee projects, so that the dialog has something to offer.
         server.setState(FakeKestranaState::sample());
-        NoCardPrintDialog noCard;
+        KsKit kit;
+        const QString account = Singleton<LoginInfo>::getInstance()->userName();
+        NoCardPrintDialog noCard(kit.getPrinters(account, 0), kit.getProjects(account),
+                                 Singleton<LoginInfo>::getInstance()->supportSecret());
         noCard.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
         noCard.setDocumentName(QStringLiteral("Meeting agenda.pdf"));
         noCard.show();

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "JobHost.h"
 #include "api/KsPrinter.h"
 #include "api/KsProject.h"
+#include "jobs/JobHost.h"
 
 #include <QDialog>
 #include <QList>
 #include <QScopedPointer>
 
-class KsKit;
 class QButtonGroup;
 class QLabel;
 
@@ -21,11 +20,14 @@ class NoCardPrintDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit NoCardPrintDialog(QWidget* parent = nullptr);
+    // Offers the printers without card reader among printers, and the projects; security levels when
+    // supportSecret.
+    NoCardPrintDialog(const QList<KsPrinter>& printers, const QList<KsProject>& projects, bool supportSecret,
+                      QWidget* parent = nullptr);
     ~NoCardPrintDialog() override;
 
-    // Runs the dialog modally above every window; true when the user confirmed, with the choice filled in.
-    // The main window's no-card choice calls this.
+    // Runs the dialog modally above every window on the choice's lists; true when the user confirmed, with the
+    // choice filled in. The main window's no-card choice.
     static bool runChoice(NoCardChoice* choice);
 
     KsPrinter getKsPrinter() const { return m_printer; }
@@ -52,10 +54,9 @@ private slots:
     void radioButton_clicked();
 
 private:
-    void InitData();
+    void InitData(const QList<KsPrinter>& printers, bool supportSecret);
 
     const QScopedPointer<Ui::NoCardPrintDialog> m_ui;
-    KsKit* m_kit = nullptr;
     QButtonGroup* m_levels = nullptr;
     QLabel* m_document = nullptr;
     QList<KsPrinter> m_printers;

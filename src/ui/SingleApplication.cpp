@@ -1,6 +1,6 @@
 #include "SingleApplication.h"
 
-#include "Logging.h"
+#include "app/Logging.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,7 @@
 #include "NoCardPrintDialog.h"
 #include "ui_NoCardPrintDialog.h"
 
-#include "api/HttpExchange.h"
-#include "api/KsKit.h"
-#include "app/Singleton.h"
-#include "config/LoginInfo.h"
-#include "ui/ScreenFit.h"
+#include "ScreenFit.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -13,10 +9,10 @@
 #include <QIcon>
 #include <QLabel>
 
-NoCardPrintDialog::NoCardPrintDialog(QWidget* parent)
+NoCardPrintDialog::NoCardPrintDialog(const QList<KsPrinter>& printers, const QList<KsProject>& projects,
+                                     bool supportSecret, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::NoCardPrintDialog())
-    , m_kit(new KsKit(this))
     , m_levels(new QButtonGroup(this))
 {
     m_ui->setupUi(this);
@@ -34,7 +30,8 @@ NoCardPrintDialog::NoCardPrintDialog(QWidget* parent)
     m_levels->addButton(m_ui->radioButton_3, 3);
     m_levels->addButton(m_ui->radioButton_4, 4);
 
-    InitData();
+    m_projects = projects;
+    InitData(printers, supportSecret);
 
     connect(m_ui->comboBoxPrinter, &QComboBox::currentTextChanged, this, &NoCardPrintDialog::onComboxPrinterChanged);
     connect(m_ui->comboBoxProject, &QComboBox::currentTextChanged, this, &NoCardPrintDialog::onComboxProjectChanged);
@@ -45,17 +42,15 @@ NoCardPrintDialog::NoCardPrintDialog(QWidget* parent)
 
 NoCardPrintDialog::~NoCardPrintDialog() = default;
 
-void NoCardPrintDialog::InitData()
+void NoCardPrintDialog::InitData(const QList<KsPrinter>& printers, bool supportSecret)
 {
-    const LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    if (!info->supportSecret()) {
+    if (!supportSecret) {
         m_ui->groupBoxSecretLevel->hide();
     } else {
         m_secretLevel = m_levels->checkedId();
     }
-    const QString account = QString::fromLatin1(HttpExchange::percentEncode(info->userName()));
 
-    for (const KsPrinter& printer : m_kit->getPrinters(account, 0)) {
+    for (const KsPrinter& printer : printers) {
         if (!printer.useCardReader) {
             m_ui->comboBoxPrinter->addItem(printer.deviceName);
             m_printers.append(printer);
@@ -67,7 +62,6 @@ void NoCardPrintDialog::InitData()
         m_printer = m_printers.first();
     }
 
-    m_projects = m_kit->getProjects(account);
     for (const KsProject& project : qAsConst(m_projects)) {
         m_ui->comboBoxProject->addItem(project.projectName, project.projectId);
     }
@@ -100,15 +94,16 @@ QString NoCardPrintDialog::documentName() const
 
 bool NoCardPrintDialog::runChoice(NoCardChoice* choice)
 {
-    NoCardPrintDialog dialog;
+    NoCardPrintDialog dialog(choice->printers, choice->projects, choice->supportSecret);
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
     dialog.setDocumentName(choice->documentName);
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    const QString document = choice->documentName;
-    *choice = dialog.choice();
-    choice->documentName = document;
+    const NoCardChoice made = dialog.choice();
+    choice->controllerMac = made.controllerMac;
+    choice->securityLevel = made.securityLevel;
+    choice->projectId = made.projectId;
     return true;
 }
 
