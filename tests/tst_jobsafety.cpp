@@ -544,7 +544,8 @@ void TestJobSafety::clientKilledOrStopped()
             client.terminate();
         }
     } else if (moment == QLatin1String("confirm")) {
-        QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 60000);
+        // Generous: the sanitizer build runs beside the rest of the suite.
+        QTRY_VERIFY_WITH_TIMEOUT(client.state() == QProcess::NotRunning, 180000);
     } else {
         // The question is open once the client has logged the step before it and waits.
         const QByteArray marker = early ? QByteArray("enter initialCheck4JobPath") : QByteArray("######## P 3333");

@@ -742,7 +742,7 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
 {
     configure({ { "setting/ShowQR", true }, { "Login/KsServerUrl", serverAddress() } });
     info()->setDefaultLoginType(1);
-    LoginDialog dialog;
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
     auto* login = dialog.findChild<QWidget*>("header_login");
     auto* qr = dialog.findChild<QWidget*>("header_qr");
     QVERIFY(login && qr);
