@@ -2,6 +2,7 @@
 // Sends FILE as one print job through the client's submission pipeline (announce, 1 MiB chunks, confirm)
 // with a host that never prompts, and prints one JSON object: the seconds the pipeline took, the resident
 // memory just before it started and the peak during it (KiB).
+#include "api/KsKit.h"
 #include "jobs/JobHost.h"
 #include "jobs/JobSubmitter.h"
 #include "jobs/KsJobParam.h"
@@ -36,6 +37,7 @@ public:
 
     // The client's defaults: a job this large is uploaded with the progress display.
     JobOptions jobOptions() const override { return JobOptions(); }
+    KsKit& api() override { return m_api; }
     QString serverUrl() const override { return m_url; }
     QString userAccount() const override { return m_account; }
     bool checkNetworkState(bool) override { return true; }
@@ -61,6 +63,7 @@ public:
     void getJobStatusInfo() override { }
 
 private:
+    KsKit m_api;
     static void noticed(const QString& text) { std::fprintf(stderr, "bench_upload: %s\n", qPrintable(text)); }
 
     QString m_url;
