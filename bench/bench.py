@@ -645,10 +645,10 @@ class Bench:
     # 7. Upload over an emulated LAN
 
     def figure_upload_lan(self):
-        spec = self.args.lan_qdisc
-        emulated = spec == LAN_QDISC
+        shaping = self.args.lan_qdisc
+        emulated = shaping == LAN_QDISC
         title = (f"Upload {self.args.upload_mib} MiB over an emulated 1 Gbit/s LAN" if emulated
-                 else f"Upload {self.args.upload_mib} MiB over a veth pair shaped with '{spec}' (not the goal's link)")
+                 else f"Upload {self.args.upload_mib} MiB over a veth pair shaped with '{shaping}' (not the goal's link)")
         goal = "ratio <= 1.1" if emulated else "-"
         try:
             self.bin("bench_upload")
@@ -661,7 +661,7 @@ class Bench:
         size_mib = self.args.upload_mib
         memory = []
         self.curl_peak_kib = []
-        link = LanLink(spec)
+        link = LanLink(shaping)
         try:
             try:
                 link.open()
@@ -676,7 +676,7 @@ class Bench:
         c, ref = statistics.median(ours), statistics.median(theirs)
         self.add("7", title, f"{c:.2f} s ({size_mib / c:.0f} MiB/s)", f"{ref:.2f} s ({size_mib / ref:.0f} MiB/s)",
                  c / ref, goal, (c / ref <= 1.1) if emulated else None,
-                 f"devserver in a network namespace behind a veth pair, '{spec}' on both ends; TCP connect "
+                 f"devserver in a network namespace behind a veth pair, '{shaping}' on both ends; TCP connect "
                  f"{rtt:.2f} ms (median of 20); announcement to confirmation as the devserver saw them; "
                  f"reference: curl, one process for all chunks; pipeline peak {statistics.median(memory):.1f} MiB "
                  "above idle")
