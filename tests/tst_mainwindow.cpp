@@ -207,10 +207,23 @@ void TestMainWindow::networkCheckBareAddress()
     // A server address without a scheme is probed as "http://" + address.
     info()->setKsServerUrl(m_server->httpUrl().mid(int(qstrlen("http://"))));
     window->show_mainwindow();
+    // The queue's notice of an outage goes away once the server answers again.
+    window->reportServerUnreachable();
+    const auto outageNotice = []() {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box && box->isVisible() && box->text() == QLatin1String("Unable to link server")) {
+                return true;
+            }
+        }
+        return false;
+    };
+    QVERIFY(outageNotice());
     m_server->clearRequests();
     QVERIFY(window->checkNetworkState(false));
     QCOMPARE(m_server->requestCount(QStringLiteral("/")), 1);
     QVERIFY(Prompts::takeCaptured().isEmpty());
+    QVERIFY(!outageNotice());
 }
 
 void TestMainWindow::networkCheckOffline()

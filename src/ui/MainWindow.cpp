@@ -387,6 +387,9 @@ void MainWindow::setServerOnline(bool online, const QString& reason)
 {
     if (online) {
         m_reconnectTimer->stop();
+        if (m_unreachableBox) {
+            m_unreachableBox->close();
+        }
         if (!m_serverOnline) {
             m_serverOnline = true;
             m_offlineReason.clear();

@@ -253,6 +253,8 @@ private:
     qint64 m_lastUploadSize = 0;
     int m_networkFailures = 0;
     int m_unsentJobs = 0;
+    // The outage notice; closed once the server answers again, since it would then say something untrue.
+    QPointer<QMessageBox> m_unreachableBox;
     QStringList m_tabNames;
     QString m_jobPath;
     QString m_loginMessage;

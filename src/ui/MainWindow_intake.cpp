@@ -90,6 +90,7 @@ void MainWindow::reportServerUnreachable()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+    m_unreachableBox = box;
 }
 
 QString MainWindow::unsentJobsText() const
