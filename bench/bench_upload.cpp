@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 
 #include <cstdio>
 
@@ -63,7 +64,8 @@ public:
     void getJobStatusInfo() override { }
 
 private:
-    KsKit m_api;
+    QNetworkAccessManager m_network;
+    KsKit m_api { KsAccount(), m_network };
     static void noticed(const QString& text) { std::fprintf(stderr, "bench_upload: %s\n", qPrintable(text)); }
 
     QString m_url;

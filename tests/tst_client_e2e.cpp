@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 // The whole client against the fake server.
 //  - The real program, started with automatic login configured: its main window comes up, a job printed
 //    with kestrana-print reaches the server byte for byte, and the outcome is stored for the messages tab.
@@ -210,13 +211,14 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QVERIFY(PdfMaker::write(pdf, 1));
 
     // First login through the dialog, then the main window as start-up creates it.
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.show();
     loginThroughDialog(dialog, server.httpUrl());
-    QTRY_VERIFY(info->isLogin());
+    QTRY_VERIFY(ClientParts::shared().session.isLogin());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     const std::unique_ptr<MainWindow> window
-        = MainWindow::startAfterLogin(*m_app, dialog, *Singleton<LoginInfo>::getInstance(), false);
+        = MainWindow::startAfterLogin(*m_app, dialog, *Singleton<LoginInfo>::getInstance(),
+                                      ClientParts::shared().session, ClientParts::shared().api, false);
     QVERIFY(window->isVisible());
     QVERIFY(window->jobIntakeRunning());
 

@@ -47,6 +47,8 @@ private slots:
     void systemUserTakesUserVariable();
     void saveAddsHttpOnlyWhenMissing_data();
     void saveAddsHttpOnlyWhenMissing();
+    void serverUrlKeys_data();
+    void serverUrlKeys();
     void savedCredentialsReadBack_data();
     void savedCredentialsReadBack();
     void unreadablePasswordReadsEmpty();
@@ -146,11 +148,12 @@ void TestConfig::versionDecidesReplacement()
     QFETCH(QString, userVersion);
     QFETCH(bool, replaced);
 
-    writeTemplate(templateVersion, QStringLiteral("[Login]\nLoginName=\nKsServerUrl=\n"));
+    // Accounts with a name of their own: the system account would take the name from USER.
+    writeTemplate(templateVersion, QStringLiteral("[Login]\nLoginName=\nKsServerUrl=\nSystemUser=false\n"));
     const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("pw")));
     writeFile(m_home->iniPath(),
               QStringLiteral("[Basic]\nVersion=") + userVersion
-                  + QStringLiteral("\n[Login]\nLoginName=alice\nPassword=@ByteArray(") + stored
+                  + QStringLiteral("\n[Login]\nLoginName=alice\nSystemUser=false\nPassword=@ByteArray(") + stored
                   + QStringLiteral(")\n"));
 
     LoginInfo info;
@@ -251,13 +254,13 @@ void TestConfig::absentKeysTakeDefaults()
     QCOMPARE(info.showProgressFileSizeLimit(), 50);
     QVERIFY(!info.isAutoLogin());
     QVERIFY(!info.isSavingPassword());
-    QVERIFY(!info.isSystemUser());
+    // Absent: the operating-system account, as the login dialog and the start-up login assume.
+    QVERIFY(info.isSystemUser());
     QVERIFY(!info.showQR());
     QVERIFY(!info.fileLimit());
     QVERIFY(!info.isDebugKeepJobFiles());
     QCOMPARE(info.maxPageCount(), 1000);
     QCOMPARE(info.maxJobFileSize(), 1073741824.0);
-    QVERIFY(!info.isLogin());
 }
 
 void TestConfig::acceptanceRules_data()
@@ -359,17 +362,20 @@ void TestConfig::acceptanceRules()
 
 void TestConfig::systemUserTakesUserVariable_data()
 {
+    QTest::addColumn<QString>("stored"); // empty: no such key
     QTest::addColumn<bool>("systemUser");
     QTest::addColumn<bool>("userSet");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("system user") << true << true << QStringLiteral("carol");
-    QTest::newRow("system user, USER unset") << true << false << QString();
-    QTest::newRow("account") << false << true << QStringLiteral("alice");
+    QTest::newRow("system user") << "true" << true << true << QStringLiteral("carol");
+    QTest::newRow("system user, USER unset") << "true" << true << false << QString();
+    QTest::newRow("account") << "false" << false << true << QStringLiteral("alice");
+    QTest::newRow("key absent") << "" << true << true << QStringLiteral("carol");
 }
 
 void TestConfig::systemUserTakesUserVariable()
 {
+    QFETCH(QString, stored);
     QFETCH(bool, systemUser);
     QFETCH(bool, userSet);
     QFETCH(QString, expected);
@@ -382,8 +388,8 @@ void TestConfig::systemUserTakesUserVariable()
         qunsetenv("USER");
     }
     writeTemplate(QStringLiteral("1"),
-                  QStringLiteral("[Login]\nLoginName=alice\nSystemUser=")
-                      + (systemUser ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("\n"));
+                  QStringLiteral("[Login]\nLoginName=alice\n")
+                      + (stored.isEmpty() ? QString() : QStringLiteral("SystemUser=") + stored + QStringLiteral("\n")));
     LoginInfo info;
     const int result = info.loadFromFile();
     if (hadUser) {
@@ -416,11 +422,38 @@ void TestConfig::saveAddsHttpOnlyWhenMissing()
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);
     info.setKsServerUrl(address);
+    QSignalSpy changed(&info, &LoginInfo::changed);
     info.saveToFile();
 
+    QCOMPARE(changed.count(), 1);
     QCOMPARE(info.ksServerUrl(), saved);
     QSettings file(m_home->iniPath(), QSettings::IniFormat);
     QCOMPARE(file.value(QStringLiteral("Login/KsServerUrl")).toString(), saved);
+}
+
+void TestConfig::serverUrlKeys_data()
+{
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("read");
+    // Nothing listens on these ports: the fetch of the server's settings fails at once.
+
+    QTest::newRow("the key") << "KsServerUrl=http://127.0.0.1:1"
+                             << "http://127.0.0.1:1";
+    // Earlier clients' servers tab wrote this spelling only.
+    QTest::newRow("earlier spelling alone") << "KsServerUrl=\nKsServerurl=http://127.0.0.1:2"
+                                            << "http://127.0.0.1:2";
+    QTest::newRow("the key wins") << "KsServerUrl=http://127.0.0.1:1\nKsServerurl=http://127.0.0.1:2"
+                                  << "http://127.0.0.1:1";
+}
+
+void TestConfig::serverUrlKeys()
+{
+    QFETCH(QString, lines);
+    QFETCH(QString, read);
+    writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\n") + lines + QStringLiteral("\n"));
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(info.ksServerUrl(), read);
 }
 
 void TestConfig::savedCredentialsReadBack_data()
@@ -442,7 +475,7 @@ void TestConfig::savedCredentialsReadBack()
     const QString name = QStringLiteral("J\u00fcrgen.\u6d4b\u8bd5");
     const QString password = QStringLiteral("p@ss w\u00f6rd+/=");
     writeTemplate(QStringLiteral("1"),
-                  QStringLiteral("[setting]\nUserNameEncrypt=")
+                  QStringLiteral("[Login]\nSystemUser=false\n[setting]\nUserNameEncrypt=")
                       + (nameEncrypted ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("\n"));
     {
         LoginInfo info;
@@ -490,7 +523,7 @@ void TestConfig::unreadablePasswordReadsEmpty()
     const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("seventeen chars!!")));
     QCOMPARE(stored.size(), 64);
     writeTemplate(QStringLiteral("1"),
-                  QStringLiteral("[Login]\nLoginName=bob\nPassword=@ByteArray(") + stored.left(40)
+                  QStringLiteral("[Login]\nLoginName=bob\nSystemUser=false\nPassword=@ByteArray(") + stored.left(40)
                       + QStringLiteral(")\n[setting]\nAutoLoginTime=77\n"));
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);

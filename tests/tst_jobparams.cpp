@@ -293,7 +293,7 @@ void TestJobParams::hostFacts()
     writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
     const KsJobParam p = read(QStringLiteral("job1.pdf"));
     QCOMPARE(p.computerName, QHostInfo::localHostName());
-    const QStringList addresses = KsKit().GetIp();
+    const QStringList addresses = KsKit::GetIp();
     QCOMPARE(p.computerIp, JobParamReader::pickComputerIp(addresses));
 }
 

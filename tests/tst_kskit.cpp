@@ -5,12 +5,16 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 
 #include <QHostAddress>
+#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTranslator>
 #include <QtTest>
+
+#include <memory>
 
 // KsKit against a local Kestrana server over HTTP and HTTPS: the bytes of each request, what a login
 // changes, and the result of every kind of failed answer.
@@ -34,6 +38,10 @@ private slots:
     void loginFailures_data();
     void loginFailures();
     void loginFailureTextIsTranslated();
+    void loginQuery_data();
+    void loginQuery();
+    void abortedLoginFails();
+    void qrRequests();
     void queryRequests_data();
     void queryRequests();
     void queryResults();
@@ -53,6 +61,12 @@ private:
     void writeIni(SystemUserKey systemUser, const QString& version = QStringLiteral("1.0.0"));
     QSettings* ini();
     LoginInfo* info() { return Singleton<LoginInfo>::getInstance(); }
+    // The API as the client makes it at start: the account from the settings, the system account as the
+    // file says, logins recorded in the settings and m_session.
+    std::unique_ptr<KsKit> makeKit();
+    Session m_session;
+    // Fresh for each case: a connection kept from the case before would skip the certificate check.
+    std::unique_ptr<QNetworkAccessManager> m_network;
     QString refusedUrl();
 
     QScopedPointer<TestHome> m_home;
@@ -90,7 +104,8 @@ void TestKsKit::init()
     info()->setKsServerUrl(m_server->httpUrl());
     info()->setUserName(QStringLiteral("alice"));
     info()->setPasword(QStringLiteral("secret"));
-    info()->setIsLogin(false);
+    m_session.setIsLogin(false);
+    m_network = std::make_unique<QNetworkAccessManager>();
     KsKit::setLocalDomainNameForTests([] { return QString(); });
 }
 
@@ -98,6 +113,17 @@ void TestKsKit::cleanup()
 {
     HttpExchange::setTransferTimeoutForTests(0);
     m_server->releaseHeldConnections();
+}
+
+std::unique_ptr<KsKit> TestKsKit::makeKit()
+{
+    KsAccount account = KsAccount::fromSettings(*info());
+    account.verify
+        = LoginInfo::fileSwitch(LoginInfo::Key::SystemUser) ? KsAccount::Verify::System : KsAccount::Verify::Unset;
+    account.clientVersion = LoginInfo::fileValue(LoginInfo::Key::Version).toString();
+    auto kit = std::make_unique<KsKit>(account, *m_network);
+    kit->setLoginState(info(), &m_session);
+    return kit;
 }
 
 void TestKsKit::writeIni(SystemUserKey systemUser, const QString& version)
@@ -164,7 +190,8 @@ void TestKsKit::loginBody()
     info()->setUserName(user);
     info()->setPasword(password);
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString message = QStringLiteral("untouched");
     QVERIFY(kit.login(message));
     QCOMPARE(message, QStringLiteral("untouched"));
@@ -198,12 +225,13 @@ void TestKsKit::loginTakesTheServersFormOfTheAccount()
     // This line goes to the framework's debug output, which the application routes into the log.
     QTest::ignoreMessage(QtDebugMsg, "[kskit-login] account alice");
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString message;
     QVERIFY(kit.login(message));
 
     QCOMPARE(info()->userName(), QStringLiteral("alice"));
-    QVERIFY(info()->isLogin());
+    QVERIFY(m_session.isLogin());
     QSettings file(m_home->iniPath(), QSettings::IniFormat);
     const QString stored = file.value(QStringLiteral("Login/LoginName")).toString();
     if (encrypted) {
@@ -242,10 +270,11 @@ void TestKsKit::domainCheck()
     info()->setUserName(QStringLiteral("ALICE"));
     Logging::startCapture();
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString message = QStringLiteral("untouched");
     QCOMPARE(kit.login(message), accepted);
-    QCOMPARE(info()->isLogin(), accepted);
+    QCOMPARE(m_session.isLogin(), accepted);
     QCOMPARE(message, QStringLiteral("untouched"));
     QCOMPARE(info()->userName(), accepted ? QStringLiteral("alice") : QStringLiteral("ALICE"));
 
@@ -267,10 +296,11 @@ void TestKsKit::loginSuccessWithoutData()
     m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"),
                           FakeReply::json(QJsonObject { { QStringLiteral("code"), 0 } }));
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString message;
     QVERIFY(kit.login(message));
-    QVERIFY(info()->isLogin());
+    QVERIFY(m_session.isLogin());
     QCOMPARE(info()->userName(), QStringLiteral("ALICE"));
     QSettings file(m_home->iniPath(), QSettings::IniFormat);
     QVERIFY(!file.contains(QStringLiteral("Login/LoginName")));
@@ -326,11 +356,12 @@ void TestKsKit::loginFailures()
     m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), reply);
     Logging::startCapture();
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString got = QStringLiteral("untouched");
     QVERIFY(!kit.login(got));
     QCOMPARE(got, message);
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!m_session.isLogin());
     QCOMPARE(info()->userName(), QStringLiteral("ALICE"));
     const QStringList log = Logging::takeCaptured();
     QVERIFY(!log.contains(QStringLiteral("###### auto login success")));
@@ -349,8 +380,9 @@ void TestKsKit::loginFailureTextIsTranslated()
     public:
         QString translate(const char* context, const char* source, const char*, int) const override
         {
-            return qstrcmp(context, "KsKit") == 0 ? QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">")
-                                                  : QString();
+            return qstrcmp(context, "KsKit") == 0
+                ? QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">")
+                : QString();
         }
         bool isEmpty() const override { return false; }
     };
@@ -360,7 +392,8 @@ void TestKsKit::loginFailureTextIsTranslated()
     writeIni(False);
     m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::html500());
     Logging::startCapture();
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QString message;
     const bool ok = kit.login(message);
     QCoreApplication::removeTranslator(&translator);
@@ -368,6 +401,104 @@ void TestKsKit::loginFailureTextIsTranslated()
     QVERIFY(!ok);
     QCOMPARE(message, QStringLiteral("<login fail>"));
     QVERIFY(Logging::takeCaptured().contains(QStringLiteral("[kskit.login] login fail")));
+}
+
+void TestKsKit::loginQuery_data()
+{
+    QTest::addColumn<int>("verify");
+    QTest::addColumn<QByteArray>("query");
+
+    // The placeholder "583920" stands in for the password of an account the server checks itself.
+    QTest::newRow("password") << int(KsAccount::Verify::Password)
+                              << QByteArray("Password=c2VjcmV0&ClientVersion=L2.1&Type=0&UserID=&UserType="
+                                            "&AccountVerify=4&UserAccount=YWxpY2U%3D");
+    QTest::newRow("system account") << int(KsAccount::Verify::System)
+                                    << QByteArray("Password=NTgzOTIw&ClientVersion=L2.1&Type=0&UserID=&UserType="
+                                                  "&AccountVerify=2&UserAccount=YWxpY2U%3D");
+    QTest::newRow("QR code") << int(KsAccount::Verify::Qr)
+                             << QByteArray("Password=NTgzOTIw&ClientVersion=L2.1&Type=0&UserID=&UserType="
+                                           "&AccountVerify=2&UserAccount=YWxpY2U%3D");
+    QTest::newRow("unset") << int(KsAccount::Verify::Unset)
+                           << QByteArray("Password=c2VjcmV0&ClientVersion=L2.1&Type=0&UserID=&UserType="
+                                         "&AccountVerify=&UserAccount=YWxpY2U%3D");
+}
+
+void TestKsKit::loginQuery()
+{
+    QFETCH(int, verify);
+    QFETCH(QByteArray, query);
+    const std::unique_ptr<KsKit> kit = makeKit();
+    KsAccount account;
+    // Typed without a scheme: the account adds it.
+    account.setServerUrl(m_server->httpUrl().mid(int(qstrlen("http://"))));
+    account.userName = QStringLiteral("alice");
+    account.password = QStringLiteral("secret");
+    account.clientVersion = QStringLiteral("2.1");
+    account.verify = KsAccount::Verify(verify);
+    Logging::startCapture();
+
+    const HttpAnswer answer = kit->login(account, KsKit::LoginVia::GetQuery);
+
+    QCOMPARE(answer.isObject(), true);
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/Orvinaweb/BAS_ClientLoginNew/?") + query);
+    QVERIFY(request.body.isEmpty());
+    // Neither the password nor its Base64 reaches the log.
+    const QString log = Logging::takeCaptured().join(QLatin1Char('\n'));
+    QVERIFY(log.contains(QStringLiteral("###### params--Password=******&")));
+    QVERIFY(!log.contains(QStringLiteral("c2VjcmV0")));
+    // The exchange alone: the session and the kit's own account are the caller's business.
+    QVERIFY(!m_session.isLogin());
+    QCOMPARE(kit->account().userName, info()->userName());
+}
+
+void TestKsKit::abortedLoginFails()
+{
+    writeIni(False);
+    m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::neverAnswer());
+    const std::unique_ptr<KsKit> kit = makeKit();
+    // The user's own login replaces a waiting automatic one.
+    QTimer::singleShot(200, kit.get(), [&kit]() { kit->abortLogin(); });
+    QString message;
+    QVERIFY(!kit->login(message));
+    QCOMPARE(message, QStringLiteral("login fail"));
+    QVERIFY(!m_session.isLogin());
+}
+
+void TestKsKit::qrRequests()
+{
+    KsAccount account = KsAccount::fromSettings(*info());
+    account.qrGuid = QStringLiteral("client-7");
+    KsKit kit(account, *m_network);
+    const QString base = m_server->httpUrl();
+
+    QList<KsKit::QrAnswer> registered;
+    kit.registerQr(base, this, [&registered](const KsKit::QrAnswer& answer) { registered.append(answer); });
+    QTRY_COMPARE(registered.size(), 1);
+    QVERIFY(registered.first().ok);
+    QCOMPARE(registered.first().data.value(QStringLiteral("expires_in")).toInt(), 300);
+    QCOMPARE(m_server->lastRequest().target, QByteArray("/api/client/invoke?clientId=client-7"));
+
+    // A poll still out blocks the next one; nothing piles up on a slow service.
+    m_server->setOverride(QStringLiteral("/api/client/account"), FakeReply::neverAnswer());
+    QList<KsKit::QrAnswer> polled;
+    const auto keep = [&polled](const KsKit::QrAnswer& answer) { polled.append(answer); };
+    QVERIFY(kit.pollQr(base, this, keep));
+    QVERIFY(!kit.pollQr(base, this, keep));
+    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/api/client/account")), 1);
+    m_server->releaseHeldConnections();
+    QTRY_COMPARE(polled.size(), 1);
+    QVERIFY(!polled.first().isObject);
+
+    m_server->clearOverrides();
+    m_server->markQrScanned(QStringLiteral("client-7"), QStringLiteral("alice"));
+    QVERIFY(kit.pollQr(base, this, keep));
+    QTRY_COMPARE(polled.size(), 2);
+    QCOMPARE(polled.last().data.value(QStringLiteral("account")).toString(), QStringLiteral("alice"));
+    QCOMPARE(m_server->lastRequest().target, QByteArray("/api/client/account?clientId=client-7"));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/client/account")), 2);
 }
 
 void TestKsKit::queryRequests_data()
@@ -405,7 +536,8 @@ void TestKsKit::queryRequests()
     QFETCH(QByteArray, target);
 
     info()->setKsServerUrl(m_server->url(https));
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     if (operation == QLatin1String("printers")) {
         kit.getPrinters(account, 0);
     } else if (operation == QLatin1String("projects")) {
@@ -425,7 +557,8 @@ void TestKsKit::queryRequests()
 
 void TestKsKit::queryResults()
 {
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     const QList<KsPrinter> printers = kit.getPrinters(QStringLiteral("alice"), 0);
     QCOMPARE(printers.size(), 2);
     QCOMPARE(printers.at(0).deviceName, QStringLiteral("Floor 2 Colour"));
@@ -498,7 +631,8 @@ void TestKsKit::queryFailures()
     }
 
     Logging::startCapture();
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QVERIFY(kit.getPrinters(QStringLiteral("alice"), 0).isEmpty());
     QVERIFY(kit.getProjects(QStringLiteral("alice")).isEmpty());
     const KsUserInfo user = kit.getKsUserInfo(QStringLiteral("alice"));
@@ -548,7 +682,8 @@ void TestKsKit::checkNetwork()
         url = refusedUrl();
     }
     Logging::startCapture();
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QCOMPARE(kit.CheckNetwork(url), reachable);
     const QStringList log = Logging::takeCaptured();
     if (!logLine.isEmpty()) {
@@ -561,7 +696,8 @@ void TestKsKit::checkNetworkGivesUpOnSilentServer()
     // The probe keeps its own bound, whatever the transfer timeout of other requests.
     m_server->setOverride(QStringLiteral("/"), FakeReply::neverAnswer());
     Logging::startCapture();
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QVERIFY(!kit.CheckNetwork(m_server->httpUrl()));
     // One line, with the aborted reply's own error text.
     QCOMPARE(Logging::takeCaptured(),
@@ -572,7 +708,8 @@ void TestKsKit::checkNetworkGivesUpOnSilentServer()
 void TestKsKit::hostAddressesAreIpv4Only()
 {
     Logging::startCapture();
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     const QStringList addresses = kit.GetIp();
     QVERIFY(addresses.contains(QStringLiteral("127.0.0.1")));
     const QStringList log = Logging::takeCaptured();
@@ -631,11 +768,12 @@ void TestKsKit::fullRoundTripOverHttps()
     info()->setUserName(QStringLiteral("Alice"));
     info()->setPasword(QStringLiteral("secret"));
 
-    KsKit kit;
+    const std::unique_ptr<KsKit> kitOwner = makeKit();
+    KsKit& kit = *kitOwner;
     QVERIFY(kit.CheckNetwork(info()->ksServerUrl()));
     QString message;
     QVERIFY2(kit.login(message), qPrintable(message));
-    QVERIFY(info()->isLogin());
+    QVERIFY(m_session.isLogin());
     const QString account = QString::fromLatin1(HttpExchange::percentEncode(info()->userName()));
     const KsUserInfo user = kit.getKsUserInfo(account);
     QVERIFY(user.isAllowPrint);

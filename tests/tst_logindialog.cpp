@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
 #include "api/HttpExchange.h"
@@ -107,7 +108,7 @@ void TestLoginDialog::init()
     m_home.reset(new LoginHome);
     QVERIFY(m_home->isValid());
     qputenv("USER", "alice");
-    info()->setIsLogin(false);
+    ClientParts::shared().session.setIsLogin(false);
     configure({});
     m_server->clearRequests();
     m_server->clearOverrides();
@@ -120,7 +121,7 @@ void TestLoginDialog::cleanup()
 {
     Prompts::stopCapture();
     HttpExchange::setTransferTimeoutForTests(0);
-    info()->setIsLogin(false);
+    ClientParts::shared().session.setIsLogin(false);
     m_home.reset();
 }
 
@@ -158,7 +159,7 @@ void TestLoginDialog::loginNameCharacters()
     QFETCH(bool, accepted);
 
     configure({ { "Login/SystemUser", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     const QValidator* validator = dialog.findChild<QLineEdit*>("editLoginName")->validator();
     QVERIFY(validator);
     int pos = name.size();
@@ -203,7 +204,7 @@ void TestLoginDialog::validationBoxesInOrder()
     QFETCH(QString, expected);
 
     configure({ { "Login/SystemUser", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(server);
     dialog.findChild<QLineEdit*>("editLoginName")->setText(name);
@@ -255,7 +256,7 @@ void TestLoginDialog::loginRequestOnTheWire()
     QFETCH(QByteArray, query);
 
     configure({ { "Login/SystemUser", systemAccount }, { "Login/SavePassword", true } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.setLocalDomainNameForTests(QString());
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* server = dialog.findChild<QLineEdit*>("editKsServer");
@@ -276,13 +277,13 @@ void TestLoginDialog::loginRequestOnTheWire()
     QCOMPARE(server->text(), serverAddress());
     QCOMPARE(shown.count(), 1);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
 }
 
 void TestLoginDialog::passwordStaysOutOfTheLog()
 {
     configure({ { "Login/SystemUser", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
@@ -290,7 +291,7 @@ void TestLoginDialog::passwordStaysOutOfTheLog()
     dialog.findChild<QPushButton*>("btnLogin")->click();
     const QStringList lines = Logging::takeCaptured();
 
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
     QVERIFY(lines.contains(QStringLiteral("###### UserAccount=alice")));
     const QStringList params = lines.filter(QStringLiteral("###### params--"));
     QCOMPARE(params.size(), 1);
@@ -305,13 +306,13 @@ void TestLoginDialog::passwordStaysOutOfTheLog()
 void TestLoginDialog::successIsSaved()
 {
     configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(bareServerAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
     dialog.findChild<QCheckBox*>("chkSavePassword")->setChecked(true);
     dialog.findChild<QPushButton*>("btnLogin")->click();
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
 
     QCOMPARE(storedValue("Login/KsServerUrl").toString(), serverAddress());
     QCOMPARE(storedValue("Login/LoginName").toString(), QStringLiteral("bob"));
@@ -353,7 +354,7 @@ void TestLoginDialog::failedLoginsShowWhy()
 
     m_server->setOverride(kLoginPath, FakeReply::raw(body));
     configure({ { "Login/SystemUser", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
@@ -368,7 +369,7 @@ void TestLoginDialog::failedLoginsShowWhy()
     QCOMPARE(seen[0].text, text);
     QVERIFY(button->isEnabled());
     QCOMPARE(shown.count(), 0);
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
     QCOMPARE(storedValue("Login/BingoLastTime").toBool(), false);
 }
 
@@ -379,7 +380,7 @@ void TestLoginDialog::unansweredLoginEnds()
     configure({ { "Login/SystemUser", false } });
     const QString logDir = m_home->dataPath() + QStringLiteral("/logs");
     Logging::setupRootLogger(logDir);
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
@@ -392,7 +393,7 @@ void TestLoginDialog::unansweredLoginEnds()
     QCOMPARE(seen.size(), 1);
     QCOMPARE(seen[0].text, QStringLiteral("Unable to link server"));
     QVERIFY(button->isEnabled());
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
 
     // The log file has the failed login, and the password in none of its forms: plain, Base64, hex, stored.
     QFile file(logDir + QStringLiteral("/hyc.log"));
@@ -413,13 +414,14 @@ void TestLoginDialog::changedCertificateIsAskedAbout()
     const QString address = first.httpsUrl();
     const QString server = ServerTrust::serverKey(QUrl(address));
     auto login = [&]() {
-        info()->setIsLogin(false);
-        LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+        ClientParts::shared().session.setIsLogin(false);
+        LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session,
+                           ClientParts::shared().api);
         dialog.findChild<QLineEdit*>("editKsServer")->setText(address);
         dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
         dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
         dialog.findChild<QPushButton*>("btnLogin")->click();
-        return info()->isLogin();
+        return ClientParts::shared().session.isLogin();
     };
     configure({ { "Login/SystemUser", false } });
     QVERIFY(login());
@@ -471,7 +473,7 @@ void TestLoginDialog::domainCheck()
     QFETCH(bool, loggedIn);
 
     configure({ { "Login/SystemUser", true } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.setLocalDomainNameForTests(localDomain);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
@@ -480,7 +482,7 @@ void TestLoginDialog::domainCheck()
     button->click();
 
     QCOMPARE(m_server->requestCount(kLoginPath), 1);
-    QCOMPARE(info()->isLogin(), loggedIn);
+    QCOMPARE(ClientParts::shared().session.isLogin(), loggedIn);
     QCOMPARE(shown.count(), loggedIn ? 1 : 0);
     const QList<Prompts::Record> seen = boxes();
     if (loggedIn) {
@@ -500,7 +502,7 @@ void TestLoginDialog::savePasswordCascade()
                 { "Login/SavePassword", true },
                 { "Login/LoginName", "alice" },
                 { "setting/AutoLoginInterval", 60 } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -520,7 +522,7 @@ void TestLoginDialog::savePasswordCascade()
 void TestLoginDialog::autoLoginCascade()
 {
     configure({ { "Login/SystemUser", false }, { "Login/AutoLogin", false }, { "Login/SavePassword", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
     auto* autoLogin = dialog.findChild<QCheckBox*>("chkAutoLogin");
 
@@ -550,7 +552,7 @@ void TestLoginDialog::systemAccountSwitchesFields()
     qputenv("USER", "dave");
     configure(
         { { "Login/SystemUser", false }, { "setting/MultiDomain", multiDomain }, { "Login/LoginName", "alice" } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* sysUser = dialog.findChild<QCheckBox*>("chkSysUser");
     auto* name = dialog.findChild<QLineEdit*>("editLoginName");
     auto* password = dialog.findChild<QLineEdit*>("editPassword");
@@ -596,7 +598,7 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 2 },
                 { "setting/AutoLoginTime", 900 } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
@@ -606,7 +608,7 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
     QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 20000);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 2);
     QCOMPARE(shown.count(), 0);
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
 }
 
 void TestLoginDialog::autoLoginStopsAtTimeBudget()
@@ -620,7 +622,7 @@ void TestLoginDialog::autoLoginStopsAtTimeBudget()
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 2 } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
     m_server->clearRequests();
     Logging::startCapture();
@@ -643,7 +645,7 @@ void TestLoginDialog::autoLoginSucceeds()
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 900 } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     auto* timer = dialog.findChild<QTimer*>("autoLoginTimer");
@@ -655,7 +657,7 @@ void TestLoginDialog::autoLoginSucceeds()
     QVERIFY(!dialog.isVisible());
     QVERIFY(!timer->isActive());
     QVERIFY(!dialog.findChild<QTimer*>("qrPollTimer")->isActive());
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
 }
 
 void TestLoginDialog::manualLoginDuringAutomaticAttempt()
@@ -671,7 +673,7 @@ void TestLoginDialog::manualLoginDuringAutomaticAttempt()
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 900 } });
     m_server->setOverride(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), FakeReply::neverAnswer().times(1));
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy shown(&dialog, &LoginDialog::mainshow);
     auto* button = dialog.findChild<QPushButton*>("btnLogin");
     // The attempt waits inside its own event loop, so the user's click has to come from there too.
@@ -690,7 +692,7 @@ void TestLoginDialog::manualLoginDuringAutomaticAttempt()
 
     QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
     QVERIFY(!user.isActive());
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
     QVERIFY(button->isEnabled());
     QVERIFY(boxes().isEmpty());
     // The automatic attempt was given up and the typed login went out, once.
@@ -722,7 +724,7 @@ void TestLoginDialog::focusOnOpen()
                 { "Login/SavePassword", false },
                 { "Login/LoginName", name },
                 { "Login/KsServerUrl", serverAddress() } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.focusWidget());
@@ -742,7 +744,7 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
 {
     configure({ { "setting/ShowQR", true }, { "Login/KsServerUrl", serverAddress() } });
     info()->setDefaultLoginType(1);
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* login = dialog.findChild<QWidget*>("header_login");
     auto* qr = dialog.findChild<QWidget*>("header_qr");
     QVERIFY(login && qr);
@@ -767,7 +769,7 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 {
     configure({ { "Login/SystemUser", false }, { "Job/Path", "spool" } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     const QString folder = m_home->dataPath() + QStringLiteral("/spool");
     QVERIFY(QDir(folder).exists());
 
@@ -793,7 +795,7 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
     dialog.findChild<QPushButton*>("btnLogin")->click();
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
     drop(QStringLiteral("job-2.pdf"));
     QTest::qWait(500);
     QCOMPARE(Prompts::takeCaptured().size(), 0);
@@ -802,17 +804,17 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 void TestLoginDialog::loginWindowReturnsAfterLogout()
 {
     configure({ { "Login/SystemUser", false } });
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.show();
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
     dialog.findChild<QPushButton*>("btnLogin")->click();
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
     QVERIFY(!dialog.isVisible());
 
     // What the main window's logout does before handing back.
-    info()->setIsLogin(false);
+    ClientParts::shared().session.setIsLogin(false);
     dialog.show_loginwindow();
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.findChild<QLineEdit*>("editLoginName")->text(), QStringLiteral("bob"));
@@ -832,7 +834,7 @@ void TestLoginDialog::loginWindowReturnsAfterLogout()
 
 void TestLoginDialog::closingEndsTheProcess()
 {
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     dialog.show();
     dialog.findChild<QPushButton*>("btnClose")->click();

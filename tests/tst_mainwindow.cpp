@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 // The main window's frame against the fake server: tabs by setting, the network check and its automatic
 // switch, logout, the messages tab, the pin-code panel and the tray.
 #include "ui_MainWindow.h"
@@ -189,7 +190,8 @@ void TestMainWindow::statusStripAndIdentity()
 {
     const QString httpsUrl = m_server->httpsUrl();
     QVERIFY(WindowFixture::loadSettings(httpsUrl, {}, QStringLiteral("alice")));
-    MainWindow window(*Singleton<LoginInfo>::getInstance());
+    ClientParts::shared().refreshAccount();
+    MainWindow window(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     QCOMPARE(window.form()->labCurrentUser->text(), QStringLiteral("alice"));
     QCOMPARE(window.form()->labServerPath->text(), httpsUrl.mid(int(qstrlen("https://"))));
     QVERIFY(window.form()->frame->isHidden());
@@ -263,7 +265,8 @@ void TestMainWindow::networkFailuresSwitchServer()
     waitLoaded(*window);
     QCOMPARE(window->networkFailureCount(), 0);
     // The site list load filled the list with this server; replace it with the spare (bare address).
-    info()->setServerList(withList ? QStringList { spare.httpUrl().mid(int(qstrlen("http://"))) } : QStringList());
+    ClientParts::shared().session.setServerList(withList ? QStringList { spare.httpUrl().mid(int(qstrlen("http://"))) }
+                                                         : QStringList());
     m_server->stop();
     Prompts::takeCaptured();
 
@@ -281,7 +284,7 @@ void TestMainWindow::networkFailuresSwitchServer()
         QCOMPARE(spare.requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
         QCOMPARE(window->serverUrl(), spare.httpUrl());
         QCOMPARE(info()->ksServerUrl(), spare.httpUrl());
-        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), spare.httpUrl());
+        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), spare.httpUrl());
         QCOMPARE(window->form()->labServerPath->text(), spare.httpUrl().mid(int(qstrlen("http://"))));
         QCOMPARE(window->networkFailureCount(), 0);
         // The tabs were reloaded from the new server.
@@ -333,7 +336,7 @@ void TestMainWindow::logoutEffects()
     QCOMPARE(WindowFixture::iniValue(QStringLiteral("setting/DateTime")).toString(), QString());
     QVERIFY(info()->dateTime().isEmpty());
     QCOMPARE(order, (QStringList { QStringLiteral("closeMain"), QStringLiteral("loginshow") }));
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
     QVERIFY(!info()->isBingoLastTime());
     QCOMPARE(window->jobsModel()->rowCount(), 0);
     QCOMPARE(window->messagesModel()->rowCount(), 0);
@@ -360,7 +363,7 @@ void TestMainWindow::showAgainAfterLogout()
 
     // Log in again, as bob.
     info()->setUserName(QStringLiteral("bob"));
-    info()->setIsLogin(true);
+    ClientParts::shared().session.setIsLogin(true);
     QSignalSpy iniSpy(window.get(), &MainWindow::iniMain);
     window->show_mainwindow();
     QCOMPARE(iniSpy.count(), 1);

@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
 #include "api/KsKit.h"
@@ -92,7 +93,7 @@ void TestNoCardDialog::loadSettings(bool supportSecret)
 
 NoCardChoice TestNoCardDialog::fetched()
 {
-    KsKit kit;
+    KsKit kit(KsAccount::fromSettings(*Singleton<LoginInfo>::getInstance()), ClientParts::shared().network);
     NoCardChoice lists;
     lists.printers = kit.getPrinters(QStringLiteral("alice"), 0);
     lists.projects = kit.getProjects(QStringLiteral("alice"));

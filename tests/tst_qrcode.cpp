@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
 #include "app/Logging.h"
@@ -85,7 +86,7 @@ void TestQrCode::init()
     m_home.reset(new LoginHome);
     QVERIFY(m_home->isValid());
     qputenv("USER", "alice");
-    info()->setIsLogin(false);
+    ClientParts::shared().session.setIsLogin(false);
     info()->setGUID(QString());
     m_server->updateState([](FakeKestranaState& s) {
         s.qrExpiresIn = 300;
@@ -104,7 +105,7 @@ void TestQrCode::init()
 void TestQrCode::cleanup()
 {
     Prompts::stopCapture();
-    info()->setIsLogin(false);
+    ClientParts::shared().session.setIsLogin(false);
     m_home.reset();
 }
 
@@ -121,7 +122,8 @@ QString TestQrCode::storedGuid() const
 
 std::unique_ptr<LoginDialog> TestQrCode::openQrPage()
 {
-    std::unique_ptr<LoginDialog> dialog(new LoginDialog(*Singleton<LoginInfo>::getInstance()));
+    std::unique_ptr<LoginDialog> dialog(new LoginDialog(*Singleton<LoginInfo>::getInstance(),
+                                                        ClientParts::shared().session, ClientParts::shared().api));
     dialog->findChild<QLineEdit*>("editKsServer")->setText(m_server->httpUrl());
     auto* timer = dialog->findChild<QTimer*>("qrPollTimer");
     [&]() { QTRY_VERIFY(timer->isActive()); }();
@@ -235,7 +237,7 @@ void TestQrCode::validityDecidesDisplay()
     m_server->updateState([&](FakeKestranaState& s) { s.qrExpiresIn = expiresIn; });
 
     Logging::startCapture();
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* timer = dialog.findChild<QTimer*>("qrPollTimer");
     const QString png = m_home->dataPath() + QStringLiteral("/QRcode.png");
     if (shown) {
@@ -276,7 +278,7 @@ void TestQrCode::unscannedCodeKeepsPolling()
     QCOMPARE(m_server->lastRequest(QStringLiteral("/api/client/account")).queryItem(QStringLiteral("clientId")),
              storedGuid());
     QVERIFY(dialog->findChild<QTimer*>("qrPollTimer")->isActive());
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
 }
 
 void TestQrCode::scannedAccountLogsIn()
@@ -292,7 +294,7 @@ void TestQrCode::scannedAccountLogsIn()
     QCOMPARE(login.target,
              QByteArray("/Orvinaweb/BAS_ClientLoginNew/?Password=NTgzOTIw&ClientVersion=L1.0.0&Type=0"
                         "&UserID=&UserType=&AccountVerify=2&UserAccount=YWxpY2U%3D"));
-    QVERIFY(info()->isLogin());
+    QVERIFY(ClientParts::shared().session.isLogin());
     QCOMPARE(info()->userName(), QStringLiteral("alice"));
     QCOMPARE(info()->pasword(), QStringLiteral("secret"));
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
@@ -317,7 +319,7 @@ void TestQrCode::refusedScanLoginDrawsNewCode()
     QTRY_VERIFY((seen += Prompts::takeCaptured(), !seen.isEmpty()));
     QCOMPARE(seen[0].text, QStringLiteral("The account is locked"));
     QVERIFY(m_server->requestCount(QStringLiteral("/api/client/invoke")) > registrations);
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
 }
 
 void TestQrCode::codeExpiresAfterTwoMinutes()
@@ -371,7 +373,7 @@ void TestQrCode::qrPageSwitches()
     // With QR login switched off the page and its button are gone.
     dialog.reset();
     configure({ { "setting/ShowQR", false } });
-    LoginDialog plain(*Singleton<LoginInfo>::getInstance());
+    LoginDialog plain(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     plain.show();
     QVERIFY(!plain.findChild<QWidget*>("frame_qr")->isVisible());
     QVERIFY(!plain.findChild<QWidget*>("btnQr")->isVisible());

@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 // Windows on a small screen at 200 % scale: every window and dialog, and every button in it, stays on the
 // screen's available area. The offscreen screen is 800 x 600 pixels, 400 x 300 at this scale.
 #include "FakeKestranaServer.h"
@@ -71,13 +72,14 @@ void TestScreenFit::windowsFit()
     } else {
         QVERIFY(WindowFixture::loadSettings(m_server->httpUrl(), { { "setting/supportSecret", true } }));
         if (window == QLatin1String("login")) {
-            auto* login = new LoginDialog(*Singleton<LoginInfo>::getInstance());
+            auto* login = new LoginDialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session,
+                                          ClientParts::shared().api);
             login->setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(login);
             dialog.reset(login);
         } else if (window == QLatin1String("nocard")) {
             // The lists as the job intake would fetch them.
-            KsKit kit;
+            KsKit kit(KsAccount::fromSettings(*Singleton<LoginInfo>::getInstance()), ClientParts::shared().network);
             const QString account = Singleton<LoginInfo>::getInstance()->userName();
             auto* noCard = new NoCardPrintDialog(kit.getPrinters(account, 0), kit.getProjects(account), true);
             noCard->setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);

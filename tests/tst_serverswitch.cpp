@@ -1,3 +1,4 @@
+#include "ClientParts.h"
 // The server tab, the user's switch to another site, the automatic switch after repeated failures, and
 // the server chooser dialog, with several fake servers standing in for the sites.
 #include "ui_MainWindow.h"
@@ -145,7 +146,7 @@ void TestServerSwitch::siteList()
     QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Building B"));
     QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Location"));
     QCOMPARE(window->form()->tvServerInfo->columnWidth(1), 200);
-    QCOMPARE(info()->serverList(),
+    QCOMPARE(ClientParts::shared().session.serverList(),
              (QStringList { m_main->httpUrl(), m_branch->httpUrl(), bare(m_branch->httpUrl()), m_refusing->httpUrl(),
                             m_dead }));
     QCOMPARE(window->form()->tabWidget->tabText(5), QStringLiteral("ServerInfo(5)"));
@@ -168,7 +169,7 @@ void TestServerSwitch::siteListRefused()
     QFETCH(bool, wrongSignature);
     auto window = makeWindow();
     QVERIFY(window);
-    const QStringList listBefore = info()->serverList();
+    const QStringList listBefore = ClientParts::shared().session.serverList();
     if (wrongSignature) {
         m_main->updateState([](FakeKestranaState& s) { s.signingSalt = QStringLiteral("0000000000000"); });
     } else {
@@ -183,7 +184,7 @@ void TestServerSwitch::siteListRefused()
 
     QTRY_COMPARE(window->form()->tabWidget->tabText(5), QStringLiteral("ServerInfo(5)"));
     QCOMPARE(window->serversModel()->rowCount(), 5);
-    QCOMPARE(info()->serverList(), listBefore);
+    QCOMPARE(ClientParts::shared().session.serverList(), listBefore);
     QCOMPARE(capturedContaining(QStringLiteral("[mainwindow.loadServerData]")),
              QStringList { QStringLiteral("[mainwindow.loadServerData] fail message:Signature verification failed") });
 }
@@ -224,7 +225,7 @@ void TestServerSwitch::userSwitch()
 
     QTest::mouseClick(window->form()->btnSwitchServer, Qt::LeftButton);
 
-    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), used);
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), used);
     QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerName")).toString(), name);
     QCOMPARE(info()->ksServerUrl(), used);
     QCOMPARE(info()->ksServerName(), name);
@@ -233,7 +234,7 @@ void TestServerSwitch::userSwitch()
     if (site == QLatin1String("dead")) {
         QCOMPARE(boxes.mid(1), QStringList { QStringLiteral("ks server link ex") });
         QCOMPARE(loginShown.count(), 1);
-        QVERIFY(!info()->isLogin());
+        QVERIFY(!ClientParts::shared().session.isLogin());
     } else if (site == QLatin1String("refusing")) {
         QCOMPARE(boxes.mid(1), QStringList { QStringLiteral("Switch server fail") });
         QCOMPARE(m_refusing->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
@@ -255,7 +256,7 @@ void TestServerSwitch::userSwitch()
         LoginInfo restarted;
         QCOMPARE(restarted.loadFromFile(), 0);
         QCOMPARE(restarted.ksServerUrl(), used);
-        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), used);
+        QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), used);
     }
 }
 
@@ -278,7 +279,7 @@ void TestServerSwitch::userSwitchNeedsSelectionAndYes()
 void TestServerSwitch::automaticSwitch_data()
 {
     QTest::addColumn<QStringList>("sites"); // dead, refusing, branch, bare
-    QTest::addColumn<QString>("written"); // Login/KsServerurl afterwards
+    QTest::addColumn<QString>("written"); // Login/KsServerUrl afterwards
     QTest::addColumn<bool>("switched");
     QTest::newRow("first site that answers and logs in")
         << QStringList { "dead", "refusing", "bare", "branch" } << "branch" << true;
@@ -309,7 +310,7 @@ void TestServerSwitch::automaticSwitch()
     for (const QString& key : sites) {
         list << url(key);
     }
-    info()->setServerList(list);
+    ClientParts::shared().session.setServerList(list);
     Prompts::takeCaptured();
 
     window->changeServerUrl();
@@ -317,7 +318,7 @@ void TestServerSwitch::automaticSwitch()
     QVERIFY(Prompts::takeCaptured().isEmpty()); // silent either way
     const QString expectedIni
         = written.isEmpty() ? QString() : (written == QLatin1String("branch") ? m_branch->httpUrl() : url(written));
-    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerurl")).toString(), expectedIni);
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), expectedIni);
     if (switched) {
         QCOMPARE(window->serverUrl(), m_branch->httpUrl());
         QCOMPARE(info()->ksServerUrl(), m_branch->httpUrl());
@@ -336,7 +337,7 @@ void TestServerSwitch::logoutNeverSwitches()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    info()->setServerList({ m_branch->httpUrl() });
+    ClientParts::shared().session.setServerList({ m_branch->httpUrl() });
     m_main->stop();
     window->checkNetworkState(false);
     window->checkNetworkState(false);
@@ -345,7 +346,7 @@ void TestServerSwitch::logoutNeverSwitches()
 
     window->logoutBtn_clicked();
 
-    QVERIFY(!info()->isLogin());
+    QVERIFY(!ClientParts::shared().session.isLogin());
     QCOMPARE(m_branch->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 0);
     QCOMPARE(window->serverUrl(), m_main->httpUrl());
 }
@@ -372,7 +373,7 @@ void TestServerSwitch::serverDialogChoice()
     QFETCH(QString, name);
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
     const QStringList listBefore = QStringList { QStringLiteral("untouched") };
-    info()->setServerList(listBefore);
+    ClientParts::shared().session.setServerList(listBefore);
     ServerDialog dialog(Singleton<LoginInfo>::getInstance()->ksServerUrl());
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ServerInfo"));
@@ -395,7 +396,7 @@ void TestServerSwitch::serverDialogChoice()
     QCOMPARE(dialog.result(), yes ? int(QDialog::Accepted) : int(QDialog::Rejected));
     QCOMPARE(dialog.siteUrl(), url == QLatin1String("branch") ? m_branch->httpUrl() : QString());
     QCOMPARE(dialog.siteName(), name);
-    QCOMPARE(info()->serverList(), listBefore);
+    QCOMPARE(ClientParts::shared().session.serverList(), listBefore);
 }
 
 void TestServerSwitch::serverDialogFailedList_data()
@@ -427,8 +428,8 @@ void TestServerSwitch::serverDialogFailedList()
 void TestServerSwitch::loginDialogServerAction()
 {
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
-    info()->setIsLogin(false);
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    ClientParts::shared().session.setIsLogin(false);
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     auto* server = dialog.findChild<QLineEdit*>(QStringLiteral("editKsServer"));
     QVERIFY(server);
     server->setText(m_main->httpUrl());

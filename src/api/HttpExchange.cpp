@@ -79,6 +79,13 @@ void HttpExchange::readAnswer(QNetworkReply* reply, HttpAnswer& answer)
     answer.parseOk = !answer.document.isNull() && parseError.error == QJsonParseError::NoError;
 }
 
+void HttpExchange::abort()
+{
+    if (m_running) {
+        m_running->abort();
+    }
+}
+
 HttpAnswer HttpExchange::get(const QString& url, const QString& tlsBase, int timeoutMs)
 {
     QNetworkRequest request = makeRequest(url, tlsBase);
@@ -122,7 +129,9 @@ HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
     });
     stall.start();
     if (!reply->isFinished()) {
+        m_running = reply;
         loop.exec(m_excludeUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+        m_running = nullptr;
     }
     stall.stop();
 

@@ -61,6 +61,9 @@ public:
     void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }
     // Bound the whole exchange instead of the silence between progress (the reachability probe).
     void setTimeoutIsTotal(bool total) { m_timeoutIsTotal = total; }
+    // Ends the exchange now waiting for its answer, as a failed transfer; the manager may be shared, so
+    // only this exchange's reply is touched.
+    void abort();
 
     // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer):
     // their manager goes through ServerTrust::watch() as well.
@@ -81,4 +84,5 @@ private:
     QNetworkAccessManager* m_ownNam = nullptr;
     bool m_excludeUserInput = false;
     bool m_timeoutIsTotal = false;
+    QNetworkReply* m_running = nullptr;
 };

@@ -1,10 +1,10 @@
 #include "KsKit.h"
 
 #include "HttpExchange.h"
+#include "ServerTrust.h"
 #include "app/Logging.h"
-#include "app/Singleton.h"
-#include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 
 #include <QCryptographicHash>
 #include <QHostInfo>
@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QScopedValueRollback>
 #include <QtDebug>
 
 static Logger* logger = Logging::rootLogger();
@@ -45,32 +47,55 @@ QString jobIdArray(const QStringList& jobIds)
 
 } // namespace
 
-KsKit::KsKit(QObject* parent)
+KsKit::KsKit(const KsAccount& account, QNetworkAccessManager& nam, QObject* parent)
     : QObject(parent)
-    , m_nam(new QNetworkAccessManager(this))
+    , m_account(account)
+    , m_nam(&nam)
 {
-    // A default of its own: a missing key means a system user here.
-    m_systemUser = LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
+    // The QR requests do not go through HttpExchange, which watches the managers it uses.
+    ServerTrust::watch(m_nam);
 }
 
 KsKit::~KsKit() = default;
 
-bool KsKit::login(QString& message)
+void KsKit::setLoginState(LoginInfo* settings, Session* session)
 {
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    const QString version = LoginInfo::fileValue(QStringLiteral("Basic/Version"), QString()).toString();
-    const QString serverUrl = info->ksServerUrl();
-    const QString url = loginUrl(serverUrl);
-    const QString userName = info->userName();
-    if (m_systemUser) {
-        m_accountVerify = QStringLiteral("2");
+    m_settings = settings;
+    m_session = session;
+}
+
+HttpAnswer KsKit::login(const KsAccount& account, LoginVia via)
+{
+    const QString url = loginUrl(account.serverUrl);
+    const QString version = QStringLiteral("L") + account.clientVersion;
+    HttpExchange exchange(m_nam);
+    if (via == LoginVia::PostBody) {
+        // The start-up form knows the system account alone; any other kind goes out empty.
+        const QString verify
+            = account.verify == KsAccount::Verify::System ? KsAccount::verifyText(account.verify) : QString();
+        const QByteArray body = loginForm(account.password, version, verify, account.userName).toUtf8();
+        const QScopedValueRollback<HttpExchange*> running(m_loginExchange, &exchange);
+        return exchange.post(url, body, HttpExchange::kFormContentType, account.serverUrl);
     }
 
-    const QByteArray body
-        = loginForm(info->pasword(), QStringLiteral("L") + version, m_accountVerify, userName).toUtf8();
+    logger->info(QStringLiteral("###### ksServerUrl ") + url);
+    const QString verify = KsAccount::verifyText(account.verify);
+    // The server checks these accounts itself and expects the fixed placeholder instead of a password.
+    const bool placeholder = verify == QLatin1String("2");
+    const QString password = placeholder ? QStringLiteral("583920") : account.password;
+    const QString query = loginForm(password, version, verify, account.userName);
+    // The Base64 of a password is as good as the password itself; keep it out of the log file.
+    const QString logged = QStringLiteral("Password=******&ClientVersion=%1&Type=0&UserID=&UserType=&AccountVerify=%2&"
+                                          "UserAccount=%3")
+                               .arg(version, verify, encodeField(account.userName));
+    logger->info(QStringLiteral("###### UserAccount=%1").arg(account.userName));
+    logger->info(QStringLiteral("###### params--%1").arg(logged));
+    return exchange.get(url + QStringLiteral("/?") + query, url);
+}
 
-    HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.post(url, body, HttpExchange::kFormContentType, serverUrl);
+bool KsKit::login(QString& message)
+{
+    const HttpAnswer answer = login(m_account, LoginVia::PostBody);
     if (!answer.isJson()) {
         // Shown to the user by the start-up login; the log line stays in English.
         message = tr("login fail");
@@ -89,25 +114,32 @@ bool KsKit::login(QString& message)
     const QJsonValue data = answer.data();
     if (data.isObject()) {
         const QJsonObject object = data.toObject();
-        if (m_systemUser && hostDomainRefused(data, localDomainName())) {
+        if (m_account.verify == KsAccount::Verify::System && hostDomainRefused(data, localDomainName())) {
             return false;
         }
         const QString account = object.value(QLatin1String("UserAccount")).toString();
         qDebug().noquote() << QStringLiteral("[kskit-login] account ") + account;
         // An answer without an account keeps the name the user logged in with rather than blanking it.
         if (!account.isEmpty()) {
-            info->setUserName(account);
-            // Stored the way the next start reads it back: a plain name where names are kept encrypted
-            // would decrypt to nothing, and the saved login would be lost.
-            const bool encrypted = LoginInfo::fileSwitch(QStringLiteral("setting/UserNameEncrypt"), false);
-            LoginInfo::writeFileValue(QStringLiteral("Login/LoginName"),
-                                      encrypted ? QVariant(LoginInfo::encryptValue(account)) : QVariant(account));
+            m_account.userName = account;
+            if (m_settings) {
+                m_settings->rememberServerAccount(account);
+            }
         }
     }
 
     logger->info(QStringLiteral("###### auto login success"));
-    info->setIsLogin(true);
+    if (m_session) {
+        m_session->setIsLogin(true);
+    }
     return true;
+}
+
+void KsKit::abortLogin()
+{
+    if (m_loginExchange) {
+        m_loginExchange->abort();
+    }
 }
 
 bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount)
@@ -167,7 +199,7 @@ QStringList KsKit::GetIp()
 
 QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 {
-    const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
+    const QString base = m_account.serverUrl;
     const QString url = devicesUrl(base, type, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
@@ -179,7 +211,7 @@ QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 
 QList<KsProject> KsKit::getProjects(QString userAccount)
 {
-    const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
+    const QString base = m_account.serverUrl;
     const QString url = projectsUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
@@ -191,7 +223,7 @@ QList<KsProject> KsKit::getProjects(QString userAccount)
 
 KsUserInfo KsKit::getKsUserInfo(QString userAccount)
 {
-    const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
+    const QString base = m_account.serverUrl;
     const QString url = permissionsUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
@@ -203,7 +235,7 @@ KsUserInfo KsKit::getKsUserInfo(QString userAccount)
 
 QString KsKit::CheckClientUpdate(QString userAccount)
 {
-    const QString base = Singleton<LoginInfo>::getInstance()->ksServerUrl();
+    const QString base = m_account.serverUrl;
     const QString url = updateCheckUrl(base, userAccount);
     HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.get(url, base);
@@ -420,6 +452,35 @@ KsKit::QrAnswer KsKit::readQrAnswer(const QByteArray& body)
         result.message = answer.value(QStringLiteral("message")).toString();
     }
     return result;
+}
+
+QNetworkReply* KsKit::qrRequest(const QString& url, QObject* context, QrHandler done)
+{
+    QNetworkRequest request = HttpExchange::makeRequest(url);
+    request.setTransferTimeout(kQrRequestTimeoutMs);
+    QNetworkReply* reply = m_nam->get(request);
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    connect(reply, &QNetworkReply::finished, context,
+            [reply, done = std::move(done)]() { done(readQrAnswer(reply->readAll())); });
+    return reply;
+}
+
+void KsKit::registerQr(const QString& qrBase, QObject* context, QrHandler done)
+{
+    const QString url = qrRegisterUrl(qrBase, m_account.qrGuid);
+    logger->info(QStringLiteral("###### get QRcode url ") + url);
+    qrRequest(url, context, std::move(done));
+}
+
+bool KsKit::pollQr(const QString& qrBase, QObject* context, QrHandler done)
+{
+    if (m_qrPoll && !m_qrPoll->isFinished()) {
+        return false;
+    }
+    const QString url = qrPollUrl(qrBase, m_account.qrGuid);
+    logger->info(QStringLiteral("###### ScanLogin url ") + url);
+    m_qrPoll = qrRequest(url, context, std::move(done));
+    return true;
 }
 
 KsReqCommon KsKit::repCommonParamAt(const QDateTime& localTime)

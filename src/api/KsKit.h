@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpExchange.h"
+#include "KsAccount.h"
 #include "KsPrinter.h"
 #include "KsProject.h"
 #include "KsReqCommon.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -18,22 +20,44 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 class QJsonValue;
+class Session;
 
-// The client's server API object: login, reachability probe, host addresses and the queries the job
-// checks and dialogs need. Every call reads the current user, password and server from LoginInfo and
-// waits for its answer in a nested event loop (HttpExchange).
+// The client's server API object: login, the QR service, reachability probe, host addresses and the
+// queries the job checks and dialogs need, all for one account (KsAccount) and on the one network
+// manager of the UI thread, which the composition root owns. Requests other than the QR service's wait
+// for their answer in a nested event loop (HttpExchange).
 class KsKit : public QObject
 {
     Q_OBJECT
 public:
     static constexpr const char* kSigningSalt = "4152063918270";
+    // A QR request that has not finished by then ends as a failure.
+    static constexpr int kQrRequestTimeoutMs = 10000;
 
-    explicit KsKit(QObject* parent = nullptr);
+    KsKit(const KsAccount& account, QNetworkAccessManager& nam, QObject* parent = nullptr);
     ~KsKit() override;
 
-    // Logs the configured user in; on failure message may receive the reason.
+    const KsAccount& account() const { return m_account; }
+    // A login or a server switch changes the account.
+    void setAccount(const KsAccount& account) { m_account = account; }
+    void switchServer(const QString& serverUrl) { m_account.setServerUrl(serverUrl); }
+    QNetworkAccessManager& networkManager() { return *m_nam; }
+    // Where a successful login(message) is recorded: the server's form of the name in the settings, the
+    // login in the session. Either may be null.
+    void setLoginState(LoginInfo* settings, Session* session);
+
+    // The start-up login sends its form as a POST body; the login dialog sends it as a GET query, with the
+    // placeholder password for an account the server checks itself (system account, QR code).
+    enum class LoginVia { PostBody, GetQuery };
+    // One login exchange for the account; the caller reads the answer.
+    HttpAnswer login(const KsAccount& account, LoginVia via);
+    // Logs the kit's account in by POST; on failure message may receive the reason. On success the account
+    // takes the server's form of the name.
     bool login(QString& message);
+    // Ends a login(message) still waiting for its answer; it then fails.
+    void abortLogin();
     // The user's pin code; tlsBase decides the certificate rule.
     static HttpAnswer pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
                               const QString& tlsBase);
@@ -98,6 +122,13 @@ public:
         QString message; // the service's reason when not ok
     };
     static QrAnswer readQrAnswer(const QByteArray& body);
+    using QrHandler = std::function<void(const QrAnswer&)>;
+    // Registers the account's QR GUID with the QR service under qrBase; done runs with the answer unless
+    // context is gone by then.
+    void registerQr(const QString& qrBase, QObject* context, QrHandler done);
+    // Asks the QR service for the account a phone confirmed; false, and nothing sent, while the previous
+    // poll has not come back (polls never pile up).
+    bool pollQr(const QString& qrBase, QObject* context, QrHandler done);
 
     // Seams for tests: the clock of GetRepCommonParam and the local DNS domain name; empty restores.
     static void setClockForTests(std::function<QDateTime()> clock);
@@ -105,8 +136,12 @@ public:
 
 private:
     static QString localDomainName();
+    QNetworkReply* qrRequest(const QString& url, QObject* context, QrHandler done);
 
+    KsAccount m_account;
     QNetworkAccessManager* m_nam = nullptr;
-    bool m_systemUser = true;
-    QString m_accountVerify;
+    LoginInfo* m_settings = nullptr;
+    Session* m_session = nullptr;
+    HttpExchange* m_loginExchange = nullptr; // the login(message) waiting for its answer
+    QPointer<QNetworkReply> m_qrPoll;
 };

@@ -22,6 +22,12 @@ namespace {
 // Set on requests whose certificate may be judged by the pin rule.
 const QNetworkRequest::Attribute kPinnable = QNetworkRequest::Attribute(QNetworkRequest::User + 71);
 
+const LoginInfo*& ruleSettings()
+{
+    static const LoginInfo* settings = nullptr;
+    return settings;
+}
+
 ServerTrust::Refusal& lastRefusal()
 {
     static ServerTrust::Refusal refusal;
@@ -57,10 +63,17 @@ bool ServerTrust::parseMode(const QString& text, Mode* mode)
     return true;
 }
 
+void ServerTrust::setSettings(const LoginInfo* settings)
+{
+    ruleSettings() = settings;
+}
+
 ServerTrust::Mode ServerTrust::mode()
 {
     Mode result = Mode::Pin;
-    parseMode(Singleton<LoginInfo>::getInstance()->serverCertificate(), &result);
+    if (ruleSettings()) {
+        parseMode(ruleSettings()->serverCertificate(), &result);
+    }
     return result;
 }
 
@@ -162,11 +175,13 @@ void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
         pin(server, presented);
         logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
                          .arg(server, presented));
-        reply->ignoreSslErrors();
+        // These errors of this certificate only: a connection the shared manager reopens later to a server
+        // with another certificate is judged again.
+        reply->ignoreSslErrors(errors);
         return;
     }
     if (pinned == presented) {
-        reply->ignoreSslErrors();
+        reply->ignoreSslErrors(errors);
         return;
     }
     logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")

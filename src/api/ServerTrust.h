@@ -5,6 +5,7 @@
 #include <QSslError>
 #include <QString>
 
+class LoginInfo;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
@@ -34,6 +35,9 @@ public:
         bool isValid() const { return !server.isEmpty(); }
     };
 
+    // The settings whose setting/ServerCertificate is the rule, read at each check (the server may push a
+    // new one); without any, "pin".
+    static void setSettings(const LoginInfo* settings);
     static Mode mode();
     // "pin", "any", "system" (any case); false for anything else.
     static bool parseMode(const QString& text, Mode* mode);

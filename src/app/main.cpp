@@ -1,4 +1,5 @@
 #include "api/KsKit.h"
+#include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ShutdownSignals.h"
@@ -6,6 +7,7 @@
 #include "app/Translations.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScreen>
 #include <QTranslator>
@@ -42,14 +45,22 @@ void logScreens()
              << availableRect.bottomRight();
 }
 
-// After a successful login the main window takes over and the event loop runs.
-int runAfterLogin(SingleApplication& app, LoginDialog& dialog, bool automaticLogin)
+// What the windows share: the settings, the run-time session and the API on the one network manager.
+struct Parts
 {
-    return MainWindow::runAfterLogin(app, dialog, *Singleton<LoginInfo>::getInstance(), automaticLogin);
+    LoginInfo& settings;
+    Session& session;
+    KsKit& api;
+};
+
+// After a successful login the main window takes over and the event loop runs.
+int runAfterLogin(SingleApplication& app, LoginDialog& dialog, const Parts& parts, bool automaticLogin)
+{
+    return MainWindow::runAfterLogin(app, dialog, parts.settings, parts.session, parts.api, automaticLogin);
 }
 
 // Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.
-int runDialog(SingleApplication& app, LoginDialog& dialog)
+int runDialog(SingleApplication& app, LoginDialog& dialog, const Parts& parts)
 {
     if (ShutdownSignals::quitRequested()) {
         return 0;
@@ -58,24 +69,25 @@ int runDialog(SingleApplication& app, LoginDialog& dialog)
     if (result != QDialog::Accepted) {
         return result;
     }
-    return runAfterLogin(app, dialog, false);
+    return runAfterLogin(app, dialog, parts, false);
 }
 
-int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog)
+int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Parts& parts)
 {
-    LoginInfo* info = Singleton<LoginInfo>::getInstance();
+    LoginInfo* info = &parts.settings;
 
     const bool automaticLogin = info->isAutoLogin() && !info->userName().isEmpty() && !info->pasword().isEmpty();
     if (!automaticLogin) {
         dialog.startTimer();
-        return runDialog(app, dialog);
+        return runDialog(app, dialog, parts);
     }
 
     const bool reachable = dialog.checkNetworkState(false);
-    KsKit kit;
+    // The probe above may have taken the server from the dialog's field into the settings.
+    parts.api.setAccount(KsAccount::fromSettings(*info));
     QString error;
-    if (reachable && kit.login(error)) {
-        return runAfterLogin(app, dialog, true);
+    if (reachable && parts.api.login(error)) {
+        return runAfterLogin(app, dialog, parts, true);
     }
     if (!error.isEmpty()) {
         dialog.show_errormsg(error);
@@ -83,7 +95,7 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog)
     if (!info->ksServerUrl().isEmpty()) {
         dialog.startTimer();
     }
-    return runDialog(app, dialog);
+    return runDialog(app, dialog, parts);
 }
 
 } // namespace
@@ -119,8 +131,10 @@ int main(int argc, char** argv)
     }
 
     logger->info(QStringLiteral("loading latest login info"));
+    LoginInfo& settings = *Singleton<LoginInfo>::getInstance();
+    ServerTrust::setSettings(&settings);
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
-    const int loadResult = Singleton<LoginInfo>::getInstance()->loadFromFile();
+    const int loadResult = settings.loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
         QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("main", "parse INI file error"),
@@ -134,14 +148,21 @@ int main(int argc, char** argv)
 
     logScreens();
 
+    // One manager for every request of the UI thread: the dialog's, the main window's and the job logic's.
+    QNetworkAccessManager network;
+    Session session;
+    KsKit api(KsAccount::fromSettings(settings), network);
+    api.setLoginState(&settings, &session);
+    const Parts parts { settings, session, api };
+
     // The dialog lives until after the stop banner and the logging shutdown.
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance());
+    LoginDialog dialog(settings, session, api);
     // The dialog draws its own title bar.
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     dialog.setWindowFlags(Qt::FramelessWindowHint);
     ScreenFit::fit(&dialog);
 
-    const int exitCode = runLoginAndMainWindow(app, dialog);
+    const int exitCode = runLoginAndMainWindow(app, dialog, parts);
 
     Logging::logShutdown();
     Logging::shutdownRootLogger();

@@ -32,6 +32,78 @@ QString& templateOverride()
     return path;
 }
 
+using Key = LoginInfo::Key;
+
+struct KeySpec
+{
+    Key key;
+    const char* name;
+    QVariant fallback;
+};
+
+// In the order of LoginInfo::Key.
+const KeySpec& keySpec(Key key)
+{
+    static const KeySpec kKeys[] = {
+        { Key::ServerUrl, "Login/KsServerUrl", QString() },
+        // Earlier clients' servers tab wrote the address here (letter case differs); read when the key
+        // above is empty, never written.
+        { Key::OldServerUrl, "Login/KsServerurl", QString() },
+        { Key::ServerName, "Login/KsServerName", QString() },
+        { Key::LoginName, "Login/LoginName", QString() },
+        { Key::Password, "Login/Password", QString() },
+        { Key::DefaultLoginType, "Login/DefaultLoginType", 0 },
+        { Key::AutoLogin, "Login/AutoLogin", false },
+        { Key::SavePassword, "Login/SavePassword", false },
+        // Absent means the operating-system account: what the login dialog and the start-up login have
+        // always assumed; the template writes the key, so only older or hand-made files lack it.
+        { Key::SystemUser, "Login/SystemUser", true },
+        { Key::BingoLastTime, "Login/BingoLastTime", false },
+        { Key::Version, "Basic/Version", QString() },
+        { Key::IsOld, "Basic/IsOld", false },
+        { Key::Title, "Basic/Title", QString() },
+        { Key::Info, "setting/Info", QString() },
+        { Key::Guid, "setting/GUID", QString() },
+        { Key::IsInstallFirst, "setting/IsInstallFirst", 0 },
+        { Key::SupportScan, "setting/supportScan", false },
+        { Key::ShowUser, "setting/ShowUser", false },
+        { Key::ShowSystem, "setting/ShowSystem", false },
+        { Key::ShowServer, "setting/ShowServer", false },
+        { Key::ShowDevice, "setting/ShowDevice", false },
+        { Key::ShowCost, "setting/ShowCost", false },
+        { Key::SupportSecret, "setting/supportSecret", false },
+        { Key::MultiDomain, "setting/MultiDomain", false },
+        { Key::HidTask, "setting/HidTask", false },
+        { Key::HiddMainDlg, "setting/HiddMainDlg", false },
+        { Key::FileLimit, "setting/fileLimit", false },
+        { Key::ShowQR, "setting/ShowQR", false },
+        { Key::UserNameEncrypt, "setting/UserNameEncrypt", false },
+        { Key::JobFileZip, "setting/jobFileZip", false },
+        { Key::AutoLoginTime, "setting/AutoLoginTime", 900 },
+        { Key::AutoLoginInterval, "setting/AutoLoginInterval", 5 },
+        { Key::AutoLoginCount, "setting/AutoLoginCount", 5 },
+        { Key::DateTime, "setting/DateTime", QString() },
+        { Key::IsShowProgress, "setting/IsShowProgress", false },
+        { Key::ShowProgressFileSizeLimit, "setting/ShowProgressFileSizeLimit", 50 },
+        { Key::IsLocalization, "setting/IsLocalization", false },
+        { Key::ServerCertificate, "setting/ServerCertificate", QStringLiteral("pin") },
+        { Key::KeepJobFiles, "Debug/KeepJobFiles", false },
+        // The message limit has always been stored under this name; files in use hold it so.
+        { Key::MaxMessageCount, "Message/UserNameEncrypt", -1 },
+        { Key::SysTrayMsgTimeoutSecs, "Message/SysTrayMsgTimeoutSecs", -1 },
+        { Key::JobPath, "Job/Path", QStringLiteral("ksprinter") },
+        { Key::UploadFileSegmentSizeKbs, "Job/UploadFileSegmentSizeKbs", 1 },
+        { Key::MinJobFileSizeBytes, "Job/MinJobFileSizeBytes", 1 },
+        { Key::MaxParamFileDelayMin, "Job/maxParamFileDelayMin", 1 },
+        { Key::KeepUnsentJobs, "Job/KeepUnsentJobs", true },
+        { Key::KeepUnsentHours, "Job/KeepUnsentHours", 24 },
+    };
+    static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == size_t(Key::KeepUnsentHours) + 1, "one row per key");
+    const KeySpec& spec = kKeys[int(key)];
+    Q_ASSERT(spec.key == key);
+    return spec;
+}
+
 QByteArray cipherKey()
 {
     return QCryptographicHash::hash(QString::fromLatin1(kKeyText).toLocal8Bit(), QCryptographicHash::Sha256);
@@ -76,6 +148,16 @@ void LoginInfo::setTemplatePathForTests(const QString& path)
     templateOverride() = path;
 }
 
+QString LoginInfo::keyName(Key key)
+{
+    return QString::fromLatin1(keySpec(key).name);
+}
+
+QVariant LoginInfo::keyDefault(Key key)
+{
+    return keySpec(key).fallback;
+}
+
 namespace {
 void logUnusable(const QString& key, const QVariant& value, const QString& used)
 {
@@ -84,8 +166,10 @@ void logUnusable(const QString& key, const QVariant& value, const QString& used)
 }
 } // namespace
 
-bool LoginInfo::readSwitch(const QSettings& settings, const QString& key, bool defaultValue)
+bool LoginInfo::readSwitch(const QSettings& settings, Key which)
 {
+    const QString key = keyName(which);
+    const bool defaultValue = keyDefault(which).toBool();
     const QVariant value = settings.value(key);
     if (!value.isValid()) {
         return defaultValue;
@@ -104,8 +188,10 @@ bool LoginInfo::readSwitch(const QSettings& settings, const QString& key, bool d
     return defaultValue;
 }
 
-int LoginInfo::readNumber(const QSettings& settings, const QString& key, int defaultValue, int min, int max)
+int LoginInfo::readNumber(const QSettings& settings, Key which, int min, int max)
 {
+    const QString key = keyName(which);
+    const int defaultValue = keyDefault(which).toInt();
     const QVariant value = settings.value(key);
     if (!value.isValid()) {
         return defaultValue;
@@ -121,29 +207,37 @@ int LoginInfo::readNumber(const QSettings& settings, const QString& key, int def
 
 QString LoginInfo::jobFolderInFile()
 {
-    return checkedJobFolder(fileValue(QStringLiteral("Job/Path"), QStringLiteral("ksprinter")).toString());
+    return checkedJobFolder(fileValue(Key::JobPath).toString());
 }
 
-QVariant LoginInfo::fileValue(const QString& key, const QVariant& defaultValue)
+QVariant LoginInfo::fileValue(Key key)
 {
     QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
-    return settings.value(key, defaultValue);
+    return settings.value(keyName(key), keyDefault(key));
 }
 
-bool LoginInfo::fileSwitch(const QString& key, bool defaultValue)
+bool LoginInfo::fileSwitch(Key key)
 {
     QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
-    return readSwitch(settings, key, defaultValue);
+    return readSwitch(settings, key);
 }
 
-void LoginInfo::writeFileValue(const QString& key, const QVariant& value)
+void LoginInfo::writeFileValue(Key key, const QVariant& value)
 {
     QSettings settings(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
-    settings.setValue(key, value);
+    settings.setValue(keyName(key), value);
     settings.sync();
+}
+
+void LoginInfo::rememberServerAccount(const QString& account)
+{
+    m_userName = account;
+    // Read from the file as the next start will read it, so the name decrypts there rather than to nothing.
+    const bool encrypted = fileSwitch(Key::UserNameEncrypt);
+    writeFileValue(Key::LoginName, encrypted ? QVariant(encryptValue(account)) : QVariant(account));
 }
 
 QString LoginInfo::checkedJobFolder(const QString& value)
@@ -214,10 +308,10 @@ bool LoginInfo::checkIniFile()
     {
         QSettings templateSettings(templateFile, QSettings::IniFormat);
         useUtf8(templateSettings);
-        newVersion = templateSettings.value(QStringLiteral("Basic/Version"), QString()).toString();
+        newVersion = templateSettings.value(keyName(Key::Version), QString()).toString();
         QSettings userSettings(userFile, QSettings::IniFormat);
         useUtf8(userSettings);
-        oldVersion = userSettings.value(QStringLiteral("Basic/Version"), QString()).toString();
+        oldVersion = userSettings.value(keyName(Key::Version), QString()).toString();
     }
     logger->info(QStringLiteral("newVersion:") + newVersion + QStringLiteral(" oldVersion:") + oldVersion);
 
@@ -241,7 +335,7 @@ bool LoginInfo::checkIniFile()
     logger->info(QStringLiteral("copy ini file succeeded"));
     QSettings templateSettings(templateFile, QSettings::IniFormat);
     useUtf8(templateSettings);
-    templateSettings.setValue(QStringLiteral("setting/IsInstallFirst"), 1);
+    templateSettings.setValue(keyName(Key::IsInstallFirst), 1);
     return true;
 }
 
@@ -254,7 +348,13 @@ int LoginInfo::loadFromFile()
     useUtf8(*m_settings);
     QSettings& s = *m_settings;
 
-    m_ksServerUrl = s.value(QStringLiteral("Login/KsServerUrl"), QString()).toString();
+    const auto text = [&s](Key key) { return s.value(keyName(key), keyDefault(key)).toString(); };
+    const auto number = [&s](Key key) { return s.value(keyName(key), keyDefault(key)).toInt(); };
+
+    m_ksServerUrl = text(Key::ServerUrl);
+    if (m_ksServerUrl.isEmpty()) {
+        m_ksServerUrl = text(Key::OldServerUrl);
+    }
     // The fetch below already follows the local certificate rule; what the server pushes applies after it.
     readServerCertificate(false);
     if (!m_ksServerUrl.isEmpty()) {
@@ -266,85 +366,85 @@ int LoginInfo::loadFromFile()
         }
     }
 
-    m_ksServerName = s.value(QStringLiteral("Login/KsServerName"), tr("default KS server")).toString();
-    m_userName = s.value(QStringLiteral("Login/LoginName"), QString()).toString();
-    m_defaultLoginType = readNumber(s, QStringLiteral("Login/DefaultLoginType"), 0, 0, 2);
-    m_isOld = readSwitch(s, QStringLiteral("Basic/IsOld"), false);
-    m_version = s.value(QStringLiteral("Basic/Version"), QString()).toString();
-    m_title = s.value(QStringLiteral("Basic/Title"), QString()).toString();
-    m_info = s.value(QStringLiteral("setting/Info"), QString()).toString();
-    m_guid = s.value(QStringLiteral("setting/GUID"), QString()).toString();
-    m_supportScan = readSwitch(s, QStringLiteral("setting/supportScan"), false);
-    m_showUser = readSwitch(s, QStringLiteral("setting/ShowUser"), false);
-    m_showSystem = readSwitch(s, QStringLiteral("setting/ShowSystem"), false);
-    m_showServer = readSwitch(s, QStringLiteral("setting/ShowServer"), false);
-    m_showDevice = readSwitch(s, QStringLiteral("setting/ShowDevice"), false);
-    m_showCost = readSwitch(s, QStringLiteral("setting/ShowCost"), false);
-    m_supportSecret = readSwitch(s, QStringLiteral("setting/supportSecret"), false);
-    m_multiDomain = readSwitch(s, QStringLiteral("setting/MultiDomain"), false);
-    m_hidTask = readSwitch(s, QStringLiteral("setting/HidTask"), false);
-    m_hiddMainDlg = readSwitch(s, QStringLiteral("setting/HiddMainDlg"), false);
-    m_fileLimit = readSwitch(s, QStringLiteral("setting/fileLimit"), false);
-    m_showQR = readSwitch(s, QStringLiteral("setting/ShowQR"), false);
-    m_userNameEncrypt = readSwitch(s, QStringLiteral("setting/UserNameEncrypt"), false);
-    m_jobFileZip = readSwitch(s, QStringLiteral("setting/jobFileZip"), false);
+    m_ksServerName = s.value(keyName(Key::ServerName), tr("default KS server")).toString();
+    m_userName = text(Key::LoginName);
+    m_defaultLoginType = readNumber(s, Key::DefaultLoginType, 0, 2);
+    m_isOld = readSwitch(s, Key::IsOld);
+    m_version = text(Key::Version);
+    m_title = text(Key::Title);
+    m_info = text(Key::Info);
+    m_guid = text(Key::Guid);
+    m_supportScan = readSwitch(s, Key::SupportScan);
+    m_showUser = readSwitch(s, Key::ShowUser);
+    m_showSystem = readSwitch(s, Key::ShowSystem);
+    m_showServer = readSwitch(s, Key::ShowServer);
+    m_showDevice = readSwitch(s, Key::ShowDevice);
+    m_showCost = readSwitch(s, Key::ShowCost);
+    m_supportSecret = readSwitch(s, Key::SupportSecret);
+    m_multiDomain = readSwitch(s, Key::MultiDomain);
+    m_hidTask = readSwitch(s, Key::HidTask);
+    m_hiddMainDlg = readSwitch(s, Key::HiddMainDlg);
+    m_fileLimit = readSwitch(s, Key::FileLimit);
+    m_showQR = readSwitch(s, Key::ShowQR);
+    m_userNameEncrypt = readSwitch(s, Key::UserNameEncrypt);
+    m_jobFileZip = readSwitch(s, Key::JobFileZip);
     // Bounded so the retry arithmetic (seconds, milliseconds, count times interval) stays within an int.
-    m_autoLoginTime = readNumber(s, QStringLiteral("setting/AutoLoginTime"), 900, 0, 7 * 24 * 3600);
-    m_autoLoginInterval = readNumber(s, QStringLiteral("setting/AutoLoginInterval"), 5, 1, 3600);
-    m_autoLoginCount = readNumber(s, QStringLiteral("setting/AutoLoginCount"), 5, 0, 10000);
-    m_dateTime = s.value(QStringLiteral("setting/DateTime"), QString()).toString();
-    m_isShowProgress = readSwitch(s, QStringLiteral("setting/IsShowProgress"), false);
+    m_autoLoginTime = readNumber(s, Key::AutoLoginTime, 0, 7 * 24 * 3600);
+    m_autoLoginInterval = readNumber(s, Key::AutoLoginInterval, 1, 3600);
+    m_autoLoginCount = readNumber(s, Key::AutoLoginCount, 0, 10000);
+    m_dateTime = text(Key::DateTime);
+    m_isShowProgress = readSwitch(s, Key::IsShowProgress);
     // MiB; shifted into bytes by the upload, so never negative.
-    m_showProgressFileSizeLimit
-        = readNumber(s, QStringLiteral("setting/ShowProgressFileSizeLimit"), 50, 0, 1024 * 1024);
-    m_isLocalization = readSwitch(s, QStringLiteral("setting/IsLocalization"), false);
+    m_showProgressFileSizeLimit = readNumber(s, Key::ShowProgressFileSizeLimit, 0, 1024 * 1024);
+    m_isLocalization = readSwitch(s, Key::IsLocalization);
 
     if (!m_userName.isEmpty() && m_userNameEncrypt) {
         m_userName = decryptValue(m_userName);
     }
 
-    const QString storedPassword = s.value(QStringLiteral("Login/Password"), QString()).toString();
+    const QString storedPassword = text(Key::Password);
     m_password = storedPassword.isEmpty() ? QString() : decryptValue(storedPassword);
 
-    m_autoLogin = readSwitch(s, QStringLiteral("Login/AutoLogin"), false);
-    m_savePassword = readSwitch(s, QStringLiteral("Login/SavePassword"), false);
-    m_systemUser = readSwitch(s, QStringLiteral("Login/SystemUser"), false);
-    m_bingoLastTime = readSwitch(s, QStringLiteral("Login/BingoLastTime"), false);
-    m_keepJobFiles = readSwitch(s, QStringLiteral("Debug/KeepJobFiles"), false);
+    m_autoLogin = readSwitch(s, Key::AutoLogin);
+    m_savePassword = readSwitch(s, Key::SavePassword);
+    m_systemUser = readSwitch(s, Key::SystemUser);
+    m_bingoLastTime = readSwitch(s, Key::BingoLastTime);
+    m_keepJobFiles = readSwitch(s, Key::KeepJobFiles);
 
-    const int maxMessages = s.value(QStringLiteral("Message/UserNameEncrypt"), -1).toInt();
+    const int maxMessages = number(Key::MaxMessageCount);
     m_maxMessageCount = maxMessages < 1 ? 50 : maxMessages;
 
     if (m_systemUser) {
         m_userName = qEnvironmentVariable("USER");
     }
 
-    const int trayTimeoutSecs = s.value(QStringLiteral("Message/SysTrayMsgTimeoutSecs"), -1).toInt();
+    const int trayTimeoutSecs = number(Key::SysTrayMsgTimeoutSecs);
     // Capped so a huge value in the file cannot overflow into a negative display time.
     m_sysTrayMsgTimeoutMs = trayTimeoutSecs < 1 ? 1000 : int(qMin<qint64>(qint64(trayTimeoutSecs) * 1000, INT_MAX));
 
-    const int segmentSize = s.value(QStringLiteral("Job/UploadFileSegmentSizeKbs"), 1).toInt();
+    const int segmentSize = number(Key::UploadFileSegmentSizeKbs);
     if (segmentSize > 0) {
         m_uploadFileSegmentSize = segmentSize;
     }
-    const int minJobFileSize = s.value(QStringLiteral("Job/MinJobFileSizeBytes"), 1).toInt();
+    const int minJobFileSize = number(Key::MinJobFileSizeBytes);
     if (minJobFileSize > 511) {
         m_minJobFileSizeBytes = minJobFileSize;
     }
-    const int maxParamFileDelay = s.value(QStringLiteral("Job/maxParamFileDelayMin"), 1).toInt();
+    const int maxParamFileDelay = number(Key::MaxParamFileDelayMin);
     if (maxParamFileDelay > 0) {
         m_maxParamFileDelayMin = maxParamFileDelay;
     }
-    m_jobFolder = checkedJobFolder(s.value(QStringLiteral("Job/Path"), QLatin1String(kDefaultJobFolder)).toString());
+    m_jobFolder = checkedJobFolder(text(Key::JobPath));
     readServerCertificate(true);
-    m_keepUnsentJobs = readSwitch(s, QStringLiteral("Job/KeepUnsentJobs"), true);
-    m_keepUnsentHours = readNumber(s, QStringLiteral("Job/KeepUnsentHours"), 24, 1, 24 * 365);
+    m_keepUnsentJobs = readSwitch(s, Key::KeepUnsentJobs);
+    m_keepUnsentHours = readNumber(s, Key::KeepUnsentHours, 1, 24 * 365);
+    emit changed();
     return 0;
 }
 
 void LoginInfo::readServerCertificate(bool complain)
 {
-    const QString key = QStringLiteral("setting/ServerCertificate");
+    const QString key = keyName(Key::ServerCertificate);
     const QVariant value = m_settings->value(key);
     // The rules of the server's certificate (ServerTrust): pin, any or system, in any case.
     static const QStringList kRules { QStringLiteral("pin"), QStringLiteral("any"), QStringLiteral("system") };
@@ -366,24 +466,18 @@ void LoginInfo::saveToFile()
     useUtf8(s);
 
     m_ksServerUrl = ServerUrl::withScheme(m_ksServerUrl);
-    s.setValue(QStringLiteral("Login/KsServerUrl"), m_ksServerUrl);
-    s.setValue(QStringLiteral("Login/KsServerName"), m_ksServerName);
-    s.setValue(QStringLiteral("Login/LoginName"), m_userName);
-    if (m_userNameEncrypt) {
-        s.setValue(QStringLiteral("Login/LoginName"), encryptValue(m_userName));
-    }
-    if (m_savePassword) {
-        s.setValue(QStringLiteral("Login/Password"), encryptValue(m_password));
-    } else {
-        s.setValue(QStringLiteral("Login/Password"), QString());
-    }
-    s.setValue(QStringLiteral("Login/AutoLogin"), m_autoLogin);
-    s.setValue(QStringLiteral("Login/SavePassword"), m_savePassword);
-    s.setValue(QStringLiteral("Login/SystemUser"), m_systemUser);
-    s.setValue(QStringLiteral("Login/BingoLastTime"), m_bingoLastTime);
+    s.setValue(keyName(Key::ServerUrl), m_ksServerUrl);
+    s.setValue(keyName(Key::ServerName), m_ksServerName);
+    s.setValue(keyName(Key::LoginName), m_userNameEncrypt ? QVariant(encryptValue(m_userName)) : QVariant(m_userName));
+    s.setValue(keyName(Key::Password), m_savePassword ? QVariant(encryptValue(m_password)) : QVariant(QString()));
+    s.setValue(keyName(Key::AutoLogin), m_autoLogin);
+    s.setValue(keyName(Key::SavePassword), m_savePassword);
+    s.setValue(keyName(Key::SystemUser), m_systemUser);
+    s.setValue(keyName(Key::BingoLastTime), m_bingoLastTime);
     s.sync();
     // A file written afresh (removed while the client ran) would get the default mode.
     PrivateFiles::restrictFile(s.fileName());
+    emit changed();
 }
 
 LoginInfo::ServerSettingsSource& LoginInfo::serverSettingsSource()
@@ -407,4 +501,5 @@ void LoginInfo::applyServerSettings(const ServerSettings& settings)
     }
     m_settings->sync();
     PrivateFiles::restrictFile(m_settings->fileName());
+    emit changed();
 }

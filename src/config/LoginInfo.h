@@ -12,12 +12,67 @@
 #include <functional>
 #include <optional>
 
-// Every setting of the per-user INI file plus the run-time login state.
-// Reached through Singleton<LoginInfo>::getInstance().
+// The per-user INI file and nothing else: its keys, the template check, load, save and the encryption of
+// the stored credentials. The composition root owns the one instance (Singleton<LoginInfo>); run-time
+// state lives in Session.
 class LoginInfo : public QObject
 {
     Q_OBJECT
 public:
+    // Every key of the file; LoginInfo.cpp spells each one once, with its default.
+    enum class Key {
+        ServerUrl,
+        OldServerUrl,
+        ServerName,
+        LoginName,
+        Password,
+        DefaultLoginType,
+        AutoLogin,
+        SavePassword,
+        SystemUser,
+        BingoLastTime,
+        Version,
+        IsOld,
+        Title,
+        Info,
+        Guid,
+        IsInstallFirst,
+        SupportScan,
+        ShowUser,
+        ShowSystem,
+        ShowServer,
+        ShowDevice,
+        ShowCost,
+        SupportSecret,
+        MultiDomain,
+        HidTask,
+        HiddMainDlg,
+        FileLimit,
+        ShowQR,
+        UserNameEncrypt,
+        JobFileZip,
+        AutoLoginTime,
+        AutoLoginInterval,
+        AutoLoginCount,
+        DateTime,
+        IsShowProgress,
+        ShowProgressFileSizeLimit,
+        IsLocalization,
+        ServerCertificate,
+        KeepJobFiles,
+        MaxMessageCount,
+        SysTrayMsgTimeoutSecs,
+        JobPath,
+        UploadFileSegmentSizeKbs,
+        MinJobFileSizeBytes,
+        MaxParamFileDelayMin,
+        KeepUnsentJobs,
+        KeepUnsentHours,
+    };
+    // "Group/Name" as the file spells it, and the value an absent key stands for.
+    static QString keyName(Key key);
+    static QVariant keyDefault(Key key);
+
     explicit LoginInfo(QObject* parent = nullptr);
     ~LoginInfo() override;
 
@@ -27,6 +82,9 @@ public:
     int loadFromFile();
     // Writes the login keys back (server, name, password, switches).
     void saveToFile();
+    // The server's form of the account after a login: the user name, and the stored name written the way
+    // the next start reads it back (encrypted where names are kept encrypted).
+    void rememberServerAccount(const QString& account);
     // Section/key and value of each setting the server pushes.
     using ServerSettings = QList<QPair<QString, QString>>;
     // Fetches the settings the server pushes for a server URL; nothing when the fetch failed.
@@ -41,19 +99,19 @@ public:
     static QString decryptValue(const QString& stored);
 
     // Checked reads shared by every reader of the settings file. A switch is 1/true or 0/false and a number
-    // lies within [min, max]; anything else gives the default and a log line. An absent key gives the default.
-    static bool readSwitch(const QSettings& settings, const QString& key, bool defaultValue);
-    static int readNumber(const QSettings& settings, const QString& key, int defaultValue, int min, int max);
+    // lies within [min, max]; anything else gives the key's default and a log line, as does an absent key.
+    static bool readSwitch(const QSettings& settings, Key key);
+    static int readNumber(const QSettings& settings, Key key, int min, int max);
     // The job folder is one folder name inside the data folder: any other value of Job/Path (empty, ".",
     // "..", a path) gives "ksprinter" and a log line.
     static QString checkedJobFolder(const QString& value);
     // The checked job folder as the settings file holds it now.
     static QString jobFolderInFile();
     // One key as the settings file holds it now, and a write that reaches the file at once; for the few
-    // keys the windows and the API keep outside the loaded values.
-    static QVariant fileValue(const QString& key, const QVariant& defaultValue = QVariant());
-    static bool fileSwitch(const QString& key, bool defaultValue);
-    static void writeFileValue(const QString& key, const QVariant& value);
+    // keys the windows keep outside the loaded values.
+    static QVariant fileValue(Key key);
+    static bool fileSwitch(Key key);
+    static void writeFileValue(Key key, const QVariant& value);
 
     // The settings template beside the executable; tests may point it elsewhere (empty restores it).
     static QString templatePath();
@@ -123,18 +181,15 @@ public:
     bool keepUnsentJobs() const { return m_keepUnsentJobs; }
     int keepUnsentHours() const { return m_keepUnsentHours; }
 
-    // Run-time state.
-    bool isLogin() const { return m_isLogin; }
-    void setIsLogin(bool v) { m_isLogin = v; }
-    QStringList serverList() const { return m_serverList; }
-    void setServerList(const QStringList& v) { m_serverList = v; }
-    bool isQRValid() const { return m_qrValid; }
-    void setQRValid(bool v) { m_qrValid = v; }
     double maxJobFileSize() const { return m_maxJobFileSize; }
     int maxPageCount() const { return m_maxPageCount; }
 
     // The settings object on the user file, valid after loadFromFile().
     QSettings* settings() const { return m_settings.data(); }
+
+signals:
+    // The values were loaded, saved, or the server's settings were written into the file.
+    void changed();
 
 private:
     static ServerSettingsSource& serverSettingsSource();
@@ -189,9 +244,6 @@ private:
     bool m_keepUnsentJobs = true;
     int m_keepUnsentHours = 24;
 
-    bool m_isLogin = false;
-    QStringList m_serverList;
-    bool m_qrValid = false;
     const double m_maxJobFileSize = 1073741824.0;
     const int m_maxPageCount = 1000;
 };

@@ -9,6 +9,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 #include "jobs/CMyFileWatcher.h"
 #include "jobs/SafeJobFile.h"
 #include "ui/ClickedLabel.h"
@@ -30,8 +31,6 @@
 #include <QJsonParseError>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPixmap>
 #include <QPixmapCache>
 #include <QRegularExpression>
@@ -45,8 +44,6 @@
 static Logger* logger = Logging::rootLogger();
 
 namespace {
-const char kPlaceholderPassword[] = "583920";
-
 std::function<void(int)> s_exitHandler;
 
 // Restores the cursor on every way out of a login attempt, or earlier so a message box is not shown busy.
@@ -81,14 +78,14 @@ QFont titleFont(int pixelSize, bool bold)
 }
 } // namespace
 
-LoginDialog::LoginDialog(LoginInfo& settings, QWidget* parent)
+LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::LoginDialog)
     , m_info(&settings)
+    , m_session(&session)
+    , m_api(&api)
 {
     m_ui->setupUi(this);
-    m_nam = new QNetworkAccessManager(this);
-    ServerTrust::watch(m_nam); // QR-code requests
     m_online = new OnlineState(this);
 
     m_qrTimer = new QTimer(this);
@@ -151,12 +148,7 @@ QString LoginDialog::localDomainName() const
 
 bool LoginDialog::dialogSystemUser() const
 {
-    return LoginInfo::fileSwitch(QStringLiteral("Login/SystemUser"), true);
-}
-
-void LoginDialog::writeKey(const QString& key, bool value)
-{
-    LoginInfo::writeFileValue(key, value);
+    return LoginInfo::fileSwitch(LoginInfo::Key::SystemUser);
 }
 
 void LoginDialog::initInfo()
@@ -217,7 +209,7 @@ void LoginDialog::initInfo()
 void LoginDialog::setSystemUserControls(bool systemUser)
 {
     if (systemUser) {
-        m_accountVerify = QStringLiteral("2");
+        m_accountVerify = KsAccount::Verify::System;
         m_ui->editLoginName->setText(m_osUser);
         m_ui->editLoginName->setEnabled(loginInfo()->multiDomain());
         m_ui->editPassword->setEnabled(false);
@@ -308,10 +300,7 @@ void LoginDialog::login_clicked()
         // the attempt has returned.
         logger->info(QStringLiteral("###### automatic login attempt cancelled by a manual login"));
         m_manualLoginPending = true;
-        const auto replies = m_autoAttempt->findChildren<QNetworkReply*>();
-        for (QNetworkReply* reply : replies) {
-            reply->abort();
-        }
+        m_api->abortLogin();
         return;
     }
     Login(0);
@@ -333,45 +322,33 @@ void LoginDialog::Login(int kind)
     LoginInfo* info = loginInfo();
 
     if (kind == 2) {
-        m_accountVerify = QStringLiteral("2");
+        m_accountVerify = m_systemUser ? KsAccount::Verify::System : KsAccount::Verify::Qr;
     } else if (!m_ui->chkSysUser->isChecked()) {
-        m_accountVerify = QStringLiteral("4");
+        m_accountVerify = KsAccount::Verify::Password;
     }
 
-    const QString server = ServerUrl::withScheme(m_ui->editKsServer->text());
-    if (server != m_ui->editKsServer->text()) {
-        m_ui->editKsServer->setText(server);
+    KsAccount account = m_api->account();
+    account.setServerUrl(m_ui->editKsServer->text());
+    if (account.serverUrl != m_ui->editKsServer->text()) {
+        m_ui->editKsServer->setText(account.serverUrl);
     }
-    const QString requestPath = KsKit::loginUrl(server);
-    logger->info(QStringLiteral("###### ksServerUrl ") + requestPath);
-
-    const QString userName = m_ui->editLoginName->text();
-    const bool placeholder = m_accountVerify == QLatin1String("2") || m_accountVerify == QLatin1String("1");
-    const QString password = placeholder ? QString::fromLatin1(kPlaceholderPassword) : m_ui->editPassword->text();
-
+    account.userName = m_ui->editLoginName->text();
+    account.password = m_ui->editPassword->text();
+    account.verify = m_accountVerify;
     if (QFile::exists(Singleton<cglobal>::getInstance()->getIniFilePath())) {
-        info->setVersion(LoginInfo::fileValue(QStringLiteral("Basic/Version")).toString());
+        info->setVersion(LoginInfo::fileValue(LoginInfo::Key::Version).toString());
     }
-    m_version = QStringLiteral("L") + info->ksVersion();
+    account.clientVersion = info->ksVersion();
 
-    const QString query = KsKit::loginForm(password, m_version, m_accountVerify, userName);
-    // The Base64 of a password is as good as the password itself; keep it out of the log file.
-    const QString logged = QStringLiteral("Password=******&ClientVersion=%1&Type=0&UserID=&UserType=&AccountVerify=%2&"
-                                          "UserAccount=%3")
-                               .arg(m_version, m_accountVerify, KsKit::encodeField(userName));
-    logger->info(QStringLiteral("###### UserAccount=%1").arg(userName));
-    logger->info(QStringLiteral("###### params--%1").arg(logged));
-
-    HttpExchange exchange(m_nam);
     ServerTrust::clearRefusal();
-    HttpAnswer answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
+    HttpAnswer answer = m_api->login(account, KsKit::LoginVia::GetQuery);
     busy.release();
     if (!answer.isObject() && trustChangedCertificate()) {
-        answer = exchange.get(requestPath + QStringLiteral("/?") + query, requestPath);
+        answer = m_api->login(account, KsKit::LoginVia::GetQuery);
     }
     logger->info(QString::fromUtf8(answer.body));
 
-    const bool qrLogin = m_accountVerify == QLatin1String("2");
+    const bool qrLogin = KsAccount::verifyText(m_accountVerify) == QLatin1String("2");
     if (!answer.isObject()) {
         QJsonParseError parseError;
         QJsonDocument::fromJson(answer.body, &parseError);
@@ -407,8 +384,9 @@ void LoginDialog::Login(int kind)
         info->setIsSystemUser(m_ui->chkSysUser->isChecked());
         info->setIsBingoLastTime(true);
         info->saveToFile();
+        m_api->setAccount(account);
         accept();
-        info->setIsLogin(true);
+        m_session->setIsLogin(true);
         m_qrTimer->stop();
         // A retry still pending from a failed automatic login would log in a second time.
         m_autoLoginTimer->stop();
@@ -432,7 +410,7 @@ void LoginDialog::runPendingLogin()
     const bool qr = m_qrLoginPending;
     m_manualLoginPending = false;
     m_qrLoginPending = false;
-    if (loginInfo()->isLogin()) {
+    if (m_session->isLogin()) {
         m_ui->btnLogin->setEnabled(true);
         return;
     }
@@ -475,8 +453,7 @@ bool LoginDialog::checkNetworkState(bool showError)
     const QString typed = m_ui->editKsServer->text();
     loginInfo()->setKsServerUrl(typed);
     const QString address = typed.isEmpty() ? typed : ServerUrl::withScheme(typed);
-    KsKit kit(this);
-    if (kit.CheckNetwork(address)) {
+    if (m_api->CheckNetwork(address)) {
         m_networkReachable = true;
         m_serverReachable = true;
         return true;
@@ -498,7 +475,7 @@ void LoginDialog::startTimer()
 {
     GenerateQRcode();
     LoginInfo* info = loginInfo();
-    if (info->isAutoLogin() && !info->isLogin()) {
+    if (info->isAutoLogin() && !m_session->isLogin()) {
         m_autoLoginTimer->start(qMax(1, info->autoLoginInterval()) * 1000);
         logger->info(QStringLiteral("###### timer on_autoLogin start..."));
     }
@@ -521,24 +498,27 @@ void LoginDialog::on_autoLogin()
         return;
     }
     // A typed login is waiting for its answer, or one already succeeded.
-    if (m_loginBusy || m_autoAttempt || info->isLogin()) {
+    if (m_loginBusy || m_autoAttempt || m_session->isLogin()) {
         return;
     }
     if (!checkNetworkState(false)) {
         return;
     }
     // The check waits for its answer, and the user may have logged in meanwhile.
-    if (m_loginBusy || m_autoAttempt || info->isLogin()) {
+    if (m_loginBusy || m_autoAttempt || m_session->isLogin()) {
         return;
     }
     logger->info(QStringLiteral("###### on_autoLogin _ksKit->login()"));
-    KsKit kit(this);
-    m_autoAttempt = &kit;
-    const bool ok = kit.login(m_errorText) && !m_manualLoginPending;
-    m_autoAttempt = nullptr;
+    // The stored login, on the server the check above just reached, as the file now says whose it is.
+    KsAccount account = KsAccount::fromSettings(*info);
+    account.verify = dialogSystemUser() ? KsAccount::Verify::System : KsAccount::Verify::Unset;
+    m_api->setAccount(account);
+    m_autoAttempt = true;
+    const bool ok = m_api->login(m_errorText) && !m_manualLoginPending;
+    m_autoAttempt = false;
     if (m_manualLoginPending) {
         // Cancelled by the user's own login, which now goes ahead; this attempt counts for nothing.
-        info->setIsLogin(false);
+        m_session->setIsLogin(false);
         runPendingLogin();
         return;
     }
@@ -566,12 +546,12 @@ void LoginDialog::onchkSysUserStateChanged(int state)
         setSystemUserControls(true);
         m_ui->chkSavePassword->setChecked(true);
         m_ui->chkAutoLogin->setChecked(true);
-        writeKey(QStringLiteral("Login/SystemUser"), true);
+        LoginInfo::writeFileValue(LoginInfo::Key::SystemUser, true);
         m_systemUser = true;
     } else if (state == Qt::Unchecked) {
-        m_accountVerify = QStringLiteral("4");
+        m_accountVerify = KsAccount::Verify::Password;
         setSystemUserControls(false);
-        writeKey(QStringLiteral("Login/SystemUser"), false);
+        LoginInfo::writeFileValue(LoginInfo::Key::SystemUser, false);
         m_systemUser = false;
     } else {
         m_ui->btnLogin->setEnabled(true);
@@ -582,10 +562,10 @@ void LoginDialog::onchkAutoLoginStateChanged(int state)
 {
     if (state == Qt::Checked) {
         m_ui->chkSavePassword->setChecked(true);
-        writeKey(QStringLiteral("Login/AutoLogin"), true);
+        LoginInfo::writeFileValue(LoginInfo::Key::AutoLogin, true);
         loginInfo()->setIsAutoLogin(true);
     } else if (state == Qt::Unchecked) {
-        writeKey(QStringLiteral("Login/AutoLogin"), false);
+        LoginInfo::writeFileValue(LoginInfo::Key::AutoLogin, false);
         loginInfo()->setIsAutoLogin(false);
         m_autoLoginTimer->stop();
         logger->info(QStringLiteral("###### timer on_autoLogin stop."));
@@ -595,10 +575,10 @@ void LoginDialog::onchkAutoLoginStateChanged(int state)
 void LoginDialog::onchkSavePasswordStateChanged(int state)
 {
     if (state == Qt::Checked) {
-        writeKey(QStringLiteral("Login/SavePassword"), true);
+        LoginInfo::writeFileValue(LoginInfo::Key::SavePassword, true);
     } else if (state == Qt::Unchecked) {
         m_ui->chkAutoLogin->setChecked(false);
-        writeKey(QStringLiteral("Login/SavePassword"), false);
+        LoginInfo::writeFileValue(LoginInfo::Key::SavePassword, false);
     }
 }
 
@@ -630,7 +610,7 @@ void LoginDialog::show_loginwindow()
 
 void LoginDialog::onNewJobFile(const QString&)
 {
-    if (loginInfo()->isLogin()) {
+    if (m_session->isLogin()) {
         return;
     }
     activateWindow();
@@ -731,7 +711,7 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
 
 QString LoginDialog::qrBaseUrl() const
 {
-    const QString info = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString();
+    const QString info = LoginInfo::fileValue(LoginInfo::Key::Info).toString();
     const int view = info.indexOf(QLatin1String("/View/"));
     return view < 0 ? info : info.left(view);
 }
@@ -759,37 +739,34 @@ void LoginDialog::GenerateQRcode()
     if (info->defaultLoginType() != 2 || !info->showQR()) {
         return;
     }
-    if (LoginInfo::fileValue(QStringLiteral("setting/Info")).toString().isEmpty()) {
+    if (LoginInfo::fileValue(LoginInfo::Key::Info).toString().isEmpty()) {
         logger->info(QStringLiteral("###### urlInfo is empty"));
         return;
     }
     QString guid = info->ksGUID();
     if (guid.isEmpty()) {
-        guid = LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
+        guid = LoginInfo::fileValue(LoginInfo::Key::Guid).toString();
         info->setGUID(guid);
     }
     if (guid.isEmpty()) {
         logger->info(QStringLiteral("###### guid is empty"));
         guid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        LoginInfo::writeFileValue(QStringLiteral("setting/GUID"), guid);
+        LoginInfo::writeFileValue(LoginInfo::Key::Guid, guid);
         info->setGUID(guid);
     }
-    const QString qrText = LoginInfo::fileValue(QStringLiteral("setting/Info")).toString()
-        + LoginInfo::fileValue(QStringLiteral("setting/GUID")).toString();
+    const QString qrText
+        = LoginInfo::fileValue(LoginInfo::Key::Info).toString() + LoginInfo::fileValue(LoginInfo::Key::Guid).toString();
 
-    const QString url = KsKit::qrRegisterUrl(qrBaseUrl(), guid);
-    logger->info(QStringLiteral("###### get QRcode url ") + url);
-    QNetworkRequest request = HttpExchange::makeRequest(url);
-    request.setTransferTimeout(kQrRequestTimeoutMs);
-    QNetworkReply* reply = m_nam->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, qrText]() { qrRegistrationFinished(reply, qrText); });
+    KsAccount account = m_api->account();
+    account.qrGuid = guid;
+    m_api->setAccount(account);
+    m_api->registerQr(qrBaseUrl(), this,
+                      [this, qrText](const KsKit::QrAnswer& answer) { qrRegistrationFinished(answer, qrText); });
 }
 
-void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qrText)
+void LoginDialog::qrRegistrationFinished(const KsKit::QrAnswer& answer, const QString& qrText)
 {
-    reply->deleteLater();
     QWInfo record;
-    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
     if (answer.ok) {
         record.account = answer.data.value(QStringLiteral("account")).toString();
         record.expiresIn = answer.data.value(QStringLiteral("expires_in")).toInt(0);
@@ -810,14 +787,14 @@ void LoginDialog::qrRegistrationFinished(QNetworkReply* reply, const QString& qr
     }
     if (Singleton<QRCodeHelper>::getInstance()->CreateRcode(qrText)) {
         showQrImage(QRCodeHelper::imagePath());
-        info->setQRValid(true);
+        m_session->setQRValid(true);
     }
     if (info->defaultLoginType() == 2) {
         m_qrTimer->start();
     } else {
         m_qrTimer->stop();
     }
-    if (info->isLogin()) {
+    if (m_session->isLogin()) {
         m_qrTimer->stop();
     }
 }
@@ -827,32 +804,20 @@ void LoginDialog::ScanLogin()
     m_qrRemaining -= 2;
     if (m_qrRemaining <= 0) {
         showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
-        loginInfo()->setQRValid(false);
+        m_session->setQRValid(false);
         m_qrTimer->stop();
         return;
     }
-    // The previous poll has not come back yet; asking again would only pile up requests.
-    if (m_pendingPoll) {
-        return;
-    }
     const QString base = m_ui->editKsServer->text().isEmpty() ? QString() : qrBaseUrl();
-    const QString url = KsKit::qrPollUrl(base, loginInfo()->ksGUID());
-    logger->info(QStringLiteral("###### ScanLogin url ") + url);
-    QNetworkRequest request = HttpExchange::makeRequest(url);
-    request.setTransferTimeout(kQrRequestTimeoutMs);
-    QNetworkReply* reply = m_nam->get(request);
-    m_pendingPoll = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply]() { qrPollFinished(reply); });
+    KsAccount account = m_api->account();
+    account.qrGuid = loginInfo()->ksGUID();
+    m_api->setAccount(account);
+    m_api->pollQr(base, this, [this](const KsKit::QrAnswer& answer) { qrPollFinished(answer); });
 }
 
-void LoginDialog::qrPollFinished(QNetworkReply* reply)
+void LoginDialog::qrPollFinished(const KsKit::QrAnswer& answer)
 {
-    reply->deleteLater();
-    if (m_pendingPoll == reply) {
-        m_pendingPoll = nullptr;
-    }
     QWInfo record;
-    const KsKit::QrAnswer answer = KsKit::readQrAnswer(reply->readAll());
     if (answer.ok) {
         record.account = answer.data.value(QStringLiteral("account")).toVariant().toString();
         record.password = answer.data.value(QStringLiteral("password")).toVariant().toString();
@@ -867,7 +832,7 @@ void LoginDialog::qrPollFinished(QNetworkReply* reply)
     }
     // The code has been used: it cannot be scanned a second time.
     showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
-    loginInfo()->setQRValid(false);
+    m_session->setQRValid(false);
     if (m_ui->chkSysUser->isChecked()) {
         setSystemUserControls(false);
         m_ui->chkSysUser->setChecked(false);

@@ -5,15 +5,17 @@
 #include <QScopedPointer>
 #include <QString>
 
+#include "api/KsAccount.h"
+#include "api/KsKit.h"
+
 #include <functional>
 
 class ClickedLabel;
 class KsKit;
 class LoginInfo;
 class OnlineState;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
+class Session;
 
 namespace Ui {
 class LoginDialog;
@@ -27,9 +29,9 @@ class LoginDialog : public QDialog
 public:
     static constexpr int kQrPollIntervalMs = 2000;
     static constexpr int kQrValiditySeconds = 120;
-    static constexpr int kQrRequestTimeoutMs = 10000;
 
-    explicit LoginDialog(LoginInfo& settings, QWidget* parent = nullptr);
+    // The settings it shows and saves, the session it logs into, the API it logs in through.
+    LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent = nullptr);
     ~LoginDialog() override;
 
     // Tests: what closing the dialog does instead of ending the process; the local DNS domain to compare.
@@ -87,12 +89,11 @@ private:
     void checkLoginType();
     void painterFileWatch();
 
-    void qrRegistrationFinished(QNetworkReply* reply, const QString& qrText);
-    void qrPollFinished(QNetworkReply* reply);
+    void qrRegistrationFinished(const KsKit::QrAnswer& answer, const QString& qrText);
+    void qrPollFinished(const KsKit::QrAnswer& answer);
     void showQrImage(const QString& path);
     QString qrBaseUrl() const;
     QString localDomainName() const;
-    void writeKey(const QString& key, bool value);
     bool dialogSystemUser() const;
     void setSystemUserControls(bool systemUser);
 
@@ -100,19 +101,18 @@ private:
 
     const QScopedPointer<Ui::LoginDialog> m_ui;
     LoginInfo* const m_info;
-    QNetworkAccessManager* m_nam = nullptr;
+    Session* const m_session;
+    KsKit* const m_api;
     OnlineState* m_online = nullptr;
     QTimer* m_qrTimer = nullptr;
     QTimer* m_autoLoginTimer = nullptr;
     ClickedLabel* m_qrLabel = nullptr;
-    QNetworkReply* m_pendingPoll = nullptr;
 
-    QString m_accountVerify;
+    KsAccount::Verify m_accountVerify = KsAccount::Verify::Unset;
     bool m_systemUser = true;
     QString m_osUser;
     QString m_jobPath;
     QString m_shownServer;
-    QString m_version;
     QString m_password;
     int m_total = 0;
     bool m_networkReachable = true;
@@ -122,7 +122,7 @@ private:
     QString m_errorText;
     int m_qrRemaining = 0;
     bool m_loginBusy = false;
-    KsKit* m_autoAttempt = nullptr; // the automatic login attempt waiting for its answer
+    bool m_autoAttempt = false; // an automatic login attempt is waiting for its answer
     bool m_manualLoginPending = false;
     bool m_qrLoginPending = false;
     bool m_hasDomainOverride = false;

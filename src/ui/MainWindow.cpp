@@ -13,6 +13,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 #include "jobs/JobQueue.h"
 #include "store/MessageStore.h"
 
@@ -33,10 +34,11 @@ static Logger* logger = Logging::rootLogger();
 
 const char* const MainWindow::kMinimumWidthsProperty = "minimumColumnWidths";
 
-MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
+MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
     : QMainWindow(parent)
     , m_ui(new Ui::MainWindow)
     , m_info(&settings)
+    , m_session(&session)
 {
     m_ui->setupUi(this);
 
@@ -48,7 +50,7 @@ MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
 
     m_nam = new QNetworkAccessManager(this);
     ServerTrust::watch(m_nam); // downloads and the window's own requests
-    m_ksKit = new KsKit(this);
+    m_ksKit = &api;
 
     m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setIdentity();
@@ -75,7 +77,7 @@ MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
     m_reconnectTimer = new QTimer(this);
     m_reconnectTimer->setInterval(kReconnectProbeMs);
     connect(m_reconnectTimer, &QTimer::timeout, this, [this]() {
-        if (!m_info->isLogin()) {
+        if (!m_session->isLogin()) {
             m_reconnectTimer->stop();
             return;
         }
@@ -374,7 +376,7 @@ bool MainWindow::checkNetworkState(bool showDialog)
     }
     setServerOnline(false, tr("Unable to link server"));
     ++m_networkFailures;
-    if (m_networkFailures > 2 && !m_info->serverList().isEmpty() && !m_switchingServer) {
+    if (m_networkFailures > 2 && !m_session->serverList().isEmpty() && !m_switchingServer) {
         changeServerUrl();
     }
     if (showDialog) {
@@ -406,14 +408,14 @@ void MainWindow::setServerOnline(bool online, const QString& reason)
         updateStatus();
     }
     // Nothing else may look at the server while the window sits idle; keep looking so it notices the return.
-    if (m_info->isLogin() && !m_reconnectTimer->isActive()) {
+    if (m_session->isLogin() && !m_reconnectTimer->isActive()) {
         m_reconnectTimer->start();
     }
 }
 
 void MainWindow::resumeAfterOutage()
 {
-    if (!m_info->isLogin() || !m_serverOnline) {
+    if (!m_session->isLogin() || !m_serverOnline) {
         return;
     }
     logger->info(QStringLiteral("server reachable again, reloading the tabs"));
@@ -486,7 +488,7 @@ void MainWindow::logoutBtn_clicked()
     m_ui->labGenState->clear();
 
     LoginInfo* info = m_info;
-    LoginInfo::writeFileValue(QStringLiteral("setting/DateTime"), QString());
+    LoginInfo::writeFileValue(LoginInfo::Key::DateTime, QString());
     info->setDateTime(QString());
 
     emit closeMain();
@@ -498,7 +500,7 @@ void MainWindow::logoutBtn_clicked()
     m_reconnectTimer->stop();
     m_statusPollInterrupted = false;
 
-    info->setIsLogin(false);
+    m_session->setIsLogin(false);
     m_jobsModel->removeRows(0, m_jobsModel->rowCount());
     m_msgModel->removeRows(0, m_msgModel->rowCount());
 

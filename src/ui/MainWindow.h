@@ -19,6 +19,7 @@
 
 class JobQueue;
 class KsKit;
+class Session;
 class MessageStore;
 class LoginDialog;
 class LoginInfo;
@@ -44,15 +45,17 @@ class MainWindow : public QMainWindow, public JobHost
 {
     Q_OBJECT
 public:
-    explicit MainWindow(LoginInfo& settings, QWidget* parent = nullptr);
+    // The settings it shows, the session it belongs to, the API shared with the login dialog.
+    MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Start-up after the first login: creates the window, wires it to the dialog and the application,
     // shows it and runs the event loop; the loop's result is returned.
-    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, bool automaticLogin);
+    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, Session& session,
+                             KsKit& api, bool automaticLogin);
     // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
     static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
-                                                       bool automaticLogin);
+                                                       Session& session, KsKit& api, bool automaticLogin);
     // The four hand-over connections between the login dialog, this window and the application.
     void connectHandOver(LoginDialog* dialog, SingleApplication* app);
 
@@ -241,6 +244,7 @@ private:
 
     const QScopedPointer<Ui::MainWindow> m_ui;
     LoginInfo* const m_info;
+    Session* const m_session;
     QNetworkAccessManager* m_nam = nullptr;
     KsKit* m_ksKit = nullptr;
     OnlineState* m_online = nullptr;

@@ -11,17 +11,13 @@
 #include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QStandardItemModel>
-
-namespace {
-// The servers tab's own key: spelt so on purpose, beside "Login/KsServerUrl" that the next start reads.
-const char kTabServerKey[] = "Login/KsServerurl";
-} // namespace
 
 void MainWindow::initServerTabelView()
 {
@@ -48,7 +44,7 @@ void MainWindow::loadServerData()
                 for (const Segments& site : sites) {
                     urls.append(site.siteUrl);
                 }
-                m_info->setServerList(urls);
+                m_session->setServerList(urls);
                 for (const Segments& site : sites) {
                     m_serversModel->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName),
                                                 new QStandardItem(site.location) });
@@ -79,10 +75,12 @@ void MainWindow::switchServerBtn_clicked()
     const int row = rows.constFirst().row();
     LoginInfo* info = m_info;
     const QString url = ServerUrl::withScheme(m_serversModel->index(row, 0).data().toString());
-    LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
+    // Written at once, so a quit from the tray without a logout starts the next run on this server.
+    LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
     info->setKsServerUrl(url);
+    m_ksKit->switchServer(url);
     const QString name = m_serversModel->index(row, 1).data().toString();
-    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerName"), name);
+    LoginInfo::writeFileValue(LoginInfo::Key::ServerName, name);
     info->setKsServerName(name);
     m_serverUrl = url;
 
@@ -107,14 +105,15 @@ void MainWindow::changeServerUrl()
     // The loads after a switch probe the server again; a failure there must not start a second walk.
     const QScopedValueRollback<bool> guard(m_switchingServer, true);
     LoginInfo* info = m_info;
-    const QStringList servers = info->serverList();
+    const QStringList servers = m_session->serverList();
     for (const QString& server : servers) {
         const QString url = ServerUrl::withScheme(server);
         if (!m_ksKit->CheckNetwork(url)) {
             continue;
         }
-        LoginInfo::writeFileValue(QLatin1String(kTabServerKey), url);
+        LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
         info->setKsServerUrl(url);
+        m_ksKit->switchServer(url);
         if (!m_ksKit->login(m_loginMessage)) {
             continue;
         }
@@ -128,9 +127,6 @@ void MainWindow::changeServerUrl()
 
 void MainWindow::keepChosenServer(const QString& url)
 {
-    // The tab's own key alone reaches the key read at start only at the next saving of the login (a logout);
-    // a quit from the tray would otherwise start the next run on the old server.
-    LoginInfo::writeFileValue(QStringLiteral("Login/KsServerUrl"), url);
     m_ui->labServerPath->setText(stripScheme(url));
     updateStatus();
 }

@@ -17,9 +17,10 @@ void MainWindow::connectHandOver(LoginDialog* dialog, SingleApplication* app)
 }
 
 std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, LoginDialog& dialog,
-                                                        LoginInfo& settings, bool automaticLogin)
+                                                        LoginInfo& settings, Session& session, KsKit& api,
+                                                        bool automaticLogin)
 {
-    auto window = std::make_unique<MainWindow>(settings);
+    auto window = std::make_unique<MainWindow>(settings, session, api);
     window->setWindowFlags(window->windowFlags() & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint);
     window->setWindowTitle(tr("Kestrana"));
     window->connectHandOver(&dialog, &app);
@@ -35,9 +36,10 @@ std::unique_ptr<MainWindow> MainWindow::startAfterLogin(SingleApplication& app, 
     return window;
 }
 
-int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, bool automaticLogin)
+int MainWindow::runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, Session& session,
+                              KsKit& api, bool automaticLogin)
 {
-    const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, settings, automaticLogin);
+    const std::unique_ptr<MainWindow> window = startAfterLogin(app, dialog, settings, session, api, automaticLogin);
     // A signal that came while the start-up pass asked its question must still end the client.
     int result = 0;
     if (!ShutdownSignals::quitRequested()) {

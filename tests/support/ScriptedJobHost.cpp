@@ -1,4 +1,7 @@
 #include "ScriptedJobHost.h"
+#include "ClientParts.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
 
 #include "store/MessageStore.h"
 
@@ -99,7 +102,8 @@ JobHost::ExistingJobsChoice ScriptedJobHost::askExistingJobs(const QString& titl
 KsKit& ScriptedJobHost::api()
 {
     if (!m_api) {
-        m_api = std::make_shared<KsKit>();
+        m_api = std::make_shared<KsKit>(KsAccount::fromSettings(*Singleton<LoginInfo>::getInstance()),
+                                        ClientParts::shared().network);
     }
     return *m_api;
 }

@@ -1,6 +1,8 @@
 #include "TestHome.h"
 
 #include "api/KsKit.h"
+#include "api/ServerTrust.h"
+#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 
 #include <QDir>
@@ -12,6 +14,7 @@ TestHome::TestHome()
     m_oldHome = qgetenv("HOME");
     // Loading the settings fetches what the server pushes, as at start-up.
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
+    ServerTrust::setSettings(Singleton<LoginInfo>::getInstance());
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         QDir(m_dir.path()).mkpath(QStringLiteral("halcyraclient"));

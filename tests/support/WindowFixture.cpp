@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include "ClientParts.h"
 #include "TestHome.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
@@ -39,8 +40,10 @@ bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QStri
     info->setKsServerUrl(serverUrl);
     info->setUserName(userName);
     info->setPasword(password);
-    info->setServerList(QStringList());
-    info->setIsLogin(true);
+    ClientParts& parts = ClientParts::shared();
+    parts.session = Session();
+    parts.session.setIsLogin(true);
+    parts.refreshAccount();
     return true;
 }
 
@@ -82,7 +85,8 @@ std::unique_ptr<MainWindow> openWindow(const QString& serverUrl, const QVariantM
     if (!loadSettings(serverUrl, keys)) {
         return nullptr;
     }
-    auto window = std::make_unique<MainWindow>(*Singleton<LoginInfo>::getInstance());
+    ClientParts& parts = ClientParts::shared();
+    auto window = std::make_unique<MainWindow>(parts.settings, parts.session, parts.api);
     if (ready && !QTest::qWaitFor([&]() { return ready(*window); })) {
         return nullptr;
     }

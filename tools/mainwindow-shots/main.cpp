@@ -11,6 +11,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "config/Session.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/NoCardPrintDialog.h"
@@ -25,6 +26,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
@@ -185,9 +187,12 @@ int main(int argc, char** argv)
     }
     info->setUserName(QStringLiteral("alice"));
     info->setPasword(QStringLiteral("secret"));
-    info->setIsLogin(true);
+    QNetworkAccessManager network;
+    Session session;
+    session.setIsLogin(true);
+    KsKit api(KsAccount::fromSettings(*info), network);
 
-    MainWindow window(*info);
+    MainWindow window(*info, session, api);
     window.setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrana"));
     window.show();
     window.init(true);
@@ -206,7 +211,7 @@ int main(int argc, char** argv)
         }
         window.hide();
         {
-            LoginDialog login(*Singleton<LoginInfo>::getInstance());
+            LoginDialog login(*info, session, api);
             login.setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(&login);
             login.show();
@@ -217,7 +222,7 @@ int main(int argc, char** argv)
         }
         // Printers without card reader and fee projects, so that the dialog has something to offer.
         server.setState(FakeKestranaState::sample());
-        KsKit kit;
+        KsKit& kit = api;
         const QString account = Singleton<LoginInfo>::getInstance()->userName();
         NoCardPrintDialog noCard(kit.getPrinters(account, 0), kit.getProjects(account),
                                  Singleton<LoginInfo>::getInstance()->supportSecret());
