@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ApiAnswer.h"
 #include "HttpExchange.h"
 #include "KsPrinter.h"
 #include "KsProject.h"
@@ -18,6 +19,7 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 class QJsonValue;
 
 // The client's server API object: login, reachability probe, host addresses and the queries the job
@@ -109,4 +111,33 @@ private:
     QNetworkAccessManager* m_nam = nullptr;
     bool m_systemUser = true;
     QString m_accountVerify;
+
+    // The window's tab loads, sent on this object's manager without waiting: the handler gets the sorted
+    // answer once it is in (only while context lives), and log names the caller in the failure lines.
+public:
+    void requestJobList(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    void requestJobStatus(const QString& serverUrl, const QString& jobId, const ApiAnswer::Log& log, QObject* context,
+                          ApiAnswer::Handler handler);
+    void requestScanJobs(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                         QObject* context, ApiAnswer::Handler handler);
+    void requestPermissions(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                            QObject* context, ApiAnswer::Handler handler);
+    void requestUserDetails(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                            QObject* context, ApiAnswer::Handler handler);
+    void requestDevices(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    // The signed site list ("Status"/"SegmentList" envelope).
+    void requestSiteList(const QString& serverUrl, const ApiAnswer::Log& log, QObject* context,
+                         ApiAnswer::Handler handler);
+    void requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    // The newest client version known to the server is the payload; no log line of its own.
+    void requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
+                              ApiAnswer::Handler handler);
+    // Cancelling jobs and deleting scan jobs wait for the answer, the user's input held back meanwhile.
+    static HttpAnswer cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);
+    static HttpAnswer deleteScanJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);
+    // A file download (scan job, update package); the caller reads the reply as it comes.
+    QNetworkReply* startDownload(const QString& url, const QString& serverUrl);
 };

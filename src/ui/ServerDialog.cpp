@@ -1,7 +1,7 @@
 #include "ServerDialog.h"
 #include "ui_ServerDialog.h"
 
-#include "WindowRequest.h"
+#include "api/ApiAnswer.h"
 #include "api/KsKit.h"
 #include "api/KsReqCommon.h"
 #include "api/Segments.h"
@@ -44,13 +44,13 @@ ServerDialog::~ServerDialog() = default;
 
 void ServerDialog::loadServerData(const QString& serverUrl)
 {
-    WindowRequest::Options options;
-    options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
-    options.exWithErrorString = false;
-    options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
-    options.envelope = WindowRequest::Envelope::Status;
-    WindowRequest::get(
-        m_nam, KsKit::siteListUrl(serverUrl), serverUrl, options, this, [this](const WindowAnswer& answer) {
+    ApiAnswer::Log log;
+    log.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
+    log.exWithErrorString = false;
+    log.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
+    ApiAnswer::get(
+        m_nam, KsKit::siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log, this,
+        [this](const ApiAnswer& answer) {
             if (answer.ok()) {
                 const QList<Segments> sites = Segments::listFromJson(answer.data);
                 for (const Segments& site : sites) {
