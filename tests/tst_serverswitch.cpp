@@ -120,13 +120,14 @@ void TestServerSwitch::cleanup()
 
 std::unique_ptr<MainWindow> TestServerSwitch::makeWindow()
 {
-    return WindowFixture::openWindow(m_main->httpUrl(), QVariantMap(),
-                                     [](MainWindow& window) { return window.serversModel()->rowCount() == 5; });
+    return WindowFixture::openWindow(m_main->httpUrl(), QVariantMap(), [](MainWindow& window) {
+        return window.form()->tabServerInfo->model()->rowCount() == 5;
+    });
 }
 
 int TestServerSwitch::rowOf(MainWindow& window, const QString& siteUrl) const
 {
-    QStandardItemModel* model = window.serversModel();
+    QStandardItemModel* model = window.form()->tabServerInfo->model();
     for (int row = 0; row < model->rowCount(); ++row) {
         if (model->index(row, 0).data().toString() == siteUrl) {
             return row;
@@ -139,7 +140,7 @@ void TestServerSwitch::siteList()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    QStandardItemModel* model = window->serversModel();
+    QStandardItemModel* model = window->form()->tabServerInfo->model();
     QCOMPARE(model->index(0, 0).data().toString(), m_main->httpUrl());
     QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("Branch"));
     QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Building B"));
@@ -179,10 +180,10 @@ void TestServerSwitch::siteListRefused()
     Logging::takeCaptured();
     window->form()->tabWidget->setTabText(5, QStringLiteral("pending"));
 
-    window->loadServerData();
+    window->form()->tabServerInfo->load();
 
     QTRY_COMPARE(window->form()->tabWidget->tabText(5), QStringLiteral("ServerInfo(5)"));
-    QCOMPARE(window->serversModel()->rowCount(), 5);
+    QCOMPARE(window->form()->tabServerInfo->model()->rowCount(), 5);
     QCOMPARE(info()->serverList(), listBefore);
     QCOMPARE(capturedContaining(QStringLiteral("[mainwindow.loadServerData]")),
              QStringList { QStringLiteral("[mainwindow.loadServerData] fail message:Signature verification failed") });
@@ -247,7 +248,7 @@ void TestServerSwitch::userSwitch()
         // Everything is reloaded from the new site.
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/KSS/GetIPSegment")) > 0);
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/Job/BAS_JobStausList")) > 0);
-        QTRY_COMPARE(window->serversModel()->rowCount(), 2); // the branch's own site list
+        QTRY_COMPARE(window->form()->tabServerInfo->model()->rowCount(), 2); // the branch's own site list
 
         // Quitting from the tray without a logout, the next start still uses the chosen server.
         QTimer::singleShot(0, window.get(), &MainWindow::on_exitAppAction);

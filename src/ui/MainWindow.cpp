@@ -131,15 +131,6 @@ QList<TabPage*> MainWindow::pages() const
              m_ui->tabSystemInfo, m_ui->tabServerInfo, m_ui->tabMessages };
 }
 
-QStringList MainWindow::tabNames() const
-{
-    QStringList names;
-    for (int i = 0; i < m_ui->tabWidget->count(); ++i) {
-        names.append(m_ui->tabWidget->widget(i)->objectName());
-    }
-    return names;
-}
-
 bool MainWindow::isLargeScreen(const QSize& screen)
 {
     return ScreenFit::isLargeScreen(screen);

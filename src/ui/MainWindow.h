@@ -112,8 +112,6 @@ public:
     int networkFailureCount() const { return m_networkFailures; }
     // The job timer runs (between the start-up pass and logout).
     bool jobIntakeRunning() const;
-    // The object names of the pages shown, in order.
-    QStringList tabNames() const;
     Ui::MainWindow* form() const { return m_ui.data(); }
     FileTransfer* downloads() const { return m_downloads; }
 
