@@ -3,9 +3,12 @@
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
 #include "app/Logging.h"
+#include "jobs/JobQueue.h"
 #include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
@@ -92,6 +95,7 @@ private slots:
     void pollBands();
     void statusPoll();
     void listPoll();
+    void onePassOneListRefresh();
 
     void scanJobsTable();
     void deleteScanJobs_data();
@@ -395,6 +399,36 @@ void TestTabs::listPoll()
     QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     window->form()->tabJobs->RefreshJobInfo();
     QVERIFY(!timer->isActive());
+}
+
+void TestTabs::onePassOneListRefresh()
+{
+    m_server->updateState(ServerStates::removeNoCardNeeds);
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
+    const QString folder = window->jobQueue()->jobPath();
+    const QStringList names { QStringLiteral("one.pdf"), QStringLiteral("two.pdf"), QStringLiteral("three.pdf") };
+    for (int i = 0; i < names.size(); ++i) {
+        const QString base = folder + QStringLiteral("/job%1").arg(i + 1);
+        QFile params(base);
+        QVERIFY(params.open(QIODevice::WriteOnly));
+        params.write("[PrintPara]\nDocName=" + names.at(i).toUtf8() + "\n");
+        params.close();
+        QVERIFY(PdfMaker::write(base + QStringLiteral(".pdf"), 1));
+    }
+    m_server->clearRequests();
+
+    window->jobQueue()->timerCallback();
+
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), names.size());
+    // The pass's jobs show after one list request, not one per job.
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), names.size());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_JobStausList")), 1);
+    // The pollers follow the pass's last job.
+    const QList<FakeRequest> confirms = m_server->requestsTo(QStringLiteral("/Job/BAS_UploadComplete"));
+    QCOMPARE(window->form()->tabJobs->currentJobId(), confirms.last().formField(QStringLiteral("JobID")));
+    QVERIFY(window->form()->tabJobs->jobListTimer()->isActive());
 }
 
 void TestTabs::scanJobsTable()
