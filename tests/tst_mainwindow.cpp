@@ -12,6 +12,7 @@
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
+#include "ui/ScreenFit.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -182,7 +183,7 @@ void TestMainWindow::largeScreen()
 {
     QFETCH(QSize, screen);
     QFETCH(bool, large);
-    QCOMPARE(MainWindow::isLargeScreen(screen), large);
+    QCOMPARE(ScreenFit::isLargeScreen(screen), large);
 }
 
 void TestMainWindow::statusStripAndIdentity()

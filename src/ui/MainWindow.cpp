@@ -43,7 +43,7 @@ MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
 {
     m_ui->setupUi(this);
 
-    if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
+    if (ScreenFit::isLargeScreen(QGuiApplication::primaryScreen()->size())) {
         for (QTableView* view : { m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg }) {
             view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
         }
@@ -129,11 +129,6 @@ QList<TabPage*> MainWindow::pages() const
     // The order the tabs load in.
     return { m_ui->tabJobs,       m_ui->tabDevices,    m_ui->tabScanJobs, m_ui->tabUserInfo,
              m_ui->tabSystemInfo, m_ui->tabServerInfo, m_ui->tabMessages };
-}
-
-bool MainWindow::isLargeScreen(const QSize& screen)
-{
-    return ScreenFit::isLargeScreen(screen);
 }
 
 QString MainWindow::stripScheme(const QString& url)

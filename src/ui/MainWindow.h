@@ -92,8 +92,6 @@ public:
                       const QString& date) override;
     bool trayShown() const override { return m_trayIcon && m_trayIcon->isVisible(); }
 
-    // Screens this large get the enlarged window.
-    static bool isLargeScreen(const QSize& screen);
     static constexpr int kHiddenTrayBalloonMs = 3000;
 
     // The walk over the known sites after repeated network failures.
