@@ -40,9 +40,8 @@ void AccountTab::load()
     }
     SetCtlToDisable(false);
 
-    ApiAnswer::Log log;
-    log.exPrefix = QStringLiteral("[mainwindow.loadUserInfoData] ex message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadUserInfoData] fail message:");
+    const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadUserInfoData] ex message:"),
+                               QStringLiteral("[mainwindow.loadUserInfoData] fail message:") };
     host().api().requestPermissions(
         host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
             if (!answer.ok()) {
@@ -58,9 +57,9 @@ void AccountTab::load()
             m_form->chkIsAllowPrintColor->setChecked(m_userInfo.isAllowPrintColor);
         });
 
-    log.exPrefix = QStringLiteral("[mainwindow.loadUserInfoData] ex-2 message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadUserInfoData] fail-2 message:");
-    host().api().requestUserDetails(host().serverUrl(), host().userAccount(), log, this,
+    const ApiAnswer::Log detailsLog { QStringLiteral("[mainwindow.loadUserInfoData] ex-2 message:"),
+                                      QStringLiteral("[mainwindow.loadUserInfoData] fail-2 message:") };
+    host().api().requestUserDetails(host().serverUrl(), host().userAccount(), detailsLog, this,
                                     [this](const ApiAnswer& answer) {
                                         if (!answer.ok()) {
                                             return;

@@ -26,9 +26,8 @@ void DevicesTab::load()
     if (!host().checkNetworkState(false)) {
         return;
     }
-    ApiAnswer::Log log;
-    log.exPrefix = QStringLiteral("[mainwindow.loadDeviceData] ex message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadDeviceData] fail message:");
+    const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadDeviceData] ex message:"),
+                               QStringLiteral("[mainwindow.loadDeviceData] fail message:") };
     host().api().requestDevices(host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());

@@ -19,10 +19,8 @@ constexpr int kColJobId = 10;
 
 ApiAnswer::Log jobListLog()
 {
-    ApiAnswer::Log log;
-    log.exPrefix = QStringLiteral("[mainwindow.loadJobData]  ex message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadJobData] fail message:");
-    return log;
+    return { QStringLiteral("[mainwindow.loadJobData]  ex message:"),
+             QStringLiteral("[mainwindow.loadJobData] fail message:") };
 }
 } // namespace
 

@@ -43,9 +43,8 @@ void ScanJobsTab::load()
     if (!host().checkNetworkState(false)) {
         return;
     }
-    ApiAnswer::Log log;
-    log.exPrefix = QStringLiteral("[mainwindow.loadScanJobData] ex message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadScanJobData] fail message:");
+    const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadScanJobData] ex message:"),
+                               QStringLiteral("[mainwindow.loadScanJobData] fail message:") };
     host().api().requestScanJobs(host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());

@@ -35,9 +35,8 @@ void ServersTab::load()
     if (!host().checkNetworkState(false)) {
         return;
     }
-    ApiAnswer::Log log;
-    log.exPrefix = QStringLiteral("[mainwindow.loadServerData] ex message:");
-    log.failPrefix = QStringLiteral("[mainwindow.loadServerData] fail message:");
+    const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadServerData] ex message:"),
+                               QStringLiteral("[mainwindow.loadServerData] fail message:") };
     host().api().requestSiteList(host().serverUrl(), log, this, [this](const ApiAnswer& answer) {
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());
