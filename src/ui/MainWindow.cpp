@@ -87,7 +87,7 @@ MainWindow::MainWindow(LoginInfo& settings, QWidget* parent)
 
     m_online = new OnlineState(this);
 
-    initJobIntake();
+    m_jobQueue = new JobQueue(this, this);
     m_jobQueue->initJobControlOption();
     setupTabs();
     InitConfig();
@@ -157,7 +157,7 @@ void MainWindow::init(bool showTrayIcon)
     if (showTrayIcon) {
         showSystemTrayIcon();
     }
-    initialCheck4JobPath();
+    m_jobQueue->initialCheck4JobPath();
 }
 
 void MainWindow::show_mainwindow()
@@ -176,7 +176,7 @@ void MainWindow::show_mainwindow()
     }
     m_jobQueue->initJobControlOption();
     m_ui->tabWidget->setCurrentIndex(0);
-    initialCheck4JobPath();
+    m_jobQueue->initialCheck4JobPath();
     m_ui->tabMessages->load();
     m_ui->tabJobs->getPinCodeInfo();
 }
@@ -410,7 +410,7 @@ void MainWindow::logoutBtn_clicked()
 
     emit closeMain();
 
-    stopJobIntake();
+    m_jobQueue->stopJobTimer();
     // The pollers follow the logged-out user's last job; they end with the session.
     m_ui->tabJobs->clearForLogout();
     m_reconnectTimer->stop();

@@ -23,7 +23,7 @@ class OnlineState;
 class QAction;
 class QMenu;
 class QNetworkAccessManager;
-class TabPage;
+class QTimer;
 
 namespace Ui {
 class MainWindow;
@@ -84,8 +84,7 @@ public:
     void loadData();
     void showSystemTrayIcon();
 
-    // The job intake: the start-up pass over the job folder and the queue that runs it.
-    void initialCheck4JobPath();
+    // The job intake's queue.
     JobQueue* jobQueue() const { return m_jobQueue; }
 
     int insertMsgToDb(const QString& account, const QString& title, const QString& message,
@@ -145,8 +144,6 @@ private:
     void resumeAfterOutage();
     void keepChosenServer(const QString& url);
     void sendLogoutRequest();
-    void initJobIntake();
-    void stopJobIntake();
     static QString stripScheme(const QString& url);
 
     const QScopedPointer<Ui::MainWindow> m_ui;

@@ -140,24 +140,9 @@ bool MainWindow::askNoCardChoice(NoCardChoice* choice)
     return NoCardPrintDialog::runChoice(choice);
 }
 
-void MainWindow::initJobIntake()
-{
-    m_jobQueue = new JobQueue(this, this);
-}
-
-void MainWindow::stopJobIntake()
-{
-    m_jobQueue->stopJobTimer();
-}
-
 bool MainWindow::jobIntakeRunning() const
 {
     return m_jobQueue->isJobTimerActive();
-}
-
-void MainWindow::initialCheck4JobPath()
-{
-    m_jobQueue->initialCheck4JobPath();
 }
 
 int MainWindow::jobsRowCount() const
