@@ -258,13 +258,13 @@ int main(int argc, char** argv)
 
     // Cancel one waiting job, answering the question as the user would.
     Ui::MainWindow* ui = window.form();
-    ui->tvJobs->selectionModel()->select(window.form()->tabJobs->model()->index(1, 0),
+    ui->tvJobs->selectionModel()->select(ui->tabJobs->model()->index(1, 0),
                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Prompts::setNextAnswer(QMessageBox::Yes);
-    window.form()->btnDelete->click();
-    waitFor([&]() { return window.form()->tabMessages->model()->rowCount() >= 2; });
+    ui->btnDelete->click();
+    waitFor([&]() { return ui->tabMessages->model()->rowCount() >= 2; });
     ui->tvJobs->clearSelection();
-    window.form()->tabJobs->load();
+    ui->tabJobs->load();
     settle(800);
 
     const QStringList files { QStringLiteral("tab-jobs.png"),     QStringLiteral("tab-devices.png"),
@@ -274,7 +274,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < ui->tabWidget->count() && i < files.size(); ++i) {
         ui->tabWidget->setCurrentIndex(i);
         if (ui->tabWidget->currentWidget()->objectName() == QLatin1String("tabSystemInfo")) {
-            window.form()->btnCheckUpdate->click();
+            ui->btnCheckUpdate->click();
         }
         settle(700);
         const QString file = outDir + QLatin1Char('/') + files.at(i);
