@@ -224,7 +224,8 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("first.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
-    QTRY_VERIFY(!window->messagesModel()
+    QTRY_VERIFY(!window->form()
+                     ->tabMessages->model()
                      ->findItems(QStringLiteral("job [first.pdf] submiited to KS"), Qt::MatchExactly, 1)
                      .isEmpty());
 
@@ -257,7 +258,8 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("after.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 3, 30000);
     QCOMPARE(confirmedJobs(server).at(2).uploaded, readFile(pdf));
-    QTRY_VERIFY(!window->messagesModel()
+    QTRY_VERIFY(!window->form()
+                     ->tabMessages->model()
                      ->findItems(QStringLiteral("job [after.pdf] submiited to KS"), Qt::MatchExactly, 1)
                      .isEmpty());
     OnlineState::setForcedForTests(-1);

@@ -1,12 +1,12 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/ChunkUpload.h"
-#include "ui/WindowRequest.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -228,7 +228,7 @@ void TestHttpExchange::serverCertificateRule()
     QNetworkAccessManager nam;
     bool finished = false;
     bool loaded = false;
-    WindowRequest::get(&nam, url, base(true), WindowRequest::Options(), this, [&](const WindowAnswer& got) {
+    ApiAnswer::get(&nam, url, base(true), ApiAnswer::Envelope::Code, ApiAnswer::Log(), this, [&](const ApiAnswer& got) {
         finished = true;
         loaded = got.ok();
     });

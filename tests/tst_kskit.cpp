@@ -1,5 +1,6 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
@@ -9,6 +10,7 @@
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTranslator>
@@ -47,6 +49,10 @@ private slots:
     void queryResults();
     void queryFailures_data();
     void queryFailures();
+    void tabQueries_data();
+    void tabQueries();
+    void tabAnswers_data();
+    void tabAnswers();
     void checkNetwork_data();
     void checkNetwork();
     void checkNetworkGivesUpOnSilentServer();
@@ -646,6 +652,151 @@ void TestKsKit::queryFailures()
     // Queries fail quietly, a time-out included.
     const QStringList log = Logging::takeCaptured();
     QVERIFY2(log.isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+}
+
+void TestKsKit::tabQueries_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QByteArray>("target"); // the start of it: the site list's signature changes
+    QTest::addColumn<bool>("ok");
+
+    for (bool https : { false, true }) {
+        const char* s = https ? "https" : "http";
+        QTest::addRow("%s job list", s) << https << QStringLiteral("jobs")
+                                        << QByteArray("/Job/BAS_JobStausList?UserAccount=a%2Bb") << true;
+        QTest::addRow("%s job status", s)
+            << https << QStringLiteral("status") << QByteArray("/Job/BAS_GetJobStatusInfo?jobId=77") << false;
+        QTest::addRow("%s scan jobs", s) << https << QStringLiteral("scans")
+                                         << QByteArray("/Job/BAS_ScanJobList?UserAccount=a%2Bb") << true;
+        QTest::addRow("%s permissions", s) << https << QStringLiteral("permissions")
+                                           << QByteArray("/User/BAS_UserPermission?UserAccount=a%2Bb") << true;
+        QTest::addRow("%s user details", s) << https << QStringLiteral("details")
+                                            << QByteArray("/PersonalInfo/ClientUserBaseInfo?UserAccount=a%2Bb") << true;
+        QTest::addRow("%s devices", s) << https << QStringLiteral("devices")
+                                       << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=a%2Bb") << true;
+        QTest::addRow("%s site list", s) << https << QStringLiteral("sites")
+                                         << QByteArray("/KSS/GetIPSegment?Timestamp=") << true;
+        QTest::addRow("%s pin code", s) << https << QStringLiteral("pin")
+                                        << QByteArray("/User/BAS_GetPinCodeByAccount?UserAccount=a%2Bb") << true;
+        QTest::addRow("%s newest version", s)
+            << https << QStringLiteral("version")
+            << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=a%2Bb&type=3&SysType=amd") << true;
+    }
+}
+
+void TestKsKit::tabQueries()
+{
+    QFETCH(bool, https);
+    QFETCH(QString, operation);
+    QFETCH(QByteArray, target);
+    QFETCH(bool, ok);
+    // An account that needs encoding goes in as the caller encoded it.
+    const auto rename = [this](const QString& from, const QString& to) {
+        m_server->updateState([&](FakeKestranaState& s) {
+            for (FakeKestranaState::User& user : s.users) {
+                if (user.account == from) {
+                    user.account = to;
+                }
+            }
+        });
+    };
+    rename(QStringLiteral("alice"), QStringLiteral("a+b"));
+    const auto restore = qScopeGuard([&] { rename(QStringLiteral("a+b"), QStringLiteral("alice")); });
+
+    const QString base = m_server->url(https);
+    const QString account = QStringLiteral("a%2Bb");
+    KsKit kit(KsAccount {}, *m_network);
+    QList<ApiAnswer> answers;
+    const ApiAnswer::Log log { QStringLiteral("ex:"), QStringLiteral("fail:") };
+    const auto keep = [&answers](const ApiAnswer& answer) { answers.append(answer); };
+    if (operation == QLatin1String("jobs")) {
+        kit.requestJobList(base, account, log, this, keep);
+    } else if (operation == QLatin1String("status")) {
+        kit.requestJobStatus(base, QStringLiteral("77"), log, this, keep);
+    } else if (operation == QLatin1String("scans")) {
+        kit.requestScanJobs(base, account, log, this, keep);
+    } else if (operation == QLatin1String("permissions")) {
+        kit.requestPermissions(base, account, log, this, keep);
+    } else if (operation == QLatin1String("details")) {
+        kit.requestUserDetails(base, account, log, this, keep);
+    } else if (operation == QLatin1String("devices")) {
+        kit.requestDevices(base, account, log, this, keep);
+    } else if (operation == QLatin1String("sites")) {
+        kit.requestSiteList(base, log, this, keep);
+    } else if (operation == QLatin1String("pin")) {
+        kit.requestPinCode(base, account, log, this, keep);
+    } else {
+        kit.requestNewestVersion(base, account, this, keep);
+    }
+    // Sent without waiting: the answer comes through the event loop.
+    QVERIFY(answers.isEmpty());
+    QTRY_COMPARE(answers.size(), 1);
+    QCOMPARE(answers.first().ok(), ok);
+    if (ok) {
+        QVERIFY(!answers.first().data.isNull());
+    }
+    QCOMPARE(m_server->requestCount(), 1);
+    const FakeRequest request = m_server->lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QVERIFY2(request.target.startsWith(target), request.target.constData());
+    QCOMPARE(request.https, https);
+}
+
+void TestKsKit::tabAnswers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("siteList");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("payload");
+    QTest::addColumn<QString>("logged");
+
+    const int ex = int(ApiAnswer::Kind::Ex);
+    const int fail = int(ApiAnswer::Kind::Fail);
+    const int success = int(ApiAnswer::Kind::Success);
+    QTest::newRow("data") << QByteArray(R"({"code":0,"data":"1.2.0"})") << false << success << "1.2.0"
+                          << "";
+    QTest::newRow("refused") << QByteArray(R"({"code":3,"message":"no","data":"x"})") << false << fail << ""
+                             << "FAIL:no";
+    QTest::newRow("code missing counts as 0") << QByteArray(R"({"data":"x"})") << false << success << "x"
+                                              << "";
+    QTest::newRow("HTML") << QByteArray("<html>500</html>") << false << ex << ""
+                          << "EX:transfer error";
+    QTest::newRow("array") << QByteArray(R"([{"code":0}])") << false << ex << ""
+                           << "EX:transfer error";
+    QTest::newRow("literal null") << QByteArray("null") << false << ex << ""
+                                  << "EX:transfer error";
+    QTest::newRow("sites") << QByteArray(R"({"Status":1,"SegmentList":"s","data":"d"})") << true << success << "s"
+                           << "";
+    QTest::newRow("sites refused") << QByteArray(R"({"Status":0,"code":0,"message":"Signature"})") << true << fail << ""
+                                   << "FAIL:Signature";
+    QTest::newRow("sites without Status") << QByteArray(R"({"code":0,"SegmentList":"s"})") << true << fail << ""
+                                          << "FAIL:";
+}
+
+void TestKsKit::tabAnswers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, siteList);
+    QFETCH(int, kind);
+    QFETCH(QString, payload);
+    QFETCH(QString, logged);
+
+    Logging::startCapture();
+    const ApiAnswer::Log log { QStringLiteral("EX:"), QStringLiteral("FAIL:") };
+    const ApiAnswer answer = ApiAnswer::read(body, QStringLiteral("transfer error"),
+                                             siteList ? ApiAnswer::Envelope::Status : ApiAnswer::Envelope::Code, log);
+    QCOMPARE(int(answer.kind), kind);
+    QCOMPARE(answer.data.toString(), payload);
+    QCOMPARE(Logging::takeCaptured(), logged.isEmpty() ? QStringList() : QStringList { logged });
+
+    // A quiet caller gets the same answer and no line.
+    ApiAnswer::Log quiet = log;
+    quiet.quiet = true;
+    const ApiAnswer again = ApiAnswer::read(body, QStringLiteral("transfer error"),
+                                            siteList ? ApiAnswer::Envelope::Status : ApiAnswer::Envelope::Code, quiet);
+    QCOMPARE(int(again.kind), kind);
+    QVERIFY(Logging::takeCaptured().isEmpty());
 }
 
 void TestKsKit::checkNetwork_data()

@@ -86,7 +86,8 @@ void TestScreenFit::windowsFit()
             noCard->setDocumentName(QStringLiteral("A document with a rather long name.pdf"));
             dialog.reset(noCard);
         } else {
-            dialog = std::make_unique<ServerDialog>(Singleton<LoginInfo>::getInstance()->ksServerUrl());
+            dialog = std::make_unique<ServerDialog>(ClientParts::shared().api,
+                                                    Singleton<LoginInfo>::getInstance()->ksServerUrl());
         }
         shown = dialog.get();
     }

@@ -121,13 +121,14 @@ void TestServerSwitch::cleanup()
 
 std::unique_ptr<MainWindow> TestServerSwitch::makeWindow()
 {
-    return WindowFixture::openWindow(m_main->httpUrl(), QVariantMap(),
-                                     [](MainWindow& window) { return window.serversModel()->rowCount() == 5; });
+    return WindowFixture::openWindow(m_main->httpUrl(), QVariantMap(), [](MainWindow& window) {
+        return window.form()->tabServerInfo->model()->rowCount() == 5;
+    });
 }
 
 int TestServerSwitch::rowOf(MainWindow& window, const QString& siteUrl) const
 {
-    QStandardItemModel* model = window.serversModel();
+    QStandardItemModel* model = window.form()->tabServerInfo->model();
     for (int row = 0; row < model->rowCount(); ++row) {
         if (model->index(row, 0).data().toString() == siteUrl) {
             return row;
@@ -140,7 +141,7 @@ void TestServerSwitch::siteList()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    QStandardItemModel* model = window->serversModel();
+    QStandardItemModel* model = window->form()->tabServerInfo->model();
     QCOMPARE(model->index(0, 0).data().toString(), m_main->httpUrl());
     QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("Branch"));
     QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Building B"));
@@ -180,10 +181,10 @@ void TestServerSwitch::siteListRefused()
     Logging::takeCaptured();
     window->form()->tabWidget->setTabText(5, QStringLiteral("pending"));
 
-    window->loadServerData();
+    window->form()->tabServerInfo->load();
 
     QTRY_COMPARE(window->form()->tabWidget->tabText(5), QStringLiteral("ServerInfo(5)"));
-    QCOMPARE(window->serversModel()->rowCount(), 5);
+    QCOMPARE(window->form()->tabServerInfo->model()->rowCount(), 5);
     QCOMPARE(ClientParts::shared().session.serverList(), listBefore);
     QCOMPARE(capturedContaining(QStringLiteral("[mainwindow.loadServerData]")),
              QStringList { QStringLiteral("[mainwindow.loadServerData] fail message:Signature verification failed") });
@@ -248,7 +249,7 @@ void TestServerSwitch::userSwitch()
         // Everything is reloaded from the new site.
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/KSS/GetIPSegment")) > 0);
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/Job/BAS_JobStausList")) > 0);
-        QTRY_COMPARE(window->serversModel()->rowCount(), 2); // the branch's own site list
+        QTRY_COMPARE(window->form()->tabServerInfo->model()->rowCount(), 2); // the branch's own site list
 
         // Quitting from the tray without a logout, the next start still uses the chosen server.
         QTimer::singleShot(0, window.get(), &MainWindow::on_exitAppAction);
@@ -374,7 +375,7 @@ void TestServerSwitch::serverDialogChoice()
     QVERIFY(WindowFixture::loadSettings(m_main->httpUrl()));
     const QStringList listBefore = QStringList { QStringLiteral("untouched") };
     ClientParts::shared().session.setServerList(listBefore);
-    ServerDialog dialog(Singleton<LoginInfo>::getInstance()->ksServerUrl());
+    ServerDialog dialog(ClientParts::shared().api, Singleton<LoginInfo>::getInstance()->ksServerUrl());
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ServerInfo"));
     QTRY_COMPARE(loaded.count(), 1);
@@ -418,7 +419,7 @@ void TestServerSwitch::serverDialogFailedList()
         m_main->updateState([](FakeKestranaState& s) { s.signingSalt = QStringLiteral("1111111111111"); });
     }
     Logging::takeCaptured();
-    ServerDialog dialog(Singleton<LoginInfo>::getInstance()->ksServerUrl());
+    ServerDialog dialog(ClientParts::shared().api, Singleton<LoginInfo>::getInstance()->ksServerUrl());
     QSignalSpy loaded(&dialog, &ServerDialog::loaded);
     QTRY_COMPARE(loaded.count(), 1);
     QCOMPARE(dialog.model()->rowCount(), 0);

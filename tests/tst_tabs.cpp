@@ -3,9 +3,13 @@
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
 #include "app/Logging.h"
+#include "jobs/JobQueue.h"
+#include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
 
@@ -91,6 +95,7 @@ private slots:
     void pollBands();
     void statusPoll();
     void listPoll();
+    void onePassOneListRefresh();
 
     void scanJobsTable();
     void deleteScanJobs_data();
@@ -128,8 +133,9 @@ void TestTabs::cleanup()
 std::unique_ptr<MainWindow> TestTabs::makeWindow()
 {
     // Let the first loads land before the test changes anything.
-    return WindowFixture::openWindow(m_server->httpUrl(), QVariantMap(),
-                                     [](MainWindow& window) { return window.devicesModel()->rowCount() == 2; });
+    return WindowFixture::openWindow(m_server->httpUrl(), QVariantMap(), [](MainWindow& window) {
+        return window.form()->tabDevices->model()->rowCount() == 2;
+    });
 }
 
 void TestTabs::jobsTable()
@@ -144,7 +150,7 @@ void TestTabs::jobsTable()
     });
     auto window = makeWindow();
     QVERIFY(window);
-    QStandardItemModel* model = window->jobsModel();
+    QStandardItemModel* model = window->form()->tabJobs->model();
     QTRY_COMPARE(model->rowCount(), 3);
 
     const QStringList headers { "docName", "submitTime", "status",     "copies",   "color", "pages",
@@ -185,14 +191,14 @@ void TestTabs::jobsEmptyAnswerEmptiesTable()
     m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("a.pdf"), 1)); });
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     auto* hint = window->form()->tvJobs->findChild<QLabel*>(QStringLiteral("emptyTableHintLabel"));
     QVERIFY(hint);
     QVERIFY(hint->isHidden());
     m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), FakeReply::envelope(0, "success", QJsonArray()));
-    window->loadJobData();
+    window->form()->tabJobs->load();
     QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
-    QCOMPARE(window->jobsModel()->rowCount(), 0);
+    QCOMPARE(window->form()->tabJobs->model()->rowCount(), 0);
     // An empty table says so.
     QVERIFY(!hint->isHidden());
     QCOMPARE(hint->text(), QStringLiteral("No print jobs"));
@@ -213,16 +219,16 @@ void TestTabs::jobsFailedAnswerKeepsRows()
     m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("a.pdf"), 1)); });
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
-    window->jobStatusTimer()->start(60000);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
+    window->form()->tabJobs->jobStatusTimer()->start(60000);
     m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"),
                           html ? FakeReply::html500() : FakeReply::envelope(7, "User not found here"));
     Logging::takeCaptured();
 
-    window->loadJobData();
+    window->form()->tabJobs->load();
 
-    QTRY_VERIFY(!window->jobStatusTimer()->isActive());
-    QCOMPARE(window->jobsModel()->rowCount(), 1);
+    QTRY_VERIFY(!window->form()->tabJobs->jobStatusTimer()->isActive());
+    QCOMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     const QStringList lines = capturedContaining(QStringLiteral("[mainwindow.loadJobData]"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(logged), qPrintable(lines.first()));
@@ -270,7 +276,7 @@ void TestTabs::cancelJobs()
     });
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->jobsModel()->rowCount(), jobs);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), jobs);
     window->showSystemTrayIcon();
     if (refuse) {
         m_server->setOverride(QStringLiteral("/Job/BAS_CancelJob"), FakeReply::envelope(5, "Job is locked"));
@@ -307,7 +313,7 @@ void TestTabs::cancelJobs()
         QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [%1] deleted").arg(names.join('|')) });
         QVERIFY(m_server->job(1001 + selected.last()).cancelled);
         // The table follows the server: the cancelled jobs are gone after the reload.
-        QTRY_COMPARE(window->jobsModel()->rowCount(), jobs - selected.size());
+        QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), jobs - selected.size());
     }
 }
 
@@ -330,14 +336,14 @@ void TestTabs::pollBands()
 {
     QFETCH(double, size);
     QFETCH(int, interval);
-    QCOMPARE(MainWindow::pollInterval(size), interval);
+    QCOMPARE(JobsTab::pollInterval(size), interval);
 }
 
 void TestTabs::statusPoll()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    QTimer* timer = window->jobStatusTimer();
+    QTimer* timer = window->form()->tabJobs->jobStatusTimer();
     window->setCurrentJobId(QStringLiteral("1042"));
     const auto statusAnswer = [](int status, double size) {
         QJsonObject data { { "JobID", 1042 }, { "JobName", "thesis.pdf" }, { "Status", status }, { "FileSize", size } };
@@ -364,7 +370,7 @@ void TestTabs::statusPoll()
     window->getJobStatusInfo();
     QTRY_VERIFY(!timer->isActive());
     QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [thesis.pdf] submited success") });
-    QTRY_COMPARE(window->messagesModel()->rowCount(), 1);
+    QTRY_COMPARE(window->form()->tabMessages->model()->rowCount(), 1);
 
     // A failed status answer also stops it.
     timer->start(2000);
@@ -378,21 +384,51 @@ void TestTabs::listPoll()
     auto window = makeWindow();
     QVERIFY(window);
     QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
-    QTimer* timer = window->jobListTimer();
+    QTimer* timer = window->form()->tabJobs->jobListTimer();
     // A submission of a 600-byte file starts from a table with 0 rows.
     window->setRowCountBeforeSubmit(window->jobsRowCount());
     window->setUploadedFileSize(600);
 
-    window->RefreshJobInfo();
+    window->form()->tabJobs->RefreshJobInfo();
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 30000);
 
     // The server lists the new job; once that answer is in, the next poll stops.
     m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("new.pdf"), 1)); });
-    window->loadJobData();
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
-    window->RefreshJobInfo();
+    window->form()->tabJobs->load();
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
+    window->form()->tabJobs->RefreshJobInfo();
     QVERIFY(!timer->isActive());
+}
+
+void TestTabs::onePassOneListRefresh()
+{
+    m_server->updateState(ServerStates::removeNoCardNeeds);
+    auto window = makeWindow();
+    QVERIFY(window);
+    QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
+    const QString folder = window->jobQueue()->jobPath();
+    const QStringList names { QStringLiteral("one.pdf"), QStringLiteral("two.pdf"), QStringLiteral("three.pdf") };
+    for (int i = 0; i < names.size(); ++i) {
+        const QString base = folder + QStringLiteral("/job%1").arg(i + 1);
+        QFile params(base);
+        QVERIFY(params.open(QIODevice::WriteOnly));
+        params.write("[PrintPara]\nDocName=" + names.at(i).toUtf8() + "\n");
+        params.close();
+        QVERIFY(PdfMaker::write(base + QStringLiteral(".pdf"), 1));
+    }
+    m_server->clearRequests();
+
+    window->jobQueue()->timerCallback();
+
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), names.size());
+    // The pass's jobs show after one list request, not one per job.
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), names.size());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_JobStausList")), 1);
+    // The pollers follow the pass's last job.
+    const QList<FakeRequest> confirms = m_server->requestsTo(QStringLiteral("/Job/BAS_UploadComplete"));
+    QCOMPARE(window->form()->tabJobs->currentJobId(), confirms.last().formField(QStringLiteral("JobID")));
+    QVERIFY(window->form()->tabJobs->jobListTimer()->isActive());
 }
 
 void TestTabs::scanJobsTable()
@@ -406,7 +442,7 @@ void TestTabs::scanJobsTable()
     m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::envelope(0, "success", list));
     auto window = makeWindow();
     QVERIFY(window);
-    QStandardItemModel* model = window->scanJobsModel();
+    QStandardItemModel* model = window->form()->tabScanJobs->model();
     QTRY_COMPARE(model->rowCount(), 3);
     QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("5001"));
     QCOMPARE(model->index(1, 0).data().toString(), QStringLiteral("S-2"));
@@ -429,7 +465,7 @@ void TestTabs::cancelTakesTheRowsSelectedAtThePress()
     });
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 3);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 3);
     selectRows(window->form()->tvJobs, { 1 });
     Prompts::stopCapture(); // a real box, open while the table changes
     bool answered = false;
@@ -441,7 +477,7 @@ void TestTabs::cancelTakesTheRowsSelectedAtThePress()
         }
         answered = true;
         // A reload in another order, the selection back on the second row: now another job.
-        window->jobsModel()->appendRow(window->jobsModel()->takeRow(0));
+        window->form()->tabJobs->model()->appendRow(window->form()->tabJobs->model()->takeRow(0));
         selectRows(window->form()->tvJobs, { 1 });
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == QLatin1String("Yes")) {
@@ -476,7 +512,7 @@ void TestTabs::deleteScanJobs()
     QFETCH(QString, stored);
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 2);
     if (refuse) {
         m_server->setOverride(QStringLiteral("/Job/BAS_DeleteScanJob"), FakeReply::html500());
     }
@@ -499,10 +535,10 @@ void TestTabs::deleteScanJobs()
         QCOMPARE(boxes.size(), 2);
         QCOMPARE(boxes.at(1).icon, QMessageBox::Warning);
         QVERIFY(boxes.at(1).text.startsWith(stored));
-        QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+        QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 2);
     } else {
         QCOMPARE(boxes.size(), 1);
-        QTRY_COMPARE(window->scanJobsModel()->rowCount(), 0);
+        QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 0);
     }
 }
 
@@ -510,7 +546,7 @@ void TestTabs::downloadScanJob()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 2);
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("saved.pdf"));
     QFile stale(target);
@@ -518,14 +554,14 @@ void TestTabs::downloadScanJob()
     stale.write(QByteArray(4096, 'x')); // an older, longer file at the same place is replaced
     stale.close();
     QString proposed;
-    window->setSaveFileChooser([&](const QString& name) {
+    window->downloads()->setSaveFileChooser([&](const QString& name) {
         proposed = name;
         return target;
     });
     selectRows(window->form()->tvScanJobs, { 0 });
     Prompts::takeCaptured();
     Prompts::setNextAnswer(QMessageBox::No); // do not open the folder
-    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    QSignalSpy finished(window->downloads(), &FileTransfer::finished);
 
     QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
 
@@ -555,15 +591,15 @@ void TestTabs::downloadScanJobFails()
     QFETCH(int, kind);
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 2);
     m_server->setOverride(QStringLiteral("/Job/BAS_DownloadScanJob"),
                           kind == 0 ? FakeReply::html500() : FakeReply::closeMidBody(QByteArray(200000, 'z')));
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("saved.pdf"));
-    window->setSaveFileChooser([&](const QString&) { return target; });
+    window->downloads()->setSaveFileChooser([&](const QString&) { return target; });
     selectRows(window->form()->tvScanJobs, { 1 });
     Prompts::takeCaptured();
-    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    QSignalSpy finished(window->downloads(), &FileTransfer::finished);
 
     QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
 
@@ -581,13 +617,13 @@ void TestTabs::secondDownloadReplacesFirst()
     m_server->setOverride(QStringLiteral("/Job/BAS_DownloadScanJob"), FakeReply::neverAnswer().times(1));
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->scanJobsModel()->rowCount(), 2);
+    QTRY_COMPARE(window->form()->tabScanJobs->model()->rowCount(), 2);
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("first.pdf"));
     const QString second = dir.filePath(QStringLiteral("second.pdf"));
     QString target = first;
-    window->setSaveFileChooser([&](const QString&) { return target; });
-    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    window->downloads()->setSaveFileChooser([&](const QString&) { return target; });
+    QSignalSpy finished(window->downloads(), &FileTransfer::finished);
     selectRows(window->form()->tvScanJobs, { 0 });
     QTest::mouseClick(window->form()->btnDownloadSj, Qt::LeftButton);
     QTRY_COMPARE(m_server->heldConnections(), 1);
@@ -633,17 +669,17 @@ void TestTabs::tabsRefreshWhenServerReturns()
     m_server->updateState([&](FakeKestranaState& s) { id = s.addJob(processing); });
     auto window = makeWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 1);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     QVERIFY(window->serverOnline());
     // The status poll follows the job.
     window->setCurrentJobId(QString::number(id));
     window->getJobStatusInfo();
-    QTRY_VERIFY(window->jobStatusTimer()->isActive());
+    QTRY_VERIFY(window->form()->tabJobs->jobStatusTimer()->isActive());
 
     // The server goes away: the next poll fails and stops, and the window says it is offline.
     m_server->setOverride(QStringLiteral("/"), FakeReply::html500());
     m_server->setOverride(QStringLiteral("/Job/BAS_GetJobStatusInfo"), FakeReply::html500());
-    QTRY_VERIFY_WITH_TIMEOUT(!window->jobStatusTimer()->isActive(), 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->form()->tabJobs->jobStatusTimer()->isActive(), 40000);
     QVERIFY(!window->checkNetworkState(false));
     QVERIFY(!window->serverOnline());
     QVERIFY(window->form()->labNetwork->text().startsWith(QStringLiteral("offline")));
@@ -654,10 +690,10 @@ void TestTabs::tabsRefreshWhenServerReturns()
     const int polls = m_server->requestCount(QStringLiteral("/Job/BAS_GetJobStatusInfo"));
     QVERIFY(window->checkNetworkState(false));
 
-    QTRY_COMPARE(window->jobsModel()->rowCount(), 2);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 2);
     QCOMPARE(window->form()->labNetwork->text(), QStringLiteral("online"));
     QTRY_VERIFY(m_server->requestCount(QStringLiteral("/Job/BAS_GetJobStatusInfo")) > polls);
-    QTRY_VERIFY(window->jobStatusTimer()->isActive());
+    QTRY_VERIFY(window->form()->tabJobs->jobStatusTimer()->isActive());
 }
 
 void TestTabs::accountTab()
@@ -679,12 +715,12 @@ void TestTabs::accountTab()
              ui->chkIsAllowPrintColor, ui->chkPrintDateLimit, ui->chkPrintTimeLimit }) {
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     }
-    QCOMPARE(window->userInfo().groupName, QStringLiteral("Staff"));
+    QCOMPARE(window->form()->tabUserInfo->userInfo().groupName, QStringLiteral("Staff"));
     QCOMPARE(ui->tabWidget->tabText(3), QStringLiteral("UserInfo"));
 
     // A date rule of 0 leaves its box unticked.
     m_server->updateState([](FakeKestranaState& s) { s.findUser(QStringLiteral("alice"))->printDateId = 0; });
-    window->loadUserInfoData();
+    window->form()->tabUserInfo->load();
     QTRY_VERIFY(!ui->chkPrintDateLimit->isChecked());
     QVERIFY(ui->chkPrintTimeLimit->isChecked());
 }
@@ -704,7 +740,7 @@ void TestTabs::accountAnswersInEitherOrder()
     m_server->setOverride(QStringLiteral("/PersonalInfo/ClientUserBaseInfo"), FakeReply::html500().times(1));
     Logging::takeCaptured();
 
-    window->loadUserInfoData();
+    window->form()->tabUserInfo->load();
 
     QTRY_COMPARE(ui->txtUserGroup->text(), QStringLiteral("Faculty"));
     QCOMPARE(ui->txtEmail->text(), QStringLiteral("alice@example.org")); // the failed details answer changed nothing
@@ -715,7 +751,7 @@ void TestTabs::devicesTab()
 {
     auto window = makeWindow();
     QVERIFY(window);
-    QStandardItemModel* model = window->devicesModel();
+    QStandardItemModel* model = window->form()->tabDevices->model();
     QCOMPARE(model->rowCount(), 2);
     QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("Floor 2 Colour"));
     QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("Ready"));

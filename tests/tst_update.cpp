@@ -4,6 +4,7 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
+#include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
 
@@ -13,6 +14,16 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+// Clicks "check for updates" and waits until the server's answer shows in the tip.
+void clickCheckUpdate(Ui::MainWindow* ui)
+{
+    const QString before = ui->labVerUpdateTip->text();
+    QTest::mouseClick(ui->btnCheckUpdate, Qt::LeftButton);
+    QTRY_VERIFY(ui->labVerUpdateTip->text() != before);
+}
+} // namespace
 
 class TestUpdate : public QObject
 {
@@ -91,7 +102,7 @@ void TestUpdate::checkUpdate()
     QVERIFY(window);
     Ui::MainWindow* ui = window->form();
 
-    QTest::mouseClick(ui->btnCheckUpdate, Qt::LeftButton);
+    clickCheckUpdate(ui);
 
     QCOMPARE(m_server->lastRequest(QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New")).query,
              QByteArray("UserAccount=alice&type=3&SysType=amd"));
@@ -112,16 +123,16 @@ void TestUpdate::downloadPackage()
     auto window = makeWindow();
     QVERIFY(window);
     Ui::MainWindow* ui = window->form();
-    QTest::mouseClick(ui->btnCheckUpdate, Qt::LeftButton);
+    clickCheckUpdate(ui);
     QVERIFY(ui->btnAutoUpdate->isEnabled());
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("pkg.deb"));
     QString proposed;
-    window->setSaveFileChooser([&](const QString& name) {
+    window->downloads()->setSaveFileChooser([&](const QString& name) {
         proposed = name;
         return target;
     });
-    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    QSignalSpy finished(window->downloads(), &FileTransfer::finished);
     Prompts::takeCaptured();
 
     QTest::mouseClick(ui->btnAutoUpdate, Qt::LeftButton);
@@ -155,8 +166,8 @@ void TestUpdate::downloadNotStarted()
     QVERIFY(window);
     QTemporaryDir dir;
     const QString unwritable = dir.filePath(QStringLiteral("missing-folder/pkg.deb"));
-    window->setSaveFileChooser([&](const QString&) { return cancelled ? QString() : unwritable; });
-    QTest::mouseClick(window->form()->btnCheckUpdate, Qt::LeftButton);
+    window->downloads()->setSaveFileChooser([&](const QString&) { return cancelled ? QString() : unwritable; });
+    clickCheckUpdate(window->form());
     Prompts::takeCaptured();
 
     QTest::mouseClick(window->form()->btnAutoUpdate, Qt::LeftButton);
@@ -179,9 +190,9 @@ void TestUpdate::downloadFails()
     QVERIFY(window);
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("pkg.deb"));
-    window->setSaveFileChooser([&](const QString&) { return target; });
-    QTest::mouseClick(window->form()->btnCheckUpdate, Qt::LeftButton);
-    QSignalSpy finished(window.get(), &MainWindow::transferFinished);
+    window->downloads()->setSaveFileChooser([&](const QString&) { return target; });
+    clickCheckUpdate(window->form());
+    QSignalSpy finished(window->downloads(), &FileTransfer::finished);
     Prompts::takeCaptured();
 
     QTest::mouseClick(window->form()->btnAutoUpdate, Qt::LeftButton);

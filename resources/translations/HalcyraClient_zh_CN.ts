@@ -2,6 +2,86 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>DevicesTab</name>
+    <message>
+        <source>DeviceName</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>ControllerMac</source>
+        <translation>控制器 MAC</translation>
+    </message>
+    <message>
+        <source>No devices</source>
+        <translation>没有设备</translation>
+    </message>
+</context>
+<context>
+    <name>FileTransfer</name>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>The download to %1 has not finished.
+Do you want to stop it, remove its partial file and start the new one?</source>
+        <translation>下载到 %1 的文件尚未完成。
+是否停止该下载、删除其未完成的文件并开始新的下载？</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Cannot write the file %1:
+%2</source>
+        <translation>无法写入文件 %1：
+%2</translation>
+    </message>
+    <message>
+        <source>incomplete answer: %1 of %2 bytes</source>
+        <translation>回答不完整：收到 %1 / %2 字节</translation>
+    </message>
+    <message>
+        <source>Download failed!</source>
+        <translation>下载失败！</translation>
+    </message>
+    <message>
+        <source>The partial file %1 was removed.</source>
+        <translation>未完成的文件 %1 已删除。</translation>
+    </message>
+    <message>
+        <source>The installation package was saved as
+%1
+Do you want to open its folder?</source>
+        <translation>安装包已保存为
+%1
+是否打开其所在文件夹？</translation>
+    </message>
+    <message>
+        <source>Download Success!
+Do you want to open the file?</source>
+        <translation>下载成功！
+是否打开文件？</translation>
+    </message>
+</context>
+<context>
     <name>JobFolderGuard</name>
     <message>
         <source>%1 in the job folder was a link to another file: the link was removed, nothing was sent</source>
@@ -124,6 +204,121 @@
     <message>
         <source>the file is empty</source>
         <translation>文件为空</translation>
+    </message>
+</context>
+<context>
+    <name>JobsTab</name>
+    <message>
+        <source>docName</source>
+        <translation>文档名称</translation>
+    </message>
+    <message>
+        <source>submitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>copies</source>
+        <translation>份数</translation>
+    </message>
+    <message>
+        <source>color</source>
+        <translation>彩色</translation>
+    </message>
+    <message>
+        <source>pages</source>
+        <translation>页数</translation>
+    </message>
+    <message>
+        <source>duplex</source>
+        <translation>双面</translation>
+    </message>
+    <message>
+        <source>pageWidth</source>
+        <translation>页宽</translation>
+    </message>
+    <message>
+        <source>pageHeight</source>
+        <translation>页高</translation>
+    </message>
+    <message>
+        <source>statusid</source>
+        <translation>状态编号</translation>
+    </message>
+    <message>
+        <source>jobID</source>
+        <translation>作业编号</translation>
+    </message>
+    <message>
+        <source>No print jobs</source>
+        <translation>没有打印作业</translation>
+    </message>
+    <message>
+        <source>WaterProcessing</source>
+        <translation>处理中</translation>
+    </message>
+    <message>
+        <source>WaitPrint</source>
+        <translation>等待打印</translation>
+    </message>
+    <message>
+        <source>LongEdge</source>
+        <translation>长边翻转</translation>
+    </message>
+    <message>
+        <source>ShortEdge</source>
+        <translation>短边翻转</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>单面</translation>
+    </message>
+    <message>
+        <source>true</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>false</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected jobs?</source>
+        <translation>是否取消所选作业？</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Cannot delete the job to be approved</source>
+        <translation>待审批的作业不能删除</translation>
+    </message>
+    <message>
+        <source>Job deleted</source>
+        <translation>作业已删除</translation>
+    </message>
+    <message>
+        <source>job [%1] deleted</source>
+        <translation>作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>job [%1] not deleted</source>
+        <translation>作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>Job submitted success</source>
+        <translation>作业提交成功</translation>
+    </message>
+    <message>
+        <source>job [%1] submited success</source>
+        <translation>作业 [%1] 提交成功</translation>
+    </message>
+    <message>
+        <source>Expired</source>
+        <translation>已过期</translation>
     </message>
 </context>
 <context>
@@ -422,22 +617,6 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <translation>否</translation>
     </message>
     <message>
-        <source>DeviceName</source>
-        <translation>设备名称</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>状态</translation>
-    </message>
-    <message>
-        <source>Location</source>
-        <translation>位置</translation>
-    </message>
-    <message>
-        <source>ControllerMac</source>
-        <translation>控制器 MAC</translation>
-    </message>
-    <message>
         <source>Confirmation</source>
         <translation>确认</translation>
     </message>
@@ -462,129 +641,26 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <translation>提交</translation>
     </message>
     <message>
-        <source>docName</source>
-        <translation>文档名称</translation>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
     </message>
     <message>
-        <source>submitTime</source>
-        <translation>提交时间</translation>
+        <source>online</source>
+        <translation>在线</translation>
     </message>
     <message>
-        <source>status</source>
-        <translation>状态</translation>
+        <source>offline: %1</source>
+        <translation>离线：%1</translation>
     </message>
-    <message>
-        <source>copies</source>
-        <translation>份数</translation>
+    <message numerus="yes">
+        <source>%n job(s) waiting to be sent</source>
+        <translation>
+            <numerusform>%n 个作业等待发送</numerusform>
+        </translation>
     </message>
-    <message>
-        <source>color</source>
-        <translation>彩色</translation>
-    </message>
-    <message>
-        <source>pages</source>
-        <translation>页数</translation>
-    </message>
-    <message>
-        <source>duplex</source>
-        <translation>双面</translation>
-    </message>
-    <message>
-        <source>pageWidth</source>
-        <translation>页宽</translation>
-    </message>
-    <message>
-        <source>pageHeight</source>
-        <translation>页高</translation>
-    </message>
-    <message>
-        <source>statusid</source>
-        <translation>状态编号</translation>
-    </message>
-    <message>
-        <source>jobID</source>
-        <translation>作业编号</translation>
-    </message>
-    <message>
-        <source>WaterProcessing</source>
-        <translation>处理中</translation>
-    </message>
-    <message>
-        <source>WaitPrint</source>
-        <translation>等待打印</translation>
-    </message>
-    <message>
-        <source>LongEdge</source>
-        <translation>长边翻转</translation>
-    </message>
-    <message>
-        <source>ShortEdge</source>
-        <translation>短边翻转</translation>
-    </message>
-    <message>
-        <source>None</source>
-        <translation>单面</translation>
-    </message>
-    <message>
-        <source>true</source>
-        <translation>是</translation>
-    </message>
-    <message>
-        <source>false</source>
-        <translation>否</translation>
-    </message>
-    <message>
-        <source>Please select data</source>
-        <translation>请选择数据</translation>
-    </message>
-    <message>
-        <source>Do you want to cancel the selected scan jobs?</source>
-        <translation>是否取消所选扫描作业？</translation>
-    </message>
-    <message>
-        <source>Do you want to cancel the selected jobs?</source>
-        <translation>是否取消所选作业？</translation>
-    </message>
-    <message>
-        <source>Batch deletion (up to 30)</source>
-        <translation>批量删除（最多 30 个）</translation>
-    </message>
-    <message>
-        <source>Cannot delete the job to be approved</source>
-        <translation>待审批的作业不能删除</translation>
-    </message>
-    <message>
-        <source>ScanJob deleted</source>
-        <translation>扫描作业已删除</translation>
-    </message>
-    <message>
-        <source>Job deleted</source>
-        <translation>作业已删除</translation>
-    </message>
-    <message>
-        <source>ScanJob [%1] deleted</source>
-        <translation>扫描作业 [%1] 已删除</translation>
-    </message>
-    <message>
-        <source>job [%1] deleted</source>
-        <translation>作业 [%1] 已删除</translation>
-    </message>
-    <message>
-        <source>ScanJob [%1] not deleted</source>
-        <translation>扫描作业 [%1] 未删除</translation>
-    </message>
-    <message>
-        <source>job [%1] not deleted</source>
-        <translation>作业 [%1] 未删除</translation>
-    </message>
-    <message>
-        <source>Job submitted success</source>
-        <translation>作业提交成功</translation>
-    </message>
-    <message>
-        <source>job [%1] submited success</source>
-        <translation>作业 [%1] 提交成功</translation>
-    </message>
+</context>
+<context>
+    <name>MessagesTab</name>
     <message>
         <source>date</source>
         <translation>日期</translation>
@@ -598,144 +674,28 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <translation>编号</translation>
     </message>
     <message>
+        <source>No messages</source>
+        <translation>没有消息</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
         <source>Do you want to clear the data?</source>
         <translation>是否清空数据？</translation>
     </message>
     <message>
         <source>Fail</source>
         <translation>失败</translation>
-    </message>
-    <message>
-        <source>Expired</source>
-        <translation>已过期</translation>
-    </message>
-    <message>
-        <source>JobName</source>
-        <translation>作业名称</translation>
-    </message>
-    <message>
-        <source>SubmitTime</source>
-        <translation>提交时间</translation>
-    </message>
-    <message>
-        <source>StatusID</source>
-        <translation>状态</translation>
-    </message>
-    <message>
-        <source>SiteUrl</source>
-        <translation>站点地址</translation>
-    </message>
-    <message>
-        <source>SiteName</source>
-        <translation>站点名称</translation>
-    </message>
-    <message>
-        <source>Do you want to switch the Server?</source>
-        <translation>是否切换服务器？</translation>
-    </message>
-    <message>
-        <source>ks server link ex</source>
-        <translation>服务器连接异常</translation>
-    </message>
-    <message>
-        <source>Switch server fail</source>
-        <translation>切换服务器失败</translation>
-    </message>
-    <message>
-        <source>Switch server success</source>
-        <translation>切换服务器成功</translation>
-    </message>
-    <message>
-        <source>Kestrana</source>
-        <translation>Kestrana 打印</translation>
-    </message>
-    <message>
-        <source>Click Check for updates to detect the latest version! %1</source>
-        <translation>点击“检查更新”检测最新版本！%1</translation>
-    </message>
-    <message>
-        <source>Click Check for updates to detect the latest version!</source>
-        <translation>点击“检查更新”检测最新版本！</translation>
-    </message>
-    <message>
-        <source>Click Check for updates to check for the latest version!</source>
-        <translation>点击“检查更新”检查最新版本！</translation>
-    </message>
-    <message>
-        <source>Checked the latest version: %1 , click “automatic update” to upgrade the software!</source>
-        <translation>检测到最新版本：%1，点击“自动更新”升级软件！</translation>
-    </message>
-    <message>
-        <source>incomplete answer: %1 of %2 bytes</source>
-        <translation>回答不完整：收到 %1 / %2 字节</translation>
-    </message>
-    <message>
-        <source>Download failed!</source>
-        <translation>下载失败！</translation>
-    </message>
-    <message>
-        <source>Download Success!
-Do you want to open the file?</source>
-        <translation>下载成功！
-是否打开文件？</translation>
-    </message>
-    <message>
-        <source>online</source>
-        <translation>在线</translation>
-    </message>
-    <message>
-        <source>offline: %1</source>
-        <translation>离线：%1</translation>
-    </message>
-    <message>
-        <source>No devices</source>
-        <translation>没有设备</translation>
-    </message>
-    <message>
-        <source>No print jobs</source>
-        <translation>没有打印作业</translation>
-    </message>
-    <message>
-        <source>No messages</source>
-        <translation>没有消息</translation>
-    </message>
-    <message>
-        <source>No scan jobs</source>
-        <translation>没有扫描作业</translation>
-    </message>
-    <message>
-        <source>No sites</source>
-        <translation>没有站点</translation>
-    </message>
-    <message>
-        <source>The download to %1 has not finished.
-Do you want to stop it, remove its partial file and start the new one?</source>
-        <translation>下载到 %1 的文件尚未完成。
-是否停止该下载、删除其未完成的文件并开始新的下载？</translation>
-    </message>
-    <message>
-        <source>Cannot write the file %1:
-%2</source>
-        <translation>无法写入文件 %1：
-%2</translation>
-    </message>
-    <message>
-        <source>The partial file %1 was removed.</source>
-        <translation>未完成的文件 %1 已删除。</translation>
-    </message>
-    <message>
-        <source>The installation package was saved as
-%1
-Do you want to open its folder?</source>
-        <translation>安装包已保存为
-%1
-是否打开其所在文件夹？</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n job(s) waiting to be sent</source>
-        <translation>
-            <numerusform>%n 个作业等待发送</numerusform>
-        </translation>
     </message>
 </context>
 <context>
@@ -825,6 +785,53 @@ Do you want to open its folder?</source>
     </message>
 </context>
 <context>
+    <name>ScanJobsTab</name>
+    <message>
+        <source>jobID</source>
+        <translation>作业编号</translation>
+    </message>
+    <message>
+        <source>JobName</source>
+        <translation>作业名称</translation>
+    </message>
+    <message>
+        <source>SubmitTime</source>
+        <translation>提交时间</translation>
+    </message>
+    <message>
+        <source>StatusID</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>No scan jobs</source>
+        <translation>没有扫描作业</translation>
+    </message>
+    <message>
+        <source>Do you want to cancel the selected scan jobs?</source>
+        <translation>是否取消所选扫描作业？</translation>
+    </message>
+    <message>
+        <source>ScanJob deleted</source>
+        <translation>扫描作业已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] deleted</source>
+        <translation>扫描作业 [%1] 已删除</translation>
+    </message>
+    <message>
+        <source>ScanJob [%1] not deleted</source>
+        <translation>扫描作业 [%1] 未删除</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+</context>
+<context>
     <name>ServerDialog</name>
     <message>
         <source>ServerInfo</source>
@@ -845,6 +852,103 @@ Do you want to open its folder?</source>
     <message>
         <source>SiteName</source>
         <translation>站点名称</translation>
+    </message>
+</context>
+<context>
+    <name>ServersTab</name>
+    <message>
+        <source>SiteUrl</source>
+        <translation>站点地址</translation>
+    </message>
+    <message>
+        <source>SiteName</source>
+        <translation>站点名称</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>位置</translation>
+    </message>
+    <message>
+        <source>No sites</source>
+        <translation>没有站点</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Do you want to switch the Server?</source>
+        <translation>是否切换服务器？</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>ks server link ex</source>
+        <translation>服务器连接异常</translation>
+    </message>
+    <message>
+        <source>Switch server fail</source>
+        <translation>切换服务器失败</translation>
+    </message>
+    <message>
+        <source>Switch server success</source>
+        <translation>切换服务器成功</translation>
+    </message>
+</context>
+<context>
+    <name>SystemTab</name>
+    <message>
+        <source>Click Check for updates to detect the latest version! %1</source>
+        <translation>点击“检查更新”检测最新版本！%1</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to detect the latest version!</source>
+        <translation>点击“检查更新”检测最新版本！</translation>
+    </message>
+    <message>
+        <source>Click Check for updates to check for the latest version!</source>
+        <translation>点击“检查更新”检查最新版本！</translation>
+    </message>
+    <message>
+        <source>Checked the latest version: %1 , click “automatic update” to upgrade the software!</source>
+        <translation>检测到最新版本：%1，点击“自动更新”升级软件！</translation>
+    </message>
+</context>
+<context>
+    <name>TabPage</name>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Please select data</source>
+        <translation>请选择数据</translation>
+    </message>
+    <message>
+        <source>Confirmation</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Batch deletion (up to 30)</source>
+        <translation>批量删除（最多 30 个）</translation>
     </message>
 </context>
 <context>

@@ -142,10 +142,10 @@ void KsKit::abortLogin()
     }
 }
 
-bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount)
+bool KsKit::logout(const QString& serverUrl, const QString& userAccount)
 {
     const QByteArray body = QByteArrayLiteral("UserAccount=") + userAccount.toUtf8() + QByteArrayLiteral("&Type=0");
-    HttpExchange exchange(nam);
+    HttpExchange exchange(m_nam);
     const HttpAnswer answer = exchange.post(logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
     if (!answer.isJson()) {
         logger->error(QStringLiteral("login out ex messag"));
@@ -157,13 +157,6 @@ bool KsKit::logout(QNetworkAccessManager* nam, const QString& serverUrl, const Q
     }
     logger->info(QStringLiteral("login out success"));
     return true;
-}
-
-HttpAnswer KsKit::pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
-                          const QString& tlsBase)
-{
-    HttpExchange exchange(nam);
-    return exchange.get(pinCodeUrl(serverUrl, userAccount), tlsBase);
 }
 
 bool KsKit::CheckNetwork(QString url)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ApiAnswer.h"
 #include "HttpExchange.h"
 #include "KsAccount.h"
 #include "KsPrinter.h"
@@ -58,11 +59,8 @@ public:
     bool login(QString& message);
     // Ends a login(message) still waiting for its answer; it then fails.
     void abortLogin();
-    // The user's pin code; tlsBase decides the certificate rule.
-    static HttpAnswer pinCode(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount,
-                              const QString& tlsBase);
-    // Tells the server the user has logged out, on the caller's manager; true when it confirmed.
-    static bool logout(QNetworkAccessManager* nam, const QString& serverUrl, const QString& userAccount);
+    // Tells the server the user has logged out; true when it confirmed.
+    bool logout(const QString& serverUrl, const QString& userAccount);
     // True when a GET of url completes within 5000 ms without a network error.
     bool CheckNetwork(QString url);
     // The host's IPv4 addresses in text form.
@@ -133,6 +131,34 @@ public:
     // Seams for tests: the clock of GetRepCommonParam and the local DNS domain name; empty restores.
     static void setClockForTests(std::function<QDateTime()> clock);
     static void setLocalDomainNameForTests(std::function<QString()> domainName);
+
+    // The window's tab loads, sent on this object's manager without waiting: the handler gets the sorted
+    // answer once it is in (only while context lives), and log names the caller in the failure lines.
+    void requestJobList(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    void requestJobStatus(const QString& serverUrl, const QString& jobId, const ApiAnswer::Log& log, QObject* context,
+                          ApiAnswer::Handler handler);
+    void requestScanJobs(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                         QObject* context, ApiAnswer::Handler handler);
+    void requestPermissions(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                            QObject* context, ApiAnswer::Handler handler);
+    void requestUserDetails(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                            QObject* context, ApiAnswer::Handler handler);
+    void requestDevices(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    // The signed site list ("Status"/"SegmentList" envelope).
+    void requestSiteList(const QString& serverUrl, const ApiAnswer::Log& log, QObject* context,
+                         ApiAnswer::Handler handler);
+    void requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
+                        QObject* context, ApiAnswer::Handler handler);
+    // The newest client version known to the server is the payload; no log line of its own.
+    void requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
+                              ApiAnswer::Handler handler);
+    // Cancelling jobs and deleting scan jobs wait for the answer, the user's input held back meanwhile.
+    HttpAnswer cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);
+    HttpAnswer deleteScanJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);
+    // A file download (scan job, update package); the caller reads the reply as it comes.
+    QNetworkReply* startDownload(const QString& url, const QString& serverUrl);
 
 private:
     static QString localDomainName();

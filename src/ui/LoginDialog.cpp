@@ -591,7 +591,7 @@ void LoginDialog::onlineStateChangedSlot(bool online)
 void LoginDialog::siteMoreClicked()
 {
     loginInfo()->setKsServerUrl(m_ui->editKsServer->text());
-    ServerDialog chooser(loginInfo()->ksServerUrl(), this);
+    ServerDialog chooser(*m_api, loginInfo()->ksServerUrl(), this);
     chooser.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     if (chooser.exec() == QDialog::Accepted && !chooser.siteUrl().isEmpty()) {
         m_ui->editKsServer->setText(chooser.siteUrl());

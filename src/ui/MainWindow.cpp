@@ -1,10 +1,17 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include "AccountTab.h"
+#include "DevicesTab.h"
+#include "FileTransfer.h"
+#include "JobsTab.h"
+#include "MessagesTab.h"
 #include "OnlineState.h"
 #include "Prompts.h"
+#include "ScanJobsTab.h"
 #include "ScreenFit.h"
-#include "WindowRequest.h"
+#include "ServersTab.h"
+#include "SystemTab.h"
 #include "api/HttpExchange.h"
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
@@ -15,7 +22,6 @@
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "jobs/JobQueue.h"
-#include "store/MessageStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,13 +32,10 @@
 #include <QNetworkAccessManager>
 #include <QScopedValueRollback>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QTabBar>
 #include <QTimer>
 
 static Logger* logger = Logging::rootLogger();
-
-const char* const MainWindow::kMinimumWidthsProperty = "minimumColumnWidths";
 
 MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
     : QMainWindow(parent)
@@ -42,30 +45,23 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
 {
     m_ui->setupUi(this);
 
-    if (isLargeScreen(QGuiApplication::primaryScreen()->size())) {
+    if (ScreenFit::isLargeScreen(QGuiApplication::primaryScreen()->size())) {
         for (QTableView* view : { m_ui->tvJobs, m_ui->tvScanJobs, m_ui->tvServerInfo, m_ui->tvMsg }) {
             view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
         }
     }
 
-    m_nam = new QNetworkAccessManager(this);
-    ServerTrust::watch(m_nam); // downloads and the window's own requests
     m_ksKit = &api;
+    m_downloads = new FileTransfer(*m_ksKit, m_ui->progressBar, this);
+    connect(m_downloads, &FileTransfer::reported, this, &MainWindow::loadTabData);
 
-    m_ui->labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setIdentity();
 
     ScreenFit::fit(this);
 
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
     m_ui->frame->hide();
-    // The progress bar belongs to a running transfer only.
-    m_ui->progressBar->hide();
 
-    m_jobStatusTimer = new QTimer(this);
-    connect(m_jobStatusTimer, &QTimer::timeout, this, &MainWindow::getJobStatusInfo);
-    m_jobListTimer = new QTimer(this);
-    connect(m_jobListTimer, &QTimer::timeout, this, &MainWindow::RefreshJobInfo);
     m_trayHideTimer = new QTimer(this);
     m_trayHideTimer->setSingleShot(true);
     m_trayHideTimer->setInterval(kHiddenTrayBalloonMs);
@@ -87,47 +83,52 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
 
     connect(m_ui->btnLogout, &QPushButton::clicked, this, &MainWindow::logoutBtn_clicked);
     connect(m_ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::loadTabData);
-    connect(m_ui->btnCheckUpdate, &QPushButton::clicked, this, &MainWindow::checkClientUpdate_clicked);
-    connect(m_ui->btnAutoUpdate, &QPushButton::clicked, this, &MainWindow::autoUpdate_clicked);
-    connect(m_ui->btnDeleteScanJob, &QPushButton::clicked, this, &MainWindow::scanJobDelBtn_clicked);
-    connect(m_ui->btnDownloadSj, &QPushButton::clicked, this, &MainWindow::scanJobDownloadBtn_clicked);
     connect(m_ui->btnRefresh, &QPushButton::clicked, this, &MainWindow::jobsRefreshBtn_clicked);
-    connect(m_ui->btnDelete, &QPushButton::clicked, this, &MainWindow::jobsDelBtn_clicked);
 
     m_online = new OnlineState(this);
-    connect(m_online, &OnlineState::onlineStateChanged, this, &MainWindow::onlineStateChangedSlot);
 
-    m_tabNames
-        = QStringList { QStringLiteral("tabJobs"),     QStringLiteral("tabDevices"),    QStringLiteral("tabScanJobs"),
-                        QStringLiteral("tabUserInfo"), QStringLiteral("tabSystemInfo"), QStringLiteral("tabServerInfo"),
-                        QStringLiteral("tabMessages") };
-
-    initJobIntake();
-    initJobControlOption();
-    checkDb();
-    initTableView();
+    m_jobQueue = new JobQueue(this, this);
+    m_jobQueue->initJobControlOption();
+    setupTabs();
     InitConfig();
     loadData();
 }
 
-MainWindow::~MainWindow()
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setupTabs()
 {
-    // A transfer still running when the window goes: no report, and no half-written file left behind.
-    for (Transfer& transfer : m_transfers) {
-        if (transfer.reply) {
-            disconnect(transfer.reply, nullptr, this, nullptr);
-            transfer.reply->abort();
-        }
-        if (transfer.file) {
-            transfer.file->close();
-            transfer.file->remove();
-        }
+    Ui::MainWindow& form = *m_ui;
+    form.tabMessages->setup(*this, form, m_info->maxMessageCount());
+    form.tabJobs->setup(*this, form);
+    form.tabDevices->setup(*this, form);
+    form.tabUserInfo->setup(*this, form, !m_info->showUser() || m_info->showCost());
+    form.tabScanJobs->setup(*this, form, *m_downloads);
+    form.tabServerInfo->setup(*this, form, *m_info, *m_session);
+    form.tabSystemInfo->setup(*this, form, m_info->ksVersion(), *m_downloads);
+
+    for (TabPage* page : pages()) {
+        connect(page, &TabPage::captionChanged, this, [this, page](const QString& text) {
+            const int index = m_ui->tabWidget->indexOf(page);
+            if (index >= 0) {
+                m_ui->tabWidget->setTabText(index, text);
+            }
+        });
     }
+    // Every list or status answer of the jobs tab may come with stored messages.
+    connect(form.tabJobs, &JobsTab::answered, form.tabMessages, &MessagesTab::load);
+
+    connect(form.tabServerInfo, &ServersTab::serverChosen, this, [this](const QString& url) { m_serverUrl = url; });
+    connect(form.tabServerInfo, &ServersTab::serverKept, this, &MainWindow::keepChosenServer);
+    connect(form.tabServerInfo, &ServersTab::switchFailed, this, &MainWindow::logoutBtn_clicked);
+    connect(form.tabServerInfo, &ServersTab::reloadAll, this, &MainWindow::loadData);
 }
 
-bool MainWindow::isLargeScreen(const QSize& screen)
+QList<TabPage*> MainWindow::pages() const
 {
-    return ScreenFit::isLargeScreen(screen);
+    // The order the tabs load in.
+    return { m_ui->tabJobs,       m_ui->tabDevices,    m_ui->tabScanJobs, m_ui->tabUserInfo,
+             m_ui->tabSystemInfo, m_ui->tabServerInfo, m_ui->tabMessages };
 }
 
 QString MainWindow::stripScheme(const QString& url)
@@ -156,7 +157,7 @@ void MainWindow::init(bool showTrayIcon)
     if (showTrayIcon) {
         showSystemTrayIcon();
     }
-    initialCheck4JobPath();
+    m_jobQueue->initialCheck4JobPath();
 }
 
 void MainWindow::show_mainwindow()
@@ -173,32 +174,18 @@ void MainWindow::show_mainwindow()
             show();
         }
     }
-    initJobControlOption();
+    m_jobQueue->initJobControlOption();
     m_ui->tabWidget->setCurrentIndex(0);
-    initialCheck4JobPath();
-    loadMsgFromDb();
-    getPinCodeInfo();
-}
-
-void MainWindow::initTableView()
-{
-    initJobTabelView();
-    initMsgabelView();
-    initDeviceTabelView();
-    loadUserInfoData();
-    initScanJobTabelView();
-    initServerTabelView();
+    m_jobQueue->initialCheck4JobPath();
+    m_ui->tabMessages->load();
+    m_ui->tabJobs->getPinCodeInfo();
 }
 
 void MainWindow::loadData()
 {
-    loadJobData();
-    loadDeviceData();
-    loadScanJobData();
-    loadUserInfoData();
-    initSystemInfo();
-    loadServerData();
-    loadMsgFromDb();
+    for (TabPage* page : pages()) {
+        page->load();
+    }
 }
 
 void MainWindow::InitConfig()
@@ -218,53 +205,15 @@ void MainWindow::InitConfig()
     for (const auto& tab : tabs) {
         if (!tab.shown) {
             m_ui->tabWidget->removeTab(tab.index);
-            m_tabNames.removeAll(QLatin1String(tab.name));
-        }
-    }
-    if (info->showUser() && !info->showCost()) {
-        m_ui->labBalance->hide();
-        m_ui->txtBalance->hide();
-        m_ui->labSpend->hide();
-        m_ui->txtSpend->hide();
-    }
-}
-
-void MainWindow::InitTabText(const QString& tabName, const QString& caption, int count)
-{
-    const QString text = QStringLiteral("%1(%2)")
-                             .arg(QCoreApplication::translate("MainWindow", caption.toUtf8().constData()))
-                             .arg(count);
-    for (int i = 0; i < m_tabNames.size(); ++i) {
-        if (m_tabNames.at(i) == tabName) {
-            m_ui->tabWidget->setTabText(i, text);
         }
     }
 }
 
 void MainWindow::loadTabData()
 {
-    QWidget* current = m_ui->tabWidget->currentWidget();
-    const QString name = current ? current->objectName() : QString();
-    if (name == QLatin1String("tabJobs")) {
-        loadJobData();
-    } else if (name == QLatin1String("tabDevices")) {
-        loadDeviceData();
-    } else if (name == QLatin1String("tabScanJobs")) {
-        loadScanJobData();
-    } else if (name == QLatin1String("tabUserInfo")) {
-        loadUserInfoData();
-    } else if (name == QLatin1String("tabSystemInfo")) {
-        initSystemInfo();
-    } else if (name == QLatin1String("tabServerInfo")) {
-        loadServerData();
-    } else if (name == QLatin1String("tabMessages")) {
-        loadMsgFromDb();
+    if (auto* page = qobject_cast<TabPage*>(m_ui->tabWidget->currentWidget())) {
+        page->load();
     }
-}
-
-void MainWindow::RefreshData()
-{
-    loadTabData();
 }
 
 void MainWindow::showSystemTrayIcon()
@@ -310,14 +259,14 @@ void MainWindow::on_showMainAction()
     setWindowState(maximized ? (Qt::WindowActive | Qt::WindowMaximized) : Qt::WindowActive);
     show();
     raise();
-    loadJobData();
+    m_ui->tabJobs->load();
 }
 
 void MainWindow::on_exitAppAction()
 {
     // Before the event loops end: an open question must not read as an answer.
     stopJobsForQuit();
-    clearAllMessages();
+    m_ui->tabMessages->clearAll();
     // Leave through the event loop so start-up's shutdown (log banner, clean-up) still runs.
     QCoreApplication::exit(0);
 }
@@ -351,11 +300,6 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     m_ui->tabWidget->tabBar()->setMinimumHeight(30);
     m_ui->centralwidget->adjustSize();
     QMainWindow::resizeEvent(event);
-}
-
-void MainWindow::onlineStateChangedSlot(bool online)
-{
-    Q_UNUSED(online)
 }
 
 bool MainWindow::checkNetworkState(bool showDialog)
@@ -420,19 +364,7 @@ void MainWindow::resumeAfterOutage()
     }
     logger->info(QStringLiteral("server reachable again, reloading the tabs"));
     loadData();
-    if (m_statusPollInterrupted && !m_currentJobId.isEmpty()) {
-        m_statusPollInterrupted = false;
-        getJobStatusInfo();
-    }
-}
-
-void MainWindow::stopJobStatusPoll()
-{
-    if (m_jobStatusTimer->isActive()) {
-        // A failed answer ends the poll; it starts again once the server is back.
-        m_statusPollInterrupted = true;
-        m_jobStatusTimer->stop();
-    }
+    m_ui->tabJobs->resumeStatusPoll();
 }
 
 QStringList MainWindow::statusParts() const
@@ -467,42 +399,24 @@ void MainWindow::updateStatus()
 
 void MainWindow::showNetworkWarning(const QString& text)
 {
-    inform(QMessageBox::Warning, tr("Title"), text);
-}
-
-void MainWindow::inform(QMessageBox::Icon icon, const QString& title, const QString& text, const QString& buttonText)
-{
-    Prompts::message(this, icon, title, text, buttonText);
-}
-
-bool MainWindow::askYesNo(const QString& title, const QString& text)
-{
-    return Prompts::question(this, title, text, tr("Yes"), tr("No"), Prompts::TitleAndClose);
+    Prompts::message(this, QMessageBox::Warning, tr("Title"), text);
 }
 
 void MainWindow::logoutBtn_clicked()
 {
-    m_ui->labPinCode->clear();
-    m_ui->labExpTime->clear();
-    m_ui->labPinCodeState->clear();
-    m_ui->labGenState->clear();
-
     LoginInfo* info = m_info;
     LoginInfo::writeFileValue(LoginInfo::Key::DateTime, QString());
     info->setDateTime(QString());
 
     emit closeMain();
 
-    stopJobIntake();
+    m_jobQueue->stopJobTimer();
     // The pollers follow the logged-out user's last job; they end with the session.
-    m_jobStatusTimer->stop();
-    m_jobListTimer->stop();
+    m_ui->tabJobs->clearForLogout();
     m_reconnectTimer->stop();
-    m_statusPollInterrupted = false;
 
     m_session->setIsLogin(false);
-    m_jobsModel->removeRows(0, m_jobsModel->rowCount());
-    m_msgModel->removeRows(0, m_msgModel->rowCount());
+    m_ui->tabMessages->clearShown();
 
     if (m_trayIcon) {
         m_trayIcon->hide();
@@ -511,7 +425,7 @@ void MainWindow::logoutBtn_clicked()
     info->setIsBingoLastTime(false);
     info->saveToFile();
 
-    clearAllMessages();
+    m_ui->tabMessages->clearAll();
 
     emit loginshow();
 
@@ -524,53 +438,36 @@ void MainWindow::logoutBtn_clicked()
 
 void MainWindow::sendLogoutRequest()
 {
-    KsKit::logout(m_nam, m_serverUrl, m_account);
+    m_ksKit->logout(m_serverUrl, m_account);
 }
 
-void MainWindow::sendGet(const QString& url, const QString& exPrefix, const QString& failPrefix,
-                         const std::function<void(const WindowAnswer&)>& handler, bool siteList)
+void MainWindow::jobsRefreshBtn_clicked()
 {
-    WindowRequest::Options options;
-    options.exPrefix = exPrefix;
-    options.failPrefix = failPrefix;
-    options.envelope = siteList ? WindowRequest::Envelope::Status : WindowRequest::Envelope::Code;
-    WindowRequest::get(m_nam, url, m_serverUrl, options, this, handler);
-}
-
-void MainWindow::setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
-                            const QList<int>& widths)
-{
-    model->setColumnCount(headers.size());
-    model->setHorizontalHeaderLabels(headers);
-    view->setModel(model);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->horizontalHeader()->setStretchLastSection(true);
-    QVariantList kept;
-    for (int i = 0; i < widths.size(); ++i) {
-        view->setColumnWidth(i, widths.at(i));
-        kept.append(widths.at(i));
+    setCursor(Qt::BusyCursor);
+    m_ui->btnRefresh->setEnabled(false);
+    if (checkNetworkState(true)) {
+        loadTabData();
     }
-    view->setProperty(kMinimumWidthsProperty, kept);
+    setCursor(Qt::ArrowCursor);
+    m_ui->btnRefresh->setEnabled(true);
 }
 
-void MainWindow::fitColumns(QTableView* view)
+void MainWindow::changeServerUrl()
 {
-    // The set widths are the least a column gets; a longer text widens its column instead of being cut.
-    if (view->horizontalHeader()->sectionResizeMode(0) != QHeaderView::Interactive) {
+    // The loads after a switch probe the server again; a failure there must not start a second walk.
+    const QScopedValueRollback<bool> guard(m_switchingServer, true);
+    const QString url = m_ui->tabServerInfo->findWorkingServer();
+    if (url.isEmpty()) {
         return;
     }
-    const QVariantList widths = view->property(kMinimumWidthsProperty).toList();
-    for (int i = 0; i < widths.size(); ++i) {
-        const int least = widths.at(i).toInt();
-        if (least > 0 && !view->isColumnHidden(i)) {
-            view->resizeColumnToContents(i);
-            view->setColumnWidth(i, qMax(least, view->columnWidth(i)));
-        }
-    }
+    m_serverUrl = url;
+    keepChosenServer(url);
+    m_networkFailures = 0;
+    loadData();
 }
 
-int MainWindow::jobsRowCount() const
+void MainWindow::keepChosenServer(const QString& url)
 {
-    return m_jobsModel ? m_jobsModel->rowCount() : 0;
+    m_ui->labServerPath->setText(stripScheme(url));
+    updateStatus();
 }

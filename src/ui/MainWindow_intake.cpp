@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
@@ -104,6 +105,8 @@ void MainWindow::setUnsentJobCount(int count)
         m_unsentJobs = count;
         updateStatus();
     }
+    // The queue tells the count at the end of every pass: the jobs the pass sent show now.
+    m_ui->tabJobs->flushRefresh();
 }
 
 void MainWindow::stopJobsForQuit()
@@ -137,39 +140,47 @@ bool MainWindow::askNoCardChoice(NoCardChoice* choice)
     return NoCardPrintDialog::runChoice(choice);
 }
 
-void MainWindow::initJobIntake()
-{
-    m_jobQueue = new JobQueue(this, this);
-}
-
-void MainWindow::stopJobIntake()
-{
-    m_jobQueue->stopJobTimer();
-}
-
 bool MainWindow::jobIntakeRunning() const
 {
     return m_jobQueue->isJobTimerActive();
 }
 
-bool MainWindow::initJobControlOption()
+int MainWindow::jobsRowCount() const
 {
-    const bool found = m_jobQueue->initJobControlOption();
-    m_jobPath = m_jobQueue->jobPath();
-    return found;
+    return m_ui->tabJobs->model()->rowCount();
 }
 
-void MainWindow::initialCheck4JobPath()
+void MainWindow::setRowCountBeforeSubmit(int rows)
 {
-    m_jobQueue->initialCheck4JobPath();
+    m_ui->tabJobs->setRowCountBeforeSubmit(rows);
+}
+
+void MainWindow::setCurrentJobId(const QString& id)
+{
+    m_ui->tabJobs->setCurrentJobId(id);
+}
+
+void MainWindow::setUploadedFileSize(qint64 bytes)
+{
+    m_ui->tabJobs->setUploadedFileSize(bytes);
+}
+
+void MainWindow::RefreshJobInfo()
+{
+    m_ui->tabJobs->requestRefresh();
+}
+
+void MainWindow::getJobStatusInfo()
+{
+    m_ui->tabJobs->getJobStatusInfo();
+}
+
+int MainWindow::insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
+{
+    return m_ui->tabMessages->insert(account, title, message, date);
 }
 
 JobOptions MainWindow::jobOptions() const
 {
     return JobOptions::fromSettings(*m_info);
-}
-
-void MainWindow::timerCallback()
-{
-    m_jobQueue->timerCallback();
 }

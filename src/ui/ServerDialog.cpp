@@ -1,7 +1,7 @@
 #include "ServerDialog.h"
 #include "ui_ServerDialog.h"
 
-#include "WindowRequest.h"
+#include "api/ApiAnswer.h"
 #include "api/KsKit.h"
 #include "api/KsReqCommon.h"
 #include "api/Segments.h"
@@ -11,11 +11,10 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QJsonArray>
-#include <QNetworkAccessManager>
 #include <QScreen>
 #include <QStandardItemModel>
 
-ServerDialog::ServerDialog(const QString& serverUrl, QWidget* parent)
+ServerDialog::ServerDialog(KsKit& api, const QString& serverUrl, QWidget* parent)
     : QDialog(parent)
     , m_ui(new Ui::ServerDialog)
 {
@@ -27,7 +26,6 @@ ServerDialog::ServerDialog(const QString& serverUrl, QWidget* parent)
         m_ui->tvServerInfo->horizontalHeader()->setFont(QFont(QStringLiteral("Arial"), 10));
     }
 
-    m_nam = new QNetworkAccessManager(this);
     m_model = new QStandardItemModel(0, 2, this);
     m_model->setHorizontalHeaderLabels({ tr("SiteUrl"), tr("SiteName") });
     m_ui->tvServerInfo->setModel(m_model);
@@ -37,28 +35,26 @@ ServerDialog::ServerDialog(const QString& serverUrl, QWidget* parent)
     m_ui->tvServerInfo->setColumnWidth(0, 200);
     m_ui->tvServerInfo->setColumnWidth(1, 100);
 
-    loadServerData(serverUrl);
+    loadServerData(api, serverUrl);
 }
 
 ServerDialog::~ServerDialog() = default;
 
-void ServerDialog::loadServerData(const QString& serverUrl)
+void ServerDialog::loadServerData(KsKit& api, const QString& serverUrl)
 {
-    WindowRequest::Options options;
-    options.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
-    options.exWithErrorString = false;
-    options.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
-    options.envelope = WindowRequest::Envelope::Status;
-    WindowRequest::get(
-        m_nam, KsKit::siteListUrl(serverUrl), serverUrl, options, this, [this](const WindowAnswer& answer) {
-            if (answer.ok()) {
-                const QList<Segments> sites = Segments::listFromJson(answer.data);
-                for (const Segments& site : sites) {
-                    m_model->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName) });
-                }
+    ApiAnswer::Log log;
+    log.exPrefix = QStringLiteral("[serverdialog.loadServerData]");
+    log.exWithErrorString = false;
+    log.failPrefix = QStringLiteral("[serverdialog.loadServerData] message:");
+    api.requestSiteList(serverUrl, log, this, [this](const ApiAnswer& answer) {
+        if (answer.ok()) {
+            const QList<Segments> sites = Segments::listFromJson(answer.data);
+            for (const Segments& site : sites) {
+                m_model->appendRow({ new QStandardItem(site.siteUrl), new QStandardItem(site.siteName) });
             }
-            emit loaded();
-        });
+        }
+        emit loaded();
+    });
 }
 
 void ServerDialog::on_btnYes_clicked()

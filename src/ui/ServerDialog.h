@@ -4,7 +4,7 @@
 #include <QScopedPointer>
 #include <QString>
 
-class QNetworkAccessManager;
+class KsKit;
 class QStandardItemModel;
 
 namespace Ui {
@@ -16,8 +16,8 @@ class ServerDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // Asks serverUrl for its sites at once.
-    explicit ServerDialog(const QString& serverUrl, QWidget* parent = nullptr);
+    // Asks serverUrl for its sites at once, through api.
+    ServerDialog(KsKit& api, const QString& serverUrl, QWidget* parent = nullptr);
     ~ServerDialog() override;
 
     QString siteUrl() const { return m_siteUrl; }
@@ -32,10 +32,9 @@ private slots:
     void on_btnYes_clicked();
 
 private:
-    void loadServerData(const QString& serverUrl);
+    void loadServerData(KsKit& api, const QString& serverUrl);
 
     const QScopedPointer<Ui::ServerDialog> m_ui;
-    QNetworkAccessManager* m_nam = nullptr;
     QStandardItemModel* m_model = nullptr;
     QString m_siteUrl;
     QString m_siteName;

@@ -196,8 +196,11 @@ int main(int argc, char** argv)
     window.setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrana"));
     window.show();
     window.init(true);
-    window.getPinCodeInfo();
-    if (!waitFor([&]() { return window.jobsModel()->rowCount() == 4 && window.serversModel()->rowCount() == 2; })) {
+    window.form()->tabJobs->getPinCodeInfo();
+    if (!waitFor([&]() {
+            return window.form()->tabJobs->model()->rowCount() == 4
+                && window.form()->tabServerInfo->model()->rowCount() == 2;
+        })) {
         std::fprintf(stderr, "the tabs did not load\n");
         return 1;
     }
@@ -253,20 +256,20 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!waitFor([&]() { return server.requestCount(QStringLiteral("/Job/BAS_UploadComplete")) > before; }, 30000)
-        || !waitFor([&]() { return window.messagesModel()->rowCount() >= 1; })) {
+        || !waitFor([&]() { return window.form()->tabMessages->model()->rowCount() >= 1; })) {
         std::fprintf(stderr, "the printed job was not submitted\n");
         return 1;
     }
 
     // Cancel one waiting job, answering the question as the user would.
     Ui::MainWindow* ui = window.form();
-    ui->tvJobs->selectionModel()->select(window.jobsModel()->index(1, 0),
+    ui->tvJobs->selectionModel()->select(ui->tabJobs->model()->index(1, 0),
                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Prompts::setNextAnswer(QMessageBox::Yes);
-    window.jobsDelBtn_clicked();
-    waitFor([&]() { return window.messagesModel()->rowCount() >= 2; });
+    ui->btnDelete->click();
+    waitFor([&]() { return ui->tabMessages->model()->rowCount() >= 2; });
     ui->tvJobs->clearSelection();
-    window.loadJobData();
+    ui->tabJobs->load();
     settle(800);
 
     const QStringList files { QStringLiteral("tab-jobs.png"),     QStringLiteral("tab-devices.png"),
@@ -276,7 +279,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < ui->tabWidget->count() && i < files.size(); ++i) {
         ui->tabWidget->setCurrentIndex(i);
         if (ui->tabWidget->currentWidget()->objectName() == QLatin1String("tabSystemInfo")) {
-            window.checkClientUpdate_clicked();
+            ui->btnCheckUpdate->click();
         }
         settle(700);
         const QString file = outDir + QLatin1Char('/') + files.at(i);

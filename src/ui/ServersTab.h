@@ -1,0 +1,47 @@
+#pragma once
+
+#include "TabPage.h"
+
+class LoginInfo;
+class Session;
+class QStandardItemModel;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The servers tab: the signed site list, the user's switch to another site, and the walk over the known
+// sites that the window starts after repeated network failures.
+class ServersTab : public TabPage
+{
+    Q_OBJECT
+public:
+    explicit ServersTab(QWidget* parent = nullptr);
+
+    void setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session);
+    void load() override;
+
+    // The first known site that answers and takes the login, now the configured server; empty when none does.
+    QString findWorkingServer();
+
+    QStandardItemModel* model() const { return m_model; }
+
+signals:
+    // The user's choice is the configured server now (before it was tried).
+    void serverChosen(const QString& url);
+    // The chosen server answered and took the login.
+    void serverKept(const QString& url);
+    // The chosen server failed: the session ends.
+    void switchFailed();
+    // Every tab loads again, now from the new server.
+    void reloadAll();
+
+private:
+    void switchServer();
+
+    Ui::MainWindow* m_form = nullptr;
+    LoginInfo* m_info = nullptr;
+    Session* m_session = nullptr;
+    QStandardItemModel* m_model = nullptr;
+    QString m_loginMessage;
+};

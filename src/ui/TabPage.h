@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+struct HttpAnswer;
+class KsKit;
+class QPushButton;
+class QStandardItemModel;
+class QTableView;
+
+// What a tab of the main window asks of the window: who is logged in where, the server check, the API, and
+// the notices that outlive the tab (stored messages, tray balloons).
+class TabHost
+{
+public:
+    virtual ~TabHost() = default;
+    // Server base URL and the percent-encoded account of the logged-in user.
+    virtual QString serverUrl() const = 0;
+    virtual QString userAccount() const = 0;
+    virtual KsKit& api() = 0;
+    virtual bool checkNetworkState(bool showDialog) = 0;
+    virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
+        = 0;
+    virtual void showSystemMessage(const QString& title, const QString& text) = 0;
+    // The tray icon is on screen (a balloon then reaches the user).
+    virtual bool trayShown() const = 0;
+};
+
+// One page of the main window's tab widget: it loads its own content and reports its caption with a count.
+class TabPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TabPage(QWidget* parent = nullptr);
+
+    // Fills the page from the server (or the message store).
+    virtual void load() = 0;
+
+signals:
+    // The page's tab text, e.g. "Jobs(3)".
+    void captionChanged(const QString& text);
+
+protected:
+    void attach(TabHost& host) { m_host = &host; }
+    TabHost& host() const { return *m_host; }
+    // caption is the form's tab title, translated as the form is.
+    void showCount(const char* caption, int count);
+    // Message boxes, through the Prompts facade so tests can answer them.
+    void inform(QMessageBox::Icon icon, const QString& title, const QString& text,
+                const QString& buttonText = QString());
+    bool askYesNo(const QString& title, const QString& text);
+    // Disables the button while the server is checked (the user hears when it cannot be reached).
+    bool checkNetworkFor(QPushButton* button);
+
+    static void setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
+                           const QList<int>& widths);
+    // The set widths are the least a column gets; a longer text widens its column instead of being cut.
+    static void fitColumns(QTableView* view);
+
+    // The selected rows of a job table, read at once: a reload while a question is open reorders the rows.
+    struct Selection
+    {
+        QStringList ids;
+        QStringList names;
+        QStringList statuses;
+    };
+    static Selection selectedJobs(QTableView* view, int idColumn, int nameColumn, int statusColumn = -1);
+    // The steps before jobs are cancelled or deleted: the server check, a selection, the user's yes and the
+    // batch limit. False when one of them stops it.
+    bool confirmDeletion(QPushButton* button, const Selection& selection, const QString& question,
+                         QMessageBox::Icon limitIcon);
+    struct DeletionTexts
+    {
+        QString balloonTitle; // tray balloon when the tray shows
+        QString done; // stored message, "%1" = the names
+        QString notDone; // stored and shown, "%1" = the names
+    };
+    // Tells the user and the message store how a deletion ended; only a success answer means it is gone.
+    void reportDeletion(const HttpAnswer& answer, const QStringList& names, const DeletionTexts& texts);
+
+private:
+    TabHost* m_host = nullptr;
+};
