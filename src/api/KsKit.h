@@ -103,6 +103,9 @@ public:
     static void setClockForTests(std::function<QDateTime()> clock);
     static void setLocalDomainNameForTests(std::function<QString()> domainName);
 
+    // The manager every query of this API goes through, for callers that send requests of their own.
+    QNetworkAccessManager& networkManager() { return *m_nam; }
+
 private:
     static QString localDomainName();
 
