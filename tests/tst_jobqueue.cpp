@@ -33,6 +33,7 @@ private slots:
     void startupPass_data();
     void startupPass();
     void startupWithEmptyFolder();
+    void serverListsAskedOncePerPass();
     void removalKeepsOtherJobs_data();
     void removalKeepsOtherJobs();
     void submittedJobRemovalKeepsOtherJobs();
@@ -353,6 +354,29 @@ void TestJobQueue::startupPass()
     } else {
         QVERIFY(backup.entryList(QDir::Files).isEmpty());
     }
+}
+
+void TestJobQueue::serverListsAskedOncePerPass()
+{
+    const QString printers = QStringLiteral("/Device/BAS_DeviceStatusList");
+    const QString projects = QStringLiteral("/User/BAS_ProjectList");
+    m_host.existingChoice = JobHost::ExistingJobsChoice::Submit;
+    for (const QString& base : { QStringLiteral("job1"), QStringLiteral("job2"), QStringLiteral("job3") }) {
+        addJob(base, "[PrintPara]\nDocName=" + base.toUtf8() + ".pdf\n");
+    }
+    m_queue->initialCheck4JobPath();
+    QCOMPARE(confirmed(), 3);
+    QCOMPARE(m_server->requestCount(printers), 1);
+    QCOMPARE(m_server->requestCount(projects), 1);
+
+    // The next pass asks again: a printer may have been added between passes.
+    addJob(QStringLiteral("job4"), "[PrintPara]\nDocName=job4.pdf\n");
+    addJob(QStringLiteral("job5"), "[PrintPara]\nDocName=job5.pdf\n");
+    m_queue->timerCallback();
+    QCOMPARE(confirmed(), 5);
+    QCOMPARE(m_server->requestCount(printers), 2);
+    QCOMPARE(m_server->requestCount(projects), 2);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/User/BAS_UserPermission")), 5);
 }
 
 void TestJobQueue::startupWithEmptyFolder()

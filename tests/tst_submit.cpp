@@ -430,21 +430,26 @@ void TestSubmit::failuresAreNeverSilent_data()
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QString>("trayTitle"); // empty: no tray message expected
     QTest::addColumn<QString>("stored");
+    QTest::addColumn<qint64>("shrinkTo"); // >= 0: the file is cut to this size once the first chunk is answered
 
     QTest::newRow("announce accepted without a job ID")
         << "/Job/BAS_SubmitPrintJob" << QByteArray("{\"code\":0,\"message\":\"ok\"}") << qint64(10) << "job submit fail"
-        << "job [r.pdf] submit fail the server gave no job ID";
+        << "job [r.pdf] submit fail the server gave no job ID" << qint64(-1);
     QTest::newRow("announce answered with an array")
         << "/Job/BAS_SubmitPrintJob" << QByteArray("[]") << qint64(10) << "job submit fail"
-        << "job [r.pdf] submit fail unreadable answer";
+        << "job [r.pdf] submit fail unreadable answer" << qint64(-1);
     QTest::newRow("chunks answered with something that is not JSON")
         << "/Job/BAS_UploadJobFile" << QByteArray("OK") << qint64(10) << "job uploadFile fail"
-        << "job [job1.pdf] uploadFile fail unreadable answer";
+        << "job [job1.pdf] uploadFile fail unreadable answer" << qint64(-1);
     QTest::newRow("empty file") << "" << QByteArray() << qint64(0) << "job uploadFile fail"
-                                << "job [job1.pdf] uploadFile fail the file is empty";
+                                << "job [job1.pdf] uploadFile fail the file is empty" << qint64(-1);
     QTest::newRow("confirmation unreadable")
         << "/Job/BAS_UploadComplete" << QByteArray("<html>oops</html>") << qint64(10) << ""
-        << "job [r.pdf] submit fail unreadable answer";
+        << "job [r.pdf] submit fail unreadable answer" << qint64(-1);
+    // The next chunk is read while one is sent: a file cut short meanwhile must still fail, not be confirmed.
+    QTest::newRow("file cut short while it is sent")
+        << "" << QByteArray() << qint64(3 * 1048576) << "job uploadFile fail"
+        << "job [job1.pdf] uploadFile fail the file changed while it was sent" << qint64(1048576 + 1048576 / 2);
 }
 
 void TestSubmit::failuresAreNeverSilent()
@@ -454,10 +459,16 @@ void TestSubmit::failuresAreNeverSilent()
     QFETCH(qint64, size);
     QFETCH(QString, trayTitle);
     QFETCH(QString, stored);
+    QFETCH(qint64, shrinkTo);
     if (!path.isEmpty()) {
         m_server->setOverride(path, FakeReply::raw(answer, "text/plain"));
     }
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(size)), QStringLiteral("r.pdf"));
+    if (shrinkTo >= 0) {
+        // The progress display is told after each answered chunk.
+        m_host.options.showProgressFileSizeLimitMiB = 1;
+        m_host.onProgressValue = [&](int) { QFile::resize(p.jobFilePath, shrinkTo); };
+    }
 
     JobSubmitter submitter(&m_host);
     QVERIFY(!submitter.SubmitJob(p));

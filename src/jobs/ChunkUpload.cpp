@@ -13,6 +13,8 @@
 #include <QUrl>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 static Logger* logger = Logging::rootLogger();
@@ -70,9 +72,66 @@ struct ChunkUpload::Transfer
     std::unique_ptr<CurlTransfer> curl;
     // Without the module (or a libcurl that can apply the rule) the chunks take Qt's path.
     std::unique_ptr<HttpExchange> fallback;
+    HttpAnswer fallbackAnswer;
     bool pinRule = false;
     QString server;
     QByteArray pinned;
+
+    // The worker, kept for the whole file: a new thread per chunk cost a start and a join each time.
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable wake; // worker: a chunk or the end
+    std::condition_variable finished; // caller: the chunk's answer
+    const QByteArray* pending = nullptr;
+    bool quitting = false;
+    std::atomic<bool> done { true };
+    std::atomic<bool> abort { false };
+    int timeoutMs = 0;
+    CurlTransfer::Answer sent;
+    // Lives in the caller's thread: the worker's "done" reaches the caller's loop through it.
+    std::unique_ptr<QObject> waker;
+    QEventLoop* loop = nullptr;
+    QTimer poll;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            wake.wait(lock, [this]() { return pending != nullptr || quitting; });
+            if (quitting) {
+                return;
+            }
+            const QByteArray* body = pending;
+            pending = nullptr;
+            lock.unlock();
+            CurlTransfer::Answer answer = curl->post(*body, timeoutMs, abort);
+            lock.lock();
+            sent = std::move(answer);
+            done = true;
+            finished.notify_all();
+            QMetaObject::invokeMethod(
+                waker.get(),
+                [this]() {
+                    if (done && loop) {
+                        loop->quit();
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    ~Transfer()
+    {
+        if (worker.joinable()) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                quitting = true;
+                abort = true;
+            }
+            wake.notify_all();
+            worker.join();
+        }
+    }
 };
 
 bool ChunkUpload::hasFastPath()
@@ -134,42 +193,63 @@ ChunkUpload::ChunkUpload(const QString& url, const QByteArray& contentType, cons
     }
     if (!t->curl) {
         t->fallback.reset(new HttpExchange());
+        return;
     }
+    t->waker.reset(new QObject);
+    t->poll.setInterval(kStopPollMs);
+    QObject::connect(&t->poll, &QTimer::timeout, t->waker.get(), [t]() {
+        if (t->stop && t->stop()) {
+            t->abort = true;
+        }
+    });
+    t->worker = std::thread([t]() { t->run(); });
 }
 
 ChunkUpload::~ChunkUpload() = default;
 
-HttpAnswer ChunkUpload::post(const QByteArray& chunk)
+void ChunkUpload::start(const QByteArray& chunk)
 {
     Transfer* t = m_transfer.get();
     if (t->fallback) {
-        return t->fallback->post(t->url, chunk, t->contentType, t->tlsBase);
+        t->fallbackAnswer = t->fallback->post(t->url, chunk, t->contentType, t->tlsBase);
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(t->mutex);
+        t->timeoutMs = HttpExchange::transferTimeout();
+        t->abort = false;
+        t->done = false;
+        t->pending = &chunk;
+    }
+    t->wake.notify_one();
+}
+
+HttpAnswer ChunkUpload::wait()
+{
+    Transfer* t = m_transfer.get();
+    if (t->fallback) {
+        return std::move(t->fallbackAnswer);
     }
 
     // The caller's loop runs while the worker sends; it ends when the worker is done or the application quits.
-    QEventLoop loop;
-    std::atomic<bool> abort { false };
-    std::atomic<bool> done { false };
-    CurlTransfer::Answer sent;
-    const int timeoutMs = HttpExchange::transferTimeout();
-    std::thread worker([&]() {
-        sent = t->curl->post(chunk, timeoutMs, abort);
-        done = true;
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&]() {
-        if (t->stop && t->stop()) {
-            abort = true;
-        }
-    });
-    poll.start(kStopPollMs);
-    loop.exec();
-    poll.stop();
-    if (!done) {
-        abort = true;
+    if (!t->done) {
+        QEventLoop loop;
+        t->loop = &loop;
+        t->poll.start();
+        loop.exec();
+        t->poll.stop();
+        t->loop = nullptr;
     }
-    worker.join();
+    CurlTransfer::Answer sent;
+    {
+        std::unique_lock<std::mutex> lock(t->mutex);
+        if (!t->done) {
+            t->abort = true;
+            t->finished.wait(lock, [t]() { return t->done.load(); });
+        }
+        sent = std::move(t->sent);
+        t->sent = CurlTransfer::Answer();
+    }
 
     if (t->pinRule && !sent.firstSeen.isEmpty()) {
         ServerTrust::pin(t->server, QString::fromLatin1(sent.firstSeen));

@@ -11,9 +11,10 @@
 // The file chunks of one job, posted one after another over one kept-alive connection with libcurl (the
 // halcyra_curl module, CurlTransfer), or with Qt when the module is missing: Qt's HTTP
 // layer hands a body to its thread in 16 KiB pieces and leaves Nagle's algorithm on, which costs about half
-// the speed of a large upload. Each post runs on a worker thread while the caller's event loop keeps going,
-// so windows repaint and the progress dialog stays live. Requests, certificate rule (ServerTrust) and the
-// no-progress time-out are those of HttpExchange.
+// the speed of a large upload. The posts run on one worker thread kept for the whole file while the caller's
+// event loop keeps going, so windows repaint and the progress dialog stays live, and the caller can read the
+// next chunk between start() and wait(). Requests, certificate rule (ServerTrust) and the no-progress
+// time-out are those of HttpExchange.
 class ChunkUpload
 {
 public:
@@ -24,7 +25,16 @@ public:
     ChunkUpload(const ChunkUpload&) = delete;
     ChunkUpload& operator=(const ChunkUpload&) = delete;
 
-    HttpAnswer post(const QByteArray& chunk);
+    // Hands chunk to the worker; it must stay unchanged until wait() has returned. Without the module the
+    // whole exchange runs here.
+    void start(const QByteArray& chunk);
+    // The answer to the chunk of the last start().
+    HttpAnswer wait();
+    HttpAnswer post(const QByteArray& chunk)
+    {
+        start(chunk);
+        return wait();
+    }
 
     // True when the libcurl module beside the executable could be loaded.
     static bool hasFastPath();

@@ -27,9 +27,9 @@ JobJournal::JobJournal(const QString& path)
         return;
     }
     QSqlQuery pragma(db);
-    // Every step is on the disk before the next request goes out.
+    // A sync costs milliseconds on a busy disk: only the steps a restart acts on ask for one (exec).
     pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     m_open = exec(QStringLiteral("CREATE TABLE IF NOT EXISTS jobs (trigger TEXT PRIMARY KEY, data_size INTEGER, "
                                  "data_time INTEGER, first_seen INTEGER, account TEXT, server_job_id TEXT, "
                                  "state INTEGER, confirmed INTEGER, told_kept INTEGER)"),
@@ -50,9 +50,19 @@ QString JobJournal::defaultPath()
     return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
 }
 
-bool JobJournal::exec(const QString& sql, const QVariantList& values)
+bool JobJournal::exec(const QString& sql, const QVariantList& values, Sync sync)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (sync != m_sync) {
+        QSqlQuery pragma(db);
+        if (!pragma.exec(sync == Sync::Now ? QStringLiteral("PRAGMA synchronous=FULL")
+                                           : QStringLiteral("PRAGMA synchronous=NORMAL"))) {
+            logger->error(QStringLiteral("job journal: %1").arg(pragma.lastError().text()));
+            return false;
+        }
+        m_sync = sync;
+    }
+    QSqlQuery query(db);
     if (!query.prepare(sql)) {
         logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
         return false;
@@ -114,7 +124,7 @@ bool JobJournal::setAnnounced(const QString& trigger, const QString& serverJobId
 {
     return exec(QStringLiteral("UPDATE jobs SET server_job_id = ?, account = ?, state = 1, confirmed = 0 "
                                "WHERE trigger = ?"),
-                { serverJobId, account, trigger });
+                { serverJobId, account, trigger }, Sync::Now);
 }
 
 bool JobJournal::setUploaded(const QString& trigger)
@@ -124,7 +134,7 @@ bool JobJournal::setUploaded(const QString& trigger)
 
 bool JobJournal::setConfirmed(const QString& trigger)
 {
-    return exec(QStringLiteral("UPDATE jobs SET confirmed = 1 WHERE trigger = ?"), { trigger });
+    return exec(QStringLiteral("UPDATE jobs SET confirmed = 1 WHERE trigger = ?"), { trigger }, Sync::Now);
 }
 
 bool JobJournal::clearServerJob(const QString& trigger)

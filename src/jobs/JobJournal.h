@@ -40,7 +40,9 @@ public:
 
     // The entry of this trigger; an entry recorded for another data file of the same name is dropped.
     Entry find(const QString& trigger, qint64 dataSize, qint64 dataTime);
-    // Every write returns false when it did not reach the disk.
+    // Every write returns false when it was not taken. The server's job ID and the confirmation, which decide
+    // what a restart does, are on the disk before the call returns; the other steps reach it with the next of
+    // those (the log is only appended to, so a sync covers every step before it).
     bool begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account);
     bool setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account);
     bool setUploaded(const QString& trigger);
@@ -53,8 +55,10 @@ public:
     QList<Entry> prune(const QStringList& triggersPresent);
 
 private:
-    bool exec(const QString& sql, const QVariantList& values);
+    enum class Sync { Later, Now };
+    bool exec(const QString& sql, const QVariantList& values, Sync sync = Sync::Later);
 
     QString m_connection;
     bool m_open = false;
+    Sync m_sync = Sync::Later;
 };

@@ -355,11 +355,37 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
     return param;
 }
 
+void JobParamReader::beginPass()
+{
+    m_inPass = true;
+    m_passLists.reset();
+}
+
+void JobParamReader::endPass()
+{
+    m_inPass = false;
+    m_passLists.reset();
+}
+
 bool JobParamReader::checkNoCardPrint(KsJobParam* param)
 {
+    if (m_passLists && m_passLists->account == param->userAccount) {
+        return checkNoCardPrint(param, *m_passLists);
+    }
     KsKit& kit = m_host->api();
-    const QList<KsPrinter> printers = kit.getPrinters(param->userAccount, 0);
-    const QList<KsProject> projects = kit.getProjects(param->userAccount);
+    ServerLists lists { param->userAccount, kit.getPrinters(param->userAccount, 0),
+                        kit.getProjects(param->userAccount) };
+    if (!m_inPass) {
+        return checkNoCardPrint(param, lists);
+    }
+    m_passLists = std::move(lists);
+    return checkNoCardPrint(param, *m_passLists);
+}
+
+bool JobParamReader::checkNoCardPrint(KsJobParam* param, const ServerLists& lists)
+{
+    const QList<KsPrinter>& printers = lists.printers;
+    const QList<KsProject>& projects = lists.projects;
     if (stopped()) {
         m_failure = Failure::Interrupted;
         return false;

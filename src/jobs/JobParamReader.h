@@ -1,12 +1,15 @@
 #pragma once
 
 #include "KsJobParam.h"
+#include "api/KsPrinter.h"
+#include "api/KsProject.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class JobHost;
 class KsKit;
@@ -25,6 +28,10 @@ public:
     // Checked after every wait; while it holds, nothing is removed and the read ends invalid.
     void setStopCheck(const std::function<bool()>& stopped) { m_stopped = stopped; }
     Failure lastFailure() const { return m_failure; }
+    // Between these, the printers and projects of the no-card check are asked once per account: the server's
+    // lists cannot change within one pass over the job folder.
+    void beginPass();
+    void endPass();
 
     // Whether the file exists and can be read.
     static bool checkParamFile(const QString& path);
@@ -51,7 +58,15 @@ public:
     static void readKeys(const QByteArray& paramText, KsJobParam* param);
 
 private:
+    struct ServerLists
+    {
+        QString account;
+        QList<KsPrinter> printers;
+        QList<KsProject> projects;
+    };
+
     KsJobParam readParameters(const QString& triggerPath);
+    bool checkNoCardPrint(KsJobParam* param, const ServerLists& lists);
     QStringList hostAddresses();
 
     bool stopped() const { return m_stopped && m_stopped(); }
@@ -59,4 +74,6 @@ private:
     JobHost* m_host = nullptr;
     std::function<bool()> m_stopped;
     Failure m_failure = Failure::None;
+    bool m_inPass = false;
+    std::optional<ServerLists> m_passLists;
 };

@@ -257,6 +257,7 @@ void JobQueue::initialCheck4JobPath()
     const QStringList listed = JobFiles::listFiles(m_jobPath);
     bool kept = false;
     if (submit && !sessionEnded(session)) {
+        m_reader.beginPass();
         for (const QString& name : listed) {
             if (!JobFiles::isTrigger(name) || !QFileInfo::exists(m_jobPath + QDir::separator() + name)) {
                 continue;
@@ -288,6 +289,7 @@ void JobQueue::initialCheck4JobPath()
             }
             kept = kept || turn == Turn::Kept;
         }
+        m_reader.endPass();
     }
     // A quit or logout while the question was open answers nothing; kept jobs stay to be sent.
     if (!sessionEnded(session) && !(submit && keep)) {
@@ -360,6 +362,7 @@ void JobQueue::timerCallback()
         JobFiles::ensureBackupFolder(m_backupPath);
     }
     settleJournal(files);
+    m_reader.beginPass();
     for (const QString& name : files) {
         if (!JobFiles::isTrigger(name)) {
             continue;
@@ -374,6 +377,7 @@ void JobQueue::timerCallback()
             break;
         }
     }
+    m_reader.endPass();
 
     m_passRunning = false;
     publishCount();

@@ -97,7 +97,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     const QByteArray body = announceBody(param);
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
-    HttpExchange exchange;
+    HttpExchange exchange(&m_host->api().networkManager());
     const HttpAnswer answer = exchange.post(KsKit::submitJobUrl(m_host->serverUrl()), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
@@ -181,6 +181,18 @@ void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& r
                           tr("job [%1] uploadFile fail").arg(fileName) + QLatin1Char(' ') + reason, QString());
 }
 
+namespace {
+// Up to one chunk into buffer, whose memory is kept from one chunk to the next; empty at the end or on an error.
+void readChunk(QFile& file, QByteArray* buffer)
+{
+    // Reserved, so that neither a short last chunk nor the empty end gives the memory back.
+    buffer->reserve(static_cast<int>(JobSubmitter::kChunkSize));
+    buffer->resize(static_cast<int>(JobSubmitter::kChunkSize));
+    const qint64 read = file.read(buffer->data(), JobSubmitter::kChunkSize);
+    buffer->resize(static_cast<int>(qMax<qint64>(read, 0)));
+}
+} // namespace
+
 JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const QString& fileName,
                                                bool withProgress, const QString& jobId, const QString& docName)
 {
@@ -216,12 +228,16 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
     bool interrupted = false;
     QString failure;
     qint64 sent = 0;
-    while (true) {
-        const QByteArray chunk = file.read(kChunkSize);
-        if (chunk.isEmpty()) {
-            break;
-        }
-        const HttpAnswer answer = exchange.post(chunk);
+    // Two buffers, reused for the whole file: the next chunk is read while the current one is on the wire.
+    QByteArray buffers[2];
+    int current = 0;
+    readChunk(file, &buffers[current]);
+    while (!buffers[current].isEmpty()) {
+        const QByteArray& chunk = buffers[current];
+        exchange.start(chunk);
+        current = 1 - current;
+        readChunk(file, &buffers[current]);
+        const HttpAnswer answer = exchange.wait();
         sent += chunk.size();
         if (stopped()) {
             interrupted = true;
@@ -258,8 +274,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
             break;
         }
         if (progress) {
-            const qint64 position = file.pos();
-            progress->setValue(static_cast<int>(position % 1024 == 0 ? position / 1024 : fileSize / 1024));
+            progress->setValue(static_cast<int>(sent % 1024 == 0 ? sent / 1024 : fileSize / 1024));
             QCoreApplication::processEvents();
             if (stopped()) {
                 interrupted = true;
@@ -312,7 +327,7 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 {
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
-    HttpExchange exchange;
+    HttpExchange exchange(&m_host->api().networkManager());
     const HttpAnswer answer = exchange.post(KsKit::uploadCompleteUrl(m_host->serverUrl()), body,
                                             HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
@@ -358,7 +373,7 @@ bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int t
 {
     const QString url = KsKit::cancelJobUrl(m_host->serverUrl(), account, jobId);
     logger->info(url);
-    HttpExchange exchange;
+    HttpExchange exchange(&m_host->api().networkManager());
     exchange.setExcludeUserInput(true);
     if (timeoutMs > 0) {
         exchange.setTimeoutIsTotal(true);

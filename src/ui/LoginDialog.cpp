@@ -157,10 +157,6 @@ void LoginDialog::initInfo()
 
     m_ui->lab_login_title->setText(info->title());
     m_ui->lab_qr_title->setText(info->title());
-    m_ui->lab_login_title->setFont(titleFont(24, true));
-    m_ui->lab_qr_title->setFont(titleFont(24, true));
-    m_ui->label_scan->setFont(titleFont(14, false));
-
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo128.ico")));
 
     {
@@ -619,6 +615,11 @@ void LoginDialog::onNewJobFile(const QString&)
 
 void LoginDialog::showEvent(QShowEvent* event)
 {
+    // Set here, not when the dialog is built: these families load a large CJK font file, which a start with
+    // automatic login, where the dialog is never shown, should not keep mapped.
+    m_ui->lab_login_title->setFont(titleFont(24, true));
+    m_ui->lab_qr_title->setFont(titleFont(24, true));
+    m_ui->label_scan->setFont(titleFont(14, false));
     QDialog::showEvent(event);
     // Typing starts where something is missing: the name, else the password; Return logs in from anywhere.
     QWidget* first = m_ui->btnLogin;
