@@ -174,7 +174,11 @@ void TestTabs::jobsTable()
     QCOMPARE(row(2).at(6), QStringLiteral("None"));
 
     QTableView* view = window->form()->tvJobs;
-    // The set widths are the least; a date longer than its column widens it rather than being cut.
+    // The set widths are the least; a date longer than its column widens it rather than being cut. A hidden
+    // page measures once it is shown.
+    QCOMPARE(view->columnWidth(1), 130);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QCOMPARE(view->columnWidth(0), 200);
     QVERIFY(view->columnWidth(6) >= 80);
     QVERIFY(view->columnWidth(1) >= 130);

@@ -57,8 +57,6 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
 
     setIdentity();
 
-    ScreenFit::fit(this);
-
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
     m_ui->frame->hide();
 
@@ -92,6 +90,9 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     setupTabs();
     InitConfig();
     loadData();
+    // Fitted to the tabs that stay and the texts the loads put in: the form's first update-tab text asks for a
+    // CJK fallback font (about 2 MiB) that a measure before the loads would bring in and keep.
+    ScreenFit::fit(this);
 }
 
 MainWindow::~MainWindow() = default;

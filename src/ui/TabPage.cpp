@@ -11,6 +11,8 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include <utility>
+
 static Logger* logger = Logging::rootLogger();
 
 namespace {
@@ -63,6 +65,28 @@ void TabPage::setupTable(QTableView* view, QStandardItemModel* model, const QStr
 }
 
 void TabPage::fitColumns(QTableView* view)
+{
+    if (!isVisible()) {
+        if (!m_pendingFits.contains(view)) {
+            m_pendingFits.append(view);
+        }
+        return;
+    }
+    fitNow(view);
+}
+
+void TabPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    const QList<QPointer<QTableView>> pending = std::exchange(m_pendingFits, {});
+    for (const QPointer<QTableView>& view : pending) {
+        if (view) {
+            fitNow(view);
+        }
+    }
+}
+
+void TabPage::fitNow(QTableView* view)
 {
     if (view->horizontalHeader()->sectionResizeMode(0) != QHeaderView::Interactive) {
         return;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -57,8 +59,10 @@ protected:
 
     static void setupTable(QTableView* view, QStandardItemModel* model, const QStringList& headers,
                            const QList<int>& widths);
-    // The set widths are the least a column gets; a longer text widens its column instead of being cut.
-    static void fitColumns(QTableView* view);
+    // The set widths are the least a column gets; a longer text widens its column instead of being cut. A hidden
+    // page measures when it is shown: measuring loads the fonts of the texts (a CJK one for some statuses).
+    void fitColumns(QTableView* view);
+    void showEvent(QShowEvent* event) override;
 
     // The selected rows of a job table, read at once: a reload while a question is open reorders the rows.
     struct Selection
@@ -82,5 +86,8 @@ protected:
     void reportDeletion(const HttpAnswer& answer, const QStringList& names, const DeletionTexts& texts);
 
 private:
+    static void fitNow(QTableView* view);
+
     TabHost* m_host = nullptr;
+    QList<QPointer<QTableView>> m_pendingFits;
 };
