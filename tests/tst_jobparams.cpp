@@ -27,6 +27,7 @@ private slots:
     void cleanup();
     void keyTable_data();
     void keyTable();
+    void successiveFilesOfOneSize();
     void documentName_data();
     void documentName();
     void pageCount_data();
@@ -155,6 +156,20 @@ void TestJobParams::keyTable()
     QCOMPARE(p.securityLevel, 1);
     QVERIFY(p.controllerMac.isEmpty());
     QVERIFY(p.projectId.isEmpty());
+}
+
+void TestJobParams::successiveFilesOfOneSize()
+{
+    // Jobs follow each other within a millisecond and their files often have the same size: each read must
+    // still see its own file, never the previous one's keys.
+    for (int i = 0; i < 20; ++i) {
+        const int copies = 1 + i % 9;
+        KsJobParam p;
+        JobParamReader::readKeys(QStringLiteral("[AppPara]\nColor=%1\nCopies=%2\n").arg(i % 2).arg(copies).toUtf8(),
+                                 &p);
+        QCOMPARE(p.color, i % 2 ? QStringLiteral("true") : QStringLiteral("false"));
+        QCOMPARE(p.copies, copies);
+    }
 }
 
 void TestJobParams::documentName_data()

@@ -1,5 +1,6 @@
 #include "jobs/CMyFileWatcher.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@ private slots:
     void oneOutOneInIsRename();
     void removedFileIsReported();
     void removedPathIsNoLongerWatched();
+    void listsWhatQDirLists();
 
 private:
     static void touch(const QString& path);
@@ -133,6 +135,31 @@ void TestWatcher::removedPathIsNoLongerWatched()
     touch(other.path() + QStringLiteral("/job2.pdf"));
     QTRY_COMPARE(newFile.count(), 1);
     QCOMPARE(newFile.first().first().toString(), other.path() + QStringLiteral("/job2.pdf"));
+}
+
+void TestWatcher::listsWhatQDirLists()
+{
+    // Every kind of entry a job folder can hold: the listing must agree with QDir's, or a change would be
+    // misread (a FIFO or a broken link appearing beside a removed job would look like a rename).
+    touch(path(QStringLiteral("job1.pdf")));
+    touch(path(QStringLiteral("job1")));
+    touch(path(QStringLiteral(".hidden.pdf")));
+    touch(path(QStringLiteral("caf\u00e9 \u62a5.pdf")));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral(".hiddendir")));
+    QCOMPARE(::mkfifo(QFile::encodeName(path(QStringLiteral("fifo.pdf"))).constData(), 0600), 0);
+    QVERIFY(QFile::link(path(QStringLiteral("job1.pdf")), path(QStringLiteral("link.pdf"))));
+    QVERIFY(QFile::link(path(QStringLiteral("sub")), path(QStringLiteral("linkdir"))));
+    QVERIFY(QFile::link(path(QStringLiteral("fifo.pdf")), path(QStringLiteral("linkfifo.pdf"))));
+    QVERIFY(QFile::link(path(QStringLiteral("gone.pdf")), path(QStringLiteral("broken.pdf"))));
+
+    QStringList listed = CMyFileWatcher::listEntries(m_dir->path());
+    listed.sort();
+    QStringList expected = QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Files);
+    expected.sort();
+    QCOMPARE(listed, expected);
+    QVERIFY(listed.contains(QStringLiteral("job1.pdf")));
+    QVERIFY(!listed.contains(QStringLiteral("broken.pdf")));
 }
 
 QTEST_GUILESS_MAIN(TestWatcher)

@@ -14,12 +14,13 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <mutex>
 
 namespace {
 
-const char* const kDateFormat = "dd.MM.yyyy hh:mm:ss.zzz";
+const char* const kSecondsFormat = "dd.MM.yyyy hh:mm:ss"; // then ".zzz"
 const qint64 kMaxFileSize = 65536;
 
 // A size-limited file that keeps one backup, "<file>.1", and flushes every line so a crash loses nothing.
@@ -131,6 +132,27 @@ spdlog::level::level_enum toSpd(Logger::Level level)
     return spdlog::level::info;
 }
 
+// Local time makes glibc check the time-zone file on every call. An offset only changes on a whole second,
+// so the text up to the seconds is made once per second and the milliseconds are appended.
+QString timestamp()
+{
+    struct Clock
+    {
+        QMutex mutex;
+        qint64 second = std::numeric_limits<qint64>::min();
+        QString upToSeconds;
+    };
+    static Clock* clock = new Clock; // never destroyed, as the state: lines can come from static destructors
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 millis = ((now % 1000) + 1000) % 1000;
+    QMutexLocker locker(&clock->mutex);
+    if (now - millis != clock->second) {
+        clock->second = now - millis;
+        clock->upToSeconds = QDateTime::fromMSecsSinceEpoch(clock->second).toString(QLatin1String(kSecondsFormat));
+    }
+    return clock->upToSeconds + QLatin1Char('.') + QStringLiteral("%1").arg(millis, 3, 10, QLatin1Char('0'));
+}
+
 const char* levelName(Logger::Level level)
 {
     switch (level) {
@@ -204,8 +226,8 @@ void Logger::log(Level level, const QString& rawMessage)
         target = s.logger;
     }
     // TTCC shape: date [thread] LEVEL logger - message
-    const QString line = QDateTime::currentDateTime().toString(QLatin1String(kDateFormat)) + QStringLiteral(" [")
-        + threadName() + QStringLiteral("] ") + QLatin1String(levelName(level)) + QStringLiteral(" root - ") + message;
+    const QString line = timestamp() + QStringLiteral(" [") + threadName() + QStringLiteral("] ")
+        + QLatin1String(levelName(level)) + QStringLiteral(" root - ") + message;
     const QByteArray bytes = line.toUtf8();
     target->log(toSpd(level), spdlog::string_view_t(bytes.constData(), static_cast<size_t>(bytes.size())));
 }

@@ -2,10 +2,13 @@
 
 #include "SafeJobFile.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSet>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 CMyFileWatcher* CMyFileWatcher::s_instance = nullptr;
 
@@ -35,10 +38,36 @@ void CMyFileWatcher::DestroyKernel()
 
 QStringList CMyFileWatcher::listEntries(const QString& dirPath)
 {
-    // Only set differences of two listings are ever taken, so the order does not matter. Sorting by time
-    // would read every entry's modification time as local time (a time-zone lookup per file): with a few
-    // hundred waiting jobs, each file the queue removed cost a full such listing.
-    return QDir(dirPath).entryList(QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Files, QDir::DirsFirst | QDir::Name);
+    // The entries QDir lists with NoDotAndDotDot | AllDirs | Files: no hidden names, files, folders and links
+    // whose target exists, nothing else (FIFOs, sockets, devices, broken links). Read straight from the
+    // directory, since each change of a folder holding hundreds of waiting jobs lists all of them again;
+    // only set differences of two listings are ever taken, so the order does not matter.
+    QStringList names;
+    const QByteArray dir = QFile::encodeName(dirPath);
+    DIR* stream = ::opendir(dir.constData());
+    if (!stream) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(stream)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        bool listed = entry->d_type == DT_REG || entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            const QByteArray path = dir + '/' + entry->d_name;
+            if (entry->d_type == DT_UNKNOWN && ::lstat(path.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+                listed = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+            } else {
+                listed = ::stat(path.constData(), &st) == 0;
+            }
+        }
+        if (listed) {
+            names.append(QFile::decodeName(entry->d_name));
+        }
+    }
+    ::closedir(stream);
+    return names;
 }
 
 bool CMyFileWatcher::addWatchPath(const QString& path)

@@ -19,6 +19,9 @@ public:
     bool addWatchPath(const QString& path);
     bool removeWatchPath(const QString& path);
 
+    // What a change is judged against: the names QDir lists with NoDotAndDotDot | AllDirs | Files, unordered.
+    static QStringList listEntries(const QString& dirPath);
+
 signals:
     void signalNewFile(const QString& path);
     void signalDelFile(const QString& path);
@@ -32,8 +35,6 @@ private slots:
 private:
     explicit CMyFileWatcher(QObject* parent = nullptr);
     ~CMyFileWatcher() override;
-
-    static QStringList listEntries(const QString& dirPath);
 
     static CMyFileWatcher* s_instance;
     QFileSystemWatcher* m_watcher = nullptr;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 static Logger* logger = Logging::rootLogger();
 
 bool JobFiles::isTrigger(const QString& name)
@@ -17,6 +19,15 @@ bool JobFiles::isTrigger(const QString& name)
 QString JobFiles::baseOf(const QString& triggerName)
 {
     return triggerName.left(triggerName.size() - 4);
+}
+
+qint64 JobFiles::modifiedMs(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return 0;
+    }
+    return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
 QString JobFiles::dataFileOf(const QString& folder, const QString& triggerName)

@@ -38,6 +38,7 @@ JobJournal::JobJournal(const QString& path)
 
 JobJournal::~JobJournal()
 {
+    m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         db.close();
@@ -50,28 +51,47 @@ QString JobJournal::defaultPath()
     return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
 }
 
+QSqlQuery* JobJournal::statement(const QString& sql)
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        if (!query.prepare(sql)) {
+            logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
+            return nullptr;
+        }
+        it = m_statements.insert(sql, query);
+    }
+    return &it.value();
+}
+
 bool JobJournal::exec(const QString& sql, const QVariantList& values, Sync sync)
 {
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (sync != m_sync) {
-        QSqlQuery pragma(db);
-        if (!pragma.exec(sync == Sync::Now ? QStringLiteral("PRAGMA synchronous=FULL")
-                                           : QStringLiteral("PRAGMA synchronous=NORMAL"))) {
-            logger->error(QStringLiteral("job journal: %1").arg(pragma.lastError().text()));
+        QSqlQuery* pragma = statement(sync == Sync::Now ? QStringLiteral("PRAGMA synchronous=FULL")
+                                                        : QStringLiteral("PRAGMA synchronous=NORMAL"));
+        if (!pragma) {
+            return false;
+        }
+        const bool done = pragma->exec();
+        pragma->finish();
+        if (!done) {
+            logger->error(QStringLiteral("job journal: %1").arg(pragma->lastError().text()));
             return false;
         }
         m_sync = sync;
     }
-    QSqlQuery query(db);
-    if (!query.prepare(sql)) {
-        logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
+    QSqlQuery* query = statement(sql);
+    if (!query) {
         return false;
     }
-    for (const QVariant& value : values) {
-        query.addBindValue(value);
+    for (int i = 0; i < values.size(); ++i) {
+        query->bindValue(i, values.at(i));
     }
-    if (!query.exec()) {
-        logger->error(QStringLiteral("job journal: %1").arg(query.lastError().text()));
+    const bool done = query->exec();
+    query->finish();
+    if (!done) {
+        logger->error(QStringLiteral("job journal: %1").arg(query->lastError().text()));
         return false;
     }
     return true;
@@ -80,22 +100,26 @@ bool JobJournal::exec(const QString& sql, const QVariantList& values, Sync sync)
 JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint64 dataTime)
 {
     Entry entry;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT data_size, data_time, first_seen, account, server_job_id, state, confirmed, "
-                                 "told_kept FROM jobs WHERE trigger = ?"));
-    query.addBindValue(trigger);
-    if (!query.exec() || !query.next()) {
+    QSqlQuery* query = statement(QStringLiteral("SELECT data_size, data_time, first_seen, account, server_job_id, "
+                                                "state, confirmed, told_kept FROM jobs WHERE trigger = ?"));
+    if (!query) {
+        return entry;
+    }
+    query->bindValue(0, trigger);
+    if (!query->exec() || !query->next()) {
+        query->finish();
         return entry;
     }
     entry.trigger = trigger;
-    entry.dataSize = query.value(0).toLongLong();
-    entry.dataTime = query.value(1).toLongLong();
-    entry.firstSeen = QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong());
-    entry.account = query.value(3).toString();
-    entry.serverJobId = query.value(4).toString();
-    entry.state = static_cast<UploadState>(query.value(5).toInt());
-    entry.confirmed = query.value(6).toInt() != 0;
-    entry.toldKept = query.value(7).toInt() != 0;
+    entry.dataSize = query->value(0).toLongLong();
+    entry.dataTime = query->value(1).toLongLong();
+    entry.firstSeen = QDateTime::fromMSecsSinceEpoch(query->value(2).toLongLong());
+    entry.account = query->value(3).toString();
+    entry.serverJobId = query->value(4).toString();
+    entry.state = static_cast<UploadState>(query->value(5).toInt());
+    entry.confirmed = query->value(6).toInt() != 0;
+    entry.toldKept = query->value(7).toInt() != 0;
+    query->finish(); // no read transaction left open: the log can be checkpointed
     entry.found = true;
     if (entry.dataSize != dataSize || entry.dataTime != dataTime) {
         // A new job under a name used before. An unconfirmed server job of the old one is still cancelled.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -57,8 +59,11 @@ public:
 private:
     enum class Sync { Later, Now };
     bool exec(const QString& sql, const QVariantList& values, Sync sync = Sync::Later);
+    // The statement of this text, prepared on first use and kept: every job runs the same few.
+    QSqlQuery* statement(const QString& sql);
 
     QString m_connection;
+    QHash<QString, QSqlQuery> m_statements;
     bool m_open = false;
     Sync m_sync = Sync::Later;
 };

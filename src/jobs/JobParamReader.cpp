@@ -8,16 +8,19 @@
 
 #include <QtPdf/QPdfDocument>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
+#include <QMutex>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QVector>
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 
 static Logger* logger = Logging::rootLogger();
@@ -228,12 +231,33 @@ QString JobParamReader::readDocName(const QByteArray& paramText)
 void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
 {
     // QSettings reads only from a file: the checked bytes go to a private temporary copy, so the job folder's
-    // entry is never opened by name again.
-    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/halcyra-param-XXXXXX"));
-    if (!copy.open() || copy.write(paramText) != paramText.size() || !copy.flush()) {
-        throw std::runtime_error("cannot copy the parameter file");
+    // entry is never opened by name again. One copy is reused (a new file costs an inode each job); its time
+    // is set anew for every read, since QSettings keeps the parse of a file whose name, size and time match.
+    struct Copy
+    {
+        QMutex mutex;
+        std::unique_ptr<QTemporaryFile> file;
+        qint64 stampMs = 0;
+    };
+    static Copy copy;
+    QMutexLocker locker(&copy.mutex);
+    copy.stampMs = qMax(QDateTime::currentMSecsSinceEpoch(), copy.stampMs + 1);
+    const QDateTime stamp = QDateTime::fromMSecsSinceEpoch(copy.stampMs, Qt::UTC);
+    const auto written = [&](QTemporaryFile& file) {
+        return QFileInfo::exists(file.fileName()) && file.resize(0) && file.seek(0)
+            && file.write(paramText) == paramText.size() && file.flush()
+            && file.setFileTime(stamp, QFileDevice::FileModificationTime);
+    };
+    // The kept copy may be gone (a cleaner of the temporary folder) or not ours to change: then a new one.
+    if (!copy.file || !written(*copy.file)) {
+        copy.file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/halcyra-param-XXXXXX"));
+        if (!copy.file->open() || !written(*copy.file)) {
+            copy.file.reset();
+            throw std::runtime_error("cannot copy the parameter file");
+        }
     }
-    QSettings ini(copy.fileName(), QSettings::IniFormat);
+    QTemporaryFile& file = *copy.file;
+    QSettings ini(file.fileName(), QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
 
     int color = iniInt(ini, QStringLiteral("AppPara/Color"), QStringLiteral("-1"));

@@ -107,7 +107,7 @@ QString JobQueue::triggerKey(const QString& name) const
 {
     const QFileInfo info(m_jobPath + QDir::separator() + name);
     return name + QLatin1Char('|') + QString::number(info.size()) + QLatin1Char('|')
-        + QString::number(info.lastModified().toMSecsSinceEpoch());
+        + QString::number(JobFiles::modifiedMs(info.filePath()));
 }
 
 QString JobQueue::docNameOf(const QString& name) const
@@ -161,7 +161,7 @@ bool JobQueue::alreadySent(const QString& name)
         return true;
     }
     const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-    const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+    const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
     return entry.found && entry.confirmed;
 }
 
@@ -204,7 +204,7 @@ void JobQueue::cancelOpenServerJobs(int timeoutMs)
             continue;
         }
         const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-        const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+        const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
         const qint64 left = timeoutMs - clock.elapsed();
         if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0) {
             continue;
@@ -450,7 +450,7 @@ JobQueue::Turn JobQueue::keepJob(const QString& name, const QString& docName)
     retry.delayMs = retry.delayMs == 0 ? kFirstRetryMs : qMin(retry.delayMs * 2, kLastRetryMs);
     retry.dueMs = QDateTime::currentMSecsSinceEpoch() + retry.delayMs;
     const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-    const JobJournal::Entry entry = journal()->find(name, data.size(), data.lastModified().toMSecsSinceEpoch());
+    const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
     logger->info(QStringLiteral("job %1 kept, next try in %2 s").arg(name).arg(retry.delayMs / 1000));
     if (!m_toldKept.contains(name) && !entry.toldKept) {
         tell(tr("Print job [%1] is kept and will be sent when the server can be reached").arg(docName));
@@ -576,7 +576,7 @@ JobQueue::Turn JobQueue::submitOnce(const KsJobParam& param, const QString& name
     const bool keep = options.keepUnsentJobs;
     const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
     const qint64 dataSize = data.size();
-    const qint64 dataTime = data.lastModified().toMSecsSinceEpoch();
+    const qint64 dataTime = JobFiles::modifiedMs(data.filePath());
     JobJournal* record = journal();
     const JobJournal::Entry entry = record->find(name, dataSize, dataTime);
     if (entry.found && entry.confirmed) {
