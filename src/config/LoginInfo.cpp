@@ -34,7 +34,7 @@ QString& templateOverride()
 
 using Key = LoginInfo::Key;
 
-struct KeySpec
+struct KeyRow
 {
     Key key;
     const char* name;
@@ -42,9 +42,9 @@ struct KeySpec
 };
 
 // In the order of LoginInfo::Key.
-const KeySpec& keySpec(Key key)
+const KeyRow& keyRow(Key key)
 {
-    static const KeySpec kKeys[] = {
+    static const KeyRow kKeys[] = {
         { Key::ServerUrl, "Login/KsServerUrl", QString() },
         // Earlier clients' servers tab wrote the address here (letter case differs); read when the key
         // above is empty, never written.
@@ -99,9 +99,9 @@ const KeySpec& keySpec(Key key)
         { Key::KeepUnsentHours, "Job/KeepUnsentHours", 24 },
     };
     static_assert(sizeof(kKeys) / sizeof(kKeys[0]) == size_t(Key::KeepUnsentHours) + 1, "one row per key");
-    const KeySpec& spec = kKeys[int(key)];
-    Q_ASSERT(spec.key == key);
-    return spec;
+    const KeyRow& row = kKeys[int(key)];
+    Q_ASSERT(row.key == key);
+    return row;
 }
 
 QByteArray cipherKey()
@@ -150,12 +150,12 @@ void LoginInfo::setTemplatePathForTests(const QString& path)
 
 QString LoginInfo::keyName(Key key)
 {
-    return QString::fromLatin1(keySpec(key).name);
+    return QString::fromLatin1(keyRow(key).name);
 }
 
 QVariant LoginInfo::keyDefault(Key key)
 {
-    return keySpec(key).fallback;
+    return keyRow(key).fallback;
 }
 
 namespace {

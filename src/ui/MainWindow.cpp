@@ -12,7 +12,6 @@
 #include "ScreenFit.h"
 #include "ServersTab.h"
 #include "SystemTab.h"
-#include "api/HttpExchange.h"
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
@@ -143,7 +142,7 @@ QString MainWindow::stripScheme(const QString& url)
 void MainWindow::setIdentity()
 {
     LoginInfo* info = m_info;
-    m_account = QString::fromLatin1(HttpExchange::percentEncode(info->userName()));
+    m_account = KsAccount::fromSettings(*info).encodedAccount();
     m_serverUrl = info->ksServerUrl();
     m_ui->labCurrentUser->setText(info->userName());
     m_ui->labServerPath->setText(stripScheme(m_serverUrl));
