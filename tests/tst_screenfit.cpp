@@ -74,7 +74,6 @@ void TestScreenFit::windowsFit()
         if (window == QLatin1String("login")) {
             auto* login = new LoginDialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session,
                                           ClientParts::shared().api);
-            login->setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(login);
             dialog.reset(login);
         } else if (window == QLatin1String("nocard")) {

@@ -8,6 +8,7 @@
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
+#include "ui/FontWarmUp.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
@@ -15,11 +16,14 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QTimer>
 #include <QTranslator>
 
 static Logger* logger = Logging::rootLogger();
@@ -105,7 +109,11 @@ int main(int argc, char** argv)
     // Qt honours this attribute only when it is set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
+    FontWarmUp fonts;
     SingleApplication app(argc, argv);
+    fonts.applicationReady();
+    // Qt's font calls on the warm-up thread end before the application object does, on every way out.
+    const auto fontsDone = qScopeGuard([&fonts] { fonts.wait(); });
     ShutdownSignals shutdownSignals;
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -134,6 +142,12 @@ int main(int argc, char** argv)
     LoginInfo& settings = *Singleton<LoginInfo>::getInstance();
     ServerTrust::setSettings(&settings);
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
+    // The first font loaded is the costliest of the first window; loaded while the settings fetch below waits
+    // for the server, it no longer adds to the start-up. Without a fetch it runs in the dialog's loop.
+    QTimer::singleShot(0, &app, [&fonts] {
+        fonts.waitForFontconfig();
+        QFontMetrics(QApplication::font()).height();
+    });
     const int loadResult = settings.loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
@@ -155,11 +169,9 @@ int main(int argc, char** argv)
     api.setLoginState(&settings, &session);
     const Parts parts { settings, session, api };
 
+    fonts.wait();
     // The dialog lives until after the stop banner and the logging shutdown.
     LoginDialog dialog(settings, session, api);
-    // The dialog draws its own title bar.
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
-    dialog.setWindowFlags(Qt::FramelessWindowHint);
     ScreenFit::fit(&dialog);
 
     const int exitCode = runLoginAndMainWindow(app, dialog, parts);

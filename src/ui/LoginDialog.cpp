@@ -26,13 +26,14 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHostInfo>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
-#include <QPixmapCache>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
@@ -85,6 +86,9 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     , m_session(&session)
     , m_api(&api)
 {
+    // The dialog draws its own title bar. Set before the form exists: changing the flags later re-polishes
+    // every child against the style sheet.
+    setWindowFlags(Qt::FramelessWindowHint);
     m_ui->setupUi(this);
     m_online = new OnlineState(this);
 
@@ -686,26 +690,55 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
         GenerateQRcode();
         return true;
     }
-    if ((watched == m_ui->header_login || watched == m_ui->header_qr)
-        && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
-        showBanner(static_cast<QWidget*>(watched), event->type() == QEvent::Show);
+    if (watched == m_ui->header_login || watched == m_ui->header_qr) {
+        auto* header = static_cast<QWidget*>(watched);
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+            showBanner(header, event->type() == QEvent::Show);
+            break;
+        case QEvent::Paint:
+            if (!m_banner.isNull() && header->property("banner").isValid()) {
+                QPainter painter(header);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                painter.drawPixmap(header->rect(), m_banner);
+            }
+            break;
+        default:
+            break;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
 
 void LoginDialog::showBanner(QWidget* header, bool shown)
 {
-    // Each banner is a large decoded image: only the page on screen holds one, and none while hidden.
+    // Each banner is a large image: only the page on screen holds one, and none while hidden.
     if (!shown) {
-        header->setStyleSheet(QString());
-        // The style's pixmap also sits in the global pixmap cache until that is emptied.
-        QPixmapCache::clear();
+        if (header->property("banner").isValid()) {
+            header->setProperty("banner", QVariant());
+            m_banner = QPixmap();
+        }
         return;
     }
-    const QString image = header == m_ui->header_login ? QStringLiteral("1.jpg") : QStringLiteral("11.jpg");
-    header->setStyleSheet(QLatin1Char('#') + header->objectName()
-                          + QStringLiteral(" { border-image: url(:/img32/images/") + image
-                          + QStringLiteral(") 0 0 0 0 stretch stretch; }"));
+    const QString image = header == m_ui->header_login ? QStringLiteral(":/img32/images/1.jpg")
+                                                       : QStringLiteral(":/img32/images/11.jpg");
+    // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size lets
+    // the JPEG decoder scale down as it decodes.
+    QImageReader reader(image, "jpeg");
+    reader.setAutoDetectImageFormat(false);
+    const QSize target = header->size() * header->devicePixelRatioF();
+    if (target.isValid() && !target.isEmpty()) {
+        reader.setScaledSize(target); // stretched to the header, as before
+    }
+    QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        logger->warn(QStringLiteral("banner image ") + image + QStringLiteral(": ") + reader.errorString());
+    }
+    m_banner = QPixmap::fromImage(std::move(decoded));
+    m_banner.setDevicePixelRatio(header->devicePixelRatioF());
+    header->setProperty("banner", image);
+    header->update();
 }
 
 // ---- QR-code login ----

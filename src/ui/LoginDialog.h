@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QPoint>
 #include <QScopedPointer>
 #include <QString>
@@ -107,6 +108,7 @@ private:
     QTimer* m_qrTimer = nullptr;
     QTimer* m_autoLoginTimer = nullptr;
     ClickedLabel* m_qrLabel = nullptr;
+    QPixmap m_banner; // the shown page's header image, decoded at the header's size
 
     KsAccount::Verify m_accountVerify = KsAccount::Verify::Unset;
     bool m_systemUser = true;

@@ -215,7 +215,6 @@ int main(int argc, char** argv)
         window.hide();
         {
             LoginDialog login(*info, session, api);
-            login.setWindowFlags(Qt::FramelessWindowHint);
             ScreenFit::fit(&login);
             login.show();
             settle(800);
