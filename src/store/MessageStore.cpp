@@ -102,12 +102,16 @@ int MessageStore::countMessages(const QString& account) const
 }
 
 int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/, const QString& message,
-                                const QString& date)
+                                const QString& date, Inserted* inserted)
 {
     // Dropping the oldest row and adding the new one commit together.
     QSqlDatabase db = database();
     const bool inTransaction = db.transaction();
-    const int id = insertRow(account, message, date);
+    Inserted done;
+    const int id = insertRow(account, message, date, &done);
+    if (inserted) {
+        *inserted = id > 0 ? done : Inserted();
+    }
     if (inTransaction && !(id > 0 ? db.commit() : db.rollback())) {
         logger->error(QStringLiteral("insert into Message failed: ") + db.lastError().text());
         return -1;
@@ -115,7 +119,7 @@ int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/
     return id;
 }
 
-int MessageStore::insertRow(const QString& account, const QString& message, const QString& date)
+int MessageStore::insertRow(const QString& account, const QString& message, const QString& date, Inserted* inserted)
 {
     if (countMessages(account) >= m_cap) {
         QSqlQuery oldest(database());
@@ -125,7 +129,9 @@ int MessageStore::insertRow(const QString& account, const QString& message, cons
             QSqlQuery drop(database());
             drop.prepare(QStringLiteral("DELETE FROM Message where msgId = ?"));
             drop.addBindValue(oldest.value(0).toLongLong());
-            drop.exec();
+            if (drop.exec() && drop.numRowsAffected() > 0) {
+                inserted->dropped = oldest.value(0).toLongLong();
+            }
         }
     }
 
@@ -133,6 +139,7 @@ int MessageStore::insertRow(const QString& account, const QString& message, cons
         = date.isEmpty() ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : date;
     QSqlQuery insert(database());
     insert.prepare(QStringLiteral("insert into Message(msgDate,message, usrAccount,ksServerUrl) values(?,?,?,?)"));
+    inserted->date = dateText;
     insert.addBindValue(dateText);
     insert.addBindValue(message);
     insert.addBindValue(account);
