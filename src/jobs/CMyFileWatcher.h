@@ -2,6 +2,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -38,5 +39,5 @@ private:
 
     static CMyFileWatcher* s_instance;
     QFileSystemWatcher* m_watcher = nullptr;
-    QMap<QString, QStringList> m_currentContentsMap;
+    QMap<QString, QSet<QString>> m_currentContentsMap;
 };
