@@ -4,6 +4,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
+
 struct StoredMessage
 {
     qint64 msgId = 0;
@@ -62,7 +64,12 @@ private:
     bool createSchema();
     int insertRow(const QString& account, const QString& message, const QString& date, Inserted* inserted);
 
+    // The insertion's statements, prepared once per opened database: every job's notice goes through them.
+    struct Statements;
+    Statements& statements();
+
     QString m_connectionName;
     QString m_serverUrl;
     int m_cap = kDefaultCap;
+    std::unique_ptr<Statements> m_statements;
 };
