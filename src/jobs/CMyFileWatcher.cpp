@@ -6,16 +6,26 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSet>
+#include <QTimer>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 CMyFileWatcher* CMyFileWatcher::s_instance = nullptr;
 
+namespace {
+// How long changes of a folder are gathered before it is listed again.
+constexpr int kCoalesceMs = 50;
+} // namespace
+
 CMyFileWatcher::CMyFileWatcher(QObject* parent)
     : QObject(parent)
     , m_watcher(new QFileSystemWatcher(this))
+    , m_coalesce(new QTimer(this))
 {
+    m_coalesce->setSingleShot(true);
+    m_coalesce->setInterval(kCoalesceMs);
+    connect(m_coalesce, &QTimer::timeout, this, &CMyFileWatcher::compareDue);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &CMyFileWatcher::directoryUpdated);
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CMyFileWatcher::fileUpdated);
 }
@@ -98,11 +108,30 @@ bool CMyFileWatcher::removeWatchPath(const QString& path)
     const bool removed = m_watcher->removePath(path);
     if (QFileInfo(path).isDir()) {
         m_currentContentsMap.remove(path);
+        m_due.remove(path);
     }
     return removed;
 }
 
 void CMyFileWatcher::directoryUpdated(const QString& path)
+{
+    m_due.insert(path);
+    if (!m_coalesce->isActive()) {
+        m_coalesce->start();
+    }
+}
+
+void CMyFileWatcher::compareDue()
+{
+    const QSet<QString> due = std::exchange(m_due, {});
+    for (const QString& path : due) {
+        if (m_currentContentsMap.contains(path)) {
+            compare(path);
+        }
+    }
+}
+
+void CMyFileWatcher::compare(const QString& path)
 {
     // The listing is kept as a set: every change of the folder compares hundreds of names.
     QSet<QString> now = entrySet(path);
