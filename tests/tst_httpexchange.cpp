@@ -365,6 +365,10 @@ void TestHttpExchange::pipelineWritesQtsBytes_data()
                             "Connection: close\r\n\r\n{\"code\":0,\"data\":\"7\"}";
     QTest::newRow("GET") << QByteArray("GET") << json;
     QTest::newRow("POST") << QByteArray("POST") << json;
+    QTest::newRow("cookie set and sent back")
+        << QByteArray("POST")
+        << QByteArray("HTTP/1.1 200 OK\r\nSet-Cookie: SessionId=ab12; path=/\r\nSet-Cookie: lang=en\r\n"
+                      "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
     QTest::newRow("404 page") << QByteArray("POST")
                               << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n"
                                             "Connection: close\r\n\r\nno such x");
@@ -390,17 +394,32 @@ void TestHttpExchange::pipelineWritesQtsBytes()
     }
     const QByteArray body = "JobID=1001&DirectDeviceJob=false&UserAccount=alice";
     const QByteArray type = HttpExchange::kFormContentType;
-    HttpExchange qt;
-    const HttpAnswer expected = method == "GET" ? qt.get(url) : qt.post(url, body, type);
-    CurlExchange pipeline;
-    const HttpAnswer answer = method == "GET" ? pipeline.get(url, url) : pipeline.post(url, body, type, url);
+    QNetworkAccessManager nam; // one cookie jar for both
+    HttpExchange qt(&nam);
+    CurlExchange pipeline(&nam);
+    const auto viaQt = [&]() { return method == "GET" ? qt.get(url) : qt.post(url, body, type); };
+    const auto viaPipeline
+        = [&]() { return method == "GET" ? pipeline.get(url, url) : pipeline.post(url, body, type, url); };
+    viaQt(); // any cookie set is sent by every request after it
+    const QList<QByteArray> first = std::exchange(server.requests, {});
+    const HttpAnswer expected = viaQt();
+    const HttpAnswer answer = viaPipeline();
     // Again on the same worker, as the next job's request goes.
-    const HttpAnswer again = method == "GET" ? pipeline.get(url, url) : pipeline.post(url, body, type, url);
+    const HttpAnswer again = viaPipeline();
 
-    // Qt sends a request again once when the connection closes without an answer.
-    QCOMPARE(server.requests.size(), reply == "-" ? 0 : reply.isEmpty() ? 4 : 3);
-    for (int i = 1; i < server.requests.size(); ++i) {
-        QCOMPARE(server.requests.at(i), server.requests.first());
+    if (reply == "-") {
+        QVERIFY(server.requests.isEmpty());
+    } else if (reply.isEmpty()) {
+        QVERIFY(server.requests.size() >= 3); // Qt may send again once on a closed connection
+    } else {
+        QCOMPARE(server.requests.size(), 3);
+    }
+    for (const QByteArray& request : qAsConst(server.requests)) {
+        QCOMPARE(request, server.requests.first());
+    }
+    if (reply.contains("Set-Cookie")) {
+        QVERIFY(!first.first().contains("Cookie"));
+        QVERIFY(server.requests.first().contains("SessionId=ab12"));
     }
     for (const HttpAnswer& a : { answer, again }) {
         QCOMPARE(a.error, expected.error);

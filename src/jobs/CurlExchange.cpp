@@ -9,6 +9,9 @@
 #include <QJsonParseError>
 #include <QLibrary>
 #include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QTimer>
 #include <QUrl>
 
@@ -290,6 +293,18 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
         request.headers.clear();
         if (body) {
             request.headers.append(QByteArrayLiteral("Content-Type: ") + contentType);
+        }
+        // Qt's manager keeps the cookies a server sets and sends them back; so does the pipeline, from the same jar.
+        const QList<QNetworkCookie> cookies
+            = w->nam && w->nam->cookieJar() ? w->nam->cookieJar()->cookiesForUrl(w->url) : QList<QNetworkCookie>();
+        if (!cookies.isEmpty()) {
+            QByteArray field = QByteArrayLiteral("Cookie: ");
+            for (int i = 0; i < cookies.size(); ++i) {
+                field += (i ? "; " : "") + cookies.at(i).toRawForm(QNetworkCookie::NameAndValueOnly);
+            }
+            request.headers.append(field);
+        }
+        if (body) {
             request.headers.append(QByteArrayLiteral("Content-Length: ") + QByteArray::number(body->size()));
         }
         request.headers.append(QByteArrayLiteral("Connection: Keep-Alive"));
@@ -346,6 +361,14 @@ HttpAnswer CurlExchange::wait()
     if (!sent.refused.isEmpty()) {
         logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")
                           .arg(w->server, QString::fromLatin1(w->config.pinned), QString::fromLatin1(sent.refused)));
+    }
+
+    if (!sent.setCookies.isEmpty() && w->nam && w->nam->cookieJar()) {
+        QList<QNetworkCookie> cookies;
+        for (const QByteArray& value : qAsConst(sent.setCookies)) {
+            cookies += QNetworkCookie::parseCookies(value);
+        }
+        w->nam->cookieJar()->setCookiesFromUrl(cookies, w->url);
     }
 
     // Read as Qt's reply would be: its error codes and texts, the body of an error page kept.

@@ -35,6 +35,7 @@ public:
         QByteArray error;
         long httpStatus = 0;
         QByteArray reason; // the status line's reason phrase
+        QList<QByteArray> setCookies; // the values of the answer's "Set-Cookie" fields
         QByteArray body;
         QByteArray firstSeen; // pin rule: the certificate accepted on first use
         QByteArray refused; // pin rule: the certificate refused

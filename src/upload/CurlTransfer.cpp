@@ -159,14 +159,18 @@ public:
     void setPinned(const QByteArray& fingerprint) override { m_config.pinned = fingerprint; }
 
 private:
-    // Keeps the reason phrase of the last status line ("HTTP/1.1 404 Not Found").
+    // Keeps the reason phrase of the last status line ("HTTP/1.1 404 Not Found") and the cookies set.
     static size_t header(char* data, size_t size, size_t count, void* self)
     {
+        Answer& answer = static_cast<EasyTransfer*>(self)->m_answer;
         const QByteArray line = QByteArray::fromRawData(data, static_cast<int>(size * count)).trimmed();
         if (line.startsWith("HTTP/")) {
             const int code = line.indexOf(' ');
             const int reason = code < 0 ? -1 : line.indexOf(' ', code + 1);
-            static_cast<EasyTransfer*>(self)->m_answer.reason = reason < 0 ? QByteArray() : line.mid(reason + 1);
+            answer.reason = reason < 0 ? QByteArray() : line.mid(reason + 1);
+            answer.setCookies.clear();
+        } else if (line.size() > 11 && qstrnicmp(line.constData(), "set-cookie:", 11) == 0) {
+            answer.setCookies.append(line.mid(11).trimmed());
         }
         return size * count;
     }
