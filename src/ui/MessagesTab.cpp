@@ -148,6 +148,7 @@ void MessagesTab::clearAsked()
 void MessagesTab::clearAll()
 {
     m_store->clearAll();
+    m_loaded = false; // the rows shown are no longer the stored ones
 }
 
 void MessagesTab::clearShown()
