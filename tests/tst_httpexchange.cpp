@@ -387,8 +387,9 @@ void TestHttpExchange::pipelineWritesQtsBytes()
     QVERIFY(CurlExchange::hasFastPath());
     RawServer server(reply);
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    const QString url = QStringLiteral("http://127.0.0.1:%1/Job/BAS_UploadComplete?UserAccount=a%2540b&x=%C3%A9")
-                            .arg(server.serverPort());
+    const QString url
+        = QStringLiteral("http://127.0.0.1:%1/Job/BAS_UploadComplete?UserAccount=a%2540b&x=%C3%A9&y=a b&z=ü[1]")
+              .arg(server.serverPort());
     if (reply == "-") {
         server.close();
     }
