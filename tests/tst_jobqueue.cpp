@@ -4,6 +4,7 @@
 #include "ServerStates.h"
 #include "TestHome.h"
 #include "UnprivilegedScope.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -14,6 +15,9 @@
 #include <QTimer>
 
 #include <QtTest>
+
+#include <algorithm>
+
 #include <sys/stat.h>
 
 // The job folder as a queue: admission with scripted prompts, limits, start-up pass and file removal.
@@ -364,10 +368,16 @@ void TestJobQueue::serverListsAskedOncePerPass()
     for (const QString& base : { QStringLiteral("job1"), QStringLiteral("job2"), QStringLiteral("job3") }) {
         addJob(base, "[PrintPara]\nDocName=" + base.toUtf8() + ".pdf\n");
     }
+    const int addresses = KsKit::GetIp().size();
+    Logging::startCapture();
     m_queue->initialCheck4JobPath();
     QCOMPARE(confirmed(), 3);
     QCOMPARE(m_server->requestCount(printers), 1);
     QCOMPARE(m_server->requestCount(projects), 1);
+    // The host's addresses are listed once per pass too, yet every job's log still names them.
+    const QStringList log = Logging::takeCaptured();
+    const auto isAddress = [](const QString& line) { return line.contains(QLatin1String("[kskit.GetIp] IPV4:")); };
+    QCOMPARE(int(std::count_if(log.cbegin(), log.cend(), isAddress)), 3 * addresses);
 
     // The next pass asks again: a printer may have been added between passes.
     addJob(QStringLiteral("job4"), "[PrintPara]\nDocName=job4.pdf\n");

@@ -64,6 +64,7 @@ private slots:
     void showAgainAfterLogout();
 
     void messagesNewestFirstAndQuotes();
+    void messagesInsertedInPlaceAsStored();
     void messagesDeleteSelectedInOneStatement();
     void messagesDeleteNothingSelected();
     void messagesClear_data();
@@ -401,6 +402,43 @@ void TestMainWindow::messagesNewestFirstAndQuotes()
     QVERIFY(window->form()->tvMsg->isColumnHidden(2));
     const int last = window->form()->tabWidget->count() - 1;
     QCOMPARE(window->form()->tabWidget->tabText(last), QStringLiteral("Messages(3)"));
+}
+
+void TestMainWindow::messagesInsertedInPlaceAsStored()
+{
+    auto window = makeWindow();
+    QVERIFY(window);
+    QStandardItemModel* model = window->form()->tabMessages->model();
+    const auto rows = [model]() {
+        QStringList texts;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            texts << model->index(row, 0).data().toString() + QLatin1Char('|') + model->index(row, 1).data().toString()
+                    + QLatin1Char('|') + model->index(row, 2).data().toString();
+        }
+        return texts;
+    };
+    // Past, future and current dates, equal dates, the account in other cases and another account, past the cap
+    // of 50 so the oldest rows go.
+    const QStringList dates { QStringLiteral("2024-05-01 08:00:00"), QString(), QStringLiteral("2999-01-01 00:00:00"),
+                              QStringLiteral("2024-05-01 08:00:00"), QStringLiteral("2000-01-01 00:00:00") };
+    const QStringList accounts { QStringLiteral("alice"), QStringLiteral("ALICE"), QStringLiteral("bob"),
+                                 QStringLiteral("Alice") };
+    for (int i = 0; i < 57; ++i) {
+        window->insertMsgToDb(accounts.at(i % accounts.size()), QString(), QStringLiteral("m%1").arg(i),
+                              dates.at(i % dates.size()));
+    }
+    const QStringList inPlace = rows();
+    QCOMPARE(inPlace.size(), 43); // three of every four
+    const int last = window->form()->tabWidget->count() - 1;
+    QCOMPARE(window->form()->tabWidget->tabText(last), QStringLiteral("Messages(43)"));
+    for (int i = 57; i < 80; ++i) {
+        window->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("m%1").arg(i), dates.at(i % 5));
+    }
+    QCOMPARE(model->rowCount(), 50);
+    QCOMPARE(window->form()->tabWidget->tabText(last), QStringLiteral("Messages(50)"));
+    const QStringList capped = rows();
+    window->form()->tabMessages->load();
+    QCOMPARE(capped, rows());
 }
 
 void TestMainWindow::messagesDeleteSelectedInOneStatement()

@@ -177,8 +177,12 @@ bool KsKit::CheckNetwork(QString url)
 
 QStringList KsKit::GetIp()
 {
+    return GetIp(QNetworkInterface::allAddresses());
+}
+
+QStringList KsKit::GetIp(const QList<QHostAddress>& addresses)
+{
     QStringList result;
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress& address : addresses) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol) {
             result.append(address.toString());

@@ -10,6 +10,7 @@
 #include "config/LoginInfo.h"
 
 #include <QDateTime>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -65,6 +66,8 @@ public:
     bool CheckNetwork(QString url);
     // The host's IPv4 addresses in text form.
     static QStringList GetIp();
+    // The same for addresses listed before (the job reader lists them once per pass), logged the same way.
+    static QStringList GetIp(const QList<QHostAddress>& addresses);
 
     QList<KsPrinter> getPrinters(QString userAccount, int type);
     QList<KsProject> getProjects(QString userAccount);

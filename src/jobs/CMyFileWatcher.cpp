@@ -6,16 +6,26 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSet>
+#include <QTimer>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 CMyFileWatcher* CMyFileWatcher::s_instance = nullptr;
 
+namespace {
+// How long changes of a folder are gathered before it is listed again.
+constexpr int kCoalesceMs = 50;
+} // namespace
+
 CMyFileWatcher::CMyFileWatcher(QObject* parent)
     : QObject(parent)
     , m_watcher(new QFileSystemWatcher(this))
+    , m_coalesce(new QTimer(this))
 {
+    m_coalesce->setSingleShot(true);
+    m_coalesce->setInterval(kCoalesceMs);
+    connect(m_coalesce, &QTimer::timeout, this, &CMyFileWatcher::compareDue);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &CMyFileWatcher::directoryUpdated);
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CMyFileWatcher::fileUpdated);
 }
@@ -36,17 +46,17 @@ void CMyFileWatcher::DestroyKernel()
     s_instance = nullptr;
 }
 
-QStringList CMyFileWatcher::listEntries(const QString& dirPath)
+namespace {
+// Calls take with the name of every entry QDir lists with NoDotAndDotDot | AllDirs | Files: no hidden names,
+// files, folders and links whose target exists, nothing else (FIFOs, sockets, devices, broken links). Read
+// straight from the directory, since each change of a folder holding hundreds of waiting jobs lists all of them
+// again; only set differences of two listings are ever taken, so the order does not matter.
+template <typename Take> void readEntries(const QString& dirPath, Take take)
 {
-    // The entries QDir lists with NoDotAndDotDot | AllDirs | Files: no hidden names, files, folders and links
-    // whose target exists, nothing else (FIFOs, sockets, devices, broken links). Read straight from the
-    // directory, since each change of a folder holding hundreds of waiting jobs lists all of them again;
-    // only set differences of two listings are ever taken, so the order does not matter.
-    QStringList names;
     const QByteArray dir = QFile::encodeName(dirPath);
     DIR* stream = ::opendir(dir.constData());
     if (!stream) {
-        return names;
+        return;
     }
     while (const dirent* entry = ::readdir(stream)) {
         if (entry->d_name[0] == '.') {
@@ -63,10 +73,24 @@ QStringList CMyFileWatcher::listEntries(const QString& dirPath)
             }
         }
         if (listed) {
-            names.append(QFile::decodeName(entry->d_name));
+            take(QFile::decodeName(entry->d_name));
         }
     }
     ::closedir(stream);
+}
+
+QSet<QString> entrySet(const QString& dirPath)
+{
+    QSet<QString> names;
+    readEntries(dirPath, [&names](QString&& name) { names.insert(std::move(name)); });
+    return names;
+}
+} // namespace
+
+QStringList CMyFileWatcher::listEntries(const QString& dirPath)
+{
+    QStringList names;
+    readEntries(dirPath, [&names](QString&& name) { names.append(std::move(name)); });
     return names;
 }
 
@@ -74,7 +98,7 @@ bool CMyFileWatcher::addWatchPath(const QString& path)
 {
     const bool added = m_watcher->addPath(path);
     if (QFileInfo(path).isDir()) {
-        m_currentContentsMap[path] = listEntries(path);
+        m_currentContentsMap[path] = entrySet(path);
     }
     return added;
 }
@@ -84,22 +108,47 @@ bool CMyFileWatcher::removeWatchPath(const QString& path)
     const bool removed = m_watcher->removePath(path);
     if (QFileInfo(path).isDir()) {
         m_currentContentsMap.remove(path);
+        m_due.remove(path);
     }
     return removed;
 }
 
 void CMyFileWatcher::directoryUpdated(const QString& path)
 {
-    const QStringList before = m_currentContentsMap.value(path);
-    const QStringList now = listEntries(path);
+    m_due.insert(path);
+    if (!m_coalesce->isActive()) {
+        m_coalesce->start();
+    }
+}
 
-    const QSet<QString> beforeSet(before.cbegin(), before.cend());
-    const QSet<QString> nowSet(now.cbegin(), now.cend());
-    const QStringList added = QSet<QString>(nowSet).subtract(beforeSet).values();
-    const QStringList removed = QSet<QString>(beforeSet).subtract(nowSet).values();
+void CMyFileWatcher::compareDue()
+{
+    const QSet<QString> due = std::exchange(m_due, {});
+    for (const QString& path : due) {
+        if (m_currentContentsMap.contains(path)) {
+            compare(path);
+        }
+    }
+}
 
-    m_currentContentsMap[path] = now;
-
+void CMyFileWatcher::compare(const QString& path)
+{
+    // The listing is kept as a set: every change of the folder compares hundreds of names.
+    QSet<QString> now = entrySet(path);
+    QSet<QString>& before = m_currentContentsMap[path];
+    QStringList added;
+    QStringList removed;
+    for (const QString& name : qAsConst(now)) {
+        if (!before.contains(name)) {
+            added.append(name);
+        }
+    }
+    for (const QString& name : qAsConst(before)) {
+        if (!now.contains(name)) {
+            removed.append(name);
+        }
+    }
+    before = std::move(now);
     const QString prefix = path + QLatin1Char('/');
     if (!added.isEmpty() && !removed.isEmpty()) {
         // Only a one-for-one swap can be told apart from unrelated changes.

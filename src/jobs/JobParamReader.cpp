@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QMutex>
+#include <QNetworkInterface>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QVector>
@@ -297,7 +298,14 @@ void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
 
 QStringList JobParamReader::hostAddresses()
 {
-    return KsKit::GetIp();
+    if (!m_inPass) {
+        return KsKit::GetIp();
+    }
+    // Listed once per pass (a netlink dump of every interface), still logged for every job.
+    if (!m_passAddresses) {
+        m_passAddresses = QNetworkInterface::allAddresses();
+    }
+    return KsKit::GetIp(*m_passAddresses);
 }
 
 KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
@@ -383,12 +391,14 @@ void JobParamReader::beginPass()
 {
     m_inPass = true;
     m_passLists.reset();
+    m_passAddresses.reset();
 }
 
 void JobParamReader::endPass()
 {
     m_inPass = false;
     m_passLists.reset();
+    m_passAddresses.reset();
 }
 
 bool JobParamReader::checkNoCardPrint(KsJobParam* param)

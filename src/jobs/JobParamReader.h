@@ -5,6 +5,8 @@
 #include "api/KsProject.h"
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -29,7 +31,7 @@ public:
     void setStopCheck(const std::function<bool()>& stopped) { m_stopped = stopped; }
     Failure lastFailure() const { return m_failure; }
     // Between these, the printers and projects of the no-card check are asked once per account: the server's
-    // lists cannot change within one pass over the job folder.
+    // lists cannot change within one pass over the job folder; the host's addresses are listed once per pass too.
     void beginPass();
     void endPass();
 
@@ -76,4 +78,5 @@ private:
     Failure m_failure = Failure::None;
     bool m_inPass = false;
     std::optional<ServerLists> m_passLists;
+    std::optional<QList<QHostAddress>> m_passAddresses;
 };

@@ -1,5 +1,6 @@
 #include "JobQueue.h"
 
+#include "CurlExchange.h"
 #include "JobFiles.h"
 #include "JobHost.h"
 #include "JobJournal.h"
@@ -518,11 +519,22 @@ JobQueue::Turn JobQueue::admitFromTimer(const QString& name)
     return admitParsed(param, name);
 }
 
+KsUserInfo JobQueue::userPermissions()
+{
+    // The API's permission query, sent on the pipeline's worker like the job's own requests.
+    const QString base = m_host->api().account().serverUrl;
+    const HttpAnswer answer = m_submitter->exchange().get(KsKit::permissionsUrl(base, m_host->userAccount()), base);
+    if (!answer.isObject() || answer.code() != 0) {
+        return KsUserInfo();
+    }
+    return KsUserInfo::fromJson(answer.data().toObject());
+}
+
 JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& name)
 {
     const int session = m_session;
     logger->info(QStringLiteral("######## P 3333"));
-    const KsUserInfo info = m_host->api().getKsUserInfo(m_host->userAccount());
+    const KsUserInfo info = userPermissions();
     if (sessionEnded(session)) {
         return Turn::Interrupted;
     }

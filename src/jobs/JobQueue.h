@@ -3,6 +3,7 @@
 #include "JobFolderGuard.h"
 #include "JobParamReader.h"
 #include "KsJobParam.h"
+#include "api/KsUserInfo.h"
 
 #include <QHash>
 #include <QObject>
@@ -77,6 +78,7 @@ private:
 
     Turn admitFromTimer(const QString& name);
     Turn admitParsed(const KsJobParam& param, const QString& name);
+    KsUserInfo userPermissions();
     Turn submitOnce(const KsJobParam& param, const QString& name);
     Turn keepJob(const QString& name, const QString& docName);
     Turn waitForFiles(const QString& name, const QString& why);

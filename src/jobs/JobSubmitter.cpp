@@ -1,6 +1,7 @@
 #include "JobSubmitter.h"
 
 #include "ChunkUpload.h"
+#include "CurlExchange.h"
 #include "JobFiles.h"
 #include "JobHost.h"
 #include "SafeJobFile.h"
@@ -20,6 +21,16 @@ JobSubmitter::JobSubmitter(JobHost* host, QObject* parent)
     : QObject(parent)
     , m_host(host)
 { }
+
+JobSubmitter::~JobSubmitter() = default;
+
+CurlExchange& JobSubmitter::exchange()
+{
+    if (!m_exchange) {
+        m_exchange.reset(new CurlExchange(&m_host->api().networkManager()));
+    }
+    return *m_exchange;
+}
 
 bool JobSubmitter::SubmitJob(KsJobParam param)
 {
@@ -97,9 +108,8 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     const QByteArray body = announceBody(param);
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
-    HttpExchange exchange(&m_host->api().networkManager());
-    const HttpAnswer answer = exchange.post(KsKit::submitJobUrl(m_host->serverUrl()), body,
-                                            HttpExchange::kFormContentType, m_host->serverUrl());
+    const HttpAnswer answer = exchange().post(KsKit::submitJobUrl(m_host->serverUrl()), body,
+                                              HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
     }
@@ -221,7 +231,8 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
                                           tr("Printing assignment submission in progress"));
     }
 
-    ChunkUpload exchange(url, contentType, m_host->serverUrl(), [this]() { return stopped(); });
+    ChunkUpload chunks(
+        url, contentType, m_host->serverUrl(), [this]() { return stopped(); }, &exchange());
     bool refused = false; // a chunk answered with a non-zero code, or the user cancelled
     bool reported = false; // the user has been told why
     bool failed = false; // no answer, an error page or garbage: the upload stops
@@ -234,10 +245,10 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
     readChunk(file, &buffers[current]);
     while (!buffers[current].isEmpty()) {
         const QByteArray& chunk = buffers[current];
-        exchange.start(chunk);
+        chunks.start(chunk);
         current = 1 - current;
         readChunk(file, &buffers[current]);
-        const HttpAnswer answer = exchange.wait();
+        const HttpAnswer answer = chunks.wait();
         sent += chunk.size();
         if (stopped()) {
             interrupted = true;
@@ -327,9 +338,8 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 {
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
-    HttpExchange exchange(&m_host->api().networkManager());
-    const HttpAnswer answer = exchange.post(KsKit::uploadCompleteUrl(m_host->serverUrl()), body,
-                                            HttpExchange::kFormContentType, m_host->serverUrl());
+    const HttpAnswer answer = exchange().post(KsKit::uploadCompleteUrl(m_host->serverUrl()), body,
+                                              HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
     }

@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class CurlExchange;
 class JobHost;
 struct HttpAnswer;
 
@@ -32,6 +34,7 @@ public:
     };
 
     explicit JobSubmitter(JobHost* host, QObject* parent = nullptr);
+    ~JobSubmitter() override;
 
     // Runs the three steps; true when the server confirmed the job.
     bool SubmitJob(KsJobParam param);
@@ -50,6 +53,9 @@ public:
     // The announce form body.
     static QByteArray announceBody(const KsJobParam& param);
 
+    // Where the pipeline's requests go (the admission's permission query too): one worker for every job.
+    CurlExchange& exchange();
+
 private:
     Outcome announce(const KsJobParam& param, QString* jobId);
     Outcome upload(const KsJobParam& param, const QString& jobId);
@@ -62,4 +68,5 @@ private:
 
     JobHost* m_host = nullptr;
     Hooks m_hooks;
+    std::unique_ptr<CurlExchange> m_exchange;
 };

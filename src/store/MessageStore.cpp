@@ -14,12 +14,40 @@
 
 static Logger* logger = Logging::rootLogger();
 
+struct MessageStore::Statements
+{
+    explicit Statements(const QSqlDatabase& db)
+        : count(db)
+        , oldest(db)
+        , drop(db)
+        , insert(db)
+    {
+        count.prepare(QStringLiteral("SELECT COUNT (*) FROM Message where usrAccount = ?"));
+        oldest.prepare(QStringLiteral("SELECT MIN (msgId) FROM Message where usrAccount = ?"));
+        drop.prepare(QStringLiteral("DELETE FROM Message where msgId = ?"));
+        insert.prepare(QStringLiteral("insert into Message(msgDate,message, usrAccount,ksServerUrl) values(?,?,?,?)"));
+    }
+    QSqlQuery count;
+    QSqlQuery oldest;
+    QSqlQuery drop;
+    QSqlQuery insert;
+};
+
 MessageStore::MessageStore(const QString& connectionName)
     : m_connectionName(connectionName)
 { }
 
+MessageStore::Statements& MessageStore::statements()
+{
+    if (!m_statements) {
+        m_statements.reset(new Statements(database()));
+    }
+    return *m_statements;
+}
+
 MessageStore::~MessageStore()
 {
+    m_statements.reset();
     if (QSqlDatabase::contains(m_connectionName)) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -52,6 +80,7 @@ void MessageStore::setMaxPerAccount(int cap)
 bool MessageStore::checkDb(const QString& path)
 {
     logger->info(QStringLiteral("halcyraclient.db exists, just open"));
+    m_statements.reset();
     QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
         ? QSqlDatabase::database(m_connectionName, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
@@ -102,12 +131,16 @@ int MessageStore::countMessages(const QString& account) const
 }
 
 int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/, const QString& message,
-                                const QString& date)
+                                const QString& date, Inserted* inserted)
 {
     // Dropping the oldest row and adding the new one commit together.
     QSqlDatabase db = database();
     const bool inTransaction = db.transaction();
-    const int id = insertRow(account, message, date);
+    Inserted done;
+    const int id = insertRow(account, message, date, &done);
+    if (inserted) {
+        *inserted = id > 0 ? done : Inserted();
+    }
     if (inTransaction && !(id > 0 ? db.commit() : db.rollback())) {
         logger->error(QStringLiteral("insert into Message failed: ") + db.lastError().text());
         return -1;
@@ -115,33 +148,37 @@ int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/
     return id;
 }
 
-int MessageStore::insertRow(const QString& account, const QString& message, const QString& date)
+int MessageStore::insertRow(const QString& account, const QString& message, const QString& date, Inserted* inserted)
 {
-    if (countMessages(account) >= m_cap) {
-        QSqlQuery oldest(database());
-        oldest.prepare(QStringLiteral("SELECT MIN (msgId) FROM Message where usrAccount = ?"));
-        oldest.addBindValue(account);
-        if (oldest.exec() && oldest.next() && !oldest.value(0).isNull()) {
-            QSqlQuery drop(database());
-            drop.prepare(QStringLiteral("DELETE FROM Message where msgId = ?"));
-            drop.addBindValue(oldest.value(0).toLongLong());
-            drop.exec();
+    Statements& st = statements();
+    st.count.addBindValue(account);
+    const int count = st.count.exec() && st.count.next() ? st.count.value(0).toInt() : 0;
+    st.count.finish();
+    if (count >= m_cap) {
+        st.oldest.addBindValue(account);
+        if (st.oldest.exec() && st.oldest.next() && !st.oldest.value(0).isNull()) {
+            const qint64 oldest = st.oldest.value(0).toLongLong();
+            st.oldest.finish();
+            st.drop.addBindValue(oldest);
+            if (st.drop.exec() && st.drop.numRowsAffected() > 0) {
+                inserted->dropped = oldest;
+            }
         }
+        st.oldest.finish();
     }
 
     const QString dateText
         = date.isEmpty() ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : date;
-    QSqlQuery insert(database());
-    insert.prepare(QStringLiteral("insert into Message(msgDate,message, usrAccount,ksServerUrl) values(?,?,?,?)"));
-    insert.addBindValue(dateText);
-    insert.addBindValue(message);
-    insert.addBindValue(account);
-    insert.addBindValue(m_serverUrl);
-    if (!insert.exec()) {
-        logger->error(QStringLiteral("insert into Message failed: ") + insert.lastError().text());
+    inserted->date = dateText;
+    st.insert.addBindValue(dateText);
+    st.insert.addBindValue(message);
+    st.insert.addBindValue(account);
+    st.insert.addBindValue(m_serverUrl);
+    if (!st.insert.exec()) {
+        logger->error(QStringLiteral("insert into Message failed: ") + st.insert.lastError().text());
         return -1;
     }
-    return insert.lastInsertId().toInt();
+    return st.insert.lastInsertId().toInt();
 }
 
 QList<StoredMessage> MessageStore::loadMessages(const QString& account) const

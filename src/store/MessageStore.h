@@ -4,6 +4,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <memory>
+
 struct StoredMessage
 {
     qint64 msgId = 0;
@@ -37,9 +39,16 @@ public:
     void setMaxPerAccount(int cap);
     int maxPerAccount() const { return m_cap; }
 
+    // What an insertion did, for a view that keeps the account's rows without loading them again.
+    struct Inserted
+    {
+        QString date; // the stored date text
+        qint64 dropped = 0; // the oldest row dropped for the cap; 0: none
+    };
     // Adds one row for the account (the title is not stored; an empty date means now, "yyyy-MM-dd hh:mm:ss"),
     // first dropping the account's oldest row when it already holds the cap. Returns the new row id, or -1.
-    int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date);
+    int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date,
+                      Inserted* inserted = nullptr);
 
     // The account's rows, newest date first (the account compares without regard to case).
     QList<StoredMessage> loadMessages(const QString& account) const;
@@ -53,9 +62,14 @@ public:
 
 private:
     bool createSchema();
-    int insertRow(const QString& account, const QString& message, const QString& date);
+    int insertRow(const QString& account, const QString& message, const QString& date, Inserted* inserted);
+
+    // The insertion's statements, prepared once per opened database: every job's notice goes through them.
+    struct Statements;
+    Statements& statements();
 
     QString m_connectionName;
     QString m_serverUrl;
     int m_cap = kDefaultCap;
+    std::unique_ptr<Statements> m_statements;
 };

@@ -110,7 +110,8 @@ void MainWindow::setupTabs()
     for (TabPage* page : pages()) {
         connect(page, &TabPage::captionChanged, this, [this, page](const QString& text) {
             const int index = m_ui->tabWidget->indexOf(page);
-            if (index >= 0) {
+            // The same text again would still lay out and repaint the tab bar.
+            if (index >= 0 && m_ui->tabWidget->tabText(index) != text) {
                 m_ui->tabWidget->setTabText(index, text);
             }
         });

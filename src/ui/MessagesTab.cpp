@@ -32,18 +32,75 @@ void MessagesTab::setup(TabHost& host, Ui::MainWindow& form, int maxPerAccount)
     connect(form.btnClear, &QPushButton::clicked, this, &MessagesTab::clearAsked);
 }
 
+namespace {
+// The store's account column compares ASCII letters without regard to case and nothing else.
+bool sameAccount(const QString& a, const QString& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (int i = 0; i < a.size(); ++i) {
+        const QChar x = a.at(i);
+        const QChar y = b.at(i);
+        if (x != y && (x.unicode() > 127 || y.unicode() > 127 || x.toLower() != y.toLower())) {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
 int MessagesTab::insert(const QString& account, const QString& title, const QString& message, const QString& date)
 {
     m_store->setServerUrl(host().serverUrl());
-    const int id = m_store->insertMsgToDb(account, title, message, date);
+    MessageStore::Inserted inserted;
+    const int id = m_store->insertMsgToDb(account, title, message, date, &inserted);
+    // A job's notice must not cost a reload of every row and a new caption: the shown rows are edited in place.
+    if (id > 0 && m_loaded && sameAccount(m_shownAccount, host().userAccount())) {
+        if (!sameAccount(account, m_shownAccount)) {
+            return id; // another account's rows changed
+        }
+        if (insertShown(id, message, inserted)) {
+            return id;
+        }
+    }
     load();
     return id;
+}
+
+bool MessagesTab::insertShown(int id, const QString& message, const MessageStore::Inserted& inserted)
+{
+    const int before = m_model->rowCount();
+    if (inserted.dropped != 0) {
+        int row = before - 1;
+        while (row >= 0 && m_model->item(row, 2)->text().toLongLong() != inserted.dropped) {
+            --row;
+        }
+        if (row < 0) {
+            return false; // the rows shown are not the stored ones
+        }
+        m_model->removeRow(row);
+    }
+    // The store's order: newest date first, a later row before an earlier one of the same date.
+    int row = 0;
+    while (row < m_model->rowCount() && m_model->item(row, 0)->text() > inserted.date) {
+        ++row;
+    }
+    m_model->insertRow(
+        row, { new QStandardItem(inserted.date), new QStandardItem(message), new QStandardItem(QString::number(id)) });
+    fitColumns(m_form->tvMsg);
+    if (m_model->rowCount() != before) {
+        showCount("Messages", m_model->rowCount());
+    }
+    return true;
 }
 
 void MessagesTab::load()
 {
     m_model->removeRows(0, m_model->rowCount());
-    const QList<StoredMessage> rows = m_store->loadMessages(host().userAccount());
+    m_shownAccount = host().userAccount();
+    m_loaded = true;
+    const QList<StoredMessage> rows = m_store->loadMessages(m_shownAccount);
     for (const StoredMessage& row : rows) {
         m_model->appendRow({ new QStandardItem(row.msgDate), new QStandardItem(row.message),
                              new QStandardItem(QString::number(row.msgId)) });
@@ -91,9 +148,11 @@ void MessagesTab::clearAsked()
 void MessagesTab::clearAll()
 {
     m_store->clearAll();
+    m_loaded = false; // the rows shown are no longer the stored ones
 }
 
 void MessagesTab::clearShown()
 {
     m_model->removeRows(0, m_model->rowCount());
+    m_loaded = false;
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "TabPage.h"
+#include "store/MessageStore.h"
 
 #include <memory>
 
-class MessageStore;
 class QStandardItemModel;
 
 namespace Ui {
@@ -32,10 +32,15 @@ public:
     QStandardItemModel* model() const { return m_model; }
 
 private:
+    // Puts a row just stored for the shown account in its place; false when the rows shown are not the stored ones.
+    bool insertShown(int id, const QString& message, const MessageStore::Inserted& inserted);
     void deleteSelected();
     void clearAsked();
 
     Ui::MainWindow* m_form = nullptr;
     std::unique_ptr<MessageStore> m_store;
     QStandardItemModel* m_model = nullptr;
+    // The account whose rows the model holds, as last loaded from the store.
+    QString m_shownAccount;
+    bool m_loaded = false;
 };

@@ -1,4 +1,4 @@
-// The libcurl side of the chunk upload, built as a module the client loads on its first upload.
+// The libcurl side of the job pipeline's requests, built as a module the client loads on its first job.
 #include "jobs/CurlTransfer.h"
 
 #include <curl/curl.h>
@@ -66,7 +66,6 @@ public:
         if (m_easy) {
             curl_easy_cleanup(m_easy);
         }
-        curl_slist_free_all(m_headers);
     }
 
     bool setUp()
@@ -81,25 +80,21 @@ public:
             return false;
         }
         CURL* e = m_easy;
-        curl_easy_setopt(e, CURLOPT_URL, m_config.url.constData());
         curl_easy_setopt(e, CURLOPT_PROXY, ""); // Qt's manager uses no proxy either
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_TCP_NODELAY, 1L);
-        curl_easy_setopt(e, CURLOPT_POST, 1L);
         if (!m_config.acceptEncoding.isEmpty()) {
             curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, m_config.acceptEncoding.constData());
         }
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, m_errorBuffer);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &EasyTransfer::write);
         curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &EasyTransfer::header);
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &EasyTransfer::progress);
         curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
-        for (const QByteArray& field : m_config.headers) {
-            m_headers = curl_slist_append(m_headers, field.constData());
-        }
-        curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
 
         switch (m_config.tls) {
         case Tls::None:
@@ -121,10 +116,21 @@ public:
         return false;
     }
 
-    Answer post(const QByteArray& body, int timeoutMs, const std::atomic<bool>& abort) override
+    Answer perform(const Request& request, int timeoutMs, const std::atomic<bool>& abort) override
     {
-        curl_easy_setopt(m_easy, CURLOPT_POSTFIELDS, body.constData());
-        curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(m_easy, CURLOPT_URL, request.url.constData());
+        if (request.body) {
+            curl_easy_setopt(m_easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(m_easy, CURLOPT_POSTFIELDS, request.body->constData());
+            curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+        } else {
+            curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+        }
+        curl_slist* headers = nullptr;
+        for (const QByteArray& field : request.headers) {
+            headers = curl_slist_append(headers, field.constData());
+        }
+        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
         m_abort = &abort;
         m_timeoutMs = timeoutMs;
@@ -144,6 +150,8 @@ public:
             answer.error = m_errorBuffer[0] ? QByteArray(m_errorBuffer) : QByteArray(curl_easy_strerror(code));
         }
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &answer.httpStatus);
+        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
+        curl_slist_free_all(headers);
         m_abort = nullptr;
         return answer;
     }
@@ -151,6 +159,22 @@ public:
     void setPinned(const QByteArray& fingerprint) override { m_config.pinned = fingerprint; }
 
 private:
+    // Keeps the reason phrase of the last status line ("HTTP/1.1 404 Not Found") and the cookies set.
+    static size_t header(char* data, size_t size, size_t count, void* self)
+    {
+        Answer& answer = static_cast<EasyTransfer*>(self)->m_answer;
+        const QByteArray line = QByteArray::fromRawData(data, static_cast<int>(size * count)).trimmed();
+        if (line.startsWith("HTTP/")) {
+            const int code = line.indexOf(' ');
+            const int reason = code < 0 ? -1 : line.indexOf(' ', code + 1);
+            answer.reason = reason < 0 ? QByteArray() : line.mid(reason + 1);
+            answer.setCookies.clear();
+        } else if (line.size() > 11 && qstrnicmp(line.constData(), "set-cookie:", 11) == 0) {
+            answer.setCookies.append(line.mid(11).trimmed());
+        }
+        return size * count;
+    }
+
     static size_t write(char* data, size_t size, size_t count, void* self)
     {
         static_cast<EasyTransfer*>(self)->m_answer.body.append(data, static_cast<int>(size * count));
@@ -219,7 +243,6 @@ private:
 
     Config m_config;
     CURL* m_easy = nullptr;
-    curl_slist* m_headers = nullptr;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     Answer m_answer;
     const std::atomic<bool>* m_abort = nullptr;
