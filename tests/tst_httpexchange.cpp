@@ -6,7 +6,6 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "jobs/ChunkUpload.h"
 #include "jobs/CurlExchange.h"
 
 #include <QJsonArray>
@@ -261,9 +260,11 @@ void TestHttpExchange::serverCertificateRule()
     }
     m_server->clearRequests();
     const QString uploadPath = QStringLiteral("/Job/BAS_UploadJobFile");
-    ChunkUpload upload(base(true) + uploadPath + QStringLiteral("?JobID=1&FileType=1&FileSize=4"),
-                       QByteArrayLiteral("multipart/form-data; boundary=----x"), base(true));
-    const HttpAnswer chunk = upload.post(QByteArrayLiteral("%PDF"));
+    // The chunks' path: the pipeline's exchange, as ChunkUpload posts each chunk.
+    CurlExchange pipeline;
+    const HttpAnswer chunk = pipeline.post(base(true) + uploadPath + QStringLiteral("?JobID=1&FileType=1&FileSize=4"),
+                                           QByteArrayLiteral("%PDF"),
+                                           QByteArrayLiteral("multipart/form-data; boundary=----x"), base(true));
     QCOMPARE(chunk.isObject(), accepted);
     QCOMPARE(m_server->requestCount(uploadPath), accepted ? 1 : 0);
     if (!accepted) {

@@ -3,7 +3,7 @@
 #include "TestHome.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
-#include "jobs/ChunkUpload.h"
+#include "jobs/CurlExchange.h"
 #include "jobs/JobSubmitter.h"
 
 #include <QFile>
@@ -175,7 +175,7 @@ void TestSubmit::chunks()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), data), QStringLiteral("report.pdf"));
 
     // The chunks go through the libcurl module, not the slower path kept for when it is missing.
-    QVERIFY(ChunkUpload::hasFastPath());
+    QVERIFY(CurlExchange::hasFastPath());
     JobSubmitter submitter(&m_host);
     QVERIFY(submitter.SubmitJob(p));
 

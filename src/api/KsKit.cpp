@@ -223,7 +223,11 @@ KsUserInfo KsKit::getKsUserInfo(QString userAccount)
     const QString base = m_account.serverUrl;
     const QString url = permissionsUrl(base, userAccount);
     HttpExchange exchange(m_nam);
-    const HttpAnswer answer = exchange.get(url, base);
+    return readPermissions(exchange.get(url, base));
+}
+
+KsUserInfo KsKit::readPermissions(const HttpAnswer& answer)
+{
     if (!answer.isObject() || answer.code() != 0) {
         return KsUserInfo();
     }

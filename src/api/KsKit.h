@@ -72,6 +72,8 @@ public:
     QList<KsPrinter> getPrinters(QString userAccount, int type);
     QList<KsProject> getProjects(QString userAccount);
     KsUserInfo getKsUserInfo(QString userAccount);
+    // The permission query's answer read; empty when it failed. The job pipeline sends the query on its own path.
+    static KsUserInfo readPermissions(const HttpAnswer& answer);
     // The newest client version known to the server; empty on any failure.
     QString CheckClientUpdate(QString userAccount);
     // The login form, sent as a POST body by the start-up login and as a GET query by the dialog.

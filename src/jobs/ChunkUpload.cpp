@@ -3,16 +3,12 @@
 #include "CurlExchange.h"
 
 ChunkUpload::ChunkUpload(const QString& url, const QByteArray& contentType, const QString& tlsBase,
-                         std::function<bool()> stop, CurlExchange* exchange)
+                         CurlExchange& exchange, std::function<bool()> stop)
     : m_url(url)
     , m_contentType(contentType)
     , m_tlsBase(tlsBase)
-    , m_exchange(exchange)
+    , m_exchange(&exchange)
 {
-    if (!m_exchange) {
-        m_own.reset(new CurlExchange());
-        m_exchange = m_own.get();
-    }
     m_exchange->setStop(std::move(stop));
 }
 
@@ -20,11 +16,6 @@ ChunkUpload::~ChunkUpload()
 {
     // The pipeline's other requests run to their end, as Qt's did.
     m_exchange->setStop({});
-}
-
-bool ChunkUpload::hasFastPath()
-{
-    return CurlExchange::hasFastPath();
 }
 
 void ChunkUpload::start(const QByteArray& chunk)

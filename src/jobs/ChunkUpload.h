@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 class CurlExchange;
 
@@ -18,9 +17,9 @@ class ChunkUpload
 {
 public:
     // tlsBase as for HttpExchange; stop is asked while a post waits and ends it early (logout, quit).
-    // exchange: the pipeline's, kept for the whole pass; null gives the upload one of its own.
-    ChunkUpload(const QString& url, const QByteArray& contentType, const QString& tlsBase,
-                std::function<bool()> stop = {}, CurlExchange* exchange = nullptr);
+    // exchange: the pipeline's, kept for the whole pass.
+    ChunkUpload(const QString& url, const QByteArray& contentType, const QString& tlsBase, CurlExchange& exchange,
+                std::function<bool()> stop);
     ~ChunkUpload();
     ChunkUpload(const ChunkUpload&) = delete;
     ChunkUpload& operator=(const ChunkUpload&) = delete;
@@ -30,19 +29,10 @@ public:
     void start(const QByteArray& chunk);
     // The answer to the chunk of the last start().
     HttpAnswer wait();
-    HttpAnswer post(const QByteArray& chunk)
-    {
-        start(chunk);
-        return wait();
-    }
-
-    // True when the libcurl module beside the executable could be loaded.
-    static bool hasFastPath();
 
 private:
     QString m_url;
     QByteArray m_contentType;
     QString m_tlsBase;
-    std::unique_ptr<CurlExchange> m_own;
     CurlExchange* m_exchange = nullptr;
 };

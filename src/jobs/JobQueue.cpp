@@ -523,11 +523,8 @@ KsUserInfo JobQueue::userPermissions()
 {
     // The API's permission query, sent on the pipeline's worker like the job's own requests.
     const QString base = m_host->api().account().serverUrl;
-    const HttpAnswer answer = m_submitter->exchange().get(KsKit::permissionsUrl(base, m_host->userAccount()), base);
-    if (!answer.isObject() || answer.code() != 0) {
-        return KsUserInfo();
-    }
-    return KsUserInfo::fromJson(answer.data().toObject());
+    return KsKit::readPermissions(
+        m_submitter->exchange().get(KsKit::permissionsUrl(base, m_host->userAccount()), base));
 }
 
 JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& name)

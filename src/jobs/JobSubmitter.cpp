@@ -231,8 +231,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
                                           tr("Printing assignment submission in progress"));
     }
 
-    ChunkUpload chunks(
-        url, contentType, m_host->serverUrl(), [this]() { return stopped(); }, &exchange());
+    ChunkUpload chunks(url, contentType, m_host->serverUrl(), exchange(), [this]() { return stopped(); });
     bool refused = false; // a chunk answered with a non-zero code, or the user cancelled
     bool reported = false; // the user has been told why
     bool failed = false; // no answer, an error page or garbage: the upload stops
