@@ -698,6 +698,7 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
             showBanner(header, event->type() == QEvent::Show);
             break;
         case QEvent::Paint:
+            takeDecodedBanner(header);
             if (!m_banner.isNull() && header->property("banner").isValid()) {
                 QPainter painter(header);
                 painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -713,6 +714,8 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
 
 void LoginDialog::showBanner(QWidget* header, bool shown)
 {
+    // A decode still running for the page that was left is waited for and dropped.
+    m_bannerDecode = {};
     // Each banner is a large image: only the page on screen holds one, and none while hidden.
     if (!shown) {
         if (header->property("banner").isValid()) {
@@ -723,22 +726,40 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
     }
     const QString image = header == m_ui->header_login ? QStringLiteral(":/img32/images/1.jpg")
                                                        : QStringLiteral(":/img32/images/11.jpg");
-    // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size lets
-    // the JPEG decoder scale down as it decodes.
-    QImageReader reader(image, "jpeg");
-    reader.setAutoDetectImageFormat(false);
     const QSize target = header->size() * header->devicePixelRatioF();
-    if (target.isValid() && !target.isEmpty()) {
-        reader.setScaledSize(target); // stretched to the header, as before
-    }
-    QImage decoded = reader.read();
-    if (decoded.isNull()) {
-        logger->warn(QStringLiteral("banner image ") + image + QStringLiteral(": ") + reader.errorString());
-    }
-    m_banner = QPixmap::fromImage(std::move(decoded));
-    m_banner.setDevicePixelRatio(header->devicePixelRatioF());
+    // Decoded on a second core while the dialog lays out and draws the rest of its first frame; the header's
+    // first paint takes the result.
+    m_bannerDecode = std::async(std::launch::async, [image, target] {
+        // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size
+        // lets the JPEG decoder scale down as it decodes.
+        QImageReader reader(image, "jpeg");
+        reader.setAutoDetectImageFormat(false);
+        if (target.isValid() && !target.isEmpty()) {
+            reader.setScaledSize(target); // stretched to the header, as before
+        }
+        DecodedBanner decoded { reader.read(), QString() };
+        if (decoded.image.isNull()) {
+            decoded.error = reader.errorString();
+        }
+        return decoded;
+    });
+    m_banner = QPixmap();
     header->setProperty("banner", image);
     header->update();
+}
+
+void LoginDialog::takeDecodedBanner(QWidget* header)
+{
+    if (!m_bannerDecode.valid()) {
+        return;
+    }
+    DecodedBanner decoded = m_bannerDecode.get();
+    if (decoded.image.isNull()) {
+        logger->warn(QStringLiteral("banner image ") + header->property("banner").toString() + QStringLiteral(": ")
+                     + decoded.error);
+    }
+    m_banner = QPixmap::fromImage(std::move(decoded.image));
+    m_banner.setDevicePixelRatio(header->devicePixelRatioF());
 }
 
 // ---- QR-code login ----

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QPixmap>
 #include <QPoint>
 #include <QScopedPointer>
@@ -10,6 +11,7 @@
 #include "api/KsKit.h"
 
 #include <functional>
+#include <future>
 
 class ClickedLabel;
 class KsKit;
@@ -108,7 +110,14 @@ private:
     QTimer* m_qrTimer = nullptr;
     QTimer* m_autoLoginTimer = nullptr;
     ClickedLabel* m_qrLabel = nullptr;
+    struct DecodedBanner
+    {
+        QImage image;
+        QString error;
+    };
+    void takeDecodedBanner(QWidget* header);
     QPixmap m_banner; // the shown page's header image, decoded at the header's size
+    std::future<DecodedBanner> m_bannerDecode; // its decode, from the header's showing to its first paint
 
     KsAccount::Verify m_accountVerify = KsAccount::Verify::Unset;
     bool m_systemUser = true;
