@@ -139,6 +139,32 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     QCOMPARE(request.target, QByteArray("/Orvinaweb/GetClientConfigInfo"));
     QCOMPARE(request.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
     QVERIFY(request.body.isEmpty());
+
+    // The next start, handed the same values, leaves the file alone (its time and size unchanged); a value the
+    // server changed since is written, and the others are kept.
+    const auto identity = [this] {
+        const QFileInfo file(m_home->iniPath());
+        return QStringLiteral("%1/%2").arg(file.lastModified().toMSecsSinceEpoch()).arg(file.size());
+    };
+    QFile ini(m_home->iniPath());
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(ini.setFileTime(QDateTime::fromMSecsSinceEpoch(1000000), QFileDevice::FileModificationTime));
+    ini.close();
+    const QString unchanged = identity();
+    QCOMPARE(LoginInfo().loadFromFile(), 0);
+    QCOMPARE(identity(), unchanged);
+    const auto setInterval = [this](const QString& value) {
+        m_server->updateState([&](FakeKestranaState& state) { state.configEntries[3].value = value; });
+    };
+    setInterval(QStringLiteral("11"));
+    const auto restore = qScopeGuard([&] { setInterval(QStringLiteral("9")); });
+    LoginInfo next;
+    QCOMPARE(next.loadFromFile(), 0);
+    QVERIFY(identity() != unchanged);
+    QCOMPARE(next.autoLoginInterval(), 11);
+    QCOMPARE(next.showQR(), true);
+    QCOMPARE(fileValue(QStringLiteral("setting/AutoLoginInterval")), QStringLiteral("11"));
+    QCOMPARE(fileValue(QStringLiteral("Login/DefaultLoginType")), QStringLiteral("2"));
 }
 
 void TestServerConfig::unusableAnswersChangeNothing_data()

@@ -496,10 +496,20 @@ void LoginInfo::applyServerSettings(const ServerSettings& settings)
     if (!m_settings) {
         return;
     }
+    // Most starts are handed the values of the last one: the file is rewritten (and synced to disk) only
+    // when one of them is new.
+    bool written = false;
     for (const QPair<QString, QString>& setting : settings) {
+        const QVariant stored = m_settings->value(setting.first);
+        if (stored.userType() == QMetaType::QString && stored.toString() == setting.second) {
+            continue;
+        }
         m_settings->setValue(setting.first, setting.second);
+        written = true;
     }
-    m_settings->sync();
-    PrivateFiles::restrictFile(m_settings->fileName());
+    if (written) {
+        m_settings->sync();
+        PrivateFiles::restrictFile(m_settings->fileName());
+    }
     emit changed();
 }
