@@ -466,8 +466,12 @@ class Bench:
             os.makedirs(env["TMPDIR"], exist_ok=True)
         return env
 
-    def qt_env(self, home, probe, click=None):
+    def qt_env(self, home, probe, click=None, exit_at_paint=False):
         env = self.quiet_env(home)
+        if exit_at_paint:
+            env["BENCH_PROBE_EXIT_AT_PAINT"] = "1"
+        else:
+            env.pop("BENCH_PROBE_EXIT_AT_PAINT", None)
         env["QT_PLUGIN_PATH"] = os.path.join(self.build, "bench-plugins")
         env["QT_QPA_GENERIC_PLUGINS"] = "benchprobe"
         env["BENCH_PROBE_OUT"] = probe.path
@@ -512,17 +516,19 @@ class Bench:
     def job_folder(self, home):
         return os.path.join(home, "halcyraclient", "ksprinter")
 
-    def start_client(self, home, probe, click=None):
+    def start_client(self, home, probe, click=None, exit_at_paint=False):
         log = open(os.path.join(home, "client-output.log"), "w")
+        env = self.qt_env(home, probe, click, exit_at_paint)
         t0 = now_ns()
-        proc = subprocess.Popen([self.bin("HalcyraClient")], env=self.qt_env(home, probe, click), stdout=log,
+        proc = subprocess.Popen([self.bin("HalcyraClient")], env=env, stdout=log,
                                 stderr=subprocess.STDOUT, cwd=home)
         return proc, t0
 
-    def start_bare(self, mode, probe):
+    def start_bare(self, mode, probe, exit_at_paint=False):
         home = self.fresh_dir(f"bare-{mode}")
+        env = self.qt_env(home, probe, exit_at_paint=exit_at_paint)
         t0 = now_ns()
-        proc = subprocess.Popen([self.bin("bench_bareqt"), mode], env=self.qt_env(home, probe),
+        proc = subprocess.Popen([self.bin("bench_bareqt"), mode], env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=home)
         return proc, t0
 
@@ -734,29 +740,57 @@ class Bench:
         except Missing as e:
             self.add_missing("3", title, "ratio <= 1.5", str(e))
             return
+        first = []
         with DevServer(self, "startup") as server:
+            # Each program ends itself at its first paint and is waited for: a harness polling for the paint
+            # would take CPU from the start-up it measures.
+            def painted(proc, probe, pattern):
+                try:
+                    proc.wait(timeout=30)
+                except subprocess.TimeoutExpired:
+                    stop_process(proc)
+                for stamp, what in probe.events():
+                    if re.search(pattern, what):
+                        return stamp
+                return None
+
+            def settle():
+                # The process before may still be tearing down its memory on the other core.
+                time.sleep(0.1)
+
             def client(r):
+                # A new home's first start writes the server's client settings into it; the starts after,
+                # the ones a user sees every day, find them there. Both are timed; the later one is the figure.
                 home = self.make_home(f"startup-{r}", server, autologin=False)
-                probe = Probe(os.path.join(home, "probe.txt"))
-                proc, t0 = self.start_client(home, probe)
-                shown = probe.wait_for(r"^paint LoginDialog", timeout=30, proc=proc)
-                stop_process(proc)
-                if shown is None:
-                    raise RuntimeError(f"no login dialog painted (boxes: {probe.boxes()}); see {home}")
-                return (shown - t0) / 1e6
+                times = []
+                for start in range(2):
+                    settle()
+                    probe = Probe(os.path.join(home, f"probe-{start}.txt"))
+                    proc, t0 = self.start_client(home, probe, exit_at_paint=True)
+                    shown = painted(proc, probe, r"^paint LoginDialog")
+                    if shown is None:
+                        raise RuntimeError(f"no login dialog painted (boxes: {probe.boxes()}); see {home}")
+                    times.append((shown - t0) / 1e6)
+                first.append(times[0])
+                return times[1]
 
             def reference(r):
+                settle()
                 probe = Probe(os.path.join(self.work, f"bare-dialog-{r}.txt"))
-                proc, t0 = self.start_bare("dialog", probe)
-                shown = probe.wait_for(r"^paint QDialog", timeout=30, proc=proc)
-                stop_process(proc)
+                proc, t0 = self.start_bare("dialog", probe, exit_at_paint=True)
+                shown = painted(proc, probe, r"^paint QDialog")
                 if shown is None:
                     raise RuntimeError("the bare program painted no dialog")
                 return (shown - t0) / 1e6
 
-            ours, theirs = self.alternate(self.args.runs, client, reference)
+            # A start takes tens of milliseconds and one busy moment moves it by a third: more runs than the
+            # other figures, for a median that holds.
+            runs = max(15, 3 * self.args.runs)
+            ours, theirs = self.alternate(runs, client, reference)
         c, ref = statistics.median(ours), statistics.median(theirs)
         self.add("3", title, f"{c:.0f} ms", f"{ref:.0f} ms", c / ref, "ratio <= 1.5", c / ref <= 1.5,
+                 f"{runs} runs; a later start of the home; its first start {statistics.median(first):.0f} ms "
+                 f"({statistics.median(first) / ref:.2f}); "
                  "reference: bare Qt program, same modules, empty dialog")
 
     def figure_memory(self):
