@@ -757,14 +757,25 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(banner(login).endsWith(QLatin1String("images/1.jpg")));
     QVERIFY(banner(qr).isEmpty());
-    // Decoded at the header's size and drawn: the header's top left shows the image, not the page's white.
-    const QImage drawn = login->grab().toImage();
-    QVERIFY(!drawn.isNull());
-    QVERIFY(drawn.pixelColor(2, 2) != QColor(Qt::white));
+    // Decoded at the header's size and drawn: the header's top left shows the banner's deep blue, not the grey
+    // of a header without one.
+    const auto drawsBanner = [](QWidget* header) {
+        const QColor corner = header->grab().toImage().pixelColor(2, 2);
+        return corner.blue() > corner.red() + 80;
+    };
+    QVERIFY(drawsBanner(login));
 
     QTest::mouseClick(dialog.findChild<QPushButton*>("btnQr"), Qt::LeftButton);
     QVERIFY(banner(qr).endsWith(QLatin1String("images/11.jpg")));
     QVERIFY(banner(login).isEmpty());
+
+    // Back the other way, the new page shown before the old one is hidden: the old page's hiding must not take
+    // the new page's banner with it.
+    dialog.findChild<QWidget*>("frame_login")->show();
+    dialog.findChild<QWidget*>("frame_qr")->hide();
+    QVERIFY(banner(login).endsWith(QLatin1String("images/1.jpg")));
+    QVERIFY(banner(qr).isEmpty());
+    QVERIFY(drawsBanner(login));
 
     dialog.hide();
     QVERIFY(banner(login).isEmpty());

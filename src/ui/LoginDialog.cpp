@@ -699,7 +699,7 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
             break;
         case QEvent::Paint:
             takeDecodedBanner(header);
-            if (!m_banner.isNull() && header->property("banner").isValid()) {
+            if (header == m_bannerHeader && !m_banner.isNull()) {
                 QPainter painter(header);
                 painter.setRenderHint(QPainter::SmoothPixmapTransform);
                 painter.drawPixmap(header->rect(), m_banner);
@@ -714,16 +714,22 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
 
 void LoginDialog::showBanner(QWidget* header, bool shown)
 {
-    // A decode still running for the page that was left is waited for and dropped.
-    m_bannerDecode = {};
-    // Each banner is a large image: only the page on screen holds one, and none while hidden.
+    // Each banner is a large image: only the page on screen holds one, and none while hidden. Pages switch in
+    // either order (the new one shown before or after the old one is hidden), so each header drops only its own.
     if (!shown) {
-        if (header->property("banner").isValid()) {
-            header->setProperty("banner", QVariant());
+        if (header == m_bannerHeader) {
+            m_bannerDecode = {}; // a decode still running is waited for and dropped
             m_banner = QPixmap();
+            m_bannerHeader = nullptr;
         }
+        header->setProperty("banner", QVariant());
         return;
     }
+    if (m_bannerHeader && m_bannerHeader != header) {
+        m_bannerHeader->setProperty("banner", QVariant());
+    }
+    m_bannerDecode = {};
+    m_bannerHeader = header;
     const QString image = header == m_ui->header_login ? QStringLiteral(":/img32/images/1.jpg")
                                                        : QStringLiteral(":/img32/images/11.jpg");
     const QSize target = header->size() * header->devicePixelRatioF();
@@ -750,7 +756,7 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
 
 void LoginDialog::takeDecodedBanner(QWidget* header)
 {
-    if (!m_bannerDecode.valid()) {
+    if (header != m_bannerHeader || !m_bannerDecode.valid()) {
         return;
     }
     DecodedBanner decoded = m_bannerDecode.get();

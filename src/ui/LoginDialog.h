@@ -116,6 +116,7 @@ private:
         QString error;
     };
     void takeDecodedBanner(QWidget* header);
+    QWidget* m_bannerHeader = nullptr; // the shown page's header, which holds the banner below
     QPixmap m_banner; // the shown page's header image, decoded at the header's size
     std::future<DecodedBanner> m_bannerDecode; // its decode, from the header's showing to its first paint
 
