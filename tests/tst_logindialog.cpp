@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -60,6 +61,8 @@ private slots:
     void manualLoginDuringAutomaticAttempt();
     void focusOnOpen_data();
     void focusOnOpen();
+    void titleFontFollowsItsText_data();
+    void titleFontFollowsItsText();
 
     void onlyTheShownBannerIsHeld();
     void jobBeforeLoginAsksToLogIn();
@@ -738,6 +741,32 @@ void TestLoginDialog::focusOnOpen()
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
         QTRY_COMPARE(shown.count(), 1);
     }
+}
+
+void TestLoginDialog::titleFontFollowsItsText_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("cjkFamily");
+    QTest::newRow("latin") << "Kestrana Print Client" << false;
+    QTest::newRow("chinese") << QString::fromUtf8("\xe6\x89\x93\xe5\x8d\xb0\xe5\xae\xa2\xe6\x88\xb7\xe7\xab\xaf") << true;
+    QTest::newRow("korean after latin") << QString::fromUtf8("Print \xed\x94\x84\xeb\xa6\xb0\xed\x8a\xb8") << true;
+}
+
+void TestLoginDialog::titleFontFollowsItsText()
+{
+    // A CJK title is drawn in a CJK font; a Latin one does not make the first paint load that large file.
+    QFETCH(QString, title);
+    QFETCH(bool, cjkFamily);
+    configure({ { "Basic/Title", title }, { "Login/KsServerUrl", serverAddress() } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* label = dialog.findChild<QLabel*>("lab_login_title");
+    QVERIFY(label);
+    QCOMPARE(label->text(), title);
+    QCOMPARE(label->font().families().contains(QStringLiteral("Noto Sans CJK SC")), cjkFamily);
+    QCOMPARE(label->font().families().constLast(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(label->font().pixelSize(), 24);
 }
 
 void TestLoginDialog::onlyTheShownBannerIsHeld()

@@ -67,12 +67,35 @@ private:
     bool m_active = true;
 };
 
-QFont titleFont(int pixelSize, bool bold)
+bool hasCjk(const QString& text)
+{
+    for (const uint c : text.toUcs4()) {
+        switch (QChar::script(c)) {
+        case QChar::Script_Han:
+        case QChar::Script_Hiragana:
+        case QChar::Script_Katakana:
+        case QChar::Script_Hangul:
+        case QChar::Script_Bopomofo:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+QFont titleFont(int pixelSize, bool bold, const QString& text)
 {
     QFont font(QStringLiteral("Microsoft YaHei UI"));
-    // The first family is rarely installed on Linux desktops; fall back to CJK-capable sans fonts.
-    font.setFamilies(
-        { QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("DejaVu Sans") });
+    // The first family is rarely installed on Linux desktops. A CJK text falls back to a CJK sans font, whose
+    // Latin letters match its own; any other to DejaVu Sans like the rest of the dialog, sparing the first paint
+    // the loading of the large CJK font file.
+    QStringList families { QStringLiteral("Microsoft YaHei UI") };
+    if (hasCjk(text)) {
+        families << QStringLiteral("Noto Sans CJK SC");
+    }
+    families << QStringLiteral("DejaVu Sans");
+    font.setFamilies(families);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -621,9 +644,9 @@ void LoginDialog::showEvent(QShowEvent* event)
 {
     // Set here, not when the dialog is built: these families load a large CJK font file, which a start with
     // automatic login, where the dialog is never shown, should not keep mapped.
-    m_ui->lab_login_title->setFont(titleFont(24, true));
-    m_ui->lab_qr_title->setFont(titleFont(24, true));
-    m_ui->label_scan->setFont(titleFont(14, false));
+    m_ui->lab_login_title->setFont(titleFont(24, true, m_ui->lab_login_title->text()));
+    m_ui->lab_qr_title->setFont(titleFont(24, true, m_ui->lab_qr_title->text()));
+    m_ui->label_scan->setFont(titleFont(14, false, m_ui->label_scan->text()));
     QDialog::showEvent(event);
     // Typing starts where something is missing: the name, else the password; Return logs in from anywhere.
     QWidget* first = m_ui->btnLogin;
