@@ -1,5 +1,6 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "ThreadLimitScope.h"
 #include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
@@ -16,6 +17,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <optional>
 
 // Declared before the data tables that use it.
 Q_DECLARE_METATYPE(FakeReply)
@@ -362,28 +365,34 @@ void TestHttpExchange::pipelineWritesQtsBytes_data()
 {
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QByteArray>("reply"); // empty: closed without an answer; "-": nothing listens
+    QTest::addColumn<bool>("noThread"); // the pipeline's worker cannot be started: Qt's path sends
     const QByteArray json = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
                             "Connection: close\r\n\r\n{\"code\":0,\"data\":\"7\"}";
-    QTest::newRow("GET") << QByteArray("GET") << json;
-    QTest::newRow("POST") << QByteArray("POST") << json;
+    QTest::newRow("GET") << QByteArray("GET") << json << false;
+    QTest::newRow("POST") << QByteArray("POST") << json << false;
     QTest::newRow("cookie set and sent back")
         << QByteArray("POST")
         << QByteArray("HTTP/1.1 200 OK\r\nSet-Cookie: SessionId=ab12; path=/\r\nSet-Cookie: lang=en\r\n"
-                      "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
+                      "Content-Length: 2\r\nConnection: close\r\n\r\n{}")
+        << false;
     QTest::newRow("404 page") << QByteArray("POST")
                               << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n"
-                                            "Connection: close\r\n\r\nno such x");
+                                            "Connection: close\r\n\r\nno such x")
+                              << false;
     QTest::newRow("JSON in a 500") << QByteArray("GET")
                                    << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 10\r\n"
-                                                 "Connection: close\r\n\r\n{\"code\":1}");
-    QTest::newRow("closed") << QByteArray("GET") << QByteArray();
-    QTest::newRow("refused") << QByteArray("POST") << QByteArray("-");
+                                                 "Connection: close\r\n\r\n{\"code\":1}")
+                                   << false;
+    QTest::newRow("closed") << QByteArray("GET") << QByteArray() << false;
+    QTest::newRow("refused") << QByteArray("POST") << QByteArray("-") << false;
+    QTest::newRow("no thread to be had") << QByteArray("POST") << json << true;
 }
 
 void TestHttpExchange::pipelineWritesQtsBytes()
 {
     QFETCH(QByteArray, method);
     QFETCH(QByteArray, reply);
+    QFETCH(bool, noThread);
     // The job pipeline sends through libcurl; the server must not be able to tell it from Qt's requests.
     QVERIFY(CurlExchange::hasFastPath());
     RawServer server(reply);
@@ -405,9 +414,16 @@ void TestHttpExchange::pipelineWritesQtsBytes()
     viaQt(); // any cookie set is sent by every request after it
     const QList<QByteArray> first = std::exchange(server.requests, {});
     const HttpAnswer expected = viaQt();
+    // A user's task limit reached on a shared host: the requests still go, without the worker.
+    std::optional<ThreadLimitScope> limit;
+    if (noThread) {
+        limit.emplace();
+        QVERIFY(ThreadLimitScope::refusesThreads());
+    }
     const HttpAnswer answer = viaPipeline();
     // Again on the same worker, as the next job's request goes.
     const HttpAnswer again = viaPipeline();
+    limit.reset();
 
     if (reply == "-") {
         QVERIFY(server.requests.isEmpty());

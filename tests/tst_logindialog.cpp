@@ -1,11 +1,13 @@
 #include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
+#include "ThreadLimitScope.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "ui/FontWarmUp.h"
 #include "ui/LoginDialog.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
@@ -65,6 +67,7 @@ private slots:
     void titleFontFollowsItsText();
 
     void onlyTheShownBannerIsHeld();
+    void noThreadToBeHad();
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
     void closingEndsTheProcess();
@@ -809,6 +812,28 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
     dialog.hide();
     QVERIFY(banner(login).isEmpty());
     QVERIFY(banner(qr).isEmpty());
+}
+
+void TestLoginDialog::noThreadToBeHad()
+{
+    // A user's task limit reached on a shared host: the start-up's warm-up and the banner's decode, which use a
+    // second core when they can, run on the first instead, and nothing waits for a thread that never ran.
+    configure({ { "setting/ShowQR", true }, { "Login/KsServerUrl", serverAddress() } });
+    info()->setDefaultLoginType(1);
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    ThreadLimitScope limit;
+    QVERIFY(ThreadLimitScope::refusesThreads());
+    {
+        FontWarmUp warmUp;
+        warmUp.applicationReady();
+        warmUp.waitForFontconfig();
+        warmUp.wait();
+    }
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* login = dialog.findChild<QWidget*>("header_login");
+    const QColor corner = login->grab().toImage().pixelColor(2, 2);
+    QVERIFY(corner.blue() > corner.red() + 80);
 }
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()

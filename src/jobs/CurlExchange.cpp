@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 static Logger* logger = Logging::rootLogger();
@@ -195,10 +196,11 @@ struct CurlExchange::Worker
         return curl != nullptr;
     }
 
-    void startThread()
+    // False when no thread can be had (a user's task limit reached on a shared host).
+    bool startThread()
     {
         if (thread.joinable()) {
-            return;
+            return true;
         }
         if (!waker) {
             waker.reset(new QObject);
@@ -210,7 +212,14 @@ struct CurlExchange::Worker
             });
         }
         quitting = false;
-        thread = std::thread([this]() { run(); });
+        try {
+            thread = std::thread([this]() { run(); });
+        } catch (const std::system_error& error) {
+            logger->warn(QStringLiteral("no thread for the job's requests (%1); Qt's network layer sends them")
+                             .arg(QString::fromLocal8Bit(error.what())));
+            return false;
+        }
+        return true;
     }
 
     void stopThread()
@@ -275,7 +284,7 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
 {
     Worker* w = m_worker.get();
     w->url = QUrl(url, QUrl::TolerantMode);
-    w->usedFallback = !w->prepare(w->url, tlsBase);
+    w->usedFallback = !w->prepare(w->url, tlsBase) || !w->startThread();
     if (w->usedFallback) {
         if (!w->fallback) {
             w->fallback.reset(new HttpExchange(w->nam));
@@ -283,7 +292,6 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
         w->fallbackAnswer = body ? w->fallback->post(url, *body, contentType, tlsBase) : w->fallback->get(url, tlsBase);
         return;
     }
-    w->startThread();
     {
         const std::lock_guard<std::mutex> lock(w->mutex);
         CurlTransfer::Request& request = w->request;

@@ -6,9 +6,17 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <system_error>
+
 FontWarmUp::FontWarmUp()
-    : m_thread([this] { run(); })
-{ }
+{
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        // No thread to be had (a user's task limit reached on a shared host): the first window loads it all.
+        m_fontconfigRead = true;
+    }
+}
 
 FontWarmUp::~FontWarmUp()
 {

@@ -757,8 +757,8 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
                                                        : QStringLiteral(":/img32/images/11.jpg");
     const QSize target = header->size() * header->devicePixelRatioF();
     // Decoded on a second core while the dialog lays out and draws the rest of its first frame; the header's
-    // first paint takes the result.
-    m_bannerDecode = std::async(std::launch::async, [image, target] {
+    // first paint takes the result. Without a thread to be had (a user's task limit reached), the paint decodes.
+    m_bannerDecode = std::async(std::launch::async | std::launch::deferred, [image, target] {
         // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size
         // lets the JPEG decoder scale down as it decodes.
         QImageReader reader(image, "jpeg");
