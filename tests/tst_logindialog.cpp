@@ -751,7 +751,8 @@ void TestLoginDialog::titleFontFollowsItsText_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("cjkFamily");
     QTest::newRow("latin") << "Kestrana Print Client" << false;
-    QTest::newRow("chinese") << QString::fromUtf8("\xe6\x89\x93\xe5\x8d\xb0\xe5\xae\xa2\xe6\x88\xb7\xe7\xab\xaf") << true;
+    QTest::newRow("chinese") << QString::fromUtf8("\xe6\x89\x93\xe5\x8d\xb0\xe5\xae\xa2\xe6\x88\xb7\xe7\xab\xaf")
+                             << true;
     QTest::newRow("korean after latin") << QString::fromUtf8("Print \xed\x94\x84\xeb\xa6\xb0\xed\x8a\xb8") << true;
 }
 

@@ -642,8 +642,8 @@ void LoginDialog::onNewJobFile(const QString&)
 
 void LoginDialog::showEvent(QShowEvent* event)
 {
-    // Set here, not when the dialog is built: these families load a large CJK font file, which a start with
-    // automatic login, where the dialog is never shown, should not keep mapped.
+    // Set here, not when the dialog is built: a CJK title loads a large font file, which a start with automatic
+    // login, where the dialog is never shown, should not keep mapped.
     m_ui->lab_login_title->setFont(titleFont(24, true, m_ui->lab_login_title->text()));
     m_ui->lab_qr_title->setFont(titleFont(24, true, m_ui->lab_qr_title->text()));
     m_ui->label_scan->setFont(titleFont(14, false, m_ui->label_scan->text()));

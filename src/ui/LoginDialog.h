@@ -82,6 +82,13 @@ private:
     void on_autoLogin();
     void onNewJobFile(const QString& path);
     void showBanner(QWidget* header, bool shown);
+    struct DecodedBanner
+    {
+        QImage image;
+        QString error;
+    };
+    // At the header's paint: the decode started when it was shown, taken once.
+    void takeDecodedBanner(QWidget* header);
 
     void Login(int kind);
     // Runs a login asked for while another was pending: a manual one first, else a confirmed QR scan.
@@ -110,12 +117,6 @@ private:
     QTimer* m_qrTimer = nullptr;
     QTimer* m_autoLoginTimer = nullptr;
     ClickedLabel* m_qrLabel = nullptr;
-    struct DecodedBanner
-    {
-        QImage image;
-        QString error;
-    };
-    void takeDecodedBanner(QWidget* header);
     QWidget* m_bannerHeader = nullptr; // the shown page's header, which holds the banner below
     QPixmap m_banner; // the shown page's header image, decoded at the header's size
     std::future<DecodedBanner> m_bannerDecode; // its decode, from the header's showing to its first paint

@@ -32,7 +32,8 @@ ThreadLimitScope::~ThreadLimitScope()
 bool ThreadLimitScope::refusesThreads()
 {
     pthread_t thread;
-    const int error = pthread_create(&thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr);
+    const int error = pthread_create(
+        &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr);
     if (error == 0) {
         pthread_join(thread, nullptr);
     }
