@@ -74,9 +74,14 @@ void HttpExchange::readAnswer(QNetworkReply* reply, HttpAnswer& answer)
         answer.errorString = reply->errorString();
     }
     answer.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.parseBody();
+}
+
+void HttpAnswer::parseBody()
+{
     QJsonParseError parseError;
-    answer.document = QJsonDocument::fromJson(answer.body, &parseError);
-    answer.parseOk = !answer.document.isNull() && parseError.error == QJsonParseError::NoError;
+    document = QJsonDocument::fromJson(body, &parseError);
+    parseOk = !document.isNull() && parseError.error == QJsonParseError::NoError;
 }
 
 void HttpExchange::abort()

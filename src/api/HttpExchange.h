@@ -21,6 +21,9 @@ struct HttpAnswer
     QJsonDocument document;
     bool parseOk = false; // document not null and no parse error
 
+    // Reads body as JSON into document and parseOk.
+    void parseBody();
+
     bool transferFailed() const { return error != QNetworkReply::NoError; }
     // Usable answer: valid JSON whose document is an object.
     bool isJson() const { return parseOk; }

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonParseError>
 #include <QLibrary>
 #include <QLocale>
 #include <QNetworkAccessManager>
@@ -413,8 +412,6 @@ HttpAnswer CurlExchange::wait()
         answer.errorString = QString::fromUtf8(sent.error);
         break;
     }
-    QJsonParseError parseError;
-    answer.document = QJsonDocument::fromJson(answer.body, &parseError);
-    answer.parseOk = !answer.document.isNull() && parseError.error == QJsonParseError::NoError;
+    answer.parseBody();
     return answer;
 }

@@ -23,6 +23,17 @@
 
 static Logger* logger = Logging::rootLogger();
 
+namespace {
+
+// The journal's entry of a trigger: a job is known by its trigger together with its data file's size and time.
+JobJournal::Entry entryOf(JobJournal* journal, const QString& folder, const QString& name)
+{
+    const QString data = JobFiles::dataFileOf(folder, name);
+    return journal->find(name, QFileInfo(data).size(), JobFiles::modifiedMs(data));
+}
+
+} // namespace
+
 JobQueue::JobQueue(JobHost* host, QObject* parent)
     : QObject(parent)
     , m_host(host)
@@ -161,8 +172,7 @@ bool JobQueue::alreadySent(const QString& name)
     if (m_submittedTriggers.contains(triggerKey(name))) {
         return true;
     }
-    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-    const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
+    const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
     return entry.found && entry.confirmed;
 }
 
@@ -204,8 +214,7 @@ void JobQueue::cancelOpenServerJobs(int timeoutMs)
         if (!JobFiles::isTrigger(name)) {
             continue;
         }
-        const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-        const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
+        const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
         const qint64 left = timeoutMs - clock.elapsed();
         if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0) {
             continue;
@@ -450,8 +459,7 @@ JobQueue::Turn JobQueue::keepJob(const QString& name, const QString& docName)
     Retry& retry = m_retries[name];
     retry.delayMs = retry.delayMs == 0 ? kFirstRetryMs : qMin(retry.delayMs * 2, kLastRetryMs);
     retry.dueMs = QDateTime::currentMSecsSinceEpoch() + retry.delayMs;
-    const QFileInfo data(JobFiles::dataFileOf(m_jobPath, name));
-    const JobJournal::Entry entry = journal()->find(name, data.size(), JobFiles::modifiedMs(data.filePath()));
+    const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
     logger->info(QStringLiteral("job %1 kept, next try in %2 s").arg(name).arg(retry.delayMs / 1000));
     if (!m_toldKept.contains(name) && !entry.toldKept) {
         tell(tr("Print job [%1] is kept and will be sent when the server can be reached").arg(docName));

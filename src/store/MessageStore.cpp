@@ -37,7 +37,7 @@ MessageStore::MessageStore(const QString& connectionName)
     : m_connectionName(connectionName)
 { }
 
-MessageStore::Statements& MessageStore::statements()
+MessageStore::Statements& MessageStore::statements() const
 {
     if (!m_statements) {
         m_statements.reset(new Statements(database()));
@@ -121,13 +121,11 @@ bool MessageStore::createSchema()
 
 int MessageStore::countMessages(const QString& account) const
 {
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral("SELECT COUNT (*) FROM Message where usrAccount = ?"));
-    query.addBindValue(account);
-    if (query.exec() && query.next()) {
-        return query.value(0).toInt();
-    }
-    return 0;
+    QSqlQuery& count = statements().count;
+    count.addBindValue(account);
+    const int rows = count.exec() && count.next() ? count.value(0).toInt() : 0;
+    count.finish();
+    return rows;
 }
 
 int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/, const QString& message,
@@ -151,10 +149,7 @@ int MessageStore::insertMsgToDb(const QString& account, const QString& /*title*/
 int MessageStore::insertRow(const QString& account, const QString& message, const QString& date, Inserted* inserted)
 {
     Statements& st = statements();
-    st.count.addBindValue(account);
-    const int count = st.count.exec() && st.count.next() ? st.count.value(0).toInt() : 0;
-    st.count.finish();
-    if (count >= m_cap) {
+    if (countMessages(account) >= m_cap) {
         st.oldest.addBindValue(account);
         if (st.oldest.exec() && st.oldest.next() && !st.oldest.value(0).isNull()) {
             const qint64 oldest = st.oldest.value(0).toLongLong();

@@ -66,10 +66,10 @@ private:
 
     // The insertion's statements, prepared once per opened database: every job's notice goes through them.
     struct Statements;
-    Statements& statements();
+    Statements& statements() const;
 
     QString m_connectionName;
     QString m_serverUrl;
     int m_cap = kDefaultCap;
-    std::unique_ptr<Statements> m_statements;
+    mutable std::unique_ptr<Statements> m_statements;
 };
