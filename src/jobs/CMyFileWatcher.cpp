@@ -46,17 +46,16 @@ void CMyFileWatcher::DestroyKernel()
     s_instance = nullptr;
 }
 
-namespace {
-// Calls take with the name of every entry QDir lists with NoDotAndDotDot | AllDirs | Files: no hidden names,
-// files, folders and links whose target exists, nothing else (FIFOs, sockets, devices, broken links). Read
-// straight from the directory, since each change of a folder holding hundreds of waiting jobs lists all of them
-// again; only set differences of two listings are ever taken, so the order does not matter.
-template <typename Take> void readEntries(const QString& dirPath, Take take)
+QSet<QString> CMyFileWatcher::listEntries(const QString& dirPath)
 {
+    // Read straight from the directory, since each change of a folder holding hundreds of waiting jobs lists all
+    // of them again: no hidden names; files, folders and links whose target exists; nothing else (FIFOs,
+    // sockets, devices, broken links).
+    QSet<QString> names;
     const QByteArray dir = QFile::encodeName(dirPath);
     DIR* stream = ::opendir(dir.constData());
     if (!stream) {
-        return;
+        return names;
     }
     while (const dirent* entry = ::readdir(stream)) {
         if (entry->d_name[0] == '.') {
@@ -73,24 +72,10 @@ template <typename Take> void readEntries(const QString& dirPath, Take take)
             }
         }
         if (listed) {
-            take(QFile::decodeName(entry->d_name));
+            names.insert(QFile::decodeName(entry->d_name));
         }
     }
     ::closedir(stream);
-}
-
-QSet<QString> entrySet(const QString& dirPath)
-{
-    QSet<QString> names;
-    readEntries(dirPath, [&names](QString&& name) { names.insert(std::move(name)); });
-    return names;
-}
-} // namespace
-
-QStringList CMyFileWatcher::listEntries(const QString& dirPath)
-{
-    QStringList names;
-    readEntries(dirPath, [&names](QString&& name) { names.append(std::move(name)); });
     return names;
 }
 
@@ -98,7 +83,7 @@ bool CMyFileWatcher::addWatchPath(const QString& path)
 {
     const bool added = m_watcher->addPath(path);
     if (QFileInfo(path).isDir()) {
-        m_currentContentsMap[path] = entrySet(path);
+        m_currentContentsMap[path] = listEntries(path);
     }
     return added;
 }
@@ -134,7 +119,7 @@ void CMyFileWatcher::compareDue()
 void CMyFileWatcher::compare(const QString& path)
 {
     // The listing is kept as a set: every change of the folder compares hundreds of names.
-    QSet<QString> now = entrySet(path);
+    QSet<QString> now = listEntries(path);
     QSet<QString>& before = m_currentContentsMap[path];
     QStringList added;
     QStringList removed;

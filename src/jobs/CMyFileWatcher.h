@@ -21,8 +21,8 @@ public:
     bool addWatchPath(const QString& path);
     bool removeWatchPath(const QString& path);
 
-    // What a change is judged against: the names QDir lists with NoDotAndDotDot | AllDirs | Files, unordered.
-    static QStringList listEntries(const QString& dirPath);
+    // What a change is judged against: the names QDir lists with NoDotAndDotDot | AllDirs | Files.
+    static QSet<QString> listEntries(const QString& dirPath);
 
 signals:
     void signalNewFile(const QString& path);
