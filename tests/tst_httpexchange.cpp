@@ -4,6 +4,7 @@
 #include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
+#include "api/SocketGet.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -47,6 +48,8 @@ private slots:
     void answerClassification();
     void pipelineWritesQtsBytes_data();
     void pipelineWritesQtsBytes();
+    void settingsFetchReadsAsQt_data();
+    void settingsFetchReadsAsQt();
     void connectionRefusedIsAFailedTransfer();
     void silentServerEndsAfterTransferTimeout();
     void slowButAnsweringServerIsNotCutOff();
@@ -239,7 +242,21 @@ void TestHttpExchange::serverCertificateRule()
         loaded = got.ok();
     });
     QTRY_VERIFY(finished);
+    // The settings fetched before the first window, on a connection of their own.
+    QFile::remove(ServerTrust::pinFilePath());
+    if (!pinBefore.isEmpty()) {
+        QVERIFY(ServerTrust::pin(server, fingerprintOf(pinBefore)));
+    }
+    ServerTrust::clearRefusal();
+    const HttpAnswer fetched = SocketGet::get(url, {}, base(true), 5000);
+    const ServerTrust::Refusal fetchRefusal = ServerTrust::takeRefusal();
     QSslConfiguration::setDefaultConfiguration(systemDefault);
+    QCOMPARE(fetched.isObject(), accepted);
+    QCOMPARE(fetchRefusal.isValid(), !accepted);
+    QCOMPARE(fetchRefusal.pinned, refusal.pinned);
+    if (!accepted) {
+        QCOMPARE(fetched.error, QNetworkReply::SslHandshakeFailedError);
+    }
 
     QCOMPARE(answer.isObject(), accepted);
     QCOMPARE(loaded, accepted);
@@ -446,6 +463,78 @@ void TestHttpExchange::pipelineWritesQtsBytes()
         QCOMPARE(a.body, expected.body);
         QCOMPARE(a.isObject(), expected.isObject());
         QCOMPARE(a.timedOut, false);
+    }
+}
+
+void TestHttpExchange::settingsFetchReadsAsQt_data()
+{
+    QTest::addColumn<QByteArray>("reply"); // empty: closed without an answer; "-": nothing listens
+    QTest::addColumn<bool>("sameAsQt"); // false: the fetch refuses what Qt would read
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+    const QByteArray json = "{\"code\":0,\"data\":\"7\"}";
+    QTest::newRow("length") << head + "Content-Length: 21\r\n\r\n" + json << true;
+    QTest::newRow("chunked") << head
+            + "Transfer-Encoding: chunked\r\n\r\n5\r\n{\"cod\r\n10\r\ne\":0,\"data\":\"7\"}\r\n0\r\n\r\n"
+                             << true;
+    QTest::newRow("until the connection ends") << head + "\r\n" + json << true;
+    QTest::newRow("interim answer first")
+        << "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 21\r\n\r\n" + json << true;
+    QTest::newRow("404 page") << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such x") << true;
+    QTest::newRow("JSON in a 500") << QByteArray(
+        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 10\r\n\r\n{\"code\":1}")
+                                   << true;
+    // Qt hands out what came, here a whole JSON object; a cut answer is no answer.
+    QTest::newRow("cut mid-body") << head + "Content-Length: 90\r\n\r\n" + json << false;
+    QTest::newRow("closed") << QByteArray() << true;
+    QTest::newRow("refused") << QByteArray("-") << true;
+    QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << false;
+    QTest::newRow("endless header") << QByteArray("HTTP/1.1 200 OK\r\nX: ") + QByteArray(200 * 1024, 'x') << false;
+    QTest::newRow("body beyond 4 MiB") << head + "Content-Length: 5242901\r\n\r\n" + QByteArray(5 * 1024 * 1024, ' ')
+            + json << false;
+}
+
+void TestHttpExchange::settingsFetchReadsAsQt()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, sameAsQt);
+    RawServer server(reply);
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QString url
+        = QStringLiteral("http://127.0.0.1:%1/Orvinaweb/GetClientConfigInfo?a=%2540b&x=%C3%A9&y=a b&z=ü[1]")
+              .arg(server.serverPort());
+    if (reply == "-") {
+        server.close();
+    }
+    const QByteArray type = HttpExchange::kFormContentType;
+    HttpExchange qt;
+    QNetworkRequest request = HttpExchange::makeRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, type);
+    const HttpAnswer expected = qt.getRequest(request, 5000);
+    const QList<QByteArray> qtRequests = std::exchange(server.requests, {});
+    const HttpAnswer answer = SocketGet::get(url, { { "Content-Type", type } }, url, 5000);
+
+    // Qt's request, but for one connection and no compression.
+    if (reply == "-") {
+        QVERIFY(server.requests.isEmpty());
+    } else {
+        QCOMPARE(server.requests.size(), 1);
+        QByteArray qtBytes = qtRequests.value(0);
+        qtBytes.replace("Connection: Keep-Alive\r\nAccept-Encoding: gzip, deflate\r\n", "Connection: close\r\n");
+        QCOMPARE(server.requests.first(), qtBytes);
+    }
+    QVERIFY(!answer.timedOut);
+    if (!sameAsQt) {
+        QVERIFY(answer.transferFailed());
+        QVERIFY(answer.body.isEmpty());
+        return;
+    }
+    QCOMPARE(answer.transferFailed(), expected.transferFailed());
+    QCOMPARE(answer.httpStatus, expected.httpStatus);
+    QCOMPARE(answer.isObject(), expected.isObject());
+    if (!answer.transferFailed() || answer.httpStatus >= 400) {
+        QCOMPARE(answer.error, expected.error);
+        QCOMPARE(answer.errorString, expected.errorString);
+        QCOMPARE(answer.body, expected.body);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QJsonParseError>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QTimer>
 #include <QUrl>
@@ -58,6 +59,49 @@ QNetworkRequest HttpExchange::makeRequest(const QString& url, const QString& tls
     ServerTrust::prepare(request, tlsBase.isEmpty() ? url : tlsBase);
     request.setUrl(QUrl(url, QUrl::TolerantMode));
     return request;
+}
+
+QNetworkReply::NetworkError HttpExchange::statusError(int status)
+{
+    switch (status) {
+    case 400:
+    case 418:
+        return QNetworkReply::ProtocolInvalidOperationError;
+    case 401:
+        return QNetworkReply::AuthenticationRequiredError;
+    case 403:
+        return QNetworkReply::ContentAccessDenied;
+    case 404:
+        return QNetworkReply::ContentNotFoundError;
+    case 405:
+        return QNetworkReply::ContentOperationNotPermittedError;
+    case 407:
+        return QNetworkReply::ProxyAuthenticationRequiredError;
+    case 409:
+        return QNetworkReply::ContentConflictError;
+    case 410:
+        return QNetworkReply::ContentGoneError;
+    case 500:
+        return QNetworkReply::InternalServerError;
+    case 501:
+        return QNetworkReply::OperationNotImplementedError;
+    case 503:
+        return QNetworkReply::ServiceUnavailableError;
+    default:
+        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+    }
+}
+
+QByteArray HttpExchange::acceptLanguage()
+{
+    const QString locale = QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
+    if (locale == QLatin1String("C")) {
+        return QByteArrayLiteral("en,*");
+    }
+    if (locale.startsWith(QLatin1String("en-"))) {
+        return locale.toLatin1() + ",*";
+    }
+    return locale.toLatin1() + ",en,*";
 }
 
 QByteArray HttpExchange::percentEncode(const QString& text)

@@ -73,6 +73,11 @@ public:
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
     static void readAnswer(QNetworkReply* reply, HttpAnswer& answer);
 
+    // Qt's reading of an HTTP error status.
+    static QNetworkReply::NetworkError statusError(int status);
+    // The Accept-Language field Qt's HTTP layer adds on its own from the system locale.
+    static QByteArray acceptLanguage();
+
     // UTF-8 bytes, every byte outside letters, digits and "-._~" as "%XX" (upper-case hex).
     static QByteArray percentEncode(const QString& text);
 

@@ -2,6 +2,7 @@
 
 #include "HttpExchange.h"
 #include "ServerTrust.h"
+#include "SocketGet.h"
 #include "app/Logging.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
@@ -56,7 +57,24 @@ KsKit::KsKit(const KsAccount& account, QNetworkAccessManager& nam, QObject* pare
     ServerTrust::watch(m_nam);
 }
 
+KsKit::KsKit(const KsAccount& account, QObject* parent)
+    : QObject(parent)
+    , m_account(account)
+{ }
+
 KsKit::~KsKit() = default;
+
+QNetworkAccessManager& KsKit::networkManager()
+{
+    if (!m_nam) {
+        // Made with the first request: Qt 5 loads its bearer plugins, D-Bus and two threads with the first
+        // manager of a process, which the login dialog's first paint does not need.
+        m_ownNam = std::make_unique<QNetworkAccessManager>();
+        m_nam = m_ownNam.get();
+        ServerTrust::watch(m_nam);
+    }
+    return *m_nam;
+}
 
 void KsKit::setLoginState(LoginInfo* settings, Session* session)
 {
@@ -68,7 +86,7 @@ HttpAnswer KsKit::login(const KsAccount& account, LoginVia via)
 {
     const QString url = loginUrl(account.serverUrl);
     const QString version = QStringLiteral("L") + account.clientVersion;
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     if (via == LoginVia::PostBody) {
         // The start-up form knows the system account alone; any other kind goes out empty.
         const QString verify
@@ -145,7 +163,7 @@ void KsKit::abortLogin()
 bool KsKit::logout(const QString& serverUrl, const QString& userAccount)
 {
     const QByteArray body = QByteArrayLiteral("UserAccount=") + userAccount.toUtf8() + QByteArrayLiteral("&Type=0");
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.post(logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
     if (!answer.isJson()) {
         logger->error(QStringLiteral("login out ex messag"));
@@ -161,7 +179,7 @@ bool KsKit::logout(const QString& serverUrl, const QString& userAccount)
 
 bool KsKit::CheckNetwork(QString url)
 {
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     exchange.setTimeoutIsTotal(true);
     const HttpAnswer answer = exchange.get(url, url, HttpExchange::kProbeTimeoutMs);
     if (answer.timedOut) {
@@ -198,7 +216,7 @@ QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 {
     const QString base = m_account.serverUrl;
     const QString url = devicesUrl(base, type, userAccount);
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
         return {};
@@ -210,7 +228,7 @@ QList<KsProject> KsKit::getProjects(QString userAccount)
 {
     const QString base = m_account.serverUrl;
     const QString url = projectsUrl(base, userAccount);
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
         return {};
@@ -222,7 +240,7 @@ KsUserInfo KsKit::getKsUserInfo(QString userAccount)
 {
     const QString base = m_account.serverUrl;
     const QString url = permissionsUrl(base, userAccount);
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     return readPermissions(exchange.get(url, base));
 }
 
@@ -238,7 +256,7 @@ QString KsKit::CheckClientUpdate(QString userAccount)
 {
     const QString base = m_account.serverUrl;
     const QString url = updateCheckUrl(base, userAccount);
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
         return QString();
@@ -248,16 +266,11 @@ QString KsKit::CheckClientUpdate(QString userAccount)
 
 std::optional<LoginInfo::ServerSettings> KsKit::fetchClientSettings(const QString& serverUrl)
 {
-    HttpAnswer answer;
-    {
-        // The fetch runs once per process; its manager must not outlive the application object.
-        QNetworkAccessManager nam;
-        HttpExchange exchange(&nam);
-        exchange.setTimeoutIsTotal(true);
-        QNetworkRequest request = HttpExchange::makeRequest(clientConfigUrl(serverUrl), serverUrl);
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
-        answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
-    }
+    // Before the first window: on a connection of its own, not through a network manager (see SocketGet).
+    const HttpAnswer answer
+        = SocketGet::get(clientConfigUrl(serverUrl),
+                         { { QByteArrayLiteral("Content-Type"), QByteArray(HttpExchange::kFormContentType) } },
+                         serverUrl, HttpExchange::kConfigFetchTimeoutMs);
     if (!answer.isJson()) {
         qDebug() << "getConfigInfo fail";
         return std::nullopt;
@@ -459,7 +472,7 @@ QNetworkReply* KsKit::qrRequest(const QString& url, QObject* context, QrHandler 
 {
     QNetworkRequest request = HttpExchange::makeRequest(url);
     request.setTransferTimeout(kQrRequestTimeoutMs);
-    QNetworkReply* reply = m_nam->get(request);
+    QNetworkReply* reply = networkManager().get(request);
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     connect(reply, &QNetworkReply::finished, context,
             [reply, done = std::move(done)]() { done(readQrAnswer(reply->readAll())); });

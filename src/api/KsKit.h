@@ -19,6 +19,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -28,7 +29,7 @@ class Session;
 
 // The client's server API object: login, the QR service, reachability probe, host addresses and the
 // queries the job checks and dialogs need, all for one account (KsAccount) and on the one network
-// manager of the UI thread, which the composition root owns. Requests other than the QR service's wait
+// manager of the UI thread, which the kit makes at its first request. Requests other than the QR service's wait
 // for their answer in a nested event loop (HttpExchange).
 class KsKit : public QObject
 {
@@ -39,13 +40,15 @@ public:
     static constexpr int kQrRequestTimeoutMs = 10000;
 
     KsKit(const KsAccount& account, QNetworkAccessManager& nam, QObject* parent = nullptr);
+    // With a manager of its own, made at the first request.
+    explicit KsKit(const KsAccount& account, QObject* parent = nullptr);
     ~KsKit() override;
 
     const KsAccount& account() const { return m_account; }
     // A login or a server switch changes the account.
     void setAccount(const KsAccount& account) { m_account = account; }
     void switchServer(const QString& serverUrl) { m_account.setServerUrl(serverUrl); }
-    QNetworkAccessManager& networkManager() { return *m_nam; }
+    QNetworkAccessManager& networkManager();
     // Where a successful login(message) is recorded: the server's form of the name in the settings, the
     // login in the session. Either may be null.
     void setLoginState(LoginInfo* settings, Session* session);
@@ -171,6 +174,7 @@ private:
 
     KsAccount m_account;
     QNetworkAccessManager* m_nam = nullptr;
+    std::unique_ptr<QNetworkAccessManager> m_ownNam;
     LoginInfo* m_settings = nullptr;
     Session* m_session = nullptr;
     HttpExchange* m_loginExchange = nullptr; // the login(message) waiting for its answer

@@ -12,57 +12,57 @@ static Logger* logger = Logging::rootLogger();
 void KsKit::requestJobList(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, jobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), jobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestJobStatus(const QString& serverUrl, const QString& jobId, const ApiAnswer::Log& log,
                              QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, jobStatusUrl(serverUrl, jobId), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), jobStatusUrl(serverUrl, jobId), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestScanJobs(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                             QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, scanJobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), scanJobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestPermissions(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, permissionsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), permissionsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestUserDetails(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, userDetailsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), userDetailsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestDevices(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, devicesUrl(serverUrl, 0, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), devicesUrl(serverUrl, 0, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestSiteList(const QString& serverUrl, const ApiAnswer::Log& log, QObject* context,
                             ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log, context,
+    ApiAnswer::get(&networkManager(), siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log, context,
                    std::move(handler));
 }
 
 void KsKit::requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(m_nam, pinCodeUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), pinCodeUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
@@ -71,28 +71,27 @@ void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAc
     // Silent: an unknown newest version only leaves the update button off.
     ApiAnswer::Log quiet;
     quiet.quiet = true;
-    ApiAnswer::get(m_nam, updateCheckUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, quiet, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), updateCheckUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code,
+                   quiet, context, std::move(handler));
 }
 
 HttpAnswer KsKit::cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
 {
     const QString url = cancelJobsUrl(serverUrl, userAccount, jobIds);
     logger->info(url);
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     exchange.setExcludeUserInput(true);
     return exchange.get(url, serverUrl);
 }
 
 HttpAnswer KsKit::deleteScanJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
 {
-    HttpExchange exchange(m_nam);
+    HttpExchange exchange(&networkManager());
     exchange.setExcludeUserInput(true);
     return exchange.get(deleteScanJobsUrl(serverUrl, userAccount, jobIds), serverUrl);
 }
 
 QNetworkReply* KsKit::startDownload(const QString& url, const QString& serverUrl)
 {
-    ServerTrust::watch(m_nam);
-    return m_nam->get(HttpExchange::makeRequest(url, serverUrl));
+    return networkManager().get(HttpExchange::makeRequest(url, serverUrl));
 }

@@ -79,20 +79,28 @@ ServerTrust::Mode ServerTrust::mode()
 
 void ServerTrust::prepare(QNetworkRequest& request, const QString& tlsBase)
 {
-    // Case-sensitive on purpose: any other address keeps the library's own verification.
     if (!tlsBase.startsWith(QLatin1String("https"))) {
         return;
     }
     QSslConfiguration config = request.sslConfiguration();
+    request.setAttribute(kPinnable, configure(config, tlsBase));
+    request.setSslConfiguration(config);
+}
+
+bool ServerTrust::configure(QSslConfiguration& config, const QString& tlsBase)
+{
+    // Case-sensitive on purpose: any other address keeps the library's own verification.
+    if (!tlsBase.startsWith(QLatin1String("https"))) {
+        return false;
+    }
     config.setProtocol(QSsl::AnyProtocol);
     const Mode current = mode();
     if (current == Mode::Any) {
         config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    } else {
-        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        request.setAttribute(kPinnable, current == Mode::Pin);
+        return false;
     }
-    request.setSslConfiguration(config);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    return current == Mode::Pin;
 }
 
 void ServerTrust::watch(QNetworkAccessManager* nam)
@@ -152,14 +160,24 @@ void ServerTrust::clearRefusal()
 
 void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
 {
-    const QString server = serverKey(reply->url());
-    QSslCertificate certificate = reply->sslConfiguration().peerCertificate();
+    if (accepts(reply->url(), reply->sslConfiguration().peerCertificate(), errors,
+                reply->request().attribute(kPinnable).toBool())) {
+        // These errors of this certificate only: a connection the shared manager reopens later to a server
+        // with another certificate is judged again.
+        reply->ignoreSslErrors(errors);
+    }
+}
+
+bool ServerTrust::accepts(const QUrl& url, const QSslCertificate& peer, const QList<QSslError>& errors, bool pinnable)
+{
+    const QString server = serverKey(url);
+    QSslCertificate certificate = peer;
     if (certificate.isNull() && !errors.isEmpty()) {
         certificate = errors.constFirst().certificate();
     }
     const QString presented = certificate.isNull() ? QString() : fingerprint(certificate);
 
-    if (presented.isEmpty() || !reply->request().attribute(kPinnable).toBool()) {
+    if (presented.isEmpty() || !pinnable) {
         QStringList reasons;
         for (const QSslError& error : errors) {
             reasons.append(error.errorString());
@@ -167,7 +185,7 @@ void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
         logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: %2")
                           .arg(server, reasons.join(QStringLiteral("; "))));
         lastRefusal() = Refusal { server, QString(), presented };
-        return;
+        return false;
     }
 
     const QString pinned = pinnedFingerprint(server);
@@ -175,16 +193,13 @@ void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
         pin(server, presented);
         logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
                          .arg(server, presented));
-        // These errors of this certificate only: a connection the shared manager reopens later to a server
-        // with another certificate is judged again.
-        reply->ignoreSslErrors(errors);
-        return;
+        return true;
     }
     if (pinned == presented) {
-        reply->ignoreSslErrors(errors);
-        return;
+        return true;
     }
     logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")
                       .arg(server, pinned, presented));
     lastRefusal() = Refusal { server, pinned, presented };
+    return false;
 }

@@ -10,6 +10,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QSslCertificate;
+class QSslConfiguration;
 class QUrl;
 
 // The one rule by which the client trusts an "https" server (setting/ServerCertificate):
@@ -44,6 +45,10 @@ public:
 
     // TLS configuration of a request; tlsBase is the address whose lower-case "https" prefix decides.
     static void prepare(QNetworkRequest& request, const QString& tlsBase);
+    // The same for a connection of its own; true when its certificate may be judged by the pin rule.
+    static bool configure(QSslConfiguration& config, const QString& tlsBase);
+    // Whether a certificate that did not verify is accepted for the server at url (pinned on first use).
+    static bool accepts(const QUrl& url, const QSslCertificate& peer, const QList<QSslError>& errors, bool pinnable);
     // Every reply of the manager whose certificate does not verify is then judged by the rule.
     static void watch(QNetworkAccessManager* nam);
 

@@ -19,7 +19,6 @@
 #include <QFontMetrics>
 #include <QLocale>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
@@ -49,7 +48,7 @@ void logScreens()
              << availableRect.bottomRight();
 }
 
-// What the windows share: the settings, the run-time session and the API on the one network manager.
+// What the windows share: the settings, the run-time session and the API with its one network manager.
 struct Parts
 {
     LoginInfo& settings;
@@ -162,10 +161,10 @@ int main(int argc, char** argv)
 
     logScreens();
 
-    // One manager for every request of the UI thread: the dialog's, the main window's and the job logic's.
-    QNetworkAccessManager network;
+    // One network manager for every request of the UI thread (the dialog's, the main window's and the job
+    // logic's), made by the kit at the first of them.
     Session session;
-    KsKit api(KsAccount::fromSettings(settings), network);
+    KsKit api(KsAccount::fromSettings(settings));
     api.setLoginState(&settings, &session);
     const Parts parts { settings, session, api };
 

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLibrary>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -62,38 +61,6 @@ QNetworkReply::NetworkError networkError(CurlTransfer::Result result)
         break;
     }
     return QNetworkReply::UnknownNetworkError;
-}
-
-// Qt's reading of an error status.
-QNetworkReply::NetworkError statusError(int status)
-{
-    switch (status) {
-    case 400:
-    case 418:
-        return QNetworkReply::ProtocolInvalidOperationError;
-    case 401:
-        return QNetworkReply::AuthenticationRequiredError;
-    case 403:
-        return QNetworkReply::ContentAccessDenied;
-    case 404:
-        return QNetworkReply::ContentNotFoundError;
-    case 405:
-        return QNetworkReply::ContentOperationNotPermittedError;
-    case 407:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    case 409:
-        return QNetworkReply::ContentConflictError;
-    case 410:
-        return QNetworkReply::ContentGoneError;
-    case 500:
-        return QNetworkReply::InternalServerError;
-    case 501:
-        return QNetworkReply::OperationNotImplementedError;
-    case 503:
-        return QNetworkReply::ServiceUnavailableError;
-    default:
-        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
-    }
 }
 
 } // namespace
@@ -255,18 +222,6 @@ bool CurlExchange::hasFastPath()
     return curlModule() != nullptr;
 }
 
-QByteArray CurlExchange::acceptLanguage()
-{
-    const QString locale = QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
-    if (locale == QLatin1String("C")) {
-        return QByteArrayLiteral("en,*");
-    }
-    if (locale.startsWith(QLatin1String("en-"))) {
-        return locale.toLatin1() + ",*";
-    }
-    return locale.toLatin1() + ",en,*";
-}
-
 void CurlExchange::startGet(const QString& url, const QString& tlsBase)
 {
     start(url, nullptr, QByteArray(), tlsBase);
@@ -316,7 +271,7 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
         }
         request.headers.append(QByteArrayLiteral("Connection: Keep-Alive"));
         request.headers.append(QByteArrayLiteral("Accept-Encoding: ") + w->config.acceptEncoding);
-        request.headers.append(QByteArrayLiteral("Accept-Language: ") + acceptLanguage());
+        request.headers.append(QByteArrayLiteral("Accept-Language: ") + HttpExchange::acceptLanguage());
         request.headers.append(QByteArrayLiteral("User-Agent: Mozilla/5.0"));
         request.headers.append(QByteArrayLiteral("Accept:"));
         request.headers.append(QByteArrayLiteral("Expect:"));
@@ -386,7 +341,7 @@ HttpAnswer CurlExchange::wait()
     switch (sent.result) {
     case CurlTransfer::Result::Ok:
         if (answer.httpStatus >= 400) {
-            answer.error = statusError(answer.httpStatus);
+            answer.error = HttpExchange::statusError(answer.httpStatus);
             answer.errorString = QStringLiteral("Error transferring %1 - server replied: %2")
                                      .arg(w->url.toString(), QString::fromLatin1(sent.reason));
         } else {

@@ -49,8 +49,6 @@ public:
 
     // True when the libcurl module beside the executable could be loaded.
     static bool hasFastPath();
-    // The header Qt's HTTP layer adds on its own from the system locale.
-    static QByteArray acceptLanguage();
 
 private:
     void start(const QString& url, const QByteArray* body, const QByteArray& contentType, const QString& tlsBase);
