@@ -12,6 +12,7 @@
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -789,6 +790,15 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(banner(login).endsWith(QLatin1String("images/1.jpg")));
+    // The fields' icons are made from cached pixmaps (LoginDialog::preloadImages): a wrong name leaves one blank.
+    int icons = 0;
+    for (auto* edit : dialog.findChildren<QLineEdit*>()) {
+        for (QAction* action : edit->actions()) {
+            QVERIFY2(!action->icon().isNull(), qPrintable(edit->objectName()));
+            ++icons;
+        }
+    }
+    QCOMPARE(icons, 4);
     QVERIFY(banner(qr).isEmpty());
     // Decoded at the header's size and drawn: the header's top left shows the banner's deep blue, not the grey
     // of a header without one.

@@ -142,8 +142,10 @@ int main(int argc, char** argv)
     ServerTrust::setSettings(&settings);
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
     // The first font loaded is the costliest of the first window; loaded while the settings fetch below waits
-    // for the server, it no longer adds to the start-up. Without a fetch it runs in the dialog's loop.
+    // for the server, it no longer adds to the start-up. Without a fetch it runs in the dialog's loop. The
+    // dialog's pictures are decoded first, while the other core is still reading the font configuration.
     QTimer::singleShot(0, &app, [&fonts] {
+        LoginDialog::preloadImages();
         fonts.waitForFontconfig();
         QFontMetrics(QApplication::font()).height();
     });

@@ -47,6 +47,14 @@ static Logger* logger = Logging::rootLogger();
 namespace {
 std::function<void(int)> s_exitHandler;
 
+// The form (LoginDialog.ui) shows the first two.
+constexpr const char* kLogo = ":/img32/images/logo.png";
+constexpr const char* kNoQrCode = ":/img32/images/NOQR.bmp";
+constexpr const char* kMoreIcon = ":/img32/images/more.png";
+constexpr const char* kAccountIcon = ":/img32/images/account.png";
+constexpr const char* kLockIcon = ":/img32/images/lock.png";
+constexpr const char* kServerIcon = ":/img32/images/server_h.png";
+
 // Restores the cursor on every way out of a login attempt, or earlier so a message box is not shown busy.
 class BusyCursor
 {
@@ -127,13 +135,14 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     initInfo();
     checkLoginType();
 
-    QAction* more
-        = m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/more.png")), QLineEdit::TrailingPosition);
+    // From the pixmap cache (preloadImages); a QIcon made from a file name decodes it again.
+    const auto icon = [](const char* name) { return QIcon(QPixmap(QLatin1String(name))); };
+    QAction* more = m_ui->editKsServer->addAction(icon(kMoreIcon), QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
     more->setToolTip(tr("Choose a server"));
-    m_ui->editLoginName->addAction(QIcon(QStringLiteral(":/img32/images/account.png")), QLineEdit::LeadingPosition);
-    m_ui->editPassword->addAction(QIcon(QStringLiteral(":/img32/images/lock.png")), QLineEdit::LeadingPosition);
-    m_ui->editKsServer->addAction(QIcon(QStringLiteral(":/img32/images/server_h.png")), QLineEdit::LeadingPosition);
+    m_ui->editLoginName->addAction(icon(kAccountIcon), QLineEdit::LeadingPosition);
+    m_ui->editPassword->addAction(icon(kLockIcon), QLineEdit::LeadingPosition);
+    m_ui->editKsServer->addAction(icon(kServerIcon), QLineEdit::LeadingPosition);
 
     connect(m_ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_ui->btnClose_2, &QPushButton::clicked, this, &QWidget::close);
@@ -156,6 +165,14 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
 }
 
 LoginDialog::~LoginDialog() = default;
+
+void LoginDialog::preloadImages()
+{
+    // The form's own pictures and the server field's actions; the banner is decoded apart (showBanner).
+    for (const char* name : { kLogo, kNoQrCode, kMoreIcon, kAccountIcon, kLockIcon, kServerIcon }) {
+        QPixmap(QLatin1String(name));
+    }
+}
 
 void LoginDialog::setExitHandlerForTests(std::function<void(int)> handler)
 {
@@ -214,7 +231,7 @@ void LoginDialog::initInfo()
         m_qrLabel->setScaledContents(true);
         m_qrLabel->setCursor(Qt::PointingHandCursor);
         m_qrLabel->setToolTip(tr("Click to refresh the code"));
-        m_qrLabel->setPixmap(QPixmap(QStringLiteral(":/img32/images/NOQR.bmp")));
+        m_qrLabel->setPixmap(QPixmap(QLatin1String(kNoQrCode)));
         auto* overlay = new QHBoxLayout(m_ui->labQRCode);
         overlay->setContentsMargins(0, 0, 0, 0);
         overlay->addWidget(m_qrLabel);

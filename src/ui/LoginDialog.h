@@ -37,6 +37,10 @@ public:
     LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent = nullptr);
     ~LoginDialog() override;
 
+    // Decodes the form's pictures into Qt's pixmap cache, where building the dialog finds them; start-up calls
+    // it while the font configuration is still being read on the other core.
+    static void preloadImages();
+
     // Tests: what closing the dialog does instead of ending the process; the local DNS domain to compare.
     static void setExitHandlerForTests(std::function<void(int)> handler);
     void setLocalDomainNameForTests(const QString& domain);
