@@ -2,13 +2,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <memory>
 
 // The real client binary, started the way a desktop session starts it: single instance per user, the
 // fatal start-up path, and a normal shutdown on SIGTERM/SIGINT.
@@ -129,21 +131,40 @@ void TestStartup::otherUserRunsOwnInstance()
 void TestStartup::signalEndsWithStopBanner_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<bool>("duringFetch"); // the server takes the settings request and never answers
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM while the settings are fetched") << int(SIGTERM) << true;
 }
 
 void TestStartup::signalEndsWithStopBanner()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, duringFetch);
 
     User user = makeUser();
+    QTcpServer silent;
+    if (duringFetch) {
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString ini = user.home->path() + QStringLiteral("/halcyraclient/halcyraclient.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(ini).path()));
+        QVERIFY(QFile::copy(QStringLiteral(HALCYRA_BIN_DIR "/halcyraclient.ini"), ini));
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        QSettings(ini, QSettings::IniFormat)
+            .setValue(QStringLiteral("Login/KsServerUrl"),
+                      QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+    }
     auto client = start(user);
-    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user), kWaitMs);
+    if (duringFetch) {
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), kWaitMs);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user), kWaitMs);
+    }
     QVERIFY(!readLog(user).contains(QStringLiteral("STOP")));
 
     ::kill(static_cast<pid_t>(client->processId()), signalNumber);
-    QVERIFY(client->waitForFinished(kWaitMs));
+    // Within the fetch's own 10 s bound: the stop does not wait for the server.
+    QVERIFY(client->waitForFinished(duringFetch ? 8000 : kWaitMs));
     QCOMPARE(client->exitStatus(), QProcess::NormalExit);
     QCOMPARE(client->exitCode(), 0);
 
@@ -233,7 +254,8 @@ void TestStartup::guardWithoutRuntimeDirIsPrivate()
     auto second = startWithoutRuntimeDir();
     QVERIFY(second->waitForFinished(kWaitMs));
     QCOMPARE(second->exitCode(), 0);
-    QVERIFY(QString::fromLocal8Bit(second->readAllStandardError()).contains(QStringLiteral("HalcyraClient already running.")));
+    QVERIFY(QString::fromLocal8Bit(second->readAllStandardError())
+                .contains(QStringLiteral("HalcyraClient already running.")));
 
     first->terminate();
     QVERIFY(first->waitForFinished(kWaitMs));

@@ -209,6 +209,8 @@ HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QStrin
         limit.start(timeoutMs);
         loop.exec();
     }
+    // The loop also ends when the application quits (a stop signal during start-up): no answer then.
+    finish(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
     socket->disconnect(&loop);
     socket->abort();
 
