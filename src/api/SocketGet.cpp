@@ -3,6 +3,7 @@
 #include "ServerTrust.h"
 
 #include <QEventLoop>
+#include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -89,7 +90,7 @@ QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
 
 } // namespace
 
-QByteArray SocketGet::requestBytes(const QString& url, const Fields& fields)
+QByteArray SocketGet::requestBytes(const QString& url, const Fields& fields, bool absoluteTarget)
 {
     const QUrl parsed(url, QUrl::TolerantMode);
     QByteArray target = parsed.path(QUrl::FullyEncoded).toLatin1();
@@ -105,6 +106,9 @@ QByteArray SocketGet::requestBytes(const QString& url, const Fields& fields)
     }
     if (parsed.port() != -1) {
         host += ':' + QByteArray::number(parsed.port());
+    }
+    if (absoluteTarget) {
+        target = parsed.scheme().toLatin1() + "://" + host + target;
     }
 
     // Qt's order; one request, so the connection closes after the answer. No compression is offered.
@@ -188,7 +192,14 @@ HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QStrin
             finish(socketError(error), socket->errorString());
         }
     });
-    const QByteArray request = requestBytes(url, fields);
+    // The proxy Qt's network manager would take. Plain HTTP through an HTTP proxy is asked of the proxy with the
+    // whole address, as Qt does; anything else goes through the socket's own proxy (a tunnel, SOCKS or none).
+    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(parsed));
+    const QNetworkProxy proxy = proxies.value(0, QNetworkProxy(QNetworkProxy::NoProxy));
+    const bool viaHttpProxy
+        = !tls && (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy);
+    socket->setProxy(viaHttpProxy ? QNetworkProxy(QNetworkProxy::NoProxy) : proxy);
+    const QByteArray request = requestBytes(url, fields, viaHttpProxy);
     if (secure) {
         QSslConfiguration config = secure->sslConfiguration();
         const bool pinnable = ServerTrust::configure(config, tlsBase);
@@ -203,7 +214,11 @@ HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QStrin
         secure->connectToHostEncrypted(parsed.host(), port);
     } else {
         QObject::connect(socket.get(), &QAbstractSocket::connected, &loop, [&] { socket->write(request); });
-        socket->connectToHost(parsed.host(), port);
+        if (viaHttpProxy) {
+            socket->connectToHost(proxy.hostName(), proxy.port());
+        } else {
+            socket->connectToHost(parsed.host(), port);
+        }
     }
     if (!finished) {
         limit.start(timeoutMs);
