@@ -470,38 +470,42 @@ void TestHttpExchange::settingsFetchReadsAsQt_data()
 {
     QTest::addColumn<QByteArray>("reply"); // empty: closed without an answer; "-": nothing listens
     QTest::addColumn<bool>("sameAsQt"); // false: the fetch refuses what Qt would read
+    QTest::addColumn<QString>("host");
+    const auto row
+        = [](const char* name, const QByteArray& reply, bool sameAsQt,
+             const QString& host = QStringLiteral("127.0.0.1")) { QTest::newRow(name) << reply << sameAsQt << host; };
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
     const QByteArray json = "{\"code\":0,\"data\":\"7\"}";
-    QTest::newRow("length") << head + "Content-Length: 21\r\n\r\n" + json << true;
-    QTest::newRow("chunked") << head
-            + "Transfer-Encoding: chunked\r\n\r\n5\r\n{\"cod\r\n10\r\ne\":0,\"data\":\"7\"}\r\n0\r\n\r\n"
-                             << true;
-    QTest::newRow("until the connection ends") << head + "\r\n" + json << true;
-    QTest::newRow("interim answer first")
-        << "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 21\r\n\r\n" + json << true;
-    QTest::newRow("404 page") << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such x") << true;
-    QTest::newRow("JSON in a 500") << QByteArray(
-        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 10\r\n\r\n{\"code\":1}")
-                                   << true;
+    row("length", head + "Content-Length: 21\r\n\r\n" + json, true);
+    row("IPv6 address", head + "Content-Length: 21\r\n\r\n" + json, true, QStringLiteral("[::1]"));
+    row("chunked", head + "Transfer-Encoding: chunked\r\n\r\n5\r\n{\"cod\r\n10\r\ne\":0,\"data\":\"7\"}\r\n0\r\n\r\n",
+        true);
+    row("until the connection ends", head + "\r\n" + json, true);
+    row("interim answer first", "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 21\r\n\r\n" + json, true);
+    row("404 page", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such x", true);
+    row("JSON in a 500", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 10\r\n\r\n{\"code\":1}", true);
     // Qt hands out what came, here a whole JSON object; a cut answer is no answer.
-    QTest::newRow("cut mid-body") << head + "Content-Length: 90\r\n\r\n" + json << false;
-    QTest::newRow("closed") << QByteArray() << true;
-    QTest::newRow("refused") << QByteArray("-") << true;
-    QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << false;
-    QTest::newRow("endless header") << QByteArray("HTTP/1.1 200 OK\r\nX: ") + QByteArray(200 * 1024, 'x') << false;
-    QTest::newRow("body beyond 4 MiB") << head + "Content-Length: 5242901\r\n\r\n" + QByteArray(5 * 1024 * 1024, ' ')
-            + json << false;
+    row("cut mid-body", head + "Content-Length: 90\r\n\r\n" + json, false);
+    row("closed", QByteArray(), true);
+    row("refused", "-", true);
+    row("not HTTP", "SSH-2.0-OpenSSH_9.2\r\n", false);
+    row("endless header", "HTTP/1.1 200 OK\r\nX: " + QByteArray(200 * 1024, 'x'), false);
+    row("body beyond 4 MiB", head + "Content-Length: 5242901\r\n\r\n" + QByteArray(5 * 1024 * 1024, ' ') + json, false);
 }
 
 void TestHttpExchange::settingsFetchReadsAsQt()
 {
     QFETCH(QByteArray, reply);
     QFETCH(bool, sameAsQt);
+    QFETCH(QString, host);
     RawServer server(reply);
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    const QString url
-        = QStringLiteral("http://127.0.0.1:%1/Orvinaweb/GetClientConfigInfo?a=%2540b&x=%C3%A9&y=a b&z=ü[1]")
-              .arg(server.serverPort());
+    const bool v6 = host.startsWith(QLatin1Char('['));
+    if (!server.listen(v6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost)) {
+        QSKIP("no loopback address of this kind");
+    }
+    const QString url = QStringLiteral("http://%1:%2/Orvinaweb/GetClientConfigInfo?a=%2540b&x=%C3%A9&y=a b&z=ü[1]")
+                            .arg(host)
+                            .arg(server.serverPort());
     if (reply == "-") {
         server.close();
     }
