@@ -4,11 +4,12 @@
 #include <mutex>
 #include <thread>
 
-// Reads the system's font configuration on a second core while the first one builds the application object,
-// sets up logging, loads the settings and asks the server for its client settings; the first window would
-// otherwise wait for it. fontconfig's set-up needs no application object, so it starts at once; Qt's font
-// database follows when the application object exists. Qt guards both with its own locks: whichever thread
-// comes first does the work and the other waits for it.
+// Reads the system's font configuration on a second core while the first one builds the application object, sets up
+// logging, loads the settings and asks the server for its client settings; the first window would otherwise wait for
+// it. fontconfig's set-up needs no application object, so it starts at once; Qt's font database follows when the
+// application object exists. Qt guards both with its own locks: whichever thread comes first does the work and the
+// other waits for it. Nothing of Qt may run here before the application object exists: it loads its plugins under Qt's
+// library lock and the dynamic loader's, and a Qt call here could take the two in the other order.
 class FontWarmUp
 {
 public:
