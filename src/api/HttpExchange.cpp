@@ -11,7 +11,39 @@
 
 namespace {
 int g_timeoutOverrideMs = 0;
+
+// Qt's reading of an HTTP error status.
+QNetworkReply::NetworkError statusError(int status)
+{
+    switch (status) {
+    case 400:
+    case 418:
+        return QNetworkReply::ProtocolInvalidOperationError;
+    case 401:
+        return QNetworkReply::AuthenticationRequiredError;
+    case 403:
+        return QNetworkReply::ContentAccessDenied;
+    case 404:
+        return QNetworkReply::ContentNotFoundError;
+    case 405:
+        return QNetworkReply::ContentOperationNotPermittedError;
+    case 407:
+        return QNetworkReply::ProxyAuthenticationRequiredError;
+    case 409:
+        return QNetworkReply::ContentConflictError;
+    case 410:
+        return QNetworkReply::ContentGoneError;
+    case 500:
+        return QNetworkReply::InternalServerError;
+    case 501:
+        return QNetworkReply::OperationNotImplementedError;
+    case 503:
+        return QNetworkReply::ServiceUnavailableError;
+    default:
+        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+    }
 }
+} // namespace
 
 int HttpAnswer::code() const
 {
@@ -61,34 +93,14 @@ QNetworkRequest HttpExchange::makeRequest(const QString& url, const QString& tls
     return request;
 }
 
-QNetworkReply::NetworkError HttpExchange::statusError(int status)
+void HttpExchange::readStatus(HttpAnswer& answer, const QUrl& url, const QByteArray& reason)
 {
-    switch (status) {
-    case 400:
-    case 418:
-        return QNetworkReply::ProtocolInvalidOperationError;
-    case 401:
-        return QNetworkReply::AuthenticationRequiredError;
-    case 403:
-        return QNetworkReply::ContentAccessDenied;
-    case 404:
-        return QNetworkReply::ContentNotFoundError;
-    case 405:
-        return QNetworkReply::ContentOperationNotPermittedError;
-    case 407:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    case 409:
-        return QNetworkReply::ContentConflictError;
-    case 410:
-        return QNetworkReply::ContentGoneError;
-    case 500:
-        return QNetworkReply::InternalServerError;
-    case 501:
-        return QNetworkReply::OperationNotImplementedError;
-    case 503:
-        return QNetworkReply::ServiceUnavailableError;
-    default:
-        return status > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+    if (answer.httpStatus >= 400) {
+        answer.error = statusError(answer.httpStatus);
+        answer.errorString = QStringLiteral("Error transferring %1 - server replied: %2")
+                                 .arg(url.toString(), QString::fromLatin1(reason));
+    } else {
+        answer.errorString = QStringLiteral("Unknown error"); // a finished Qt reply's text
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class QUrl;
 
 // What one exchange produced: the body, how the transfer ended, and the body read as JSON.
 struct HttpAnswer
@@ -73,8 +74,9 @@ public:
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
     static void readAnswer(QNetworkReply* reply, HttpAnswer& answer);
 
-    // Qt's reading of an HTTP error status.
-    static QNetworkReply::NetworkError statusError(int status);
+    // A finished exchange read as Qt reads its reply: from 400 on the status as an error with Qt's text, below
+    // it Qt's text of a finished reply. For the requests that do not go through Qt.
+    static void readStatus(HttpAnswer& answer, const QUrl& url, const QByteArray& reason);
     // The Accept-Language field Qt's HTTP layer adds on its own from the system locale.
     static QByteArray acceptLanguage();
 

@@ -88,11 +88,9 @@ QNetworkReply::NetworkError socketError(QAbstractSocket::SocketError error)
     }
 }
 
-} // namespace
-
-QByteArray SocketGet::requestBytes(const QString& url, const Fields& fields, bool absoluteTarget)
+// absoluteTarget names the whole address, for an HTTP proxy.
+QByteArray requestBytes(const QUrl& parsed, const SocketGet::Fields& fields, bool absoluteTarget)
 {
-    const QUrl parsed(url, QUrl::TolerantMode);
     QByteArray target = parsed.path(QUrl::FullyEncoded).toLatin1();
     if (target.isEmpty()) {
         target = QByteArrayLiteral("/");
@@ -120,6 +118,8 @@ QByteArray SocketGet::requestBytes(const QString& url, const Fields& fields, boo
         + "\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
     return bytes;
 }
+
+} // namespace
 
 HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QString& tlsBase, int timeoutMs)
 {
@@ -199,7 +199,7 @@ HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QStrin
     const bool viaHttpProxy
         = !tls && (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy);
     socket->setProxy(viaHttpProxy ? QNetworkProxy(QNetworkProxy::NoProxy) : proxy);
-    const QByteArray request = requestBytes(url, fields, viaHttpProxy);
+    const QByteArray request = requestBytes(parsed, fields, viaHttpProxy);
     if (secure) {
         QSslConfiguration config = secure->sslConfiguration();
         const bool pinnable = ServerTrust::configure(config, tlsBase);
@@ -233,13 +233,7 @@ HttpAnswer SocketGet::get(const QString& url, const Fields& fields, const QStrin
     if (answer.error != QNetworkReply::NoError) {
         return answer;
     }
-    if (answer.httpStatus >= 400) {
-        answer.error = HttpExchange::statusError(answer.httpStatus);
-        answer.errorString = QStringLiteral("Error transferring %1 - server replied: %2")
-                                 .arg(parsed.toString(), QString::fromLatin1(reading.reason));
-    } else {
-        answer.errorString = QStringLiteral("Unknown error"); // a finished Qt reply's text
-    }
+    HttpExchange::readStatus(answer, parsed, reading.reason);
     // An error page's body is kept, as Qt keeps it.
     answer.body = std::move(reading.body);
     answer.parseBody();

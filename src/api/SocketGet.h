@@ -20,7 +20,4 @@ using Fields = QList<QPair<QByteArray, QByteArray>>;
 // tlsBase: the address whose "https" prefix decides the certificate rule (the server base URL).
 HttpAnswer get(const QString& url, const Fields& fields, const QString& tlsBase, int timeoutMs);
 
-// The request's bytes; absoluteTarget names the whole address, for an HTTP proxy.
-QByteArray requestBytes(const QString& url, const Fields& fields, bool absoluteTarget = false);
-
 } // namespace SocketGet

@@ -340,13 +340,7 @@ HttpAnswer CurlExchange::wait()
     answer.timedOut = sent.result == CurlTransfer::Result::TimedOut;
     switch (sent.result) {
     case CurlTransfer::Result::Ok:
-        if (answer.httpStatus >= 400) {
-            answer.error = HttpExchange::statusError(answer.httpStatus);
-            answer.errorString = QStringLiteral("Error transferring %1 - server replied: %2")
-                                     .arg(w->url.toString(), QString::fromLatin1(sent.reason));
-        } else {
-            answer.errorString = QStringLiteral("Unknown error"); // a finished Qt reply's text
-        }
+        HttpExchange::readStatus(answer, w->url, sent.reason);
         answer.body = std::move(sent.body);
         break;
     case CurlTransfer::Result::Aborted:
