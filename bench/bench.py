@@ -15,6 +15,7 @@ import os
 import platform
 import random
 import re
+import resource
 import shutil
 import signal
 import statistics
@@ -904,6 +905,9 @@ class Bench:
             return
         pdf = self.sample_pdf()
         counts = {"client": [], "reference": []}
+        # CPU milliseconds per job of each side and of the devserver serving it: on two cores the client and
+        # the server take turns, so the wall time per job is close to their sum.
+        cpu = {"client": [], "client server": [], "reference": [], "reference server": []}
 
         def client(r):
             with DevServer(self, f"backlog-client-{r}") as server:
@@ -916,9 +920,12 @@ class Bench:
                     t0 = probe.wait_for(r"^click Submit", timeout=60, proc=proc)
                     if t0 is None:
                         raise RuntimeError(f"no start-up question answered (boxes: {probe.boxes()}); see {home}")
+                    own0, served0 = proc_cpu_precise(proc.pid), proc_cpu_precise(server.proc.pid)
                     done = server.out.wait_for(r"BAS_UploadComplete", count=jobs, timeout=60 + jobs)
                     if done is None:
                         raise RuntimeError(f"only {server.confirmations()} of {jobs} jobs confirmed; see {home}")
+                    cpu["client"].append((proc_cpu_precise(proc.pid) - own0) * 1000 / jobs)
+                    cpu["client server"].append((proc_cpu_precise(server.proc.pid) - served0) * 1000 / jobs)
                     stamps = server.out.stamps(r"BAS_UploadComplete")
                     tenth = max(1, jobs // 10)
                     pace.append(((stamps[tenth] - stamps[0]) / tenth / 1e6,
@@ -932,9 +939,13 @@ class Bench:
 
         def reference(r):
             with DevServer(self, f"backlog-ref-{r}") as server:
+                own0, served0 = resource.getrusage(resource.RUSAGE_CHILDREN), proc_cpu_precise(server.proc.pid)
                 out = subprocess.run([self.bin("bench_refclient"), server.url, server.account, pdf, str(jobs)]
                                      + [a for key, steps in REFERENCE_PLAN for a in (key, ",".join(steps))],
                                      capture_output=True, text=True, env=self.quiet_env())
+                own1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+                cpu["reference"].append((own1.ru_utime + own1.ru_stime - own0.ru_utime - own0.ru_stime) * 1000 / jobs)
+                cpu["reference server"].append((proc_cpu_precise(server.proc.pid) - served0) * 1000 / jobs)
                 result = last_json(out.stdout)
                 if out.returncode != 0 or not result:
                     raise RuntimeError(f"bench_refclient failed: {out.stdout} {out.stderr}")
@@ -950,7 +961,10 @@ class Bench:
         plan = "; ".join(f"{key[2:]}: {', '.join(steps)}" for key, steps in REFERENCE_PLAN if steps)
         self.add("5", title, f"{c:.1f} jobs/s", f"{ref:.1f} jobs/s", c / ref, "ratio >= 0.5", c / ref >= 0.5,
                  f"client {first:.1f} ms per job over the first tenth, {last:.1f} ms over the last; "
-                 f"reference: bench_refclient sending the requests the client must send ({plan})")
+                 f"reference: bench_refclient sending the requests the client must send ({plan}); CPU ms per "
+                 f"job: client {statistics.median(cpu['client']):.2f} and the devserver serving it "
+                 f"{statistics.median(cpu['client server']):.2f}, reference {statistics.median(cpu['reference']):.2f} "
+                 f"and the devserver {statistics.median(cpu['reference server']):.2f}")
 
         def per_job(side):
             return statistics.median(sum(run.values()) for run in counts[side]) / jobs
