@@ -516,15 +516,23 @@ void TestHttpExchange::settingsFetchReadsAsQt()
     const HttpAnswer expected = qt.getRequest(request, 5000);
     const QList<QByteArray> qtRequests = std::exchange(server.requests, {});
     const HttpAnswer answer = SocketGet::get(url, { { "Content-Type", type } }, url, 5000);
+    // Qt may send its request once more on a new connection, racing its own reading of an answer that ends with
+    // the connection; that copy can arrive while the fetch runs. It is Qt's, known by its Keep-Alive.
+    QList<QByteArray> fetched;
+    for (const QByteArray& request : qAsConst(server.requests)) {
+        if (!request.contains("\r\nConnection: Keep-Alive\r\n")) {
+            fetched << request;
+        }
+    }
 
     // Qt's request, but for one connection and no compression.
     if (reply == "-") {
         QVERIFY(server.requests.isEmpty());
     } else {
-        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(fetched.size(), 1);
         QByteArray qtBytes = qtRequests.value(0);
         qtBytes.replace("Connection: Keep-Alive\r\nAccept-Encoding: gzip, deflate\r\n", "Connection: close\r\n");
-        QCOMPARE(server.requests.first(), qtBytes);
+        QCOMPARE(fetched.first(), qtBytes);
     }
     QVERIFY(!answer.timedOut);
     if (!sameAsQt) {
