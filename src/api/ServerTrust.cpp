@@ -77,9 +77,15 @@ ServerTrust::Mode ServerTrust::mode()
     return result;
 }
 
+bool ServerTrust::governs(const QString& tlsBase)
+{
+    // Case-sensitive on purpose.
+    return tlsBase.startsWith(QLatin1String("https"));
+}
+
 void ServerTrust::prepare(QNetworkRequest& request, const QString& tlsBase)
 {
-    if (!tlsBase.startsWith(QLatin1String("https"))) {
+    if (!governs(tlsBase)) {
         return;
     }
     QSslConfiguration config = request.sslConfiguration();
@@ -89,8 +95,7 @@ void ServerTrust::prepare(QNetworkRequest& request, const QString& tlsBase)
 
 bool ServerTrust::configure(QSslConfiguration& config, const QString& tlsBase)
 {
-    // Case-sensitive on purpose: any other address keeps the library's own verification.
-    if (!tlsBase.startsWith(QLatin1String("https"))) {
+    if (!governs(tlsBase)) {
         return false;
     }
     config.setProtocol(QSsl::AnyProtocol);

@@ -43,7 +43,10 @@ public:
     // "pin", "any", "system" (any case); false for anything else.
     static bool parseMode(const QString& text, Mode* mode);
 
-    // TLS configuration of a request; tlsBase is the address whose lower-case "https" prefix decides.
+    // Whether the rule applies to a request whose base address is tlsBase: only a lower-case "https" prefix
+    // decides; any other address keeps the TLS library's own verification.
+    static bool governs(const QString& tlsBase);
+    // TLS configuration of a request, for a base the rule governs.
     static void prepare(QNetworkRequest& request, const QString& tlsBase);
     // The same for a connection of its own; true when its certificate may be judged by the pin rule.
     static bool configure(QSslConfiguration& config, const QString& tlsBase);

@@ -130,9 +130,8 @@ struct CurlExchange::Worker
         wanted.acceptEncoding = QByteArrayLiteral("gzip, deflate");
         bool pin = false;
         if (parsed.scheme() == QLatin1String("https")) {
-            // Case-sensitive like ServerTrust::prepare: any other base keeps the library's own verification.
             const ServerTrust::Mode mode
-                = tlsBase.startsWith(QLatin1String("https")) ? ServerTrust::mode() : ServerTrust::Mode::System;
+                = ServerTrust::governs(tlsBase) ? ServerTrust::mode() : ServerTrust::Mode::System;
             wanted.tls = mode == ServerTrust::Mode::Pin ? CurlTransfer::Tls::Pin
                 : mode == ServerTrust::Mode::Any        ? CurlTransfer::Tls::Any
                                                         : CurlTransfer::Tls::System;
