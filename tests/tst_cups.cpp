@@ -1,10 +1,11 @@
 // The Kestrana printer: the CUPS backend run as CUPS runs it (as root, for a real user with a home of its own),
-// against hostile homes and a full disk, and a whole print through a private cupsd whose job the client's
-// job queue then uploads to the fake server.
+// against hostile homes, other users and a full disk; prints through a private cupsd whose queue the package's
+// own scripts add and remove, and whose job the client's job queue then uploads to the fake server.
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
 #include "ScriptedJobHost.h"
 #include "ServerStates.h"
+#include "UnprivilegedScope.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/JobParamReader.h"
@@ -17,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QtPdf/QPdfDocument>
 #include <QtTest>
 
 #include <grp.h>
@@ -52,6 +54,7 @@ QStringList entries(const QString& folder)
 struct Result
 {
     int exitCode = -1;
+    QByteArray out;
     QByteArray err;
 };
 
@@ -71,8 +74,27 @@ Result run(const QString& program, const QStringList& args, const QByteArray& in
     if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit) {
         result.exitCode = process.exitCode();
     }
+    result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+// Runs a program as another user, as that user would from a shell of its own.
+Result runAs(uid_t uid, gid_t gid, const QString& program, const QStringList& args, const QProcessEnvironment& env)
+{
+    return run(QStringLiteral("setpriv"),
+               QStringList { QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid),
+                             QStringLiteral("--clear-groups"), QStringLiteral("--"), program }
+                   + args,
+               QByteArray(), env);
+}
+
+// The first page's size as a PDF viewer shows it, its rotation applied.
+QSizeF shownPageSize(const QString& pdfPath)
+{
+    QPdfDocument document;
+    document.load(pdfPath);
+    return document.pageCount() > 0 ? document.pageSize(0) : QSizeF();
 }
 } // namespace
 
@@ -92,13 +114,25 @@ private slots:
     void cancelledJobLeavesNothing();
     void linkAtTheTemporaryNameIsNotFollowed();
     void printThroughCups();
+    void cupsFilesOnlyTheUsersOwnJobs_data();
+    void cupsFilesOnlyTheUsersOwnJobs();
+    void packageScriptsLeaveNoAcceptingQueue_data();
+    void packageScriptsLeaveNoAcceptingQueue();
 
 private:
-    Result runBackend(const QString& user, const QStringList& tail, const QByteArray& input = QByteArray());
+    // auth: what CUPS tells the backend of who submitted the job: "cups" the job's own user as CUPS authenticated
+    // it, "other" another user, "none" nobody (a queue without the authenticated policy), "typed" a name typed
+    // for the device (auth-info-required).
+    Result runBackend(const QString& user, const QStringList& tail, const QByteArray& input = QByteArray(),
+                      const QString& auth = QStringLiteral("cups"));
     QString jobFolder() const { return m_home + QStringLiteral("/halcyraclient/ksprinter"); }
     KsJobParam readJob(const QString& pdfPath);
     QString startCupsd();
+    void stopCupsd();
     QProcessEnvironment cupsEnvironment() const;
+    // A maintainer script of the package, run as dpkg runs it with the private cupsd as the system's.
+    Result runPackageScript(const QString& script, const QString& action);
+    QString filedPdf(); // waits for the one job of the folder; its PDF's path
 
     QScopedPointer<QTemporaryDir> m_base;
     QString m_user;
@@ -182,7 +216,7 @@ void TestCups::cleanup()
     }
 }
 
-Result TestCups::runBackend(const QString& user, const QStringList& tail, const QByteArray& input)
+Result TestCups::runBackend(const QString& user, const QStringList& tail, const QByteArray& input, const QString& auth)
 {
     // The environment CUPS gives a backend.
     QProcessEnvironment env;
@@ -191,6 +225,22 @@ Result TestCups::runBackend(const QString& user, const QStringList& tail, const 
     env.insert(QStringLiteral("PRINTER"), QStringLiteral("Kestrana"));
     env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    env.insert(QStringLiteral("AUTH_INFO_REQUIRED"), QStringLiteral("none"));
+    if (auth == QLatin1String("cups")) {
+        // CUPS names root by name alone: it never passes a user id of 0.
+        const struct passwd* entry = ::getpwnam(qPrintable(user));
+        if (entry && entry->pw_uid != 0) {
+            env.insert(QStringLiteral("AUTH_UID"), QString::number(entry->pw_uid));
+        }
+        env.insert(QStringLiteral("AUTH_USERNAME"), user);
+    } else if (auth == QLatin1String("other")) {
+        env.insert(QStringLiteral("AUTH_UID"), QString::number(UnprivilegedScope::kUid));
+        env.insert(QStringLiteral("AUTH_USERNAME"), QStringLiteral("nobody"));
+    } else if (auth == QLatin1String("typed")) {
+        env.insert(QStringLiteral("AUTH_INFO_REQUIRED"), QStringLiteral("username,password"));
+        env.insert(QStringLiteral("AUTH_USERNAME"), user);
+        env.insert(QStringLiteral("AUTH_PASSWORD"), QStringLiteral("secret"));
+    }
     return run(binary(QStringLiteral("cups-backend/kestrana")), QStringList { QStringLiteral("42"), user } + tail,
                input, env);
 }
@@ -227,12 +277,32 @@ KsJobParam TestCups::readJob(const QString& pdfPath)
     return reader.parseJobParamFileLinux(pdfPath, QFileInfo(pdfPath).fileName());
 }
 
+namespace {
+// 300 characters, more than CUPS takes for a job name (255 bytes) and more than the client shows.
+QString longTitle()
+{
+    return QString::fromUtf8("Quartalsbericht über ") + QString(275, QLatin1Char('x')) + QStringLiteral(".pdf");
+}
+
+QByteArray document(const QString& kind)
+{
+    if (kind == QLatin1String("landscape")) {
+        return PdfMaker::make(2, QPageSize::A4, QPageLayout::Landscape);
+    }
+    if (kind == QLatin1String("titled")) {
+        return PdfMaker::make(2, QPageSize::A4, QPageLayout::Portrait, longTitle());
+    }
+    return PdfMaker::make(2);
+}
+} // namespace
+
 void TestCups::backendFilesTheJob_data()
 {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("copies");
     QTest::addColumn<QString>("options");
     QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<QString>("pages"); // portrait, landscape, titled (portrait, a long title in the PDF)
     QTest::addColumn<QString>("color");
     QTest::addColumn<int>("duplex");
     QTest::addColumn<int>("copyCount");
@@ -242,33 +312,47 @@ void TestCups::backendFilesTheJob_data()
     QTest::addColumn<int>("collate");
     QTest::addColumn<QString>("docName");
 
-    QTest::newRow("defaults, standard input")
-        << "report.pdf"
-        << "1"
-        << "" << false << "false" << 0 << 1 << 210.0 << 297.0 << 1 << 1 << "report.pdf";
+    QTest::newRow("defaults, standard input: colour") << "report.pdf"
+                                                      << "1"
+                                                      << "" << false << "portrait"
+                                                      << "true" << 0 << 1 << 210.0 << 297.0 << 1 << 1 << "report.pdf";
     // As cupsd passes "lp -o sides=two-sided-long-edge -o ColorModel=Gray -n 2 -o media=A3".
     QTest::newRow("grey, long edge, two copies, A3, from a file")
         << "Quarterly report"
         << "2"
         << "ColorModel=Gray finishings=3 media=A3 number-up=1 print-color-mode=monochrome sides=two-sided-long-edge "
            "Duplex=DuplexNoTumble PageSize=A3"
-        << true << "false" << 1 << 2 << 297.0 << 420.0 << 1 << 1 << "Quarterly report";
+        << true << "portrait"
+        << "false" << 1 << 2 << 297.0 << 420.0 << 1 << 1 << "Quarterly report";
+    // CUPS's filters have turned the pages for landscape before the backend sees them.
     QTest::newRow("printer options: colour, short edge, Letter, landscape, uncollated")
         << "Q&A; März, 2024"
         << "3"
-        << "ColorModel=RGB Duplex=DuplexTumble PageSize=Letter landscape Collate=False" << false << "true" << 2 << 3
-        << 215.9 << 279.4 << 2 << 0 << QString::fromUtf8("Q&A; März, 2024");
+        << "ColorModel=RGB Duplex=DuplexTumble PageSize=Letter landscape Collate=False" << false << "portrait"
+        << "true" << 2 << 3 << 215.9 << 279.4 << 1 << 0 << QString::fromUtf8("Q&A; März, 2024");
     QTest::newRow("IPP attributes only: A5, reverse landscape")
         << "a\nb"
         << "1"
         << "print-color-mode=color sides=two-sided-short-edge media=iso_a5_148x210mm orientation-requested=5 "
            "multiple-document-handling=separate-documents-uncollated-copies"
-        << true << "true" << 2 << 1 << 148.0 << 210.0 << 2 << 0 << "a b";
-    QTest::newRow("media list with Legal, copies out of range")
+        << true << "portrait"
+        << "true" << 2 << 1 << 148.0 << 210.0 << 1 << 0 << "a b";
+    QTest::newRow("IPP grey, media list with Legal, copies out of range")
         << "legal"
         << "0"
-        << "media=na_legal_8.5x14in,tray-1 collate=false" << false << "false" << 0 << 1 << 215.9 << 355.6 << 1 << 0
-        << "legal";
+        << "print-color-mode=monochrome media=na_legal_8.5x14in,tray-1 collate=false" << false << "portrait"
+        << "false" << 0 << 1 << 215.9 << 355.6 << 1 << 0 << "legal";
+    QTest::newRow("landscape pages: the paper turned with them")
+        << "slides"
+        << "1"
+        << "PageSize=A4" << false << "landscape"
+        << "true" << 0 << 1 << 297.0 << 210.0 << 2 << 1 << "slides";
+    // CUPS puts "Untitled" in place of a job name over 255 bytes; the program wrote its own into the PDF.
+    QTest::newRow("name too long for CUPS: the document's title, shortened")
+        << "Untitled"
+        << "1"
+        << "" << true << "titled"
+        << "true" << 0 << 1 << 210.0 << 297.0 << 1 << 1 << longTitle().left(251) + QStringLiteral(".pdf");
 }
 
 void TestCups::backendFilesTheJob()
@@ -277,12 +361,14 @@ void TestCups::backendFilesTheJob()
     QFETCH(QString, copies);
     QFETCH(QString, options);
     QFETCH(bool, fromFile);
+    QFETCH(QString, pages);
 
+    const QByteArray pdf = document(pages);
     const QString spool = m_base->filePath(QStringLiteral("d00042-001"));
-    QVERIFY(writeFile(spool, m_pdf));
+    QVERIFY(writeFile(spool, pdf));
     QFile::setPermissions(spool, QFile::ReadOwner | QFile::WriteOwner); // as CUPS keeps its spool files
     const Result result = fromFile ? runBackend(m_user, { title, copies, options, spool })
-                                   : runBackend(m_user, { title, copies, options }, m_pdf);
+                                   : runBackend(m_user, { title, copies, options }, pdf);
     QVERIFY2(result.exitCode == 0, result.err.constData());
 
     // One job, owned by the printing user and private to it, in folders private to it.
@@ -298,7 +384,7 @@ void TestCups::backendFilesTheJob()
         QVERIFY2(info.st_uid == m_uid && info.st_gid == m_gid, qPrintable(path));
         QCOMPARE(info.st_mode & 07777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
     }
-    QCOMPARE(readFile(jobFolder() + '/' + base + QStringLiteral(".pdf")), m_pdf);
+    QCOMPARE(readFile(jobFolder() + '/' + base + QStringLiteral(".pdf")), pdf);
 
     const KsJobParam job = readJob(jobFolder() + '/' + base + QStringLiteral(".pdf"));
     QVERIFY(job.isValid);
@@ -316,25 +402,79 @@ void TestCups::backendFilesTheJob()
 void TestCups::backendRefusesHostileSetups_data()
 {
     QTest::addColumn<QString>("setup");
-    QTest::addColumn<bool>("knownUser");
+    QTest::addColumn<QString>("user"); // the test user, "unknown" or "root"
+    QTest::addColumn<QString>("auth"); // see runBackend
     QTest::addColumn<QString>("error"); // empty: the job is filed in ksprinter after all
 
-    QTest::newRow("unknown user") << "" << false << "ERROR: unknown user";
-    QTest::newRow("job folder a link to a system folder") << "jobLink" << true << "is not a plain directory";
-    QTest::newRow("data folder a link to a system folder") << "dataLink" << true << "is not a plain directory";
-    QTest::newRow("job folder owned by root") << "jobRoot" << true << "not a directory owned by the printing user";
-    QTest::newRow("job folder a file") << "jobFile" << true << "is not a plain directory";
-    QTest::newRow("home owned by root") << "homeRoot" << true << "cannot be used";
-    QTest::newRow("not a PDF") << "text" << true << "ERROR: the document is not a PDF file";
-    QTest::newRow("Job/Path leading out of the data folder") << "pathOut" << true << "";
-    QTest::newRow("settings file a link") << "iniLink" << true << "";
+    QTest::newRow("unknown user") << ""
+                                  << "unknown"
+                                  << "cups"
+                                  << "ERROR: unknown user";
+    QTest::newRow("job folder a link to a system folder") << "jobLink"
+                                                          << ""
+                                                          << "cups"
+                                                          << "is not a plain directory";
+    QTest::newRow("data folder a link to a system folder") << "dataLink"
+                                                           << ""
+                                                           << "cups"
+                                                           << "is not a plain directory";
+    QTest::newRow("job folder owned by root") << "jobRoot"
+                                              << ""
+                                              << "cups"
+                                              << "not a directory owned by the printing user";
+    QTest::newRow("job folder a file") << "jobFile"
+                                       << ""
+                                       << "cups"
+                                       << "is not a plain directory";
+    QTest::newRow("home owned by root") << "homeRoot"
+                                        << ""
+                                        << "cups"
+                                        << "cannot be used";
+    QTest::newRow("not a PDF") << "text"
+                               << ""
+                               << "cups"
+                               << "ERROR: the document is not a PDF file";
+    QTest::newRow("Job/Path leading out of the data folder") << "pathOut"
+                                                             << ""
+                                                             << "cups"
+                                                             << "";
+    QTest::newRow("settings file a link") << "iniLink"
+                                          << ""
+                                          << "cups"
+                                          << "";
+    QTest::newRow("submitted by another user under this name") << ""
+                                                               << ""
+                                                               << "other"
+                                                               << "another user printed it under that name";
+    QTest::newRow("queue without the authenticated policy") << ""
+                                                            << ""
+                                                            << "none"
+                                                            << "CUPS did not authenticate";
+    QTest::newRow("user name typed for the device") << ""
+                                                    << ""
+                                                    << "typed"
+                                                    << "CUPS did not authenticate";
+    QTest::newRow("root without a client of its own") << ""
+                                                      << "root"
+                                                      << "cups"
+                                                      << "jobs printed as root";
+    QTest::newRow("temporaries an hour old removed, fresh ones kept") << "stale"
+                                                                      << ""
+                                                                      << "cups"
+                                                                      << "";
 }
 
 void TestCups::backendRefusesHostileSetups()
 {
     QFETCH(QString, setup);
-    QFETCH(bool, knownUser);
+    QFETCH(QString, user);
+    QFETCH(QString, auth);
     QFETCH(QString, error);
+    const QString rootSettings = QStringLiteral("/root/halcyraclient/halcyraclient.ini");
+    if (user == QLatin1String("root") && QFileInfo::exists(rootSettings)) {
+        QSKIP("root has a client of its own on this machine");
+    }
+    const QStringList rootDataBefore = entries(QStringLiteral("/root/halcyraclient"));
 
     const QString data = m_home + QStringLiteral("/halcyraclient");
     const QByteArray dataPath = QFile::encodeName(data);
@@ -368,17 +508,39 @@ void TestCups::backendRefusesHostileSetups()
         QVERIFY(
             QFile::link(m_system + QStringLiteral("/halcyraclient.ini"), data + QStringLiteral("/halcyraclient.ini")));
         QVERIFY(::symlink("../system", qPrintable(data + QStringLiteral("/out"))) == 0);
+    } else if (setup == QLatin1String("stale")) {
+        // Left by backends killed mid-copy, and one at work right now.
+        QVERIFY(QDir().mkpath(jobFolder()) && asUser(jobFolder()));
+        for (const char* name : { ".job-1.pdf.part", ".job-1.part", ".job-2.pdf.part" }) {
+            const QString path = jobFolder() + QLatin1Char('/') + QLatin1String(name);
+            QVERIFY(writeFile(path, "%PDF-1.4 half") && asUser(path));
+            if (qstrcmp(name, ".job-2.pdf.part") != 0) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QVERIFY(
+                    file.setFileTime(QDateTime::currentDateTime().addSecs(-3700), QFileDevice::FileModificationTime));
+            }
+        }
     }
     const QStringList systemBefore = entries(m_system);
 
-    const Result result = runBackend(knownUser ? m_user : QStringLiteral("kstest-nobody"),
-                                     { QStringLiteral("report"), QStringLiteral("1"), QString() }, input);
+    const QString printing = user.isEmpty() ? m_user
+        : user == QLatin1String("unknown")  ? QStringLiteral("kstest-nobody")
+                                            : user;
+    const Result result
+        = runBackend(printing, { QStringLiteral("report"), QStringLiteral("1"), QString() }, input, auth);
 
-    // Nothing reached the system folder.
+    // Nothing reached the system folder, nor root's home.
     QCOMPARE(entries(m_system), systemBefore);
+    QCOMPARE(entries(QStringLiteral("/root/halcyraclient")), rootDataBefore);
     if (error.isEmpty()) {
         QVERIFY2(result.exitCode == 0, result.err.constData());
-        QCOMPARE(entries(jobFolder()).size(), 2);
+        QStringList jobs = entries(jobFolder());
+        if (setup == QLatin1String("stale")) {
+            QVERIFY(jobs.removeOne(QStringLiteral(".job-2.pdf.part")));
+        }
+        QCOMPARE(jobs.size(), 2);
+        QVERIFY(!jobs.first().startsWith(QLatin1Char('.')));
         return;
     }
     QCOMPARE(result.exitCode, 1); // CUPS_BACKEND_FAILED: the queue's error policy aborts the job
@@ -423,6 +585,8 @@ void TestCups::cancelledJobLeavesNothing()
     QProcessEnvironment env;
     env.insert(QStringLiteral("DEVICE_URI"), QStringLiteral("kestrana:/"));
     env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    env.insert(QStringLiteral("AUTH_UID"), QString::number(m_uid));
+    env.insert(QStringLiteral("AUTH_USERNAME"), m_user);
     backend.setProcessEnvironment(env);
     backend.start(binary(QStringLiteral("cups-backend/kestrana")),
                   { QStringLiteral("43"), m_user, QStringLiteral("report"), QStringLiteral("1"), QString() });
@@ -462,6 +626,7 @@ QProcessEnvironment TestCups::cupsEnvironment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CUPS_SERVER"), m_cupsDir + QStringLiteral("/run/cups.sock"));
+    env.remove(QStringLiteral("HOME")); // lp as another user reads no options of root's
     return env;
 }
 
@@ -470,48 +635,65 @@ QString TestCups::startCupsd()
     const QStringList sbin { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin") };
     const QString cupsd = QStandardPaths::findExecutable(QStringLiteral("cupsd"), sbin);
     if (cupsd.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("lpadmin"), sbin).isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("lp")).isEmpty()) {
-        return QStringLiteral("cupsd, lpadmin or lp is not installed (scripts/install-deps installs them)");
+        || QStandardPaths::findExecutable(QStringLiteral("lp")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        return QStringLiteral("cupsd, lpadmin, lp or setpriv is not installed (scripts/install-deps installs them)");
     }
-    // Its own configuration, spool, state and port; the system's filters; the backend as installed (0700).
-    m_cupsDir = m_base->filePath(QStringLiteral("cups"));
-    for (const char* sub : { "conf", "spool/tmp", "cache", "state", "log", "run", "bin/backend" }) {
-        QDir().mkpath(m_cupsDir + QLatin1Char('/') + QLatin1String(sub));
-    }
-    for (const char* sub : { "filter", "daemon", "cgi-bin", "monitor", "notifier" }) {
-        QFile::link(QStringLiteral("/usr/lib/cups/") + QLatin1String(sub), m_cupsDir + QStringLiteral("/bin/") + sub);
-    }
-    const QString backend = m_cupsDir + QStringLiteral("/bin/backend/kestrana");
-    if (!QFile::copy(binary(QStringLiteral("cups-backend/kestrana")), backend)
-        || ::chmod(QFile::encodeName(backend).constData(), 0700) != 0) {
-        return QStringLiteral("cannot install the backend for cupsd");
-    }
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost)) {
-        return QStringLiteral("no free port");
-    }
-    const quint16 port = probe.serverPort();
-    probe.close();
-    const QString files
-        = QStringLiteral("ServerRoot %1/conf\nServerBin %1/bin\nRequestRoot %1/spool\nTempDir %1/spool/tmp\n"
-                         "CacheDir %1/cache\nStateDir %1/state\nErrorLog %1/log/error_log\n"
-                         "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nSystemGroup root\n")
-              .arg(m_cupsDir);
-    const QString conf
-        = QStringLiteral("LogLevel debug\nListen 127.0.0.1:%1\nListen %2/run/cups.sock\nBrowsing Off\n"
-                         "WebInterface No\nDefaultAuthType None\nSetEnv ASAN_OPTIONS detect_leaks=0\n"
-                         "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                         "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
-              .arg(port)
-              .arg(m_cupsDir);
-    if (!writeFile(m_cupsDir + QStringLiteral("/conf/cups-files.conf"), files.toUtf8())
-        || !writeFile(m_cupsDir + QStringLiteral("/conf/cupsd.conf"), conf.toUtf8())) {
-        return QStringLiteral("cannot write the cupsd configuration");
+    if (m_cupsDir.isEmpty()) {
+        // A system of its own, laid out as the package's scripts find it under DPKG_ROOT: configuration in etc/cups,
+        // the backend as installed (0700) among the system's filters in usr/lib/cups, the PPD in usr/share/ppd.
+        m_cupsDir = m_base->filePath(QStringLiteral("cups"));
+        for (const char* sub : { "etc/cups", "spool/tmp", "cache", "state", "log", "run", "usr/lib/cups/backend",
+                                 "usr/share/ppd/halcyraclient" }) {
+            QDir().mkpath(m_cupsDir + QLatin1Char('/') + QLatin1String(sub));
+        }
+        for (const char* sub : { "filter", "daemon", "cgi-bin", "monitor", "notifier" }) {
+            QFile::link(QStringLiteral("/usr/lib/cups/") + QLatin1String(sub),
+                        m_cupsDir + QStringLiteral("/usr/lib/cups/") + sub);
+        }
+        const QString backend = m_cupsDir + QStringLiteral("/usr/lib/cups/backend/kestrana");
+        if (!QFile::copy(binary(QStringLiteral("cups-backend/kestrana")), backend)
+            || ::chmod(QFile::encodeName(backend).constData(), 0700) != 0
+            || !QFile::copy(QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"),
+                            m_cupsDir + QStringLiteral("/usr/share/ppd/halcyraclient/kestrana.ppd"))) {
+            return QStringLiteral("cannot install the backend and the PPD for cupsd");
+        }
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost)) {
+            return QStringLiteral("no free port");
+        }
+        const quint16 port = probe.serverPort();
+        probe.close();
+        const QString files
+            = QStringLiteral("ServerRoot %1/etc/cups\nServerBin %1/usr/lib/cups\nRequestRoot %1/spool\n"
+                             "TempDir %1/spool/tmp\nCacheDir %1/cache\nStateDir %1/state\nErrorLog %1/log/error_log\n"
+                             "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nSystemGroup root\n")
+                  .arg(m_cupsDir);
+        // Debian's authenticated policy: printing needs a user CUPS has authenticated (a local one by the
+        // socket's credentials); administration stays open here.
+        const QString conf
+            = QStringLiteral("LogLevel debug\nListen 127.0.0.1:%1\nListen %2/run/cups.sock\nBrowsing Off\n"
+                             "WebInterface No\nDefaultAuthType Basic\nSetEnv ASAN_OPTIONS detect_leaks=0\n"
+                             "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                             "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"
+                             "<Policy authenticated>\n"
+                             "  <Limit Create-Job Print-Job Print-URI Validate-Job>\n    AuthType Default\n"
+                             "    Order deny,allow\n  </Limit>\n"
+                             "  <Limit Send-Document Send-URI Cancel-Job Hold-Job Release-Job Set-Job-Attributes "
+                             "Close-Job>\n    AuthType Default\n    Require user @OWNER @SYSTEM\n"
+                             "    Order deny,allow\n  </Limit>\n"
+                             "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
+                  .arg(port)
+                  .arg(m_cupsDir);
+        if (!writeFile(m_cupsDir + QStringLiteral("/etc/cups/cups-files.conf"), files.toUtf8())
+            || !writeFile(m_cupsDir + QStringLiteral("/etc/cups/cupsd.conf"), conf.toUtf8())) {
+            return QStringLiteral("cannot write the cupsd configuration");
+        }
     }
     m_cupsd.setProcessChannelMode(QProcess::MergedChannels);
     m_cupsd.start(cupsd,
-                  { QStringLiteral("-f"), QStringLiteral("-c"), m_cupsDir + QStringLiteral("/conf/cupsd.conf"),
-                    QStringLiteral("-s"), m_cupsDir + QStringLiteral("/conf/cups-files.conf") });
+                  { QStringLiteral("-f"), QStringLiteral("-c"), m_cupsDir + QStringLiteral("/etc/cups/cupsd.conf"),
+                    QStringLiteral("-s"), m_cupsDir + QStringLiteral("/etc/cups/cups-files.conf") });
     if (!m_cupsd.waitForStarted(30000)) {
         return QStringLiteral("cupsd does not start: ") + m_cupsd.errorString();
     }
@@ -532,37 +714,57 @@ QString TestCups::startCupsd()
     return QStringLiteral("cupsd does not answer on its socket");
 }
 
+void TestCups::stopCupsd()
+{
+    if (m_cupsd.state() != QProcess::NotRunning) {
+        m_cupsd.terminate();
+        m_cupsd.waitForFinished(30000);
+    }
+}
+
+Result TestCups::runPackageScript(const QString& script, const QString& action)
+{
+    QProcessEnvironment env = cupsEnvironment();
+    env.insert(QStringLiteral("DPKG_ROOT"), m_cupsDir);
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    return run(QStringLiteral("/bin/sh"), { QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/") + script, action },
+               QByteArray(), env);
+}
+
+QString TestCups::filedPdf()
+{
+    // Done once the PDF is in place: it comes last.
+    auto done = [this] {
+        const QStringList files = entries(jobFolder());
+        return files.size() == 2 && files.last().endsWith(QLatin1String(".pdf"));
+    };
+    return QTest::qWaitFor(done, 120000) ? jobFolder() + QLatin1Char('/') + entries(jobFolder()).last() : QString();
+}
+
 void TestCups::printThroughCups()
 {
     const QString failure = startCupsd();
     if (!failure.isEmpty()) {
         QSKIP(qPrintable(QStringLiteral("no private cupsd: %1").arg(failure)));
     }
-    const Result added = run(QStringLiteral("lpadmin"),
-                             { QStringLiteral("-p"), QStringLiteral("Kestrana"), QStringLiteral("-E"),
-                               QStringLiteral("-v"), QStringLiteral("kestrana:/"), QStringLiteral("-P"),
-                               QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"), QStringLiteral("-o"),
-                               QStringLiteral("printer-error-policy=abort-job") },
-                             QByteArray(), cupsEnvironment());
-    QVERIFY2(added.exitCode == 0, added.err.constData());
+    // The queue as the package adds it.
+    const Result added = runPackageScript(QStringLiteral("postinst"), QStringLiteral("configure"));
+    QVERIFY2(added.exitCode == 0 && added.out.contains("The printer Kestrana is ready"),
+             QByteArray(added.out + added.err).constData());
 
     const QString pdf = m_base->filePath(QStringLiteral("Quarterly report.pdf"));
     QVERIFY(writeFile(pdf, m_pdf));
     QVERIFY(::chmod(QFile::encodeName(pdf).constData(), 0644) == 0);
     const Result printed
-        = run(QStringLiteral("lp"),
-              { QStringLiteral("-d"), QStringLiteral("Kestrana"), QStringLiteral("-U"), m_user, QStringLiteral("-o"),
-                QStringLiteral("sides=two-sided-long-edge"), QStringLiteral("-o"), QStringLiteral("ColorModel=Gray"),
-                QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-o"), QStringLiteral("media=A3"), pdf },
-              QByteArray(), cupsEnvironment());
+        = runAs(m_uid, m_gid, QStringLiteral("lp"),
+                { QStringLiteral("-d"), QStringLiteral("Kestrana"), QStringLiteral("-o"),
+                  QStringLiteral("sides=two-sided-long-edge"), QStringLiteral("-o"), QStringLiteral("ColorModel=Gray"),
+                  QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-o"), QStringLiteral("media=A3"), pdf },
+                cupsEnvironment());
     QVERIFY2(printed.exitCode == 0, printed.err.constData());
 
-    // Done once the PDF is in place: it comes last.
-    QTRY_VERIFY2_WITH_TIMEOUT(entries(jobFolder()).size() == 2 && entries(jobFolder()).last().endsWith(".pdf"),
-                              readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData(), 120000);
-    const QStringList files = entries(jobFolder());
-    const QString jobPdf = jobFolder() + '/' + files.last();
-    QVERIFY(jobPdf.endsWith(QLatin1String(".pdf")));
+    const QString jobPdf = filedPdf();
+    QVERIFY2(!jobPdf.isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
     QCOMPARE(QFileInfo(jobPdf).ownerId(), m_uid);
     const QByteArray filed = readFile(jobPdf);
     QVERIFY(filed.startsWith("%PDF-"));
@@ -613,6 +815,139 @@ void TestCups::printThroughCups()
     QVERIFY(confirmed.first().uploaded == filed);
     QCOMPARE(confirmed.first().announce.value(QStringLiteral("Copies")), QStringLiteral("2"));
     QCOMPARE(entries(jobFolder()), QStringList());
+}
+
+void TestCups::cupsFilesOnlyTheUsersOwnJobs_data()
+{
+    QTest::addColumn<bool>("byOtherUser");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("pages"); // see document()
+    QTest::addColumn<QString>("color"); // empty: refused, nothing filed
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QString>("docName");
+
+    QTest::newRow("own job, no colour option: colour") << false << QStringList() << "portrait"
+                                                       << "true" << 1 << "Report.pdf";
+    QTest::newRow("another user gives this user's name (lp -U): refused")
+        << true << QStringList { QStringLiteral("-U"), m_user } << "portrait"
+        << "" << 0 << "";
+    QTest::newRow("program asks for grey")
+        << false << QStringList { QStringLiteral("-o"), QStringLiteral("print-color-mode=monochrome") } << "portrait"
+        << "false" << 1 << "Report.pdf";
+    // What a Qt program does: the document's name as the job's name and in the PDF.
+    QTest::newRow("name of 300 characters: shortened")
+        << false << QStringList { QStringLiteral("-t"), longTitle() } << "titled"
+        << "true" << 1 << longTitle().left(251) + QStringLiteral(".pdf");
+    QTest::newRow("landscape: pages come turned on the paper")
+        << false << QStringList { QStringLiteral("-o"), QStringLiteral("landscape") } << "portrait"
+        << "true" << 1 << "Report.pdf";
+    QTest::newRow("two pages per sheet") << false << QStringList { QStringLiteral("-o"), QStringLiteral("number-up=2") }
+                                         << "portrait"
+                                         << "true" << 1 << "Report.pdf";
+    QTest::newRow("landscape pages") << false << QStringList() << "landscape"
+                                     << "true" << 1 << "Report.pdf";
+}
+
+void TestCups::cupsFilesOnlyTheUsersOwnJobs()
+{
+    QFETCH(bool, byOtherUser);
+    QFETCH(QStringList, options);
+    QFETCH(QString, pages);
+    QFETCH(QString, color);
+    if (m_cupsd.state() != QProcess::Running) {
+        QSKIP("no private cupsd");
+    }
+    const QString pdf = m_base->filePath(QStringLiteral("Report.pdf"));
+    QVERIFY(writeFile(pdf, document(pages)));
+    QVERIFY(::chmod(QFile::encodeName(pdf).constData(), 0644) == 0);
+    const QStringList args
+        = QStringList { QStringLiteral("-d"), QStringLiteral("Kestrana") } + options + QStringList { pdf };
+    const Result printed = byOtherUser
+        ? runAs(UnprivilegedScope::kUid, UnprivilegedScope::kGid, QStringLiteral("lp"), args, cupsEnvironment())
+        : runAs(m_uid, m_gid, QStringLiteral("lp"), args, cupsEnvironment());
+
+    if (color.isEmpty()) {
+        // CUPS asks who is printing, and the local socket tells it: not the user named.
+        QVERIFY2(printed.exitCode != 0 && !printed.out.contains("request id"), printed.out.constData());
+        QVERIFY(!QFileInfo::exists(jobFolder()));
+        return;
+    }
+    QVERIFY2(printed.exitCode == 0, printed.err.constData());
+    const QString jobPdf = filedPdf();
+    QVERIFY2(!jobPdf.isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
+    const KsJobParam job = readJob(jobPdf);
+    QVERIFY(job.isValid);
+    QCOMPARE(job.color, color);
+    QTEST(job.docName, "docName");
+    QTEST(job.orientation, "orientation");
+    // The job says what a release printer finds: the paper and orientation of the pages as filed.
+    const QSizeF shown = shownPageSize(jobPdf);
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(job.orientation == 2, shown.width() > shown.height());
+    QCOMPARE(job.pageWidth > job.pageHeight, shown.width() > shown.height());
+    QCOMPARE(qMin(job.pageWidth, job.pageHeight), 210.0);
+}
+
+void TestCups::packageScriptsLeaveNoAcceptingQueue_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("cupsRunning");
+    QTest::addColumn<bool>("defaultPrinter");
+
+    QTest::newRow("remove, CUPS running") << "remove" << true << false;
+    QTest::newRow("remove, CUPS stopped") << "remove" << false << false;
+    QTest::newRow("purge, CUPS running") << "purge" << true << false;
+    QTest::newRow("purge, CUPS stopped, Kestrana the default printer") << "purge" << false << true;
+}
+
+void TestCups::packageScriptsLeaveNoAcceptingQueue()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, cupsRunning);
+    QFETCH(bool, defaultPrinter);
+    if (m_cupsDir.isEmpty()) {
+        QSKIP("no private cupsd");
+    }
+    if (m_cupsd.state() != QProcess::Running) {
+        const QString failure = startCupsd();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+    auto lpstat = [this](const QStringList& args) {
+        QProcessEnvironment env = cupsEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        return run(QStringLiteral("lpstat"), args, QByteArray(), env);
+    };
+    // Another printer of the site, which must come through untouched.
+    const Result other = run(QStringLiteral("lpadmin"),
+                             { QStringLiteral("-p"), QStringLiteral("Other"), QStringLiteral("-E"),
+                               QStringLiteral("-v"), QStringLiteral("kestrana:/other") },
+                             QByteArray(), cupsEnvironment());
+    QVERIFY2(other.exitCode == 0, other.err.constData());
+    const Result added = runPackageScript(QStringLiteral("postinst"), QStringLiteral("configure"));
+    QVERIFY2(added.exitCode == 0 && added.out.contains("ready"), QByteArray(added.out + added.err).constData());
+    QVERIFY(lpstat({ QStringLiteral("-a"), QStringLiteral("Kestrana") }).out.startsWith("Kestrana accepting"));
+    if (defaultPrinter) {
+        QCOMPARE(run(QStringLiteral("lpadmin"), { QStringLiteral("-d"), QStringLiteral("Kestrana") }, QByteArray(),
+                     cupsEnvironment())
+                     .exitCode,
+                 0);
+    }
+    if (!cupsRunning) {
+        stopCupsd();
+        QVERIFY(readFile(m_cupsDir + QStringLiteral("/etc/cups/printers.conf")).contains("Printer Kestrana>"));
+    }
+
+    const Result removed = runPackageScript(QStringLiteral("postrm"), action);
+    QVERIFY2(removed.exitCode == 0 && removed.out.contains("Removed the printer Kestrana"),
+             QByteArray(removed.out + removed.err).constData());
+
+    if (!cupsRunning) {
+        const QString failure = startCupsd();
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+    QVERIFY(!lpstat({ QStringLiteral("-a") }).out.contains("Kestrana accepting"));
+    QVERIFY(lpstat({ QStringLiteral("-p"), QStringLiteral("Kestrana") }).exitCode != 0);
+    QVERIFY(lpstat({ QStringLiteral("-a"), QStringLiteral("Other") }).out.startsWith("Other accepting"));
 }
 
 QTEST_MAIN(TestCups)

@@ -5,13 +5,16 @@
 #include <QPainter>
 #include <QPdfWriter>
 
-QByteArray PdfMaker::make(int pages, QPageSize::PageSizeId size)
+QByteArray PdfMaker::make(int pages, QPageSize::PageSizeId size, QPageLayout::Orientation orientation,
+                          const QString& title)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(size));
+        writer.setPageOrientation(orientation);
+        writer.setTitle(title);
         writer.setResolution(72);
         writer.setCreator(QStringLiteral("PdfMaker"));
         QPainter painter(&writer);

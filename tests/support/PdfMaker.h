@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPageLayout>
 #include <QPageSize>
 #include <QString>
 
@@ -10,8 +11,10 @@ class PdfMaker
 public:
     // Writes a PDF of the given number of pages, each carrying its page number; false on failure.
     static bool write(const QString& path, int pages, QPageSize::PageSizeId size = QPageSize::A4);
-    // The same document in memory.
-    static QByteArray make(int pages, QPageSize::PageSizeId size = QPageSize::A4);
+    // The same document in memory, its pages turned as asked and its title in the document information.
+    static QByteArray make(int pages, QPageSize::PageSizeId size = QPageSize::A4,
+                           QPageLayout::Orientation orientation = QPageLayout::Portrait,
+                           const QString& title = QString());
     // Something that starts like a PDF but is not one.
     static QByteArray corrupt();
 };

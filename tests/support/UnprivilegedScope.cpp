@@ -4,15 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-const unsigned kNobody = 65534;
-}
-
 UnprivilegedScope::UnprivilegedScope()
 {
     if (geteuid() == 0) {
-        setfsgid(kNobody);
-        setfsuid(kNobody);
+        setfsgid(kGid);
+        setfsuid(kUid);
         m_active = true;
     }
 }

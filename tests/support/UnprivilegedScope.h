@@ -11,6 +11,10 @@ public:
     UnprivilegedScope(const UnprivilegedScope&) = delete;
     UnprivilegedScope& operator=(const UnprivilegedScope&) = delete;
 
+    // The unprivileged identity ("nobody"), also for running a program as another user.
+    static constexpr unsigned kUid = 65534;
+    static constexpr unsigned kGid = 65534;
+
     // Opens a directory to everyone (rwx), for the unprivileged identity to work in.
     static bool openToAll(const char* path);
 

@@ -1,5 +1,6 @@
 #include "JobWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@ const char kSettingsFile[] = "halcyraclient.ini";
 const char kDefaultJobFolder[] = "ksprinter";
 const size_t kMaxSettingsSize = 1 << 20;
 const size_t kCopyBlock = 1 << 16;
+const std::time_t kStaleTemporaryAge = 3600;
 
 std::string lastError()
 {
@@ -143,8 +146,7 @@ int createHidden(int folderFd, const std::string& finalName, std::string* tempNa
 {
     for (int attempt = 0; attempt < 8; ++attempt) {
         *tempName = "." + finalName + (attempt == 0 ? std::string() : "-" + randomHex(8)) + ".part";
-        const int fd
-            = ::openat(folderFd, tempName->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = ::openat(folderFd, tempName->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             return fd;
         }
@@ -155,6 +157,40 @@ int createHidden(int folderFd, const std::string& finalName, std::string* tempNa
     *error = "cannot create a file for " + finalName + ": " + lastError();
     tempName->clear();
     return -1;
+}
+
+bool isTemporaryName(const std::string& name)
+{
+    const std::string suffix = ".part";
+    return name.size() > suffix.size() + 1 && name.front() == '.'
+        && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A writer killed mid-copy leaves its hidden temporaries; one that is still at work keeps them fresh.
+void removeStaleTemporaries(int folderFd)
+{
+    const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) {
+            ::close(listFd);
+        }
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat info;
+        if (isTemporaryName(name) && ::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
+            && !S_ISDIR(info.st_mode) && now - info.st_mtime >= kStaleTemporaryAge) {
+            stale.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        ::unlinkat(folderFd, name.c_str(), 0);
+    }
 }
 
 bool finishFile(int fd, const std::string& finalName, std::string* error)
@@ -221,10 +257,16 @@ std::string JobWriter::parameterText(const PrintJobOptions& printJob)
             c = ' ';
         }
     }
+    // The paper turned the way the pages are: a landscape job is wider than high.
+    const bool landscape = printJob.orientation == 2;
+    const int shorter = std::min(printJob.pageWidth, printJob.pageHeight);
+    const int longer = std::max(printJob.pageWidth, printJob.pageHeight);
+    const int width = landscape ? longer : shorter;
+    const int height = landscape ? shorter : longer;
     const std::string common = "Color=" + std::string(printJob.color ? "1" : "0")
         + "\nCopies=" + std::to_string(printJob.copies) + "\nCollate=" + (printJob.collate ? "1" : "0")
-        + "\nDuplexType=" + std::to_string(printJob.duplexType) + "\nPageWidth=" + std::to_string(printJob.pageWidth)
-        + "\nPageHeight=" + std::to_string(printJob.pageHeight) + "\n";
+        + "\nDuplexType=" + std::to_string(printJob.duplexType) + "\nPageWidth=" + std::to_string(width)
+        + "\nPageHeight=" + std::to_string(height) + "\n";
     return "[AppPara]\n" + common + "Orientation=" + std::to_string(printJob.orientation) + "\n\n[PrintPara]\n" + common
         + "DocName=" + docName + "\n";
 }
@@ -298,6 +340,13 @@ std::string JobWriter::jobFolderName(int dataFolderFd)
     return isPlainFolderName(value) ? value : kDefaultJobFolder;
 }
 
+bool JobWriter::clientSettingsExist(const std::string& home, std::string* path)
+{
+    *path = home + "/" + kDataFolder + "/" + kSettingsFile;
+    struct stat info;
+    return ::lstat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 int JobWriter::openJobFolder(const std::string& home, std::string* path, std::string* error)
 {
     if (home.empty() || home.front() != '/') {
@@ -336,10 +385,11 @@ int JobWriter::openFolder(const std::string& path, std::string* error)
     return fd;
 }
 
-bool JobWriter::write(int folderFd, const PrintJobOptions& printJob, int sourceFd, std::string* baseName,
-                      std::string* error, const volatile std::sig_atomic_t* stop)
+bool JobWriter::write(int folderFd, PrintJobOptions printJob, int sourceFd, std::string* baseName, std::string* error,
+                      const volatile std::sig_atomic_t* stop, const Inspect& inspect)
 {
     error->clear();
+    removeStaleTemporaries(folderFd);
     const bool fixedName = !baseName->empty();
     std::string base = fixedName ? *baseName : newBaseName();
 
@@ -388,8 +438,17 @@ bool JobWriter::write(int folderFd, const PrintJobOptions& printJob, int sourceF
     if (stopped(stop)) {
         return fail("cancelled");
     }
-    if (!finishFile(pdf.get(), base + ".pdf", error) || ::close(pdf.release()) != 0) {
-        return fail(error->empty() ? "cannot write " + base + ".pdf: " + lastError() : *error);
+    if (!finishFile(pdf.get(), base + ".pdf", error)) {
+        return fail(*error);
+    }
+    if (inspect) {
+        inspect(pdf.get(), &printJob);
+    }
+    if (::close(pdf.release()) != 0) {
+        return fail("cannot write " + base + ".pdf: " + lastError());
+    }
+    if (stopped(stop)) {
+        return fail("cancelled");
     }
 
     const std::string params = parameterText(printJob);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 
 // One print job as the virtual printer writes it: a parameter file named after the job and the PDF beside it.
@@ -12,7 +13,7 @@ struct PrintJobOptions
     int copies = 1;
     bool collate = true;
     int orientation = 1; // 1 portrait, 2 landscape
-    int pageWidth = 2100; // tenths of a millimetre
+    int pageWidth = 2100; // tenths of a millimetre, of the paper; written turned to agree with the orientation
     int pageHeight = 2970;
 };
 
@@ -22,6 +23,10 @@ struct PrintJobOptions
 class JobWriter
 {
 public:
+    // Called once the PDF is written in full, before the parameter file: may fit the options to the document.
+    // pdfFd: the written PDF, open for reading.
+    using Inspect = std::function<void(int pdfFd, PrintJobOptions* printJob)>;
+
     // Paper name (A3, A4, A5, Letter, Legal; any case) to its size in tenths of a millimetre.
     static bool paperSize(const std::string& name, int* width, int* height);
     static std::string parameterText(const PrintJobOptions& printJob);
@@ -33,6 +38,9 @@ public:
     // plain folder name.
     static std::string jobFolderName(int dataFolderFd);
 
+    // Whether the client has been set up in this home: its settings file <home>/halcyraclient/halcyraclient.ini.
+    static bool clientSettingsExist(const std::string& home, std::string* path);
+
     // Opens <home>/halcyraclient/<Job/Path>, creating the two folders (owner only) when missing. Every step
     // from the home on must be a real directory owned by the calling user. Returns a descriptor (and the
     // folder's path in *path) or -1.
@@ -42,6 +50,7 @@ public:
 
     // Places one job from the PDF read from sourceFd. *baseName: the job name to use, or empty for a new
     // unique one; on success the name used. stop, when given, is polled while copying (a cancelled job).
-    static bool write(int folderFd, const PrintJobOptions& printJob, int sourceFd, std::string* baseName,
-                      std::string* error, const volatile std::sig_atomic_t* stop = nullptr);
+    // Temporaries an earlier writer left behind (killed mid-copy) are removed once an hour old.
+    static bool write(int folderFd, PrintJobOptions printJob, int sourceFd, std::string* baseName, std::string* error,
+                      const volatile std::sig_atomic_t* stop = nullptr, const Inspect& inspect = Inspect());
 };

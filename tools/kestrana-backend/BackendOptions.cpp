@@ -50,11 +50,15 @@ PrintJobOptions BackendOptions::parse(const char* title, const char* copies, con
     const int optionCount = cupsParseOptions(optionText ? optionText : "", 0, &options);
     auto get = [&](const char* name) { return cupsGetOption(name, optionCount, options); };
 
+    // Colour unless the job asks for grey: a program that says nothing (Qt's printing) means the document as it is.
     if (const char* model = get("ColorModel")) {
         job.color = !(same(model, "Gray") || same(model, "Grey") || same(model, "Grayscale") || same(model, "Mono")
                       || same(model, "Monochrome") || same(model, "KGray") || same(model, "Black"));
+    } else if (const char* mode = get("print-color-mode")) {
+        job.color = !(same(mode, "monochrome") || same(mode, "bi-level") || same(mode, "process-monochrome")
+                      || same(mode, "process-bi-level") || same(mode, "auto-monochrome"));
     } else {
-        job.color = same(get("print-color-mode"), "color");
+        job.color = true;
     }
 
     const char* duplex = get("Duplex");
@@ -90,11 +94,6 @@ PrintJobOptions BackendOptions::parse(const char* title, const char* copies, con
             sized = !part.empty() && mediaSize(part.c_str(), &job);
             start = end + 1;
         }
-    }
-
-    const char* orientation = get("orientation-requested");
-    if (same(orientation, "4") || same(orientation, "5") || (!orientation && isTrue(get("landscape")))) {
-        job.orientation = 2;
     }
 
     cupsFreeOptions(optionCount, options);

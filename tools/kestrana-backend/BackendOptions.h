@@ -3,7 +3,8 @@
 #include "JobWriter.h"
 
 // The job options CUPS hands a backend (title, copies, the option string) as the client's job parameters.
-// A printer option of the PPD (ColorModel, Duplex, PageSize, Collate) wins over its IPP counterpart.
+// A printer option of the PPD (ColorModel, Duplex, PageSize, Collate) wins over its IPP counterpart. The
+// orientation is not among them: CUPS's filters have already turned the pages (landscape, number-up).
 class BackendOptions
 {
 public:

@@ -3,15 +3,18 @@
 //   kestrana job-id user title copies options [file]  files the job (the file, or standard input) into the
 //                                                     printing user's job folder for the HalcyraClient
 // CUPS runs it as root. It reads the document, becomes the printing user (groups included) and only then
-// touches that user's home, so a job can never write where its user could not.
+// touches that user's home, so a job can never write where its user could not. Only a job whose user CUPS has
+// authenticated is filed.
 #include "BackendOptions.h"
 #include "JobWriter.h"
+#include "PdfFacts.h"
 
 #include <cups/backend.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -61,6 +64,43 @@ bool lookUp(const char* name, User* user)
     user->uid = found->pw_uid;
     user->gid = found->pw_gid;
     return true;
+}
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Under the queue's "authenticated" operation policy CUPS names who submitted the job: AUTH_UID from the local
+// socket's credentials, else AUTH_USERNAME (root, or a password). AUTH_USERNAME is only the submitter's own
+// when the queue asks no credentials of its own (auth-info-required none); otherwise the submitter types it.
+bool submittedBy(const User& user, std::string* error)
+{
+    const std::string uid = environment("AUTH_UID");
+    const std::string name = environment("AUTH_USERNAME");
+    const std::string required = environment("AUTH_INFO_REQUIRED");
+    bool authenticated = false;
+    bool same = false;
+    if (!uid.empty()) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(uid.c_str(), &end, 10);
+        authenticated = *end == '\0';
+        same = authenticated && value == user.uid;
+    } else if (!name.empty() && (required.empty() || required == "none")) {
+        authenticated = true;
+        same = name == user.name;
+    }
+    if (!authenticated) {
+        const std::string queue = environment("PRINTER").empty() ? "Kestrana" : environment("PRINTER");
+        *error = "the job of " + user.name
+            + " is not filed: CUPS did not authenticate who printed it; the queue needs the authenticated "
+              "operation policy: lpadmin -p "
+            + queue + " -o printer-op-policy=authenticated";
+    } else if (!same) {
+        *error = "the job of " + user.name + " is not filed: another user printed it under that name";
+    }
+    return authenticated && same;
 }
 
 // Becomes the user for good; a backend not run as root may only write for its own user.
@@ -129,6 +169,16 @@ int main(int argc, char* argv[])
         return refuse(CUPS_BACKEND_FAILED, std::string("unknown user \"") + argv[2] + "\"");
     }
     std::string error;
+    if (!submittedBy(user, &error)) {
+        return refuse(CUPS_BACKEND_FAILED, error);
+    }
+    std::string settings;
+    // Nothing would ever send a job filed in root's home unless root runs a client of its own.
+    if (user.uid == 0 && !JobWriter::clientSettingsExist(user.home, &settings)) {
+        return refuse(CUPS_BACKEND_FAILED,
+                      "jobs printed as root are not filed: root has no HalcyraClient set up (" + settings
+                          + " is missing); print as the user who runs the client");
+    }
     if (!becomeUser(user, &error)) {
         // Not a fault of this job: the queue cannot work until the backend is installed right.
         return refuse(::geteuid() == 0 || ::getuid() == 0 ? CUPS_BACKEND_FAILED : CUPS_BACKEND_STOP, error);
@@ -141,8 +191,21 @@ int main(int argc, char* argv[])
         return refuse(CUPS_BACKEND_FAILED, error);
     }
     const PrintJobOptions job = BackendOptions::parse(argv[3], argv[4], argv[5]);
+    const auto fitToDocument = [](int pdfFd, PrintJobOptions* printJob) {
+        const PdfFacts facts = PdfFacts::read(pdfFd);
+        if (!facts.known) {
+            std::fputs("DEBUG: pdfinfo could not read the document: filed as portrait\n", stderr);
+        }
+        // The pages come from CUPS's filters already turned (landscape, number-up): say what they are.
+        printJob->orientation = facts.landscape ? 2 : 1;
+        // CUPS puts "Untitled" in place of a job name longer than IPP allows (255 bytes); a program's own name for
+        // the document is in the PDF.
+        if ((printJob->docName.empty() || printJob->docName == "Untitled") && !facts.title.empty()) {
+            printJob->docName = facts.title;
+        }
+    };
     std::string baseName;
-    if (!JobWriter::write(folder, job, source, &baseName, &error, &g_cancelled)) {
+    if (!JobWriter::write(folder, job, source, &baseName, &error, &g_cancelled, fitToDocument)) {
         ::close(folder);
         return refuse(g_cancelled ? CUPS_BACKEND_CANCEL : CUPS_BACKEND_FAILED, error);
     }
