@@ -1,6 +1,5 @@
 #include "JobWriter.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -257,16 +256,10 @@ std::string JobWriter::parameterText(const PrintJobOptions& printJob)
             c = ' ';
         }
     }
-    // The paper turned the way the pages are: a landscape job is wider than high.
-    const bool landscape = printJob.orientation == 2;
-    const int shorter = std::min(printJob.pageWidth, printJob.pageHeight);
-    const int longer = std::max(printJob.pageWidth, printJob.pageHeight);
-    const int width = landscape ? longer : shorter;
-    const int height = landscape ? shorter : longer;
     const std::string common = "Color=" + std::string(printJob.color ? "1" : "0")
         + "\nCopies=" + std::to_string(printJob.copies) + "\nCollate=" + (printJob.collate ? "1" : "0")
-        + "\nDuplexType=" + std::to_string(printJob.duplexType) + "\nPageWidth=" + std::to_string(width)
-        + "\nPageHeight=" + std::to_string(height) + "\n";
+        + "\nDuplexType=" + std::to_string(printJob.duplexType) + "\nPageWidth=" + std::to_string(printJob.pageWidth)
+        + "\nPageHeight=" + std::to_string(printJob.pageHeight) + "\n";
     return "[AppPara]\n" + common + "Orientation=" + std::to_string(printJob.orientation) + "\n\n[PrintPara]\n" + common
         + "DocName=" + docName + "\n";
 }

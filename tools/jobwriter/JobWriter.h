@@ -13,7 +13,7 @@ struct PrintJobOptions
     int copies = 1;
     bool collate = true;
     int orientation = 1; // 1 portrait, 2 landscape
-    int pageWidth = 2100; // tenths of a millimetre, of the paper; written turned to agree with the orientation
+    int pageWidth = 2100; // tenths of a millimetre
     int pageHeight = 2970;
 };
 

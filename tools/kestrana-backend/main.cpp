@@ -11,6 +11,7 @@
 
 #include <cups/backend.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -196,8 +197,13 @@ int main(int argc, char* argv[])
         if (!facts.known) {
             std::fputs("DEBUG: pdfinfo could not read the document: filed as portrait\n", stderr);
         }
-        // The pages come from CUPS's filters already turned (landscape, number-up): say what they are.
+        // The pages come from CUPS's filters already turned (landscape, number-up): say what they are, the paper
+        // turned with them.
         printJob->orientation = facts.landscape ? 2 : 1;
+        const int shorter = std::min(printJob->pageWidth, printJob->pageHeight);
+        const int longer = std::max(printJob->pageWidth, printJob->pageHeight);
+        printJob->pageWidth = facts.landscape ? longer : shorter;
+        printJob->pageHeight = facts.landscape ? shorter : longer;
         // CUPS puts "Untitled" in place of a job name longer than IPP allows (255 bytes); a program's own name for
         // the document is in the PDF.
         if ((printJob->docName.empty() || printJob->docName == "Untitled") && !facts.title.empty()) {
