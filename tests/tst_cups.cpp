@@ -831,9 +831,6 @@ void TestCups::cupsFilesOnlyTheUsersOwnJobs_data()
     QTest::newRow("another user gives this user's name (lp -U): refused")
         << true << QStringList { QStringLiteral("-U"), m_user } << "portrait"
         << "" << 0 << "";
-    QTest::newRow("program asks for grey")
-        << false << QStringList { QStringLiteral("-o"), QStringLiteral("print-color-mode=monochrome") } << "portrait"
-        << "false" << 1 << "Report.pdf";
     // What a Qt program does: the document's name as the job's name and in the PDF.
     QTest::newRow("name of 300 characters: shortened")
         << false << QStringList { QStringLiteral("-t"), longTitle() } << "titled"
@@ -844,8 +841,6 @@ void TestCups::cupsFilesOnlyTheUsersOwnJobs_data()
     QTest::newRow("two pages per sheet") << false << QStringList { QStringLiteral("-o"), QStringLiteral("number-up=2") }
                                          << "portrait"
                                          << "true" << 1 << "Report.pdf";
-    QTest::newRow("landscape pages") << false << QStringList() << "landscape"
-                                     << "true" << 1 << "Report.pdf";
 }
 
 void TestCups::cupsFilesOnlyTheUsersOwnJobs()

@@ -30,9 +30,9 @@ bool field(const std::string& report, const std::string& key, std::string* value
     }
     return false;
 }
-} // namespace
 
-PdfFacts PdfFacts::parse(const std::string& report)
+// pdfinfo's report on its standard output.
+PdfFacts parse(const std::string& report)
 {
     PdfFacts facts;
     std::string size;
@@ -49,6 +49,7 @@ PdfFacts PdfFacts::parse(const std::string& report)
     field(report, "Title", &facts.title);
     return facts;
 }
+} // namespace
 
 PdfFacts PdfFacts::read(int pdfFd)
 {

@@ -12,6 +12,4 @@ struct PdfFacts
 
     // Runs pdfinfo on the open file (read from its start) as the calling user, bounded in time.
     static PdfFacts read(int pdfFd);
-    // pdfinfo's report on standard output.
-    static PdfFacts parse(const std::string& report);
 };
