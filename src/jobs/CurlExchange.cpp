@@ -187,6 +187,20 @@ struct CurlExchange::Worker
         }
     }
 
+    // Nothing of the last answer is left for the next.
+    void clearAnswer()
+    {
+        code = CURLE_OK;
+        status = 0;
+        reason.clear();
+        setCookies.clear();
+        answerBody.clear();
+        presented.clear();
+        verifyError.clear();
+        timedOut = false;
+        errorBuffer[0] = '\0';
+    }
+
     void perform()
     {
         CURL* e = easy;
@@ -205,14 +219,6 @@ struct CurlExchange::Worker
         curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, proxyUser.isEmpty() ? nullptr : proxyUser.constData());
         curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, proxyPassword.isEmpty() ? nullptr : proxyPassword.constData());
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-        status = 0;
-        reason.clear();
-        setCookies.clear();
-        answerBody.clear();
-        presented.clear();
-        verifyError.clear();
-        timedOut = false;
-        errorBuffer[0] = '\0';
         lastUp = -1;
         lastDown = -1;
         lastProgress = Clock::now();
@@ -422,6 +428,7 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
     w->url = QUrl(url, QUrl::TolerantMode);
     w->abort = false;
     w->done = false;
+    w->clearAnswer();
     if (!w->prepare(w->url, tlsBase)) {
         w->code = CURLE_FAILED_INIT;
         w->done = true;
