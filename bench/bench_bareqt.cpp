@@ -1,8 +1,12 @@
-// The reference for start-up time and memory: a program linked with the client's Qt modules that shows
-// an empty dialog ("dialog") or a main window with seven empty tabs ("mainwindow") and then idles.
+// The reference for start-up time and memory: a program linked with the client's Qt modules that shows the
+// client's login form (its .ui, style sheet and images, "loginform"), an empty dialog ("dialog") or a main window
+// with seven empty tabs ("mainwindow") and then idles.
+#include "ui_LoginDialog.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMainWindow>
+#include <QPainter>
 #include <QTabWidget>
 
 #include <cstdio>
@@ -13,6 +17,29 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const char* mode = argc > 1 ? argv[1] : "dialog";
 
+    if (std::strcmp(mode, "loginform") == 0) {
+        // The form as the client shows it on its account page: frameless, one page, the page's banner drawn
+        // over its header.
+        QDialog dialog;
+        dialog.setWindowFlags(Qt::FramelessWindowHint);
+        Ui::LoginDialog form;
+        form.setupUi(&dialog);
+        form.frame_qr->hide();
+        struct Banner : QObject
+        {
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() == QEvent::Paint) {
+                    auto* header = static_cast<QWidget*>(watched);
+                    QPainter(header).drawPixmap(header->rect(), QPixmap(QStringLiteral(":/img32/images/1.jpg")));
+                }
+                return false;
+            }
+        } banner;
+        form.header_login->installEventFilter(&banner);
+        dialog.show();
+        return app.exec();
+    }
     if (std::strcmp(mode, "dialog") == 0) {
         QDialog dialog;
         dialog.setWindowTitle(QStringLiteral("bare dialog"));
@@ -32,6 +59,6 @@ int main(int argc, char** argv)
         window.show();
         return app.exec();
     }
-    std::fprintf(stderr, "usage: bench_bareqt dialog|mainwindow\n");
+    std::fprintf(stderr, "usage: bench_bareqt loginform|dialog|mainwindow\n");
     return 2;
 }

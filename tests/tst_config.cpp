@@ -1,6 +1,10 @@
+#include "FakeKestranaServer.h"
+#include "ForwardingProxy.h"
 #include "TestHome.h"
+#include "api/KsKit.h"
 #include "app/Logging.h"
 #include "config/LoginInfo.h"
+#include "jobs/CurlExchange.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,6 +58,8 @@ private slots:
     void unreadablePasswordReadsEmpty();
     void serverSettingsFetchedOnlyWithAddress_data();
     void serverSettingsFetchedOnlyWithAddress();
+    void systemProxyCarriesEveryRequest_data();
+    void systemProxyCarriesEveryRequest();
 
 private:
     void writeFile(const QString& path, const QString& text);
@@ -410,7 +416,9 @@ void TestConfig::saveAddsHttpOnlyWhenMissing_data()
     QTest::newRow("host and port") << QStringLiteral("10.0.0.5:8080") << QStringLiteral("http://10.0.0.5:8080");
     QTest::newRow("http") << QStringLiteral("http://print.example:80") << QStringLiteral("http://print.example:80");
     QTest::newRow("https") << QStringLiteral("https://print.example") << QStringLiteral("https://print.example");
-    QTest::newRow("http inside the name") << QStringLiteral("myhttphost:81") << QStringLiteral("myhttphost:81");
+    QTest::newRow("http inside the name") << QStringLiteral("printhttp.lan") << QStringLiteral("http://printhttp.lan");
+    QTest::newRow("upper-case scheme") << QStringLiteral("HTTP://print.example")
+                                       << QStringLiteral("HTTP://print.example");
 }
 
 void TestConfig::saveAddsHttpOnlyWhenMissing()
@@ -575,7 +583,8 @@ void TestConfig::serverSettingsFetchedOnlyWithAddress()
                   QStringLiteral("[Login]\nKsServerUrl=") + address + QStringLiteral("\n[setting]\nShowQR=false\n"));
     LoginInfo info;
     const int result = info.loadFromFile();
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    // Back to the system's proxy, which the client follows.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     QCOMPARE(result, 0);
     QCOMPARE(requestLines.size(), requested ? 1 : 0);
@@ -587,6 +596,78 @@ void TestConfig::serverSettingsFetchedOnlyWithAddress()
                                               Qt::CaseInsensitive));
         QSettings file(m_home->iniPath(), QSettings::IniFormat);
         QCOMPARE(file.value(QStringLiteral("setting/ShowQR")).toString(), QStringLiteral("true"));
+    }
+}
+
+void TestConfig::systemProxyCarriesEveryRequest_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<bool>("bypassed"); // the server is named in no_proxy
+    QTest::newRow("http through the proxy") << false << false;
+    QTest::newRow("https through the proxy") << true << false;
+    QTest::newRow("no_proxy entry") << false << true;
+}
+
+void TestConfig::systemProxyCarriesEveryRequest()
+{
+    QFETCH(bool, https);
+    QFETCH(bool, bypassed);
+    FakeKestranaServer server(FakeKestranaState::sample());
+    QVERIFY(server.start());
+    ForwardingProxy proxy;
+    QVERIFY(proxy.start());
+    // The server is reached only through the proxy: its name resolves nowhere.
+    const QString base = QStringLiteral("%1://%2:%3/")
+                             .arg(https ? QStringLiteral("https") : QStringLiteral("http"),
+                                  bypassed ? QStringLiteral("127.0.0.1") : QStringLiteral("kestrana.invalid"))
+                             .arg(https ? server.httpsPort() : server.httpPort());
+    qputenv("http_proxy", proxy.address().toLatin1());
+    qputenv("https_proxy", proxy.address().toLatin1());
+    qputenv("no_proxy", bypassed ? "localhost,127.0.0.1" : "localhost");
+    const auto unset = qScopeGuard([] {
+        qunsetenv("http_proxy");
+        qunsetenv("https_proxy");
+        qunsetenv("no_proxy");
+    });
+
+    // The settings fetch, a login and a tab load on the UI thread's manager; the job pipeline on libcurl.
+    writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\nKsServerUrl=") + base);
+    LoginInfo info;
+    QCOMPARE(info.loadFromFile(), 0);
+    KsAccount account;
+    account.serverUrl = base;
+    account.userName = QStringLiteral("alice");
+    account.password = QStringLiteral("alice123");
+    KsKit api(account);
+    QVERIFY(api.login(account, KsKit::LoginVia::PostBody).isObject());
+    bool loaded = false;
+    api.requestJobList(base, QStringLiteral("alice"), ApiAnswer::Log(), this,
+                       [&](const ApiAnswer& answer) { loaded = answer.ok(); });
+    QTRY_VERIFY(loaded);
+    CurlExchange pipeline(&api.networkManager());
+    QVERIFY(pipeline.get(KsKit::permissionsUrl(base, QStringLiteral("alice")), base).isObject());
+
+    const QStringList paths { QStringLiteral("/Orvinaweb/GetClientConfigInfo"),
+                              QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), QStringLiteral("/Job/BAS_JobStausList"),
+                              QStringLiteral("/User/BAS_UserPermission") };
+    for (const QString& path : paths) {
+        QCOMPARE(server.requestCount(path), 1);
+    }
+    QStringList expected;
+    if (!bypassed && https) {
+        // One tunnel per connection: Qt's manager keeps one to the server, libcurl its own.
+        expected = proxy.requests.filter(QStringLiteral("CONNECT kestrana.invalid:"));
+        QVERIFY2(expected.size() >= 2 && expected.size() == proxy.requests.size(),
+                 qPrintable(proxy.requests.join(',')));
+    } else if (!bypassed) {
+        for (const QString& path : paths) {
+            QCOMPARE(proxy.requests.filter(QRegularExpression(QStringLiteral(" http://kestrana.invalid:\\d+") + path))
+                         .size(),
+                     1);
+        }
+        QCOMPARE(proxy.requests.size(), paths.size());
+    } else {
+        QVERIFY2(proxy.requests.isEmpty(), qPrintable(proxy.requests.join(',')));
     }
 }
 

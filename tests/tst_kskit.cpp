@@ -159,26 +159,36 @@ void TestKsKit::loginBody_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("suffix"); // after the server's address, as people paste it
 
     for (bool https : { false, true }) {
         const char* s = https ? "https" : "http";
+        QTest::addRow("%s address ending in /", s)
+            << https << int(False) << QStringLiteral("1.0.0") << QStringLiteral("alice") << QStringLiteral("secret")
+            << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify="
+                          "&UserAccount=YWxpY2U%3D")
+            << QStringLiteral("/");
         QTest::addRow("%s system user key absent", s)
             << https << int(Absent) << QStringLiteral("1.0.0") << QStringLiteral("alice") << QStringLiteral("secret")
             << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify=2"
-                          "&UserAccount=YWxpY2U%3D");
+                          "&UserAccount=YWxpY2U%3D")
+            << QString();
         QTest::addRow("%s system user false", s)
             << https << int(False) << QStringLiteral("1.0.0") << QStringLiteral("alice") << QStringLiteral("secret")
             << QByteArray("Password=c2VjcmV0&ClientVersion=L1.0.0&Type=0&UserID=&UserType=&AccountVerify="
-                          "&UserAccount=YWxpY2U%3D");
+                          "&UserAccount=YWxpY2U%3D")
+            << QString();
         // Base64 "w7w/w7w+YQ==": every "/", "+" and "=" escaped, and the "%2" of the escapes left alone.
         QTest::addRow("%s base64 with + / =", s)
             << https << int(True) << QStringLiteral("9.9") << QStringLiteral("张三") << QStringLiteral("ü?ü>a")
             << QByteArray("Password=w7w%2Fw7w%2BYQ%3D%3D&ClientVersion=L9.9&Type=0&UserID=&UserType=&AccountVerify=2"
-                          "&UserAccount=5byg5LiJ");
+                          "&UserAccount=5byg5LiJ")
+            << QString();
         QTest::addRow("%s empty version", s)
             << https << int(False) << QString() << QStringLiteral("bob") << QStringLiteral("hunter2")
             << QByteArray("Password=aHVudGVyMg%3D%3D&ClientVersion=L&Type=0&UserID=&UserType=&AccountVerify="
-                          "&UserAccount=Ym9i");
+                          "&UserAccount=Ym9i")
+            << QString();
     }
 }
 
@@ -190,9 +200,10 @@ void TestKsKit::loginBody()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(QByteArray, body);
+    QFETCH(QString, suffix);
 
     writeIni(SystemUserKey(systemUser), version);
-    info()->setKsServerUrl(m_server->url(https));
+    info()->setKsServerUrl(m_server->url(https) + suffix);
     info()->setUserName(user);
     info()->setPasword(password);
 
@@ -660,28 +671,37 @@ void TestKsKit::tabQueries_data()
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QByteArray>("target"); // the start of it: the site list's signature changes
     QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("suffix"); // after the server's address, as people paste it
 
     for (bool https : { false, true }) {
         const char* s = https ? "https" : "http";
         QTest::addRow("%s job list", s) << https << QStringLiteral("jobs")
-                                        << QByteArray("/Job/BAS_JobStausList?UserAccount=a%2Bb") << true;
-        QTest::addRow("%s job status", s)
-            << https << QStringLiteral("status") << QByteArray("/Job/BAS_GetJobStatusInfo?jobId=77") << false;
+                                        << QByteArray("/Job/BAS_JobStausList?UserAccount=a%2Bb") << true << QString();
+        QTest::addRow("%s job list, address ending in /", s)
+            << https << QStringLiteral("jobs") << QByteArray("/Job/BAS_JobStausList?UserAccount=a%2Bb") << true
+            << QStringLiteral("/");
+        QTest::addRow("%s job status", s) << https << QStringLiteral("status")
+                                          << QByteArray("/Job/BAS_GetJobStatusInfo?jobId=77") << false << QString();
         QTest::addRow("%s scan jobs", s) << https << QStringLiteral("scans")
-                                         << QByteArray("/Job/BAS_ScanJobList?UserAccount=a%2Bb") << true;
-        QTest::addRow("%s permissions", s) << https << QStringLiteral("permissions")
-                                           << QByteArray("/User/BAS_UserPermission?UserAccount=a%2Bb") << true;
-        QTest::addRow("%s user details", s) << https << QStringLiteral("details")
-                                            << QByteArray("/PersonalInfo/ClientUserBaseInfo?UserAccount=a%2Bb") << true;
+                                         << QByteArray("/Job/BAS_ScanJobList?UserAccount=a%2Bb") << true << QString();
+        QTest::addRow("%s permissions", s)
+            << https << QStringLiteral("permissions") << QByteArray("/User/BAS_UserPermission?UserAccount=a%2Bb")
+            << true << QString();
+        QTest::addRow("%s user details", s)
+            << https << QStringLiteral("details") << QByteArray("/PersonalInfo/ClientUserBaseInfo?UserAccount=a%2Bb")
+            << true << QString();
         QTest::addRow("%s devices", s) << https << QStringLiteral("devices")
-                                       << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=a%2Bb") << true;
+                                       << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=a%2Bb") << true
+                                       << QString();
         QTest::addRow("%s site list", s) << https << QStringLiteral("sites")
-                                         << QByteArray("/KSS/GetIPSegment?Timestamp=") << true;
+                                         << QByteArray("/KSS/GetIPSegment?Timestamp=") << true << QString();
         QTest::addRow("%s pin code", s) << https << QStringLiteral("pin")
-                                        << QByteArray("/User/BAS_GetPinCodeByAccount?UserAccount=a%2Bb") << true;
+                                        << QByteArray("/User/BAS_GetPinCodeByAccount?UserAccount=a%2Bb") << true
+                                        << QString();
         QTest::addRow("%s newest version", s)
             << https << QStringLiteral("version")
-            << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=a%2Bb&type=3&SysType=amd") << true;
+            << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=a%2Bb&type=3&SysType=amd") << true
+            << QString();
     }
 }
 
@@ -691,6 +711,7 @@ void TestKsKit::tabQueries()
     QFETCH(QString, operation);
     QFETCH(QByteArray, target);
     QFETCH(bool, ok);
+    QFETCH(QString, suffix);
     // An account that needs encoding goes in as the caller encoded it.
     const auto rename = [this](const QString& from, const QString& to) {
         m_server->updateState([&](FakeKestranaState& s) {
@@ -704,7 +725,7 @@ void TestKsKit::tabQueries()
     rename(QStringLiteral("alice"), QStringLiteral("a+b"));
     const auto restore = qScopeGuard([&] { rename(QStringLiteral("a+b"), QStringLiteral("alice")); });
 
-    const QString base = m_server->url(https);
+    const QString base = m_server->url(https) + suffix;
     const QString account = QStringLiteral("a%2Bb");
     KsKit kit(KsAccount {}, *m_network);
     QList<ApiAnswer> answers;

@@ -1,13 +1,11 @@
 #include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
-#include "ThreadLimitScope.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "ui/FontWarmUp.h"
 #include "ui/LoginDialog.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
@@ -68,7 +66,6 @@ private slots:
     void titleFontFollowsItsText();
 
     void onlyTheShownBannerIsHeld();
-    void noThreadToBeHad();
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
     void closingEndsTheProcess();
@@ -790,7 +787,7 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(banner(login).endsWith(QLatin1String("images/1.jpg")));
-    // The fields' icons are made from cached pixmaps (LoginDialog::preloadImages): a wrong name leaves one blank.
+    // The fields' icons are made from cached pixmaps: a wrong name leaves one blank.
     int icons = 0;
     for (auto* edit : dialog.findChildren<QLineEdit*>()) {
         for (QAction* action : edit->actions()) {
@@ -823,28 +820,6 @@ void TestLoginDialog::onlyTheShownBannerIsHeld()
     dialog.hide();
     QVERIFY(banner(login).isEmpty());
     QVERIFY(banner(qr).isEmpty());
-}
-
-void TestLoginDialog::noThreadToBeHad()
-{
-    // A user's task limit reached on a shared host: the start-up's warm-up and the banner's decode, which use a
-    // second core when they can, run on the first instead, and nothing waits for a thread that never ran.
-    configure({ { "setting/ShowQR", true }, { "Login/KsServerUrl", serverAddress() } });
-    info()->setDefaultLoginType(1);
-    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
-    ThreadLimitScope limit;
-    QVERIFY(ThreadLimitScope::refusesThreads());
-    {
-        FontWarmUp warmUp;
-        warmUp.applicationReady();
-        warmUp.waitForFontconfig();
-        warmUp.wait();
-    }
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    auto* login = dialog.findChild<QWidget*>("header_login");
-    const QColor corner = login->grab().toImage().pixelColor(2, 2);
-    QVERIFY(corner.blue() > corner.red() + 80);
 }
 
 void TestLoginDialog::jobBeforeLoginAsksToLogIn()

@@ -90,17 +90,26 @@ void TestServerConfig::appliedEntriesReachFileAndRun_data()
     QTest::addColumn<bool>("https");
     QTest::addColumn<QString>("pushedJobPath");
     QTest::addColumn<QString>("jobFolder");
+    QTest::addColumn<QString>("suffix"); // after the server's address, as people paste it
     QTest::newRow("http") << false << "spool"
-                          << "spool";
+                          << "spool"
+                          << "";
+    QTest::newRow("https, address ending in /") << true << "spool"
+                                                << "spool"
+                                                << "/";
     QTest::newRow("https, self-signed") << true << "ksprinter"
-                                        << "ksprinter";
+                                        << "ksprinter"
+                                        << "";
     // A server cannot move the job folder (which the client empties) out of the data folder.
     QTest::newRow("job folder ..") << false << ".."
-                                   << "ksprinter";
+                                   << "ksprinter"
+                                   << "";
     QTest::newRow("job folder absolute") << true << "/home"
-                                         << "ksprinter";
+                                         << "ksprinter"
+                                         << "";
     QTest::newRow("job folder with separator") << false << "a/../../Documents"
-                                               << "ksprinter";
+                                               << "ksprinter"
+                                               << "";
 }
 
 void TestServerConfig::appliedEntriesReachFileAndRun()
@@ -108,11 +117,12 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     QFETCH(bool, https);
     QFETCH(QString, pushedJobPath);
     QFETCH(QString, jobFolder);
+    QFETCH(QString, suffix);
     m_server->updateState([&](FakeKestranaState& state) {
         state.configEntries = state.configEntries.mid(0, 4);
         state.configEntries.append({ QStringLiteral("Job"), QStringLiteral("Path"), pushedJobPath, 1 });
     });
-    writeTemplate(m_server->url(https));
+    writeTemplate(m_server->url(https) + suffix);
 
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);

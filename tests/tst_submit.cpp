@@ -3,7 +3,6 @@
 #include "TestHome.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
-#include "jobs/CurlExchange.h"
 #include "jobs/JobSubmitter.h"
 
 #include <QFile>
@@ -28,6 +27,7 @@ private slots:
     void chunkRefused();
     void connectionLostMidUpload_data();
     void connectionLostMidUpload();
+    void logoutAbortsChunkInFlight();
     void cancelFromProgress();
     void confirmation_data();
     void confirmation();
@@ -155,13 +155,15 @@ void TestSubmit::chunks_data()
     QTest::addColumn<qint64>("size");
     QTest::addColumn<int>("chunks");
     QTest::addColumn<int>("progressLimitMiB"); // 0: progress display off
-    QTest::newRow("1 byte") << qint64(1) << 1 << 0;
-    QTest::newRow("exactly 1 MiB") << qint64(1048576) << 1 << 0;
-    QTest::newRow("1 MiB + 1") << qint64(1048577) << 2 << 0;
-    QTest::newRow("3 MiB + 5") << qint64(3 * 1048576 + 5) << 4 << 0;
-    QTest::newRow("progress: 2 MiB, limit 2") << qint64(2 * 1048576) << 2 << 2;
-    QTest::newRow("progress: 2 MiB + 3, limit 1") << qint64(2 * 1048576 + 3) << 3 << 1;
-    QTest::newRow("below the progress limit") << qint64(2 * 1048576 - 1) << 2 << 2;
+    QTest::addColumn<QString>("suffix"); // after the server's address, as people paste it
+    QTest::newRow("1 byte") << qint64(1) << 1 << 0 << QString();
+    QTest::newRow("exactly 1 MiB") << qint64(1048576) << 1 << 0 << QString();
+    QTest::newRow("1 MiB + 1") << qint64(1048577) << 2 << 0 << QString();
+    QTest::newRow("3 MiB + 5") << qint64(3 * 1048576 + 5) << 4 << 0 << QString();
+    QTest::newRow("progress: 2 MiB, limit 2") << qint64(2 * 1048576) << 2 << 2 << QString();
+    QTest::newRow("progress: 2 MiB + 3, limit 1") << qint64(2 * 1048576 + 3) << 3 << 1 << QString();
+    QTest::newRow("below the progress limit") << qint64(2 * 1048576 - 1) << 2 << 2 << QString();
+    QTest::newRow("address ending in /") << qint64(1048577) << 2 << 0 << QStringLiteral("/");
 }
 
 void TestSubmit::chunks()
@@ -169,13 +171,13 @@ void TestSubmit::chunks()
     QFETCH(qint64, size);
     QFETCH(int, chunks);
     QFETCH(int, progressLimitMiB);
+    QFETCH(QString, suffix);
     m_host.options.showProgress = progressLimitMiB > 0;
     m_host.options.showProgressFileSizeLimitMiB = progressLimitMiB;
+    m_host.server += suffix;
     const QByteArray data = randomBytes(size);
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), data), QStringLiteral("report.pdf"));
 
-    // The chunks go through the libcurl module, not the slower path kept for when it is missing.
-    QVERIFY(CurlExchange::hasFastPath());
     JobSubmitter submitter(&m_host);
     QVERIFY(submitter.SubmitJob(p));
 
@@ -197,7 +199,7 @@ void TestSubmit::chunks()
                      + "&UserAccount=alice&FileName=1001.pdf");
     }
     QCOMPARE(uploads.first().body.size(), int(qMin<qint64>(size, 1048576)));
-    // The chunks take another transfer path than the announcement; the server still sees the same request.
+    // Every request of the job carries the same fields.
     const auto fieldsOf = [](const FakeRequest& r) {
         QMap<QByteArray, QByteArray> fields;
         for (const auto& field : r.headers) {
@@ -242,10 +244,14 @@ void TestSubmit::announceRefused_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("logged");
+    QTest::addColumn<int>("status"); // the HTTP status the refusal comes with
     QTest::newRow("221") << 221 << "No permission"
-                         << "User has no permission to print!";
+                         << "User has no permission to print!" << 200;
     QTest::newRow("other code") << 17 << "Quota exhausted"
-                                << "Quota exhausted";
+                                << "Quota exhausted" << 200;
+    // A refusal is read from the answer's envelope, whatever the status: not a failure to try again.
+    QTest::newRow("826 under 403") << 826 << "Client address is not authenticated"
+                                   << "Client address is not authenticated" << 403;
 }
 
 void TestSubmit::announceRefused()
@@ -253,7 +259,14 @@ void TestSubmit::announceRefused()
     QFETCH(int, code);
     QFETCH(QString, message);
     QFETCH(QString, logged);
-    m_server->updateState([&](FakeKestranaState& s) { s.submitRefusal = { code, message }; });
+    QFETCH(int, status);
+    if (status == 200) {
+        m_server->updateState([&](FakeKestranaState& s) { s.submitRefusal = { code, message }; });
+    } else {
+        m_server->setOverride(QStringLiteral("/Job/BAS_SubmitPrintJob"),
+                              FakeReply::json(QJsonObject { { "code", code }, { "message", message } }, status));
+        m_host.options.keepUnsentJobs = true; // a failure would be kept for later; a refusal is not
+    }
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), "%PDF"), QStringLiteral("a&b.pdf"));
 
     Logging::startCapture();
@@ -292,9 +305,12 @@ void TestSubmit::chunkRefused_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("refusedChunk");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("220 on the first chunk") << 220 << 1 << "System users cannot print!";
-    QTest::newRow("826 in the middle") << 826 << 2 << "Client address is not authenticated!";
-    QTest::newRow("other code on the last chunk") << 3 << 3 << "Disk full";
+    QTest::addColumn<int>("status"); // not 200: every chunk is refused under this HTTP status
+    QTest::newRow("220 on the first chunk") << 220 << 1 << "System users cannot print!" << 200;
+    QTest::newRow("826 in the middle") << 826 << 2 << "Client address is not authenticated!" << 200;
+    QTest::newRow("other code on the last chunk") << 3 << 3 << "Disk full" << 200;
+    QTest::newRow("826 under 403") << 826 << 1 << "Client address is not authenticated!" << 403;
+    QTest::newRow("220 under 401") << 220 << 1 << "System users cannot print!" << 401;
 }
 
 void TestSubmit::chunkRefused()
@@ -302,10 +318,16 @@ void TestSubmit::chunkRefused()
     QFETCH(int, code);
     QFETCH(int, refusedChunk);
     QFETCH(QString, reason);
-    m_server->updateState([&](FakeKestranaState& s) {
-        s.uploadRefusalChunk = refusedChunk;
-        s.uploadRefusal = { code, QStringLiteral("Disk full") };
-    });
+    QFETCH(int, status);
+    if (status == 200) {
+        m_server->updateState([&](FakeKestranaState& s) {
+            s.uploadRefusalChunk = refusedChunk;
+            s.uploadRefusal = { code, QStringLiteral("Disk full") };
+        });
+    } else {
+        m_server->setOverride(QStringLiteral("/Job/BAS_UploadJobFile"),
+                              FakeReply::json(QJsonObject { { "code", code }, { "message", "Disk full" } }, status));
+    }
     const KsJobParam p
         = job(writeData(QStringLiteral("job1.pdf"), randomBytes(2 * 1048576 + 10)), QStringLiteral("r.pdf"));
 
@@ -370,6 +392,24 @@ void TestSubmit::connectionLostMidUpload()
     if (progress) {
         QVERIFY(m_host.progressClosed);
     }
+    m_server->releaseHeldConnections();
+}
+
+void TestSubmit::logoutAbortsChunkInFlight()
+{
+    // The server takes the chunk and never answers; the logout must not wait for the time-out.
+    m_server->setOverride(QStringLiteral("/Job/BAS_UploadJobFile"), FakeReply::neverAnswer());
+    const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(1048576)), QStringLiteral("r.pdf"));
+    bool loggedOut = false;
+    JobSubmitter::Hooks hooks;
+    hooks.stopped = [&loggedOut]() { return loggedOut; };
+    QTimer::singleShot(300, [&loggedOut]() { loggedOut = true; });
+
+    JobSubmitter submitter(&m_host);
+    QCOMPARE(submitter.submit(p, hooks), JobSubmitter::Outcome::Interrupted);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
+    QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
     m_server->releaseHeldConnections();
 }
 

@@ -7,6 +7,7 @@
 #include "ServerStates.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
+#include "api/HttpExchange.h"
 #include "app/Logging.h"
 #include "jobs/JobQueue.h"
 #include "ui/FileTransfer.h"
@@ -26,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+Q_DECLARE_METATYPE(FakeReply)
 
 namespace {
 QStringList storedMessages()
@@ -210,23 +213,32 @@ void TestTabs::jobsEmptyAnswerEmptiesTable()
 
 void TestTabs::jobsFailedAnswerKeepsRows_data()
 {
-    QTest::addColumn<bool>("html");
+    QTest::addColumn<FakeReply>("reply");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("not JSON") << true << "[mainwindow.loadJobData]  ex message:";
-    QTest::newRow("refused") << false << "[mainwindow.loadJobData] fail message:User not found here";
+    QTest::addColumn<QString>("status"); // the network notice afterwards
+    QTest::newRow("not JSON") << FakeReply::html500() << "[mainwindow.loadJobData]  ex message:"
+                              << "online";
+    QTest::newRow("refused") << FakeReply::envelope(7, "User not found here")
+                             << "[mainwindow.loadJobData] fail message:User not found here"
+                             << "online";
+    // A server that takes the request and never answers: the load ends with the time-out, and the status says so.
+    QTest::newRow("no answer") << FakeReply::neverAnswer()
+                               << "[mainwindow.loadJobData]  ex message:the server did not answer in time"
+                               << "offline: the server did not answer in time";
 }
 
 void TestTabs::jobsFailedAnswerKeepsRows()
 {
-    QFETCH(bool, html);
+    QFETCH(FakeReply, reply);
     QFETCH(QString, logged);
+    QFETCH(QString, status);
     m_server->updateState([](FakeKestranaState& s) { s.addJob(makeJob(QStringLiteral("a.pdf"), 1)); });
     auto window = makeWindow();
     QVERIFY(window);
     QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     window->form()->tabJobs->jobStatusTimer()->start(60000);
-    m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"),
-                          html ? FakeReply::html500() : FakeReply::envelope(7, "User not found here"));
+    m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), reply);
+    HttpExchange::setTransferTimeoutForTests(500);
     Logging::takeCaptured();
 
     window->form()->tabJobs->load();
@@ -236,6 +248,9 @@ void TestTabs::jobsFailedAnswerKeepsRows()
     const QStringList lines = capturedContaining(QStringLiteral("[mainwindow.loadJobData]"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(logged), qPrintable(lines.first()));
+    QCOMPARE(window->form()->labNetwork->text().section(QStringLiteral(" · "), 0, 0), status);
+    HttpExchange::setTransferTimeoutForTests(0);
+    m_server->releaseHeldConnections();
 }
 
 void TestTabs::cancelJobs_data()

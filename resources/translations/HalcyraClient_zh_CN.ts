@@ -82,6 +82,21 @@ Do you want to open the file?</source>
     </message>
 </context>
 <context>
+    <name>HttpAnswer</name>
+    <message>
+        <source>the server did not answer in time</source>
+        <translation>服务器未在规定时间内应答</translation>
+    </message>
+    <message>
+        <source>HTTP status %1</source>
+        <translation>HTTP 状态 %1</translation>
+    </message>
+    <message>
+        <source>unreadable answer</source>
+        <translation>无法识别的应答</translation>
+    </message>
+</context>
+<context>
     <name>JobFolderGuard</name>
     <message>
         <source>%1 in the job folder was a link to another file: the link was removed, nothing was sent</source>

@@ -52,7 +52,12 @@ QNetworkReply* ApiAnswer::get(QNetworkAccessManager* nam, const QString& url, co
     QNetworkReply* reply = nam->get(HttpExchange::makeRequest(url, serverUrl));
     QPointer<QObject> guard(context);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, guard, envelope, log, handler]() {
-        const ApiAnswer answer = read(reply->readAll(), reply->errorString(), envelope, log);
+        HttpAnswer got;
+        HttpExchange::readAnswer(reply, got);
+        // Nothing else aborts these replies: a cancelled one ran out of time.
+        got.timedOut = got.error == QNetworkReply::OperationCanceledError;
+        ApiAnswer answer = read(got.body, got.failureText(), envelope, log);
+        answer.timedOut = got.timedOut;
         reply->deleteLater();
         if (guard && handler) {
             handler(answer);

@@ -31,14 +31,15 @@ struct ApiAnswer
     QJsonObject object; // the whole answer object
     QJsonValue data; // the payload: "data", or "SegmentList" for the site list
     QString message; // the server's reason in the fail case
-    QString errorString; // the reply's error text in the ex case
+    QString errorString; // the failure's text in the ex case (HttpAnswer::failureText)
+    bool timedOut = false; // no answer within the transfer time-out
 
     bool ok() const { return kind == Kind::Success; }
 
-    // Sorts one finished answer (body and the reply's error text) and writes the log line of its case.
+    // Sorts one finished answer (body and the failure's text) and writes the log line of its case.
     static ApiAnswer read(const QByteArray& body, const QString& errorString, Envelope envelope, const Log& log);
-    // One GET on the given manager, under the certificate rule for "https" servers: the answer is sorted and
-    // logged when the reply finishes, then the handler runs (only while the context object lives).
+    // One GET on the given manager, under the rules of HttpExchange::makeRequest (certificate, time-out): the
+    // answer is sorted and logged when the reply finishes, then the handler runs (only while the context lives).
     static QNetworkReply* get(QNetworkAccessManager* nam, const QString& url, const QString& serverUrl,
                               Envelope envelope, const Log& log, QObject* context, Handler handler);
 };

@@ -2,10 +2,13 @@
 
 #include "ServerTrust.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonParseError>
 #include <QLocale>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <QTimer>
 #include <QUrl>
 
@@ -60,6 +63,27 @@ QJsonValue HttpAnswer::data() const
     return isObject() ? document.object().value(QStringLiteral("data")) : QJsonValue();
 }
 
+QString HttpAnswer::failureText() const
+{
+    if (!isTransient()) {
+        return QString();
+    }
+    if (timedOut) {
+        return QCoreApplication::translate("HttpAnswer", "the server did not answer in time");
+    }
+    // Before the transfer's own text, which names the whole address (and with it the account).
+    if (httpStatus >= 400) {
+        return QCoreApplication::translate("HttpAnswer", "HTTP status %1").arg(httpStatus);
+    }
+    if (transferFailed()) {
+        return errorString;
+    }
+    if (!isObject()) {
+        return QCoreApplication::translate("HttpAnswer", "unreadable answer");
+    }
+    return QString();
+}
+
 HttpExchange::HttpExchange(QNetworkAccessManager* nam)
     : m_nam(nam)
 {
@@ -90,7 +114,14 @@ QNetworkRequest HttpExchange::makeRequest(const QString& url, const QString& tls
     QNetworkRequest request;
     ServerTrust::prepare(request, tlsBase.isEmpty() ? url : tlsBase);
     request.setUrl(QUrl(url, QUrl::TolerantMode));
+    request.setTransferTimeout(transferTimeout());
     return request;
+}
+
+QNetworkProxy HttpExchange::proxyFor(const QUrl& url)
+{
+    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    return proxies.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxies.constFirst();
 }
 
 void HttpExchange::readStatus(HttpAnswer& answer, const QUrl& url, const QByteArray& reason)
@@ -143,6 +174,7 @@ void HttpAnswer::parseBody()
 void HttpExchange::abort()
 {
     if (m_running) {
+        m_aborted = true;
         m_running->abort();
     }
 }
@@ -169,43 +201,36 @@ HttpAnswer HttpExchange::post(const QString& url, const QByteArray& body, const 
 HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
 {
     HttpAnswer answer;
-    const int limit = timeoutMs > 0 ? timeoutMs : transferTimeout();
-
     QEventLoop loop;
-    QTimer stall;
-    stall.setSingleShot(true);
-    stall.setInterval(limit);
-    bool timedOut = false;
-
-    // The timeout measures silence, not total time: a large upload that keeps moving is never cut off.
-    if (!m_timeoutIsTotal) {
-        auto progressed = [&stall](qint64, qint64) { stall.start(); };
-        QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, progressed);
-        QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, progressed);
-    }
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&stall, &QTimer::timeout, &loop, [&]() {
-        timedOut = true;
-        loop.quit();
-    });
-    stall.start();
+    // Silence is bounded by the reply's own transfer time-out; a whole exchange (the probe) by this timer.
+    QTimer total;
+    total.setSingleShot(true);
+    bool timedOut = false;
+    if (timeoutMs > 0) {
+        QObject::connect(&total, &QTimer::timeout, &loop, [&]() {
+            timedOut = true;
+            loop.quit();
+        });
+        total.start(timeoutMs);
+    }
+    m_aborted = false;
     if (!reply->isFinished()) {
         m_running = reply;
         loop.exec(m_excludeUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
         m_running = nullptr;
     }
-    stall.stop();
-
+    total.stop();
+    QObject::disconnect(reply, nullptr, &loop, nullptr);
     if (timedOut && !reply->isFinished()) {
-        QObject::disconnect(reply, nullptr, &loop, nullptr);
         // The reply's own error text stands for the time-out; callers log it where they log failures.
         reply->abort();
-        answer.timedOut = true;
     }
     readAnswer(reply, answer);
+    // Cancelled, and not by the caller: the transfer time-out ended it.
+    answer.timedOut = timedOut || (answer.error == QNetworkReply::OperationCanceledError && !m_aborted);
     // Released now rather than later: a deferred delete would wait for the outermost event loop, and a
-    // caller that loops (the chunked upload) would keep every reply and its request body until then.
-    QObject::disconnect(reply, nullptr, &loop, nullptr);
+    // caller that loops would keep every reply and its request body until then.
     delete reply;
     return answer;
 }

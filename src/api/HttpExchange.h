@@ -9,6 +9,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class QNetworkProxy;
 class QUrl;
 
 // What one exchange produced: the body, how the transfer ended, and the body read as JSON.
@@ -26,6 +27,13 @@ struct HttpAnswer
     void parseBody();
 
     bool transferFailed() const { return error != QNetworkReply::NoError; }
+    // The server's no: an answer envelope with a non-zero "code", whatever the HTTP status it came with.
+    bool isRefusal() const { return isObject() && code() != 0; }
+    // What may pass: no envelope came back (no answer, a time-out, an error page, garbage), or a success
+    // envelope under a failed transfer or an error status.
+    bool isTransient() const { return !isObject() || (code() == 0 && (transferFailed() || httpStatus >= 400)); }
+    // The one text of a failed exchange, for the log and the user; empty when nothing failed.
+    QString failureText() const;
     // Usable answer: valid JSON whose document is an object.
     bool isJson() const { return parseOk; }
     bool isObject() const { return parseOk && document.isObject(); }
@@ -36,9 +44,10 @@ struct HttpAnswer
     QJsonValue data() const;
 };
 
-// The one synchronous request helper: tolerant URL, the client's certificate rule for "https" addresses
-// (ServerTrust), a nested event loop until the reply finishes, a transfer timeout (no progress for that long ends the
-// exchange like a failed connection), the body read in one piece and released with its reply.
+// The one synchronous request helper of the UI thread's network manager: tolerant URL, the client's certificate
+// rule for "https" addresses (ServerTrust), a nested event loop until the reply finishes, the transfer time-out (no
+// progress for that long ends the exchange like a failed connection), the body read in one piece and released with
+// its reply. Its static pieces are the rules the job pipeline's libcurl side (CurlExchange) shares.
 class HttpExchange
 {
 public:
@@ -54,7 +63,8 @@ public:
     HttpExchange& operator=(const HttpExchange&) = delete;
 
     // tlsBase: the address whose "https" prefix decides the certificate rule (the server base URL); empty = url.
-    // timeoutMs <= 0 uses transferTimeout().
+    // timeoutMs > 0 bounds the whole exchange (the probe, the start-up's fetch); otherwise only silence is bounded,
+    // by transferTimeout().
     HttpAnswer get(const QString& url, const QString& tlsBase = QString(), int timeoutMs = 0);
     HttpAnswer post(const QString& url, const QByteArray& body, const QByteArray& contentType = kFormContentType,
                     const QString& tlsBase = QString(), int timeoutMs = 0);
@@ -63,15 +73,16 @@ public:
 
     // Exclude user input events from the nested loop while waiting (the cancel request does this).
     void setExcludeUserInput(bool exclude) { m_excludeUserInput = exclude; }
-    // Bound the whole exchange instead of the silence between progress (the reachability probe).
-    void setTimeoutIsTotal(bool total) { m_timeoutIsTotal = total; }
     // Ends the exchange now waiting for its answer, as a failed transfer; the manager may be shared, so
     // only this exchange's reply is touched.
     void abort();
 
     // Shared pieces for requests that are not synchronous (the main window's tab loads, file transfer):
-    // their manager goes through ServerTrust::watch() as well.
+    // their manager goes through ServerTrust::watch() as well. Every request gets the transfer time-out.
     static QNetworkRequest makeRequest(const QString& url, const QString& tlsBase = QString());
+    // The proxy for url as Qt's manager chooses it (the system's: http_proxy, https_proxy, no_proxy), for the
+    // requests that do not go through Qt.
+    static QNetworkProxy proxyFor(const QUrl& url);
     static void readAnswer(QNetworkReply* reply, HttpAnswer& answer);
 
     // A finished exchange read as Qt reads its reply: from 400 on the status as an error with Qt's text, below
@@ -93,6 +104,6 @@ private:
     QNetworkAccessManager* m_nam = nullptr;
     QNetworkAccessManager* m_ownNam = nullptr;
     bool m_excludeUserInput = false;
-    bool m_timeoutIsTotal = false;
     QNetworkReply* m_running = nullptr;
+    bool m_aborted = false;
 };

@@ -2,8 +2,8 @@
 
 #include "HttpExchange.h"
 #include "ServerTrust.h"
-#include "SocketGet.h"
 #include "app/Logging.h"
+#include "app/ServerUrl.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 
@@ -67,8 +67,6 @@ KsKit::~KsKit() = default;
 QNetworkAccessManager& KsKit::networkManager()
 {
     if (!m_nam) {
-        // Made with the first request: Qt 5 loads its bearer plugins, D-Bus and two threads with the first
-        // manager of a process, which the login dialog's first paint does not need.
         m_ownNam = std::make_unique<QNetworkAccessManager>();
         m_nam = m_ownNam.get();
         ServerTrust::watch(m_nam);
@@ -180,7 +178,6 @@ bool KsKit::logout(const QString& serverUrl, const QString& userAccount)
 bool KsKit::CheckNetwork(QString url)
 {
     HttpExchange exchange(&networkManager());
-    exchange.setTimeoutIsTotal(true);
     const HttpAnswer answer = exchange.get(url, url, HttpExchange::kProbeTimeoutMs);
     if (answer.timedOut) {
         logger->error(QStringLiteral("[kskit.CheckNetwork] http Timeout:") + answer.errorString);
@@ -266,11 +263,10 @@ QString KsKit::CheckClientUpdate(QString userAccount)
 
 std::optional<LoginInfo::ServerSettings> KsKit::fetchClientSettings(const QString& serverUrl)
 {
-    // Before the first window: on a connection of its own, not through a network manager (see SocketGet).
-    const HttpAnswer answer
-        = SocketGet::get(clientConfigUrl(serverUrl),
-                         { { QByteArrayLiteral("Content-Type"), QByteArray(HttpExchange::kFormContentType) } },
-                         serverUrl, HttpExchange::kConfigFetchTimeoutMs);
+    QNetworkRequest request = HttpExchange::makeRequest(clientConfigUrl(serverUrl), serverUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
+    HttpExchange exchange(&networkManager());
+    const HttpAnswer answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
     if (!answer.isJson()) {
         qDebug() << "getConfigInfo fail";
         return std::nullopt;
@@ -324,130 +320,136 @@ bool KsKit::hostDomainRefused(const QJsonValue& data, const QString& localDomain
 
 QString KsKit::loginUrl(const QString& serverUrl)
 {
-    return serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLoginNew");
+    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"));
 }
 
 QString KsKit::logoutUrl(const QString& serverUrl)
 {
-    return serverUrl + QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew");
+    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"));
 }
 
 QString KsKit::clientConfigUrl(const QString& serverUrl)
 {
-    return serverUrl + QStringLiteral("/Orvinaweb/GetClientConfigInfo");
+    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/GetClientConfigInfo"));
 }
 
 QString KsKit::siteListUrl(const QString& serverUrl)
 {
     KsReqCommon common;
     GetRepCommonParam(common);
-    return serverUrl
-        + QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature);
+    return ServerUrl::join(
+        serverUrl,
+        QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature));
 }
 
 QString KsKit::updateCheckUrl(const QString& serverUrl, const QString& userAccount)
 {
     // Filled in one pass: an encoded account such as "a%2Bb" must not be mistaken for a placeholder.
-    return serverUrl
-        + QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=%1&type=%2&SysType=%3")
-              .arg(userAccount, QStringLiteral("3"), QStringLiteral("amd"));
+    return ServerUrl::join(serverUrl,
+                           QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=%1&type=%2&SysType=%3")
+                               .arg(userAccount, QStringLiteral("3"), QStringLiteral("amd")));
 }
 
 QString KsKit::updateDownloadUrl(const QString& serverUrl)
 {
-    return serverUrl + QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd");
+    return ServerUrl::join(serverUrl, QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd"));
 }
 
 QString KsKit::permissionsUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + QStringLiteral("/User/BAS_UserPermission?UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_UserPermission?UserAccount=") + userAccount);
 }
 
 QString KsKit::userDetailsUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + QStringLiteral("/PersonalInfo/ClientUserBaseInfo?UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, QStringLiteral("/PersonalInfo/ClientUserBaseInfo?UserAccount=") + userAccount);
 }
 
 QString KsKit::devicesUrl(const QString& serverUrl, int type, const QString& userAccount)
 {
-    return serverUrl + QStringLiteral("/Device/BAS_DeviceStatusList?Type=%1").arg(type)
-        + QStringLiteral("&UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl,
+                           QStringLiteral("/Device/BAS_DeviceStatusList?Type=%1").arg(type)
+                               + QStringLiteral("&UserAccount=") + userAccount);
 }
 
 QString KsKit::projectsUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + QStringLiteral("/User/BAS_ProjectList?strUserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_ProjectList?strUserAccount=") + userAccount);
 }
 
 QString KsKit::pinCodeUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=") + userAccount);
 }
 
 QString KsKit::jobListUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_JobStausList?UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_JobStausList?UserAccount=") + userAccount);
 }
 
 QString KsKit::jobStatusUrl(const QString& serverUrl, const QString& jobId)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_GetJobStatusInfo?jobId=") + jobId;
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_GetJobStatusInfo?jobId=") + jobId);
 }
 
 QString KsKit::cancelJobUrl(const QString& serverUrl, const QString& userAccount, const QString& jobId)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
-        + QStringLiteral("&Type=0&JobID=") + jobId;
+    return ServerUrl::join(serverUrl,
+                           kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
+                               + QStringLiteral("&Type=0&JobID=") + jobId);
 }
 
 QString KsKit::cancelJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
-        + QStringLiteral("&Type=0") + jobIdArray(jobIds);
+    return ServerUrl::join(serverUrl,
+                           kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
+                               + QStringLiteral("&Type=0") + jobIdArray(jobIds));
 }
 
 QString KsKit::scanJobListUrl(const QString& serverUrl, const QString& userAccount)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_ScanJobList?UserAccount=") + userAccount;
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_ScanJobList?UserAccount=") + userAccount);
 }
 
 QString KsKit::deleteScanJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_DeleteScanJob?UserAccount=") + userAccount
-        + jobIdArray(jobIds);
+    return ServerUrl::join(
+        serverUrl, kWebSegment + QStringLiteral("BAS_DeleteScanJob?UserAccount=") + userAccount + jobIdArray(jobIds));
 }
 
 QString KsKit::scanJobDownloadUrl(const QString& serverUrl, const QString& jobId)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_DownloadScanJob?JobID=") + jobId;
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_DownloadScanJob?JobID=") + jobId);
 }
 
 QString KsKit::submitJobUrl(const QString& serverUrl)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_SubmitPrintJob");
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_SubmitPrintJob"));
 }
 
 QString KsKit::uploadJobFileUrl(const QString& serverUrl, const QString& jobId, qint64 size, const QString& userAccount,
                                 const QString& fileName)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_UploadJobFile?JobID=") + jobId
-        + QStringLiteral("&FileType=1&FileSize=") + QString::number(size) + QStringLiteral("&UserAccount=")
-        + userAccount + QStringLiteral("&FileName=") + fileName;
+    return ServerUrl::join(serverUrl,
+                           kWebSegment + QStringLiteral("BAS_UploadJobFile?JobID=") + jobId
+                               + QStringLiteral("&FileType=1&FileSize=") + QString::number(size)
+                               + QStringLiteral("&UserAccount=") + userAccount + QStringLiteral("&FileName=")
+                               + fileName);
 }
 
 QString KsKit::uploadCompleteUrl(const QString& serverUrl)
 {
-    return serverUrl + kWebSegment + QStringLiteral("BAS_UploadComplete");
+    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_UploadComplete"));
 }
 
 QString KsKit::qrRegisterUrl(const QString& qrBase, const QString& guid)
 {
-    return qrBase + QStringLiteral("/api/client/invoke?clientId=") + guid;
+    return ServerUrl::join(qrBase, QStringLiteral("/api/client/invoke?clientId=") + guid);
 }
 
 QString KsKit::qrPollUrl(const QString& qrBase, const QString& guid)
 {
-    return qrBase + QStringLiteral("/api/client/account?clientId=") + guid;
+    return ServerUrl::join(qrBase, QStringLiteral("/api/client/account?clientId=") + guid);
 }
 
 KsKit::QrAnswer KsKit::readQrAnswer(const QByteArray& body)

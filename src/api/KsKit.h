@@ -88,7 +88,7 @@ public:
     static bool hostDomainRefused(const QJsonValue& data, const QString& localDomain);
     // The settings the server pushes to clients (bounded in time, so a dead server cannot hold start-up);
     // nothing when the answer is unusable.
-    static std::optional<LoginInfo::ServerSettings> fetchClientSettings(const QString& serverUrl);
+    std::optional<LoginInfo::ServerSettings> fetchClientSettings(const QString& serverUrl);
     // Fills the timestamp and signature of a signed request for the current local time.
     static void GetRepCommonParam(KsReqCommon& common);
     static KsReqCommon repCommonParamAt(const QDateTime& localTime);
@@ -168,7 +168,12 @@ public:
     // A file download (scan job, update package); the caller reads the reply as it comes.
     QNetworkReply* startDownload(const QString& url, const QString& serverUrl);
 
+signals:
+    // A tab load got no answer within the transfer time-out; reason is the text the user sees.
+    void requestTimedOut(const QString& reason);
+
 private:
+    ApiAnswer::Handler watched(ApiAnswer::Handler handler);
     static QString localDomainName();
     QNetworkReply* qrRequest(const QString& url, QObject* context, QrHandler done);
 

@@ -175,32 +175,32 @@ void ServerTrust::judge(QNetworkReply* reply, const QList<QSslError>& errors)
 
 bool ServerTrust::accepts(const QUrl& url, const QSslCertificate& peer, const QList<QSslError>& errors, bool pinnable)
 {
-    const QString server = serverKey(url);
     QSslCertificate certificate = peer;
     if (certificate.isNull() && !errors.isEmpty()) {
         certificate = errors.constFirst().certificate();
     }
-    const QString presented = certificate.isNull() ? QString() : fingerprint(certificate);
+    QStringList reasons;
+    for (const QSslError& error : errors) {
+        reasons.append(error.errorString());
+    }
+    return accepts(serverKey(url), certificate.isNull() ? QString() : fingerprint(certificate), pinnable,
+                   reasons.join(QStringLiteral("; ")));
+}
 
+bool ServerTrust::accepts(const QString& server, const QString& presented, bool pinnable, const QString& reasons)
+{
     if (presented.isEmpty() || !pinnable) {
-        QStringList reasons;
-        for (const QSslError& error : errors) {
-            reasons.append(error.errorString());
-        }
-        logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: %2")
-                          .arg(server, reasons.join(QStringLiteral("; "))));
+        logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: %2").arg(server, reasons));
         lastRefusal() = Refusal { server, QString(), presented };
         return false;
     }
-
     const QString pinned = pinnedFingerprint(server);
-    if (pinned.isEmpty()) {
-        pin(server, presented);
-        logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
-                         .arg(server, presented));
-        return true;
-    }
-    if (pinned == presented) {
+    if (pinAllows(pinned, presented)) {
+        if (pinned.isEmpty()) {
+            pin(server, presented);
+            logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
+                             .arg(server, presented));
+        }
         return true;
     }
     logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")

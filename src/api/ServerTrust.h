@@ -52,6 +52,14 @@ public:
     static bool configure(QSslConfiguration& config, const QString& tlsBase);
     // Whether a certificate that did not verify is accepted for the server at url (pinned on first use).
     static bool accepts(const QUrl& url, const QSslCertificate& peer, const QList<QSslError>& errors, bool pinnable);
+    // The same for a fingerprint (empty: none could be read), with the reasons it did not verify; for the
+    // requests that do not go through Qt. Pins, logs and records a refusal.
+    static bool accepts(const QString& server, const QString& presented, bool pinnable, const QString& reasons);
+    // The pin rule itself, free of side effects (a worker thread asks it during the handshake).
+    static bool pinAllows(const QString& pinned, const QString& presented)
+    {
+        return !presented.isEmpty() && (pinned.isEmpty() || pinned == presented);
+    }
     // Every reply of the manager whose certificate does not verify is then judged by the rule.
     static void watch(QNetworkAccessManager* nam);
 

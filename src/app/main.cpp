@@ -8,7 +8,6 @@
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
-#include "ui/FontWarmUp.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
@@ -16,13 +15,10 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QFontMetrics>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QScreen>
-#include <QTimer>
 #include <QTranslator>
 
 static Logger* logger = Logging::rootLogger();
@@ -108,11 +104,7 @@ int main(int argc, char** argv)
     // Qt honours this attribute only when it is set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
-    FontWarmUp fonts;
     SingleApplication app(argc, argv);
-    fonts.applicationReady();
-    // Qt's font calls on the warm-up thread end before the application object does, on every way out.
-    const auto fontsDone = qScopeGuard([&fonts] { fonts.wait(); });
     ShutdownSignals shutdownSignals;
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -140,15 +132,11 @@ int main(int argc, char** argv)
     logger->info(QStringLiteral("loading latest login info"));
     LoginInfo& settings = *Singleton<LoginInfo>::getInstance();
     ServerTrust::setSettings(&settings);
-    LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
-    // The first font loaded is the costliest of the first window; loaded while the settings fetch below waits
-    // for the server, it no longer adds to the start-up. Without a fetch it runs in the dialog's loop. The
-    // dialog's pictures are decoded first, while the other core is still reading the font configuration.
-    QTimer::singleShot(0, &app, [&fonts] {
-        LoginDialog::preloadImages();
-        fonts.waitForFontconfig();
-        QFontMetrics(QApplication::font()).height();
-    });
+    // One network manager for every request of the UI thread (the settings fetch, the dialog's, the main
+    // window's), owned by the API; the job pipeline sends through libcurl on its own thread.
+    Session session;
+    KsKit api(KsAccount {});
+    LoginInfo::setServerSettingsSource([&api](const QString& url) { return api.fetchClientSettings(url); });
     const int loadResult = settings.loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
@@ -163,14 +151,10 @@ int main(int argc, char** argv)
 
     logScreens();
 
-    // One network manager for every request of the UI thread (the dialog's, the main window's and the job
-    // logic's), made by the kit at the first of them.
-    Session session;
-    KsKit api(KsAccount::fromSettings(settings));
+    api.setAccount(KsAccount::fromSettings(settings));
     api.setLoginState(&settings, &session);
     const Parts parts { settings, session, api };
 
-    fonts.wait();
     // The dialog lives until after the stop banner and the logging shutdown.
     LoginDialog dialog(settings, session, api);
     ScreenFit::fit(&dialog);

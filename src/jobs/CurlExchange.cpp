@@ -1,66 +1,97 @@
 #include "CurlExchange.h"
 
-#include "CurlTransfer.h"
 #include "api/ServerTrust.h"
-#include "app/Logging.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QLibrary>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUrl>
 
+#include <curl/curl.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <arpa/inet.h>
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-static Logger* logger = Logging::rootLogger();
-
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // How often a waiting request asks whether it should stop.
 constexpr int kStopPollMs = 100;
 
-// The module beside the executable, loaded once and kept; null when it is missing.
-CreateCurlTransfer curlModule()
+bool isAddress(const QByteArray& host)
 {
-    static const CreateCurlTransfer create = []() {
-        QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/halcyra_curl"));
-        const auto entry = reinterpret_cast<CreateCurlTransfer>(module.resolve("halcyraCreateCurlTransfer"));
-        if (!entry) {
-            logger->warn(
-                QStringLiteral("###### [uploadFileSegment] no fast upload module: %1").arg(module.errorString()));
-        }
-        return entry;
-    }();
-    return create;
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, host.constData(), buffer) == 1 || inet_pton(AF_INET6, host.constData(), buffer) == 1;
 }
 
-QNetworkReply::NetworkError networkError(CurlTransfer::Result result)
+// The proxy Qt's manager would take for url, in libcurl's words; empty: none.
+QByteArray curlProxy(const QNetworkProxy& proxy)
 {
-    switch (result) {
-    case CurlTransfer::Result::Ok:
-        return QNetworkReply::NoError;
-    case CurlTransfer::Result::Aborted:
-    case CurlTransfer::Result::TimedOut:
-        return QNetworkReply::OperationCanceledError; // as an aborted Qt reply reads
-    case CurlTransfer::Result::HostNotFound:
-        return QNetworkReply::HostNotFoundError;
-    case CurlTransfer::Result::Refused:
-        return QNetworkReply::ConnectionRefusedError;
-    case CurlTransfer::Result::Ssl:
-        return QNetworkReply::SslHandshakeFailedError;
-    case CurlTransfer::Result::Closed:
-        return QNetworkReply::RemoteHostClosedError;
-    case CurlTransfer::Result::Other:
+    const QByteArray hostPort = proxy.hostName().toUtf8() + ':' + QByteArray::number(proxy.port());
+    switch (proxy.type()) {
+    case QNetworkProxy::Socks5Proxy:
+        return (proxy.capabilities() & QNetworkProxy::HostNameLookupCapability ? "socks5h://" : "socks5://") + hostPort;
+    case QNetworkProxy::HttpProxy:
+    case QNetworkProxy::HttpCachingProxy:
+        return "http://" + hostPort;
+    default:
+        return QByteArray();
+    }
+}
+
+// A failed libcurl transfer read as a failed Qt reply: its error code and text.
+void readFailure(CURLcode code, bool timedOut, const QUrl& url, const QByteArray& detail, HttpAnswer& answer)
+{
+    switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK:
+    case CURLE_OPERATION_TIMEDOUT:
+        answer.error = QNetworkReply::OperationCanceledError;
+        answer.errorString = QStringLiteral("Operation canceled");
+        answer.timedOut = timedOut || code == CURLE_OPERATION_TIMEDOUT;
+        return;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        answer.error = QNetworkReply::HostNotFoundError;
+        answer.errorString = QStringLiteral("Host %1 not found").arg(url.host());
+        return;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        answer.error = QNetworkReply::ProxyNotFoundError;
+        break;
+    case CURLE_COULDNT_CONNECT:
+        answer.error = QNetworkReply::ConnectionRefusedError;
+        answer.errorString = QStringLiteral("Connection refused");
+        return;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+        answer.error = QNetworkReply::SslHandshakeFailedError;
+        break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        answer.error = QNetworkReply::RemoteHostClosedError;
+        answer.errorString = QStringLiteral("Connection closed");
+        return;
+    default:
+        answer.error = QNetworkReply::UnknownNetworkError;
         break;
     }
-    return QNetworkReply::UnknownNetworkError;
+    answer.errorString = QString::fromUtf8(detail);
 }
 
 } // namespace
@@ -69,18 +100,38 @@ struct CurlExchange::Worker
 {
     QNetworkAccessManager* nam = nullptr;
     std::function<bool()> stop;
-    // Qt's path: without the module, or for a rule the module's libcurl cannot apply.
-    std::unique_ptr<HttpExchange> fallback;
-    HttpAnswer fallbackAnswer;
-    bool usedFallback = false;
 
-    // One transfer for every request under the same rule: libcurl keeps its handle's set-up between them.
-    std::unique_ptr<CurlTransfer> curl;
-    CurlTransfer::Config config;
+    // One handle for every request under the same certificate rule and host: its connections are kept alive.
+    CURL* easy = nullptr;
+    bool verifyOff = false; // "any"
     bool pinRule = false;
+    QByteArray host;
+    QByteArray pinned; // as ServerTrust writes it
     QString server;
+
+    // The request, set by the caller while the worker is idle.
     QUrl url;
-    CurlTransfer::Request request;
+    QByteArray target;
+    curl_slist* headers = nullptr;
+    const QByteArray* body = nullptr;
+    QByteArray proxy;
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
+    int timeoutMs = 0;
+
+    // The answer, written by the worker.
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    QByteArray reason; // the status line's reason phrase
+    QList<QByteArray> setCookies;
+    QByteArray answerBody;
+    QByteArray presented; // a certificate that did not verify
+    QByteArray verifyError;
+    bool timedOut = false;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_off_t lastUp = -1;
+    curl_off_t lastDown = -1;
+    Clock::time_point lastProgress;
 
     std::thread thread;
     std::mutex mutex;
@@ -90,12 +141,26 @@ struct CurlExchange::Worker
     bool quitting = false;
     std::atomic<bool> done { true };
     std::atomic<bool> abort { false };
-    int timeoutMs = 0;
-    CurlTransfer::Answer sent;
     // Lives in the caller's thread: the worker's "done" reaches the caller's loop through it.
     std::unique_ptr<QObject> waker;
     QEventLoop* loop = nullptr;
     QTimer poll;
+
+    ~Worker()
+    {
+        stopThread();
+        release();
+    }
+
+    void release()
+    {
+        if (easy) {
+            curl_easy_cleanup(easy);
+            easy = nullptr;
+        }
+        curl_slist_free_all(headers);
+        headers = nullptr;
+    }
 
     void run()
     {
@@ -107,9 +172,8 @@ struct CurlExchange::Worker
             }
             pending = false;
             lock.unlock();
-            CurlTransfer::Answer answer = curl->perform(request, timeoutMs, abort);
+            perform();
             lock.lock();
-            sent = std::move(answer);
             done = true;
             finished.notify_all();
             QMetaObject::invokeMethod(
@@ -123,42 +187,99 @@ struct CurlExchange::Worker
         }
     }
 
-    // The transfer for this request's rule, made again when the rule or the server changed.
+    // Nothing of the last answer is left for the next.
+    void clearAnswer()
+    {
+        code = CURLE_OK;
+        status = 0;
+        reason.clear();
+        setCookies.clear();
+        answerBody.clear();
+        presented.clear();
+        verifyError.clear();
+        timedOut = false;
+        errorBuffer[0] = '\0';
+    }
+
+    void perform()
+    {
+        CURL* e = easy;
+        curl_easy_setopt(e, CURLOPT_URL, target.constData());
+        if (body) {
+            curl_easy_setopt(e, CURLOPT_POST, 1L);
+            curl_easy_setopt(e, CURLOPT_POSTFIELDS, body->constData());
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+        } else {
+            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+        }
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
+        // Qt has applied no_proxy already; libcurl must not read the environment a second time.
+        curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "");
+        curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, proxyUser.isEmpty() ? nullptr : proxyUser.constData());
+        curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, proxyPassword.isEmpty() ? nullptr : proxyPassword.constData());
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+        lastUp = -1;
+        lastDown = -1;
+        lastProgress = Clock::now();
+        code = curl_easy_perform(e);
+        curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    }
+
+    // The handle for this request's rule, made again when the rule or the host changed.
     bool prepare(const QUrl& parsed, const QString& tlsBase)
     {
-        CurlTransfer::Config wanted;
-        wanted.acceptEncoding = QByteArrayLiteral("gzip, deflate");
+        bool off = false;
         bool pin = false;
+        QByteArray name;
         if (parsed.scheme() == QLatin1String("https")) {
             const ServerTrust::Mode mode
                 = ServerTrust::governs(tlsBase) ? ServerTrust::mode() : ServerTrust::Mode::System;
-            wanted.tls = mode == ServerTrust::Mode::Pin ? CurlTransfer::Tls::Pin
-                : mode == ServerTrust::Mode::Any        ? CurlTransfer::Tls::Any
-                                                        : CurlTransfer::Tls::System;
+            off = mode == ServerTrust::Mode::Any;
             pin = mode == ServerTrust::Mode::Pin;
-            if (pin) {
-                wanted.host = parsed.host().toLatin1();
-                // Read for every request: the login dialog may have pinned another certificate meanwhile.
-                server = ServerTrust::serverKey(parsed);
-                wanted.pinned = ServerTrust::pinnedFingerprint(server).toLatin1();
+            name = parsed.host().toLatin1();
+            server = ServerTrust::serverKey(parsed);
+            // Read for every request: the login dialog may have pinned another certificate meanwhile.
+            pinned = pin ? ServerTrust::pinnedFingerprint(server).toLatin1() : QByteArray();
+            if (easy && (off != verifyOff || name != host)) {
+                curl_easy_cleanup(easy);
+                easy = nullptr;
             }
         }
         pinRule = pin;
-        if (curl && wanted.tls == config.tls && wanted.host == config.host) {
-            if (wanted.pinned != config.pinned) {
-                curl->setPinned(wanted.pinned);
-            }
-            config = wanted;
+        if (easy) {
             return true;
         }
-        stopThread();
-        curl.reset();
-        config = wanted;
-        const CreateCurlTransfer create = curlModule();
-        if (create) {
-            curl.reset(create(config));
+        verifyOff = off;
+        host = name;
+        static std::once_flag once;
+        std::call_once(once, []() { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        easy = curl_easy_init();
+        if (!easy) {
+            return false;
         }
-        return curl != nullptr;
+        CURL* e = easy;
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_TCP_NODELAY, 1L);
+        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "gzip, deflate"); // decoded as Qt decodes it
+        curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Worker::write);
+        curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Worker::header);
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Worker::progress);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+        // libcurl's own checks are off: "any" checks nothing, the other rules are judged on the handshake by
+        // verifyChain, before a byte of the body leaves.
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+        if (!verifyOff) {
+            return curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &Worker::prepareTls) == CURLE_OK
+                && curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;
+        }
+        return true;
     }
 
     // False when no thread can be had (a user's task limit reached on a shared host).
@@ -179,9 +300,7 @@ struct CurlExchange::Worker
         quitting = false;
         try {
             thread = std::thread([this]() { run(); });
-        } catch (const std::system_error& error) {
-            logger->warn(QStringLiteral("no thread for the job's requests (%1); Qt's network layer sends them")
-                             .arg(QString::fromLocal8Bit(error.what())));
+        } catch (const std::system_error&) {
             return false;
         }
         return true;
@@ -200,7 +319,82 @@ struct CurlExchange::Worker
         }
     }
 
-    ~Worker() { stopThread(); }
+    // Keeps the reason phrase of the last status line ("HTTP/1.1 404 Not Found") and the cookies set.
+    static size_t header(char* data, size_t size, size_t count, void* self)
+    {
+        auto* w = static_cast<Worker*>(self);
+        const QByteArray line = QByteArray::fromRawData(data, static_cast<int>(size * count)).trimmed();
+        if (line.startsWith("HTTP/")) {
+            const int code = line.indexOf(' ');
+            const int reason = code < 0 ? -1 : line.indexOf(' ', code + 1);
+            w->reason = reason < 0 ? QByteArray() : line.mid(reason + 1);
+            w->setCookies.clear();
+        } else if (line.size() > 11 && qstrnicmp(line.constData(), "set-cookie:", 11) == 0) {
+            w->setCookies.append(line.mid(11).trimmed());
+        }
+        return size * count;
+    }
+
+    static size_t write(char* data, size_t size, size_t count, void* self)
+    {
+        static_cast<Worker*>(self)->answerBody.append(data, static_cast<int>(size * count));
+        return size * count;
+    }
+
+    // The time-out measures silence: any byte either way restarts it.
+    static int progress(void* self, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
+    {
+        auto* w = static_cast<Worker*>(self);
+        const Clock::time_point now = Clock::now();
+        if (up != w->lastUp || down != w->lastDown) {
+            w->lastUp = up;
+            w->lastDown = down;
+            w->lastProgress = now;
+        } else if (now - w->lastProgress > std::chrono::milliseconds(w->timeoutMs)) {
+            w->timedOut = true;
+            return 1;
+        }
+        return w->abort ? 1 : 0;
+    }
+
+    // A certificate the system trusts for this host passes; any other only as ServerTrust's pin rule allows.
+    // The caller settles the outcome with ServerTrust afterwards (pin on first use, log, refusal).
+    static int verifyChain(X509_STORE_CTX* store, void* self)
+    {
+        auto* w = static_cast<Worker*>(self);
+        if (X509_verify_cert(store) == 1) {
+            return 1;
+        }
+        w->verifyError = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+        X509* leaf = X509_STORE_CTX_get0_cert(store);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (leaf && X509_digest(leaf, EVP_sha256(), digest, &length) == 1) {
+            w->presented
+                = QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex(':').toUpper();
+        }
+        if (!w->pinRule || !ServerTrust::pinAllows(QString::fromLatin1(w->pinned), QString::fromLatin1(w->presented))) {
+            return 0;
+        }
+        X509_STORE_CTX_set_error(store, X509_V_OK);
+        return 1;
+    }
+
+    static CURLcode prepareTls(CURL*, void* sslContext, void* self)
+    {
+        auto* w = static_cast<Worker*>(self);
+        auto* context = static_cast<SSL_CTX*>(sslContext);
+        SSL_CTX_set_default_verify_paths(context);
+        X509_VERIFY_PARAM* param = SSL_CTX_get0_param(context);
+        const int set = isAddress(w->host) ? X509_VERIFY_PARAM_set1_ip_asc(param, w->host.constData())
+                                           : X509_VERIFY_PARAM_set1_host(param, w->host.constData(), 0);
+        if (set != 1) {
+            return CURLE_SSL_CERTPROBLEM;
+        }
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_cert_verify_callback(context, &Worker::verifyChain, self);
+        return CURLE_OK;
+    }
 };
 
 CurlExchange::CurlExchange(QNetworkAccessManager* nam)
@@ -214,11 +408,6 @@ CurlExchange::~CurlExchange() = default;
 void CurlExchange::setStop(std::function<bool()> stop)
 {
     m_worker->stop = std::move(stop);
-}
-
-bool CurlExchange::hasFastPath()
-{
-    return curlModule() != nullptr;
 }
 
 void CurlExchange::startGet(const QString& url, const QString& tlsBase)
@@ -237,129 +426,120 @@ void CurlExchange::start(const QString& url, const QByteArray* body, const QByte
 {
     Worker* w = m_worker.get();
     w->url = QUrl(url, QUrl::TolerantMode);
-    w->usedFallback = !w->prepare(w->url, tlsBase) || !w->startThread();
-    if (w->usedFallback) {
-        if (!w->fallback) {
-            w->fallback.reset(new HttpExchange(w->nam));
+    w->abort = false;
+    w->done = false;
+    w->clearAnswer();
+    if (!w->prepare(w->url, tlsBase)) {
+        w->code = CURLE_FAILED_INIT;
+        w->done = true;
+        return;
+    }
+    w->target = w->url.toEncoded();
+    w->body = body;
+    const QNetworkProxy proxy = HttpExchange::proxyFor(w->url);
+    w->proxy = curlProxy(proxy);
+    w->proxyUser = proxy.user().toUtf8();
+    w->proxyPassword = proxy.password().toUtf8();
+    w->timeoutMs = HttpExchange::transferTimeout();
+
+    // The fields in the order Qt writes them after "Host"; libcurl adds nothing of its own.
+    QList<QByteArray> fields;
+    if (body) {
+        fields.append(QByteArrayLiteral("Content-Type: ") + contentType);
+    }
+    // Qt's manager keeps the cookies a server sets and sends them back; so does the pipeline, from the same jar.
+    const QList<QNetworkCookie> cookies
+        = w->nam && w->nam->cookieJar() ? w->nam->cookieJar()->cookiesForUrl(w->url) : QList<QNetworkCookie>();
+    if (!cookies.isEmpty()) {
+        QByteArray field = QByteArrayLiteral("Cookie: ");
+        for (int i = 0; i < cookies.size(); ++i) {
+            field += (i ? "; " : "") + cookies.at(i).toRawForm(QNetworkCookie::NameAndValueOnly);
         }
-        w->fallbackAnswer = body ? w->fallback->post(url, *body, contentType, tlsBase) : w->fallback->get(url, tlsBase);
+        fields.append(field);
+    }
+    if (body) {
+        fields.append(QByteArrayLiteral("Content-Length: ") + QByteArray::number(body->size()));
+    }
+    fields.append(QByteArrayLiteral("Connection: Keep-Alive"));
+    fields.append(QByteArrayLiteral("Accept-Encoding: gzip, deflate"));
+    fields.append(QByteArrayLiteral("Accept-Language: ") + HttpExchange::acceptLanguage());
+    fields.append(QByteArrayLiteral("User-Agent: Mozilla/5.0"));
+    fields.append(QByteArrayLiteral("Accept:"));
+    fields.append(QByteArrayLiteral("Expect:"));
+    curl_slist_free_all(w->headers);
+    w->headers = nullptr;
+    for (const QByteArray& field : qAsConst(fields)) {
+        w->headers = curl_slist_append(w->headers, field.constData());
+    }
+
+    if (!w->startThread()) {
+        // No thread to be had: the request runs here, the window still for its length.
+        w->perform();
+        w->done = true;
         return;
     }
     {
         const std::lock_guard<std::mutex> lock(w->mutex);
-        CurlTransfer::Request& request = w->request;
-        request.url = w->url.toEncoded();
-        request.body = body;
-        // The fields in the order Qt writes them after "Host"; libcurl adds nothing of its own.
-        request.headers.clear();
-        if (body) {
-            request.headers.append(QByteArrayLiteral("Content-Type: ") + contentType);
-        }
-        // Qt's manager keeps the cookies a server sets and sends them back; so does the pipeline, from the same jar.
-        const QList<QNetworkCookie> cookies
-            = w->nam && w->nam->cookieJar() ? w->nam->cookieJar()->cookiesForUrl(w->url) : QList<QNetworkCookie>();
-        if (!cookies.isEmpty()) {
-            QByteArray field = QByteArrayLiteral("Cookie: ");
-            for (int i = 0; i < cookies.size(); ++i) {
-                field += (i ? "; " : "") + cookies.at(i).toRawForm(QNetworkCookie::NameAndValueOnly);
-            }
-            request.headers.append(field);
-        }
-        if (body) {
-            request.headers.append(QByteArrayLiteral("Content-Length: ") + QByteArray::number(body->size()));
-        }
-        request.headers.append(QByteArrayLiteral("Connection: Keep-Alive"));
-        request.headers.append(QByteArrayLiteral("Accept-Encoding: ") + w->config.acceptEncoding);
-        request.headers.append(QByteArrayLiteral("Accept-Language: ") + HttpExchange::acceptLanguage());
-        request.headers.append(QByteArrayLiteral("User-Agent: Mozilla/5.0"));
-        request.headers.append(QByteArrayLiteral("Accept:"));
-        request.headers.append(QByteArrayLiteral("Expect:"));
-        w->timeoutMs = HttpExchange::transferTimeout();
-        w->abort = false;
-        w->done = false;
         w->pending = true;
     }
     w->wake.notify_one();
 }
 
-HttpAnswer CurlExchange::wait()
+HttpAnswer CurlExchange::wait(int totalMs)
 {
     Worker* w = m_worker.get();
-    if (w->usedFallback) {
-        return std::move(w->fallbackAnswer);
-    }
-
     // The caller's loop runs while the worker sends; it ends when the worker is done or the application quits.
+    bool overTime = false;
     if (!w->done) {
         QEventLoop loop;
         w->loop = &loop;
         if (w->stop) {
             w->poll.start();
         }
-        loop.exec();
+        QTimer total;
+        if (totalMs > 0) {
+            total.setSingleShot(true);
+            QObject::connect(&total, &QTimer::timeout, &loop, [&]() {
+                overTime = true;
+                loop.quit();
+            });
+            total.start(totalMs);
+        }
+        loop.exec(m_excludeUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
         w->poll.stop();
         w->loop = nullptr;
     }
-    CurlTransfer::Answer sent;
     {
         std::unique_lock<std::mutex> lock(w->mutex);
         if (!w->done) {
             w->abort = true;
             w->finished.wait(lock, [w]() { return w->done.load(); });
         }
-        sent = std::move(w->sent);
-        w->sent = CurlTransfer::Answer();
-        w->request.body = nullptr;
     }
+    w->body = nullptr;
 
-    if (w->pinRule && !sent.firstSeen.isEmpty()) {
-        ServerTrust::pin(w->server, QString::fromLatin1(sent.firstSeen));
-        logger->info(QStringLiteral("[ServerTrust] first connection to %1: certificate SHA-256 %2 pinned")
-                         .arg(w->server, QString::fromLatin1(sent.firstSeen)));
-        w->config.pinned = sent.firstSeen;
-        w->curl->setPinned(w->config.pinned);
+    if (!w->verifyError.isEmpty()) {
+        ServerTrust::accepts(w->server, QString::fromLatin1(w->presented), w->pinRule,
+                             QString::fromLatin1(w->verifyError));
     }
-    if (!sent.refused.isEmpty()) {
-        logger->error(QStringLiteral("[ServerTrust] certificate of %1 refused: pinned SHA-256 %2, presented SHA-256 %3")
-                          .arg(w->server, QString::fromLatin1(w->config.pinned), QString::fromLatin1(sent.refused)));
-    }
-
-    if (!sent.setCookies.isEmpty() && w->nam && w->nam->cookieJar()) {
+    if (!w->setCookies.isEmpty() && w->nam && w->nam->cookieJar()) {
         QList<QNetworkCookie> cookies;
-        for (const QByteArray& value : qAsConst(sent.setCookies)) {
+        for (const QByteArray& value : qAsConst(w->setCookies)) {
             cookies += QNetworkCookie::parseCookies(value);
         }
         w->nam->cookieJar()->setCookiesFromUrl(cookies, w->url);
     }
 
-    // Read as Qt's reply would be: its error codes and texts, the body of an error page kept.
     HttpAnswer answer;
-    answer.httpStatus = static_cast<int>(sent.httpStatus);
-    answer.error = networkError(sent.result);
-    answer.timedOut = sent.result == CurlTransfer::Result::TimedOut;
-    switch (sent.result) {
-    case CurlTransfer::Result::Ok:
-        HttpExchange::readStatus(answer, w->url, sent.reason);
-        answer.body = std::move(sent.body);
-        break;
-    case CurlTransfer::Result::Aborted:
-    case CurlTransfer::Result::TimedOut:
-        answer.errorString = QStringLiteral("Operation canceled");
-        break;
-    case CurlTransfer::Result::Refused:
-        answer.errorString = QStringLiteral("Connection refused");
-        break;
-    case CurlTransfer::Result::Closed:
-        answer.errorString = QStringLiteral("Connection closed");
-        break;
-    case CurlTransfer::Result::HostNotFound:
-        answer.errorString = QStringLiteral("Host %1 not found").arg(w->url.host());
-        break;
-    case CurlTransfer::Result::Ssl:
-    case CurlTransfer::Result::Other:
-        answer.errorString = QString::fromUtf8(sent.error);
-        break;
+    answer.httpStatus = static_cast<int>(w->status);
+    if (w->code == CURLE_OK) {
+        HttpExchange::readStatus(answer, w->url, w->reason);
+        answer.body = std::move(w->answerBody);
+    } else {
+        readFailure(w->code, w->timedOut || overTime, w->url,
+                    w->errorBuffer[0] ? QByteArray(w->errorBuffer) : QByteArray(curl_easy_strerror(w->code)), answer);
     }
+    w->answerBody = QByteArray();
     answer.parseBody();
     return answer;
 }

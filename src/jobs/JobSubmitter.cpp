@@ -1,6 +1,5 @@
 #include "JobSubmitter.h"
 
-#include "ChunkUpload.h"
 #include "CurlExchange.h"
 #include "JobFiles.h"
 #include "JobHost.h"
@@ -14,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -27,6 +27,7 @@ JobSubmitter::~JobSubmitter() = default;
 CurlExchange& JobSubmitter::exchange()
 {
     if (!m_exchange) {
+        // The API's manager lends its cookie jar only: the requests go through libcurl.
         m_exchange.reset(new CurlExchange(&m_host->api().networkManager()));
     }
     return *m_exchange;
@@ -41,14 +42,6 @@ bool JobSubmitter::keepUnsent() const
 {
     return m_host->jobOptions().keepUnsentJobs;
 }
-
-namespace {
-// What may pass: no answer, an error status or an answer that is not the JSON envelope.
-bool isTransient(const HttpAnswer& answer)
-{
-    return answer.transferFailed() || answer.httpStatus >= 400 || !answer.isObject();
-}
-} // namespace
 
 JobSubmitter::Outcome JobSubmitter::submit(const KsJobParam& param, const Hooks& hooks)
 {
@@ -114,7 +107,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
         return Outcome::Interrupted;
     }
     const bool keep = keepUnsent();
-    if (!answer.isJson() || (keep && isTransient(answer))) {
+    if (!answer.isJson() || (keep && answer.isTransient())) {
         logger->error(QStringLiteral("###### [beginSubmitJob] request exception"));
         if (!keep) {
             m_host->showCritical(tr("ks server link ex"));
@@ -231,7 +224,9 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
                                           tr("Printing assignment submission in progress"));
     }
 
-    ChunkUpload chunks(url, contentType, m_host->serverUrl(), exchange(), [this]() { return stopped(); });
+    // A logout or quit ends a chunk in flight; the pipeline's other requests run to their end.
+    exchange().setStop([this]() { return stopped(); });
+    const auto noStop = qScopeGuard([this]() { exchange().setStop({}); });
     bool refused = false; // a chunk answered with a non-zero code, or the user cancelled
     bool reported = false; // the user has been told why
     bool failed = false; // no answer, an error page or garbage: the upload stops
@@ -244,17 +239,17 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
     readChunk(file, &buffers[current]);
     while (!buffers[current].isEmpty()) {
         const QByteArray& chunk = buffers[current];
-        chunks.start(chunk);
+        exchange().startPost(url, chunk, contentType, m_host->serverUrl());
         current = 1 - current;
         readChunk(file, &buffers[current]);
-        const HttpAnswer answer = chunks.wait();
+        const HttpAnswer answer = exchange().wait();
         sent += chunk.size();
         if (stopped()) {
             interrupted = true;
             break;
         }
 
-        if (answer.isObject() && answer.code() != 0 && !answer.transferFailed() && answer.httpStatus < 400) {
+        if (answer.isRefusal()) {
             QString errMsg = answer.message();
             QString reason;
             if (answer.code() == 220) {
@@ -273,11 +268,9 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
             logger->error(
                 QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, errMsg));
             refused = true;
-        } else if (isTransient(answer)) {
+        } else if (answer.isTransient()) {
             // Every chunk must be taken: an unread or garbled answer leaves a hole in the server's copy.
-            failure = answer.transferFailed() ? answer.errorString
-                : answer.httpStatus >= 400    ? QStringLiteral("HTTP status %1").arg(answer.httpStatus)
-                                              : QStringLiteral("unreadable answer");
+            failure = answer.failureText();
             logger->error(
                 QStringLiteral("###### [uploadFileSegment] job [%1] uploadFile fail errMsg %2").arg(fileName, failure));
             failed = true;
@@ -343,8 +336,8 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
         return Outcome::Interrupted;
     }
     QString errMsg;
-    if (isTransient(answer)) {
-        errMsg = QLatin1Char(' ') + (answer.transferFailed() ? answer.errorString : tr("unreadable answer"));
+    if (answer.isTransient()) {
+        errMsg = QLatin1Char(' ') + answer.failureText();
         logger->error(
             QStringLiteral("###### [endSubmitJob] job [%1] submit fail,errMsg [%2]").arg(param.docName, errMsg));
         if (keepUnsent()) {
@@ -382,12 +375,9 @@ bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int t
 {
     const QString url = KsKit::cancelJobUrl(m_host->serverUrl(), account, jobId);
     logger->info(url);
-    HttpExchange exchange(&m_host->api().networkManager());
-    exchange.setExcludeUserInput(true);
-    if (timeoutMs > 0) {
-        exchange.setTimeoutIsTotal(true);
-    }
-    const HttpAnswer answer = exchange.get(url, m_host->serverUrl(), timeoutMs);
-    // Any envelope means the server has dealt with it, "no such job" included.
-    return !answer.transferFailed() && answer.isObject();
+    exchange().setExcludeUserInput(true);
+    const HttpAnswer answer = exchange().get(url, m_host->serverUrl(), timeoutMs);
+    exchange().setExcludeUserInput(false);
+    // Any envelope means the server has dealt with it, "no such job" included, whatever the status.
+    return answer.isObject();
 }

@@ -48,7 +48,6 @@ namespace {
 std::function<void(int)> s_exitHandler;
 
 // The form (LoginDialog.ui) shows the first two.
-constexpr const char* kLogo = ":/img32/images/logo.png";
 constexpr const char* kNoQrCode = ":/img32/images/NOQR.bmp";
 constexpr const char* kMoreIcon = ":/img32/images/more.png";
 constexpr const char* kAccountIcon = ":/img32/images/account.png";
@@ -135,7 +134,7 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     initInfo();
     checkLoginType();
 
-    // From the pixmap cache (preloadImages); a QIcon made from a file name decodes it again.
+    // Through the pixmap cache: a QIcon made from a file name decodes it again.
     const auto icon = [](const char* name) { return QIcon(QPixmap(QLatin1String(name))); };
     QAction* more = m_ui->editKsServer->addAction(icon(kMoreIcon), QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
@@ -165,14 +164,6 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
 }
 
 LoginDialog::~LoginDialog() = default;
-
-void LoginDialog::preloadImages()
-{
-    // The form's own pictures and the server field's actions; the banner is decoded apart (showBanner).
-    for (const char* name : { kLogo, kNoQrCode, kMoreIcon, kAccountIcon, kLockIcon, kServerIcon }) {
-        QPixmap(QLatin1String(name));
-    }
-}
 
 void LoginDialog::setExitHandlerForTests(std::function<void(int)> handler)
 {
@@ -738,7 +729,7 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
             showBanner(header, event->type() == QEvent::Show);
             break;
         case QEvent::Paint:
-            takeDecodedBanner(header);
+            decodeBanner(header);
             if (header == m_bannerHeader && !m_banner.isNull()) {
                 QPainter painter(header);
                 painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -758,7 +749,6 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
     // either order (the new one shown before or after the old one is hidden), so each header drops only its own.
     if (!shown) {
         if (header == m_bannerHeader) {
-            m_bannerDecode = {}; // a decode still running is waited for and dropped
             m_banner = QPixmap();
             m_bannerHeader = nullptr;
         }
@@ -768,43 +758,34 @@ void LoginDialog::showBanner(QWidget* header, bool shown)
     if (m_bannerHeader && m_bannerHeader != header) {
         m_bannerHeader->setProperty("banner", QVariant());
     }
-    m_bannerDecode = {};
     m_bannerHeader = header;
     const QString image = header == m_ui->header_login ? QStringLiteral(":/img32/images/1.jpg")
                                                        : QStringLiteral(":/img32/images/11.jpg");
-    const QSize target = header->size() * header->devicePixelRatioF();
-    // Decoded on a second core while the dialog lays out and draws the rest of its first frame; the header's
-    // first paint takes the result. Without a thread to be had (a user's task limit reached), the paint decodes.
-    m_bannerDecode = std::async(std::launch::async | std::launch::deferred, [image, target] {
-        // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size
-        // lets the JPEG decoder scale down as it decodes.
-        QImageReader reader(image, "jpeg");
-        reader.setAutoDetectImageFormat(false);
-        if (target.isValid() && !target.isEmpty()) {
-            reader.setScaledSize(target); // stretched to the header, as before
-        }
-        DecodedBanner decoded { reader.read(), QString() };
-        if (decoded.image.isNull()) {
-            decoded.error = reader.errorString();
-        }
-        return decoded;
-    });
     m_banner = QPixmap();
     header->setProperty("banner", image);
     header->update();
 }
 
-void LoginDialog::takeDecodedBanner(QWidget* header)
+void LoginDialog::decodeBanner(QWidget* header)
 {
-    if (header != m_bannerHeader || !m_bannerDecode.valid()) {
+    if (header != m_bannerHeader || !m_banner.isNull()) {
         return;
     }
-    DecodedBanner decoded = m_bannerDecode.get();
-    if (decoded.image.isNull()) {
-        logger->warn(QStringLiteral("banner image ") + header->property("banner").toString() + QStringLiteral(": ")
-                     + decoded.error);
+    // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size lets the
+    // JPEG decoder scale down as it decodes.
+    QImageReader reader(header->property("banner").toString(), "jpeg");
+    reader.setAutoDetectImageFormat(false);
+    const QSize target = header->size() * header->devicePixelRatioF();
+    if (target.isValid() && !target.isEmpty()) {
+        reader.setScaledSize(target); // stretched to the header
     }
-    m_banner = QPixmap::fromImage(std::move(decoded.image));
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        logger->warn(QStringLiteral("banner image ") + header->property("banner").toString() + QStringLiteral(": ")
+                     + reader.errorString());
+        return;
+    }
+    m_banner = QPixmap::fromImage(image);
     m_banner.setDevicePixelRatio(header->devicePixelRatioF());
 }
 

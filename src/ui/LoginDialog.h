@@ -11,7 +11,6 @@
 #include "api/KsKit.h"
 
 #include <functional>
-#include <future>
 
 class ClickedLabel;
 class KsKit;
@@ -36,10 +35,6 @@ public:
     // The settings it shows and saves, the session it logs into, the API it logs in through.
     LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent = nullptr);
     ~LoginDialog() override;
-
-    // Decodes the form's pictures into Qt's pixmap cache, where building the dialog finds them; start-up calls
-    // it while the font configuration is still being read on the other core.
-    static void preloadImages();
 
     // Tests: what closing the dialog does instead of ending the process; the local DNS domain to compare.
     static void setExitHandlerForTests(std::function<void(int)> handler);
@@ -86,13 +81,8 @@ private:
     void on_autoLogin();
     void onNewJobFile(const QString& path);
     void showBanner(QWidget* header, bool shown);
-    struct DecodedBanner
-    {
-        QImage image;
-        QString error;
-    };
-    // At the header's paint: the decode started when it was shown, taken once.
-    void takeDecodedBanner(QWidget* header);
+    // At the header's first paint after it was shown: its banner decoded at its size.
+    void decodeBanner(QWidget* header);
 
     void Login(int kind);
     // Runs a login asked for while another was pending: a manual one first, else a confirmed QR scan.
@@ -123,7 +113,6 @@ private:
     ClickedLabel* m_qrLabel = nullptr;
     QWidget* m_bannerHeader = nullptr; // the shown page's header, which holds the banner below
     QPixmap m_banner; // the shown page's header image, decoded at the header's size
-    std::future<DecodedBanner> m_bannerDecode; // its decode, from the header's showing to its first paint
 
     KsAccount::Verify m_accountVerify = KsAccount::Verify::Unset;
     bool m_systemUser = true;

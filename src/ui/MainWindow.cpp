@@ -53,6 +53,8 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     m_ksKit = &api;
     m_downloads = new FileTransfer(*m_ksKit, m_ui->progressBar, this);
     connect(m_downloads, &FileTransfer::reported, this, &MainWindow::loadTabData);
+    // A tab load the server left unanswered: the status says so, and the reconnect check takes over.
+    connect(m_ksKit, &KsKit::requestTimedOut, this, [this](const QString& reason) { setServerOnline(false, reason); });
 
     setIdentity();
 

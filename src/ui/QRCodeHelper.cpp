@@ -4,7 +4,6 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 
-#include <QLibrary>
 #include <QPainter>
 
 #include <qrencode.h>
@@ -12,34 +11,6 @@
 #include <memory>
 
 static Logger* logger = Logging::rootLogger();
-
-namespace {
-
-// libqrencode is loaded with the first code drawn, not with the program: most starts draw none, and every
-// library mapped before main() adds to the start-up.
-struct QrEncode
-{
-    decltype(&QRcode_encodeString) encode = nullptr;
-    decltype(&QRcode_free) release = nullptr;
-};
-
-const QrEncode& qrEncode()
-{
-    static const QrEncode functions = [] {
-        QrEncode loaded;
-        QLibrary library(QStringLiteral("qrencode"), 4);
-        loaded.encode = reinterpret_cast<decltype(&QRcode_encodeString)>(library.resolve("QRcode_encodeString"));
-        loaded.release = reinterpret_cast<decltype(&QRcode_free)>(library.resolve("QRcode_free"));
-        if (!loaded.encode || !loaded.release) {
-            logger->error(QStringLiteral("QR code library not loaded: %1").arg(library.errorString()));
-            return QrEncode();
-        }
-        return loaded;
-    }();
-    return functions;
-}
-
-} // namespace
 
 QRCodeHelper::QRCodeHelper(QObject* parent)
     : QObject(parent)
@@ -52,13 +23,9 @@ QString QRCodeHelper::imagePath()
 
 QImage QRCodeHelper::render(const QString& text)
 {
-    const QrEncode& qr = qrEncode();
-    if (!qr.encode) {
-        return QImage();
-    }
     const QByteArray bytes = text.toUtf8();
-    std::unique_ptr<QRcode, void (*)(QRcode*)> code(qr.encode(bytes.constData(), 2, QR_ECLEVEL_Q, QR_MODE_8, 1),
-                                                    qr.release);
+    std::unique_ptr<QRcode, void (*)(QRcode*)> code(
+        QRcode_encodeString(bytes.constData(), 2, QR_ECLEVEL_Q, QR_MODE_8, 1), &QRcode_free);
     if (!code) {
         logger->error(QStringLiteral("QR code encoding failed for %1 bytes").arg(bytes.size()));
         return QImage();

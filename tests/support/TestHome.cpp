@@ -12,8 +12,8 @@ TestHome::TestHome()
 {
     m_hadHome = qEnvironmentVariableIsSet("HOME");
     m_oldHome = qgetenv("HOME");
-    // Loading the settings fetches what the server pushes, as at start-up.
-    LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
+    // Loading the settings fetches what the server pushes, as at start-up (there through the client's one API).
+    LoginInfo::setServerSettingsSource([](const QString& url) { return KsKit(KsAccount {}).fetchClientSettings(url); });
     ServerTrust::setSettings(Singleton<LoginInfo>::getInstance());
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
