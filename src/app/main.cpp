@@ -141,6 +141,7 @@ int main(int argc, char** argv)
     LoginInfo& settings = *Singleton<LoginInfo>::getInstance();
     ServerTrust::setSettings(&settings);
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
+    LoginInfo::setCertificateCheck(&ServerTrust::verifiesCertificate);
     // The first font loaded is the costliest of the first window; loaded while the settings fetch below waits
     // for the server, it no longer adds to the start-up. Without a fetch it runs in the dialog's loop. The
     // dialog's pictures are decoded first, while the other core is still reading the font configuration.

@@ -14,6 +14,7 @@ TestHome::TestHome()
     m_oldHome = qgetenv("HOME");
     // Loading the settings fetches what the server pushes, as at start-up.
     LoginInfo::setServerSettingsSource(&KsKit::fetchClientSettings);
+    LoginInfo::setCertificateCheck(&ServerTrust::verifiesCertificate);
     ServerTrust::setSettings(Singleton<LoginInfo>::getInstance());
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
