@@ -13,9 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QHostInfo>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 // Parameter files as the virtual printer writes them, read into the job record.
 class TestJobParams : public QObject
@@ -28,6 +30,7 @@ private slots:
     void keyTable_data();
     void keyTable();
     void successiveFilesOfOneSize();
+    void nothingInTheSharedTemporaryFolder();
     void documentName_data();
     void documentName();
     void pageCount_data();
@@ -130,6 +133,36 @@ void TestJobParams::keyTable_data()
         << "false" << 0.0 << 210.0 << 0 << 0 << 0 << 0;
     QTest::newRow("CRLF lines") << QByteArray("[AppPara]\r\nColor=1\r\nCopies=4\r\n") << "true" << 210.0 << 210.0 << 1
                                 << 1 << 4 << 1;
+    // The file is parsed in memory; what QSettings makes of these is the measure.
+    QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbf[AppPara]\r\nColor=1\r\nCopies=3\r\n") << "true"
+                                     << 210.0 << 210.0 << 1 << 1 << 3 << 1;
+    QTest::newRow("quotes and escapes") << QByteArray("[AppPara]\nCopies=\"3\"\nOrientation=\\x32\nColor=\\061\n")
+                                        << "true" << 210.0 << 210.0 << 1 << 1 << 3 << 2;
+    QTest::newRow("comments, blanks, a semicolon ends the value")
+        << QByteArray("; comment\n[AppPara]\n  Copies = 4 ; four\n  Orientation = \" 2 \"\n") << "false" << 210.0
+        << 210.0 << 1 << 1 << 4 << 2;
+    QTest::newRow("continued and quoted lines") << QByteArray("[AppPara]\nCopies=\\\n5\nOrientation=\"2\n\"\n")
+                                                << "false" << 210.0 << 210.0 << 1 << 1 << 5 << 2;
+    QTest::newRow("a value with a comma is a list, not a number")
+        << QByteArray("[AppPara]\nCopies=3,4\nOrientation=\"3,4\"\n") << "false" << 210.0 << 210.0 << 1 << 1 << 1 << 0;
+    QTest::newRow("repeated sections joined, the last repeated key wins")
+        << QByteArray("[AppPara]\nCopies=2\n[PrintPara]\nCopies=1\n[AppPara]\nCopies=6\nColor=1\nColor=0\n") << "false"
+        << 210.0 << 210.0 << 1 << 1 << 6 << 1;
+    QTest::newRow("section names: case, escapes, blanks")
+        << QByteArray("[apppara]\nCopies=9\n[App%50ara]\nOrientation=2\n[ PrintPara ]\nCopies=3\n") << "false" << 210.0
+        << 210.0 << 1 << 1 << 3 << 2;
+    QTest::newRow("a subsection sorted before the key hides the section")
+        << QByteArray("[AppPara\\A]\nx=1\n[AppPara]\nColor=1\nCopies=2\n") << "false" << 210.0 << 210.0 << 1 << 1 << 1
+        << 1;
+    QTest::newRow("keys outside a section")
+        << QByteArray("AppPara\\Copies=8\nAppPara/Orientation=2\n[PrintPara]\nCopies=2\n") << "false" << 210.0 << 210.0
+        << 1 << 1 << 2 << 1;
+    QTest::newRow("UTF-8 section and key names")
+        << QByteArray("[PrintPara]\nCopies=2\n[\xc3\x84pp]\nCopies=7\n[AppPara]\nC\xc3\xb6pies=5\nOrientation=3\n")
+        << "false" << 210.0 << 210.0 << 1 << 1 << 2 << 3;
+    QTest::newRow("@-forms") << QByteArray(
+        "[AppPara]\nCopies=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\nOrientation=@String(3)\n")
+                             << "false" << 210.0 << 210.0 << 1 << 1 << 5 << 3;
 }
 
 void TestJobParams::keyTable()
@@ -169,6 +202,46 @@ void TestJobParams::successiveFilesOfOneSize()
                                  &p);
         QCOMPARE(p.color, i % 2 ? QStringLiteral("true") : QStringLiteral("false"));
         QCOMPARE(p.copies, copies);
+    }
+}
+
+void TestJobParams::nothingInTheSharedTemporaryFolder()
+{
+    // The temporary folder is open to every user: another user's file or FIFO there must neither feed nor
+    // block a job, and nothing of a job may be left there for another user to read or take over.
+    const QString shared = m_home->path() + QStringLiteral("/shared-tmp");
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(m_home->path()).constData()));
+    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(shared));
+    const auto restore = qScopeGuard([&] { hadTmp ? qputenv("TMPDIR", oldTmp) : qunsetenv("TMPDIR"); });
+    QStringList planted;
+    {
+        UnprivilegedScope otherUser;
+        for (const QString& name : { QStringLiteral("halcyra-param-fifo"), QStringLiteral("job1") }) {
+            QCOMPARE(::mkfifo(QFile::encodeName(shared + QLatin1Char('/') + name).constData(), 0666), 0);
+            planted << name;
+        }
+        QFile hostile(shared + QStringLiteral("/halcyra-param-file"));
+        QVERIFY(hostile.open(QIODevice::WriteOnly));
+        hostile.write("[AppPara]\nColor=1\nCopies=99\nDuplexType=2\n");
+        planted << QStringLiteral("halcyra-param-file");
+    }
+    planted.sort();
+
+    writeFile(QStringLiteral("job1"), "[AppPara]\nColor=0\nCopies=1\nDuplexType=1\n");
+    writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
+    for (int i = 0; i < 3; ++i) {
+        const KsJobParam p = read(QStringLiteral("job1.pdf"));
+        QVERIFY(p.isValid);
+        QCOMPARE(p.color, QStringLiteral("false"));
+        QCOMPARE(p.copies, 1);
+        QCOMPARE(p.duplexMode, 1);
+        QCOMPARE(
+            QDir(shared).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+            planted);
     }
 }
 

@@ -6,6 +6,14 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+static int modeOf(const QString& path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
 class TestMessageStore : public QObject
 {
     Q_OBJECT
@@ -57,13 +65,30 @@ void TestMessageStore::createsDatabaseInDataDir()
     QCOMPARE(q.value(0).toString(), QStringLiteral("alice"));
     QCOMPARE(q.value(1).toString(), QStringLiteral("http://127.0.0.1:1"));
     QCOMPARE(q.value(2).toString(), QStringLiteral("hello"));
+    // The user's alone, with the write-ahead files beside it.
+    for (const QString& suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") }) {
+        QCOMPARE(modeOf(path + suffix), 0600);
+    }
 }
 
 void TestMessageStore::existingDatabaseKeepsRows()
 {
     m_store->insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("kept"), QString());
+    m_store.reset();
+    // Files an earlier client left readable by others are made private when opened.
+    const QString path = MessageStore::databasePath();
+    for (const QString& suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") }) {
+        if (QFile::exists(path + suffix)) {
+            QCOMPARE(::chmod(QFile::encodeName(path + suffix).constData(), 0644), 0);
+        }
+    }
     m_store.reset(new MessageStore(QStringLiteral("tst2")));
     QVERIFY(m_store->checkDb());
+    for (const QString& suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") }) {
+        if (QFile::exists(path + suffix)) {
+            QCOMPARE(modeOf(path + suffix), 0600);
+        }
+    }
     const QList<StoredMessage> rows = m_store->loadMessages(QStringLiteral("alice"));
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().message, QStringLiteral("kept"));

@@ -1,8 +1,11 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
 #include "api/ServerTrust.h"
+#include "app/Logging.h"
+#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QtTest>
@@ -22,6 +25,8 @@ private slots:
     void appliedEntriesReachFileAndRun();
     void unusableAnswersChangeNothing_data();
     void unusableAnswersChangeNothing();
+    void pushedSettingsCannotWeakenTrust_data();
+    void pushedSettingsCannotWeakenTrust();
     void emptyServerAddressSendsNothing();
     void silentServerDelaysStartUpOnlyBriefly();
 
@@ -217,6 +222,106 @@ void TestServerConfig::unusableAnswersChangeNothing()
     QCOMPARE(info.defaultLoginType(), 1);
     QCOMPARE(fileValue(QStringLiteral("setting/ShowQR")), QStringLiteral("false"));
     QCOMPARE(m_server->requestCount(), 1);
+}
+
+void TestServerConfig::pushedSettingsCannotWeakenTrust_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<QString>("localRule"); // setting/ServerCertificate in the file before the start
+    QTest::addColumn<QStringList>("pushed"); // "Section|Key|Value"
+    QTest::addColumn<QStringList>("fileAfter"); // Login/KsServerUrl, Login/KsServerurl, Login/KsServerName, rule
+    QTest::addColumn<QStringList>("logged");
+
+    const QString evil = QStringLiteral("https://evil.example");
+    const QStringList address { QStringLiteral("Login|KsServerUrl|") + evil,
+                                QStringLiteral("|Login//KsServerurl/|") + evil,
+                                QStringLiteral("Login|KsServerName|Evil") };
+    const QString notChecked = QStringLiteral("\" ignored: not sent by an https server with a checked certificate");
+    const QStringList addressIgnored { QStringLiteral("server setting Login/KsServerUrl=\"") + evil + notChecked,
+                                       QStringLiteral("server setting Login/KsServerurl=\"") + evil + notChecked,
+                                       QStringLiteral("server setting Login/KsServerName=\"Evil") + notChecked };
+
+    QTest::newRow("address over http: ignored")
+        << false << "pin" << address << QStringList { "<server>", "", "Local", "pin" } << addressIgnored;
+    QTest::newRow("address over https, rule any: ignored")
+        << true << "any" << address << QStringList { "<server>", "", "Local", "any" } << addressIgnored;
+    QTest::newRow("address over https, pinned certificate: applied")
+        << true << "pin" << address << QStringList { evil, evil, "Evil", "pin" }
+        << QStringList { QStringLiteral("server setting Login/KsServerUrl changed from \"<server>\" to \"") + evil
+                             + QStringLiteral("\""),
+                         QStringLiteral("server setting Login/KsServerurl changed from \"\" to \"") + evil
+                             + QStringLiteral("\""),
+                         QStringLiteral("server setting Login/KsServerName changed from \"Local\" to \"Evil\"") };
+    const QString looser = QStringLiteral("\" ignored: the certificate rule may only be made stricter than \"");
+    QTest::newRow("rule any: ignored") << true << "pin" << QStringList { "setting|ServerCertificate|any" }
+                                       << QStringList { "<server>", "", "Local", "pin" }
+                                       << QStringList { QStringLiteral("server setting setting/ServerCertificate=\"any")
+                                                        + looser + QStringLiteral("pin\"") };
+    QTest::newRow("rule system to pin: ignored")
+        << false << "system" << QStringList { "setting|ServerCertificate|pin" }
+        << QStringList { "<server>", "", "Local", "system" }
+        << QStringList { QStringLiteral("server setting setting/ServerCertificate=\"pin") + looser
+                         + QStringLiteral("system\"") };
+    QTest::newRow("rule pin to system: applied")
+        << false << "pin" << QStringList { "setting|ServerCertificate|system" }
+        << QStringList { "<server>", "", "Local", "system" }
+        << QStringList { "server setting setting/ServerCertificate changed from \"pin\" to \"system\"" };
+}
+
+void TestServerConfig::pushedSettingsCannotWeakenTrust()
+{
+    QFETCH(bool, https);
+    QFETCH(QString, localRule);
+    QFETCH(QStringList, pushed);
+    QFETCH(QStringList, fileAfter);
+    QFETCH(QStringList, logged);
+
+    const QString server = m_server->url(https);
+    m_server->updateState([&](FakeKestranaState& state) {
+        state.configEntries.clear();
+        // Pushed beside the guarded keys, and applied whatever the connection.
+        state.configEntries.append({ QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 });
+        for (const QString& entry : pushed) {
+            const QStringList parts = entry.split(QLatin1Char('|'));
+            state.configEntries.append({ parts.at(0), parts.at(1), parts.at(2), 1 });
+        }
+    });
+    const auto restoreEntries = qScopeGuard([this] {
+        m_server->updateState([](FakeKestranaState& state) {
+            state.configEntries = {
+                { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
+                { QStringLiteral("setting"), QStringLiteral("ShowCost"), QStringLiteral("false"), 0 },
+                { QStringLiteral("Login"), QStringLiteral("DefaultLoginType"), QStringLiteral("2"), 1 },
+                { QStringLiteral("setting"), QStringLiteral("AutoLoginInterval"), QStringLiteral("9"), 1 },
+            };
+        });
+    });
+    writeTemplate(server);
+    {
+        QSettings s(m_template, QSettings::IniFormat);
+        s.setValue(QStringLiteral("Login/KsServerName"), QStringLiteral("Local"));
+        s.setValue(QStringLiteral("setting/ServerCertificate"), localRule);
+    }
+
+    // The fetch follows this file's rule, as at start-up.
+    LoginInfo info;
+    ServerTrust::setSettings(&info);
+    const auto restoreTrust = qScopeGuard([] { ServerTrust::setSettings(Singleton<LoginInfo>::getInstance()); });
+    Logging::startCapture();
+    QCOMPARE(info.loadFromFile(), 0);
+    const QStringList log = Logging::takeCaptured();
+
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(info.showQR(), true);
+    const QStringList keys { QStringLiteral("Login/KsServerUrl"), QStringLiteral("Login/KsServerurl"),
+                             QStringLiteral("Login/KsServerName"), QStringLiteral("setting/ServerCertificate") };
+    for (int i = 0; i < keys.size(); ++i) {
+        QCOMPARE(fileValue(keys.at(i)), QString(fileAfter.at(i)).replace(QStringLiteral("<server>"), server));
+    }
+    QCOMPARE(info.serverCertificate(), fileAfter.at(3));
+    for (const QString& line : logged) {
+        QVERIFY2(log.contains(QString(line).replace(QStringLiteral("<server>"), server)), qPrintable(line));
+    }
 }
 
 void TestServerConfig::emptyServerAddressSendsNothing()

@@ -1,3 +1,5 @@
+#include "UnprivilegedScope.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // The real client binary, started the way a desktop session starts it: single instance per user, the
 // fatal start-up path, and a normal shutdown on SIGTERM/SIGINT.
@@ -25,7 +28,9 @@ private slots:
     void signalEndsWithStopBanner();
     void staleSocketIsTakenOver();
     void missingTemplateEndsWithMinusOne();
-    void guardWithoutRuntimeDirIsPrivate();
+    void privateFilesRepairedAtStart();
+    void squattedGuardDoesNotStopStart_data();
+    void squattedGuardDoesNotStopStart();
 
 private:
     struct User
@@ -225,17 +230,110 @@ void TestStartup::missingTemplateEndsWithMinusOne()
     QVERIFY(!QFile::exists(user.home->path() + QStringLiteral("/halcyraclient/halcyraclient.ini")));
 }
 
-void TestStartup::guardWithoutRuntimeDirIsPrivate()
+void TestStartup::privateFilesRepairedAtStart()
 {
     User user = makeUser();
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    auto startWithoutRuntimeDir = [&]() {
+    const QString data = user.home->path() + QStringLiteral("/halcyraclient");
+    const auto modeOf = [](const QString& path) {
+        struct stat info;
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+    };
+    const QStringList files { QStringLiteral("halcyraclient.ini"),    QStringLiteral("servercerts.ini"),
+                              QStringLiteral("halcyraclient.db"),     QStringLiteral("halcyraclient.db-wal"),
+                              QStringLiteral("halcyraclient.db-shm"), QStringLiteral("jobjournal.db"),
+                              QStringLiteral("jobjournal.db-wal"),    QStringLiteral("logs/hyc.log"),
+                              QStringLiteral("logs/hyc.log.1") };
+
+    // Made private from the first start.
+    auto client = start(user);
+    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user), kWaitMs);
+    QCOMPARE(modeOf(data), 0700);
+    QCOMPARE(modeOf(data + QStringLiteral("/logs")), 0700);
+    QCOMPARE(modeOf(data + QStringLiteral("/halcyraclient.ini")), 0600);
+    QCOMPARE(modeOf(data + QStringLiteral("/logs/hyc.log")), 0600);
+    client->terminate();
+    QVERIFY(client->waitForFinished(kWaitMs));
+
+    // Left open to others by an earlier client: repaired at the next start.
+    for (const QString& name : files) {
+        QFile file(data + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::Append));
+        file.close();
+        QCOMPARE(::chmod(QFile::encodeName(file.fileName()).constData(), 0644), 0);
+    }
+    QCOMPARE(::chmod(QFile::encodeName(data).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(data + QStringLiteral("/logs")).constData(), 0755), 0);
+    client = start(user);
+    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user, 2), kWaitMs);
+    QCOMPARE(modeOf(data), 0700);
+    QCOMPARE(modeOf(data + QStringLiteral("/logs")), 0700);
+    for (const QString& name : files) {
+        QVERIFY2(modeOf(data + QLatin1Char('/') + name) == 0600, qPrintable(name));
+    }
+    client->terminate();
+    QVERIFY(client->waitForFinished(kWaitMs));
+}
+
+void TestStartup::squattedGuardDoesNotStopStart_data()
+{
+    QTest::addColumn<QString>("runtimeDir");
+    QTest::newRow("no runtime directory") << "unset";
+    QTest::newRow("runtime directory shared by all users, like /tmp") << "shared";
+    QTest::newRow("another user's runtime directory") << "other user's";
+    QTest::newRow("own runtime directory, writable by others") << "open to others";
+    QTest::newRow("own private runtime directory, another user's socket in it") << "foreign socket";
+}
+
+void TestStartup::squattedGuardDoesNotStopStart()
+{
+    QFETCH(QString, runtimeDir);
+    if (::geteuid() != 0) {
+        QSKIP("acting as another user needs root");
+    }
+    User user = makeUser();
+    QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(user.home->path()).constData()));
+    const QString shared = user.home->path() + QStringLiteral("/tmp");
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+
+    // Another user listens first wherever a guard could be looked for: the names in the temporary folder that
+    // earlier clients used without a private runtime directory, and the runtime directory's.
+    std::vector<std::unique_ptr<ForeignListener>> squatters;
+    const auto squat = [&](const QString& path) {
+        squatters.push_back(std::make_unique<ForeignListener>(QFile::encodeName(path)));
+        return squatters.back()->isListening();
+    };
+    const QString uid = QString::number(::geteuid());
+    QVERIFY(squat(shared + QStringLiteral("/halcyraclient-") + uid + QStringLiteral("/HalcyraClient")));
+    QVERIFY(squat(shared + QStringLiteral("/HalcyraClient-") + uid));
+    QString runtime;
+    QString guard = user.home->path() + QStringLiteral("/halcyraclient/HalcyraClient");
+    if (runtimeDir == QLatin1String("shared")) {
+        runtime = shared;
+    } else if (runtimeDir == QLatin1String("other user's")) {
+        runtime = shared + QStringLiteral("/run-nobody");
+    } else if (runtimeDir != QLatin1String("unset")) {
+        runtime = user.runtimeDir;
+        QVERIFY(UnprivilegedScope::openToAll(QFile::encodeName(runtime).constData()));
+    }
+    if (!runtime.isEmpty()) {
+        QVERIFY(squat(runtime + QStringLiteral("/HalcyraClient")));
+    }
+    if (runtimeDir == QLatin1String("foreign socket")) {
+        QVERIFY(::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        guard = runtime + QStringLiteral("/HalcyraClient");
+    }
+
+    auto startClient = [&]() {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), user.home->path());
-        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        env.insert(QStringLiteral("TMPDIR"), shared);
+        if (runtime.isEmpty()) {
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        } else {
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        }
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process->setProcessEnvironment(env);
         process->start(QStringLiteral(HALCYRA_BIN_DIR "/HalcyraClient"), QStringList());
@@ -243,19 +341,22 @@ void TestStartup::guardWithoutRuntimeDirIsPrivate()
         return process;
     };
 
-    auto first = startWithoutRuntimeDir();
-    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user), kWaitMs);
-    const QString dir = tmp.path() + QStringLiteral("/halcyraclient-") + QString::number(::getuid());
+    auto first = startClient();
+    QTRY_VERIFY_WITH_TIMEOUT(upAndRunning(user) || first->state() == QProcess::NotRunning, kWaitMs);
+    QCOMPARE(first->state(), QProcess::Running);
+    // (Qt itself warns about a runtime directory it cannot use.)
+    QVERIFY(!first->readAllStandardError().contains("already running"));
+    // Its own guard, where nobody else can reach it, keeps a second start of the user out.
     struct stat info;
-    QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &info), 0);
+    QCOMPARE(::lstat(QFile::encodeName(guard).constData(), &info), 0);
+    QVERIFY(S_ISSOCK(info.st_mode));
+    QCOMPARE(info.st_uid, ::geteuid());
+    QCOMPARE(::lstat(QFile::encodeName(QFileInfo(guard).path()).constData(), &info), 0);
     QCOMPARE(int(info.st_mode & 0777), 0700);
-    QVERIFY(QFileInfo::exists(dir + QStringLiteral("/HalcyraClient")));
-
-    auto second = startWithoutRuntimeDir();
+    auto second = startClient();
     QVERIFY(second->waitForFinished(kWaitMs));
     QCOMPARE(second->exitCode(), 0);
-    QVERIFY(QString::fromLocal8Bit(second->readAllStandardError())
-                .contains(QStringLiteral("HalcyraClient already running.")));
+    QVERIFY(second->readAllStandardError().endsWith("HalcyraClient already running.\n"));
 
     first->terminate();
     QVERIFY(first->waitForFinished(kWaitMs));

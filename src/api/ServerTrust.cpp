@@ -83,6 +83,14 @@ bool ServerTrust::governs(const QString& tlsBase)
     return tlsBase.startsWith(QLatin1String("https"));
 }
 
+bool ServerTrust::verifiesCertificate(const QString& url)
+{
+    if (QUrl(url, QUrl::TolerantMode).scheme() != QLatin1String("https")) {
+        return false;
+    }
+    return !governs(url) || mode() != Mode::Any;
+}
+
 void ServerTrust::prepare(QNetworkRequest& request, const QString& tlsBase)
 {
     if (!governs(tlsBase)) {

@@ -46,6 +46,10 @@ public:
     // Whether the rule applies to a request whose base address is tlsBase: only a lower-case "https" prefix
     // decides; any other address keeps the TLS library's own verification.
     static bool governs(const QString& tlsBase);
+    // Whether requests to url check the server's certificate: an https address whose rule is not "any" (a
+    // pinned certificate counts as checked). An "https" address in other letter cases has the TLS library's
+    // own check.
+    static bool verifiesCertificate(const QString& url);
     // TLS configuration of a request, for a base the rule governs.
     static void prepare(QNetworkRequest& request, const QString& tlsBase);
     // The same for a connection of its own; true when its certificate may be judged by the pin rule.

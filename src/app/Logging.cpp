@@ -1,5 +1,7 @@
 #include "Logging.h"
 
+#include "PrivateFiles.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -14,9 +16,12 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,7 +72,22 @@ protected:
 private:
     void openFile()
     {
-        m_file = std::fopen(QFile::encodeName(m_path).constData(), "ab");
+        // The user's alone from the first byte; a wider mode left by an earlier client is repaired.
+        m_file = nullptr;
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR);
+        if (fd < 0) {
+            m_size = 0;
+            return;
+        }
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            ::fchmod(fd, info.st_mode & S_IRWXU);
+        }
+        m_file = ::fdopen(fd, "ab");
+        if (!m_file) {
+            ::close(fd);
+        }
         m_size = m_file ? QFileInfo(m_path).size() : 0;
     }
     void rotate()
@@ -267,10 +287,8 @@ Logger* rootLogger()
 
 void setupRootLogger(const QString& logDir)
 {
-    QDir dir(logDir);
-    if (!dir.exists()) {
-        dir.mkpath(QStringLiteral("."));
-    }
+    // Owner-only, with the log and its backup inside.
+    PrivateFiles::makePrivateDir(logDir);
     auto console = std::make_shared<spdlog::sinks::stdout_sink_mt>();
     console->set_pattern("%v");
     console->set_level(spdlog::level::trace);

@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +28,25 @@ bool setMode(const QString& path, mode_t wanted, bool* changed)
     return ::chmod(native.constData(), wanted) == 0;
 }
 
+// Takes group and other access from the user's own regular files directly in the folder; links and
+// anything else are left as they are.
+void restrictFilesIn(const QString& folder)
+{
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return;
+    }
+    const int fd = ::dirfd(dir);
+    while (const struct dirent* entry = ::readdir(dir)) {
+        struct stat info;
+        if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && info.st_uid == ::geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            ::fchmodat(fd, entry->d_name, info.st_mode & S_IRWXU, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 namespace PrivateFiles {
@@ -33,7 +56,35 @@ bool makePrivateDir(const QString& path)
     if (!QDir().mkpath(path)) {
         return false;
     }
-    return setMode(path, S_IRWXU, nullptr);
+    const bool folder = setMode(path, S_IRWXU, nullptr);
+    // Only after the folder is closed to others, so nothing can be swapped in while the files are walked.
+    if (folder) {
+        restrictFilesIn(path);
+    }
+    return folder;
+}
+
+bool makePrivateDatabase(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd
+        = ::open(native.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && (info.st_mode & 07777) != (S_IRUSR | S_IWUSR)) {
+        ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    }
+    ::close(fd);
+    for (const char* suffix : { "-wal", "-shm", "-journal" }) {
+        const QString companion = path + QLatin1String(suffix);
+        if (QFileInfo(companion).isFile() && !QFileInfo(companion).isSymLink()) {
+            restrictFile(companion);
+        }
+    }
+    return ok;
 }
 
 bool restrictFile(const QString& path)

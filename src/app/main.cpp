@@ -137,6 +137,7 @@ int main(int argc, char** argv)
     Session session;
     KsKit api(KsAccount {});
     LoginInfo::setServerSettingsSource([&api](const QString& url) { return api.fetchClientSettings(url); });
+    LoginInfo::setCertificateCheck(&ServerTrust::verifiesCertificate);
     const int loadResult = settings.loadFromFile();
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));

@@ -159,6 +159,23 @@ QVariant LoginInfo::keyDefault(Key key)
 }
 
 namespace {
+// "a//b/" as QSettings reads and writes it: "a/b".
+QString normalizedKey(const QString& key)
+{
+    return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+}
+
+// How much a setting/ServerCertificate value checks: any < pin < system. A missing or unusable value is read
+// as pin.
+int ruleStrictness(const QString& value)
+{
+    const QString rule = value.trimmed().toLower();
+    if (rule == QLatin1String("any")) {
+        return 0;
+    }
+    return rule == QLatin1String("system") ? 2 : 1;
+}
+
 void logUnusable(const QString& key, const QVariant& value, const QString& used)
 {
     logger->warn(
@@ -491,20 +508,57 @@ void LoginInfo::setServerSettingsSource(ServerSettingsSource source)
     serverSettingsSource() = std::move(source);
 }
 
+LoginInfo::CertificateCheck& LoginInfo::certificateCheck()
+{
+    static CertificateCheck check;
+    return check;
+}
+
+void LoginInfo::setCertificateCheck(CertificateCheck check)
+{
+    certificateCheck() = std::move(check);
+}
+
 void LoginInfo::applyServerSettings(const ServerSettings& settings)
 {
     if (!m_settings) {
         return;
     }
+    // Settings that decide which server the client trusts are taken only where they cannot weaken that trust:
+    // the server's address only from a server whose certificate was checked (anyone on the path of a plain or
+    // unchecked connection could send it, and the saved password would follow it at every later start), the
+    // certificate rule only when it is stricter than the one in the file.
+    const bool checkedServer = certificateCheck() && certificateCheck()(m_ksServerUrl);
+    const QString fileRule = m_settings->value(keyName(Key::ServerCertificate)).toString();
     // Most starts are handed the values of the last one: the file is rewritten (and synced to disk) only
     // when one of them is new.
     bool written = false;
     for (const QPair<QString, QString>& setting : settings) {
-        const QVariant stored = m_settings->value(setting.first);
+        const QString key = normalizedKey(setting.first);
+        const QVariant stored = m_settings->value(key);
         if (stored.userType() == QMetaType::QString && stored.toString() == setting.second) {
             continue;
         }
-        m_settings->setValue(setting.first, setting.second);
+        const bool address
+            = key == keyName(Key::ServerUrl) || key == keyName(Key::OldServerUrl) || key == keyName(Key::ServerName);
+        const bool rule = key == keyName(Key::ServerCertificate);
+        if (address && !checkedServer) {
+            logger->warn(QStringLiteral("server setting %1=\"%2\" ignored: not sent by an https server with a "
+                                        "checked certificate")
+                             .arg(key, setting.second));
+            continue;
+        }
+        if (rule && ruleStrictness(setting.second) <= ruleStrictness(fileRule)) {
+            logger->warn(QStringLiteral("server setting %1=\"%2\" ignored: the certificate rule may only be made "
+                                        "stricter than \"%3\"")
+                             .arg(key, setting.second, fileRule));
+            continue;
+        }
+        if (address || rule) {
+            logger->info(QStringLiteral("server setting %1 changed from \"%2\" to \"%3\"")
+                             .arg(key, stored.toString(), setting.second));
+        }
+        m_settings->setValue(key, setting.second);
         written = true;
     }
     if (written) {

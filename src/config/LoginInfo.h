@@ -91,7 +91,14 @@ public:
     using ServerSettingsSource = std::function<std::optional<ServerSettings>(const QString& serverUrl)>;
     // The source loadFromFile() asks; the composition root installs the server API's fetch.
     static void setServerSettingsSource(ServerSettingsSource source);
-    // Writes settings pushed by the server into the user file.
+    // Whether requests to a server URL check the server's certificate (https under a rule other than "any");
+    // the composition root installs the server API's answer. Without one, no server counts as checked.
+    using CertificateCheck = std::function<bool(const QString& serverUrl)>;
+    static void setCertificateCheck(CertificateCheck check);
+    // Writes settings pushed by the server (at the stored server URL) into the user file, except what would
+    // weaken trust in the server: its address (Login/KsServerUrl, Login/KsServerurl, Login/KsServerName)
+    // unless its certificate was checked, and a setting/ServerCertificate no stricter than the file's. Each
+    // change of these keys, and each one refused, is logged.
     void applyServerSettings(const ServerSettings& settings);
 
     // Encryption of stored values (AES-256-CBC, ISO padding, lower-case hex).
@@ -193,6 +200,7 @@ signals:
 
 private:
     static ServerSettingsSource& serverSettingsSource();
+    static CertificateCheck& certificateCheck();
     // complain: log an unusable value (the first read, before the server's settings, stays quiet).
     void readServerCertificate(bool complain);
 

@@ -1,6 +1,7 @@
 #include "JobJournal.h"
 
 #include "app/Logging.h"
+#include "app/PrivateFiles.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 
@@ -22,6 +23,8 @@ JobJournal::JobJournal(const QString& path)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(path);
+    // The user's alone, with the files SQLite adds beside it.
+    PrivateFiles::makePrivateDatabase(path);
     if (!db.open()) {
         logger->error(QStringLiteral("job journal %1 cannot be opened: %2").arg(path, db.lastError().text()));
         return;

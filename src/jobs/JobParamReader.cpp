@@ -1,5 +1,6 @@
 #include "JobParamReader.h"
 
+#include "IniReader.h"
 #include "JobFiles.h"
 #include "JobHost.h"
 #include "SafeJobFile.h"
@@ -8,33 +9,27 @@
 
 #include <QtPdf/QPdfDocument>
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
-#include <QMutex>
 #include <QNetworkInterface>
-#include <QSettings>
-#include <QTemporaryFile>
 #include <QVector>
 
 #include <algorithm>
 #include <exception>
-#include <memory>
-#include <stdexcept>
 
 static Logger* logger = Logging::rootLogger();
 
 namespace {
-// An INI value read as text: QSettings hands back a list for values holding commas.
-QString iniText(const QSettings& ini, const QString& key, const QString& defaultValue)
+// An INI value read as text: a value holding commas is a list.
+QString iniText(IniReader& ini, const QString& key, const QString& defaultValue)
 {
     const QVariant value = ini.value(key, defaultValue);
     return value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
 }
 
-int iniInt(const QSettings& ini, const QString& key, const QString& defaultValue)
+int iniInt(IniReader& ini, const QString& key, const QString& defaultValue)
 {
     return iniText(ini, key, defaultValue).trimmed().toInt();
 }
@@ -231,35 +226,9 @@ QString JobParamReader::readDocName(const QByteArray& paramText)
 
 void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
 {
-    // QSettings reads only from a file: the checked bytes go to a private temporary copy, so the job folder's
-    // entry is never opened by name again. One copy is reused (a new file costs an inode each job); its time
-    // is set anew for every read, since QSettings keeps the parse of a file whose name, size and time match.
-    struct Copy
-    {
-        QMutex mutex;
-        std::unique_ptr<QTemporaryFile> file;
-        qint64 stampMs = 0;
-    };
-    static Copy copy;
-    QMutexLocker locker(&copy.mutex);
-    copy.stampMs = qMax(QDateTime::currentMSecsSinceEpoch(), copy.stampMs + 1);
-    const QDateTime stamp = QDateTime::fromMSecsSinceEpoch(copy.stampMs, Qt::UTC);
-    const auto written = [&](QTemporaryFile& file) {
-        return QFileInfo::exists(file.fileName()) && file.resize(0) && file.seek(0)
-            && file.write(paramText) == paramText.size() && file.flush()
-            && file.setFileTime(stamp, QFileDevice::FileModificationTime);
-    };
-    // The kept copy may be gone (a cleaner of the temporary folder) or not ours to change: then a new one.
-    if (!copy.file || !written(*copy.file)) {
-        copy.file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/halcyra-param-XXXXXX"));
-        if (!copy.file->open() || !written(*copy.file)) {
-            copy.file.reset();
-            throw std::runtime_error("cannot copy the parameter file");
-        }
-    }
-    QTemporaryFile& file = *copy.file;
-    QSettings ini(file.fileName(), QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
+    // Parsed in memory by QSettings' rules, never written anywhere. The order of the lookups below matters: as
+    // in QSettings, it decides which sections a lookup sees.
+    IniReader ini(paramText);
 
     int color = iniInt(ini, QStringLiteral("AppPara/Color"), QStringLiteral("-1"));
     if (color == -1) {

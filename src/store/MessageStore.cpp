@@ -1,6 +1,7 @@
 #include "MessageStore.h"
 
 #include "app/Logging.h"
+#include "app/PrivateFiles.h"
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 
@@ -85,6 +86,8 @@ bool MessageStore::checkDb(const QString& path)
         ? QSqlDatabase::database(m_connectionName, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(path);
+    // The user's alone, with the files SQLite adds beside it.
+    PrivateFiles::makePrivateDatabase(path);
     if (!db.open()) {
         logger->error(QStringLiteral("open halcyraclient.db error"));
         return false;

@@ -1,15 +1,21 @@
 #include "SingleApplication.h"
 
 #include "app/Logging.h"
+#include "app/PrivateFiles.h"
+#include "app/Singleton.h"
+#include "app/cglobal.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +24,32 @@ static Logger* logger = Logging::rootLogger();
 namespace {
 const int kConnectTimeoutMs = 500;
 const int kReadTimeoutMs = 1000;
+
+// A folder where no one else can put or replace a socket: the user's own, writable by nobody else.
+bool isPrivateFolder(const QString& path)
+{
+    if (!QDir::isAbsolutePath(path)) {
+        return false;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    const bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Whether the process at the other end of a connected local socket runs as this user.
+bool peerIsThisUser(qintptr descriptor)
+{
+    struct ucred peer;
+    socklen_t size = sizeof peer;
+    return descriptor >= 0 && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+        && peer.uid == ::geteuid();
+}
 } // namespace
 
 SingleApplication::SingleApplication(int& argc, char** argv)
@@ -32,23 +64,16 @@ SingleApplication::~SingleApplication() = default;
 
 QString SingleApplication::socketNameFor(const QString& serverKey)
 {
-    // Every account on a shared host (terminal servers) needs its own guard. The runtime directory is
-    // private to the user; without one the user id keeps the names apart.
+    // Every account on a shared host (terminal servers) needs its own guard, in a folder nobody else can
+    // write: anyone who could put a listening socket there could stop the client from starting. The runtime
+    // directory is such a folder when it is set and private; otherwise the client's own data folder is.
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir()) {
+    if (!runtimeDir.isEmpty() && isPrivateFolder(runtimeDir)) {
         return runtimeDir + QLatin1Char('/') + serverKey;
     }
-    // Without one, use a directory only this user can enter, so nobody else can squat the socket name.
-    const QString privateDir = QDir::tempPath() + QStringLiteral("/halcyraclient-") + QString::number(::getuid());
-    const QByteArray dirPath = QFile::encodeName(privateDir);
-    ::mkdir(dirPath.constData(), 0700);
-    struct stat info;
-    if (::lstat(dirPath.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid()
-        && (info.st_mode & 077) == 0) {
-        return privateDir + QLatin1Char('/') + serverKey;
-    }
-    logger->warn(QStringLiteral("no private directory for the single instance guard: ") + privateDir);
-    return QDir::tempPath() + QLatin1Char('/') + serverKey + QLatin1Char('-') + QString::number(::getuid());
+    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    PrivateFiles::makePrivateDir(dataPath);
+    return dataPath + QLatin1Char('/') + serverKey;
 }
 
 void SingleApplication::_initLocalConnection()
@@ -57,12 +82,14 @@ void SingleApplication::_initLocalConnection()
 
     QLocalSocket socket;
     socket.connectToServer(m_socketName, QIODevice::ReadWrite);
-    if (socket.waitForConnected(kConnectTimeoutMs)) {
+    // Only an instance of this user counts: whatever else listens there is replaced by this one's guard.
+    if (socket.waitForConnected(kConnectTimeoutMs) && peerIsThisUser(socket.socketDescriptor())) {
         std::fprintf(stderr, "%s already running.\n", m_serverKey.toLocal8Bit().constData());
         std::fflush(stderr);
         m_isRunning = true;
         return;
     }
+    socket.abort();
     _newLocalServer();
 }
 
@@ -75,7 +102,7 @@ void SingleApplication::_newLocalServer()
         return;
     }
     if (m_localServer->serverError() == QAbstractSocket::AddressInUseError) {
-        // Left behind by an instance that crashed: nobody answered, so take it over.
+        // Left behind by an instance that crashed, or not this user's: nobody of ours answered, so take it over.
         QLocalServer::removeServer(m_socketName);
         if (m_localServer->listen(m_socketName)) {
             return;
@@ -90,9 +117,18 @@ void SingleApplication::_newLocalConnection()
     if (!socket) {
         return;
     }
-    socket->waitForReadyRead(kReadTimeoutMs);
-    delete socket;
-    _activateWindow();
+    // A later instance sends nothing. Whatever a peer sends is read and dropped while the event loop runs on,
+    // and the connection is closed when the peer leaves or after a short time.
+    const bool ours = peerIsThisUser(socket->socketDescriptor());
+    connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kReadTimeoutMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    if (ours) {
+        _activateWindow();
+    }
 }
 
 void SingleApplication::_activateWindow()

@@ -9,7 +9,7 @@ class QWidget;
 
 // The application object with the single-instance guard: the first instance of the client for a user
 // listens on a local socket; a later one connects, reports "<key> already running." and leaves, and the
-// first brings its main window to the front.
+// first brings its main window to the front. Only a listener running as the same user counts.
 class SingleApplication : public QApplication
 {
     Q_OBJECT
@@ -20,7 +20,8 @@ public:
     bool isRunning() const { return m_isRunning; }
     // The executable's file name.
     QString serverKey() const { return m_serverKey; }
-    // Where the guard's socket lives: per user, in the runtime directory or tagged with the user id.
+    // Where the guard's socket lives: in the runtime directory when it is the user's alone (owned by the user,
+    // writable by nobody else), otherwise in the client's private data folder.
     QString socketName() const { return m_socketName; }
     static QString socketNameFor(const QString& serverKey);
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+
+#include <sys/types.h>
+
 // Root reads every file whatever its mode. For the life of this object the calling thread checks file access
 // as the unprivileged "nobody" user when the test runs as root (and does nothing otherwise), so a file with
 // mode 000 is really unreadable. Directories the code has to list or change must be open to others.
@@ -20,4 +24,22 @@ public:
 
 private:
     bool m_active = false;
+};
+
+// A process of the unprivileged "nobody" user that creates the folder of socketPath when it is missing (mode
+// 0700, its own) and listens on a local socket there, accepting connections until the object is destroyed:
+// another user holding a socket name. Only when the test runs as root; isListening() tells.
+class ForeignListener
+{
+public:
+    explicit ForeignListener(const QByteArray& socketPath);
+    ~ForeignListener();
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+
+    bool isListening() const { return m_listening; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_listening = false;
 };

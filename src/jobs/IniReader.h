@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QVariant>
+
+// An INI text read in memory by the rules of QSettings (IniFormat, UTF-8), so that a job's parameter file gives
+// the values QSettings would give without a copy of it on disk: comments, quoted values and line continuations,
+// sections (repeated ones joined, [General]), escapes in keys (%XX, %UXXXX, "\" for "/") and in values (\n,
+// \x4e2d, \101, ...), lists at unquoted commas, the @-forms, a UTF-8 byte-order mark, the last of repeated
+// keys. Sections are parsed when a lookup first needs one, in the way QSettings picks it, since that decides
+// which sections a lookup sees.
+class IniReader
+{
+public:
+    explicit IniReader(const QByteArray& text);
+
+    // What QSettings::value(key, defaultValue) gives for the same text and the same earlier lookups.
+    QVariant value(const QString& key, const QVariant& defaultValue = QVariant());
+
+private:
+    void parseSectionFor(const QString& key);
+    void parseSection(const QString& section, const QByteArray& data);
+
+    QMap<QString, QByteArray> m_unparsed; // section ("" or "Name/") -> its lines
+    QMap<QString, QVariant> m_values;
+};
