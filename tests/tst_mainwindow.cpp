@@ -1,6 +1,7 @@
 #include "ClientParts.h"
 // The main window's frame against the fake server: tabs by setting, the network check and its automatic
-// switch, logout, the messages tab, the pin-code panel and the tray.
+// switch, offline seen at once, logout, the messages tab, the pin-code panel, the tray and the desktop's
+// notifications where there is no tray.
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
@@ -10,19 +11,28 @@
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "store/MessageStore.h"
+#include "ui/DesktopNotices.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QEventLoop>
 #include <QItemSelectionModel>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 LoginInfo* info()
@@ -37,6 +47,28 @@ int storedMessageCount(const QString& where = QString())
 }
 
 using WindowFixture::capturedContaining;
+
+// The desktop's notification service, as a desktop without a tray provides it.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<QStringList> received; // application, title, text
+
+public slots:
+    uint Notify(const QString& application, uint replaces, const QString& icon, const QString& title,
+                const QString& text, const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        Q_UNUSED(replaces)
+        Q_UNUSED(icon)
+        Q_UNUSED(actions)
+        Q_UNUSED(hints)
+        Q_UNUSED(timeout)
+        received.append({ application, title, text });
+        return uint(received.size());
+    }
+};
 } // namespace
 
 class TestMainWindow : public QObject
@@ -45,6 +77,7 @@ class TestMainWindow : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -59,6 +92,8 @@ private slots:
     void networkCheckOffline();
     void networkFailuresSwitchServer_data();
     void networkFailuresSwitchServer();
+    void noAnswerShowsOfflineAtOnce_data();
+    void noAnswerShowsOfflineAtOnce();
 
     void logoutEffects();
     void showAgainAfterLogout();
@@ -74,6 +109,7 @@ private slots:
     void pinCode();
 
     void closeOnlyHides();
+    void noTrayNoticesGoToTheDesktop();
     void hiddenTaskBalloonDoesNotBlock();
     void exitClearsMessagesAndEndsLoop();
 
@@ -84,11 +120,28 @@ private:
 
     TestHome m_home;
     std::unique_ptr<FakeKestranaServer> m_server;
+    // A session bus of the test's own, so no notice reaches the desktop of whoever runs the tests.
+    QProcess m_bus;
+    QString m_busAddress;
 };
 
 void TestMainWindow::initTestCase()
 {
     QVERIFY(m_home.isValid());
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address") });
+    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is needed");
+    QVERIFY(m_bus.waitForReadyRead(10000));
+    m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
+    QVERIFY(!m_busAddress.isEmpty());
+    // Before anything of the process asks for the session bus: its address is read once.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    m_bus.terminate();
+    m_bus.waitForFinished();
 }
 
 void TestMainWindow::init()
@@ -296,6 +349,65 @@ void TestMainWindow::networkFailuresSwitchServer()
         QCOMPARE(window->networkFailureCount(), 3);
         QCOMPARE(window->serverUrl(), m_server->httpUrl());
     }
+}
+
+void TestMainWindow::noAnswerShowsOfflineAtOnce_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("job list, connection closed") << "list";
+    QTest::newRow("scan jobs, connection closed") << "scan";
+    QTest::newRow("job status poll, server stopped") << "status";
+}
+
+void TestMainWindow::noAnswerShowsOfflineAtOnce()
+{
+    QFETCH(QString, request);
+    m_server->updateState([](FakeKestranaState& s) {
+        FakeKestranaState::Job job;
+        job.account = QStringLiteral("alice");
+        job.jobName = QStringLiteral("report.pdf");
+        job.statusId = 51;
+        s.addJob(job);
+    });
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    Ui::MainWindow* ui = window->form();
+    QTRY_COMPARE(ui->tabJobs->model()->rowCount(), 1);
+    QTRY_COMPARE(ui->tabScanJobs->model()->rowCount(), 2);
+    window->showSystemTrayIcon();
+    QVERIFY(window->serverOnline());
+    QVERIFY(ui->tabJobs->contentAgeNotice()->isHidden());
+
+    TabPage* page = request == QLatin1String("scan") ? static_cast<TabPage*>(ui->tabScanJobs) : ui->tabJobs;
+    QSignalSpy answered(page, &TabPage::captionChanged);
+    if (request == QLatin1String("list")) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), FakeReply::closeMidBody("{\"code\":0,"));
+        page->load();
+    } else if (request == QLatin1String("scan")) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::closeMidBody("{\"code\":0,"));
+        page->load();
+    } else {
+        window->setCurrentJobId(QStringLiteral("1"));
+        m_server->stop();
+        window->getJobStatusInfo();
+    }
+    QVERIFY(answered.wait());
+
+    // Straight from the failed answer, with no check of the server or timer in between.
+    QVERIFY(!window->serverOnline());
+    QVERIFY(ui->labNetwork->text().startsWith(QStringLiteral("offline")));
+    QVERIFY(window->trayIcon()->toolTip().contains(QStringLiteral("offline")));
+    // The tables keep what they showed and say since when it dates.
+    QCOMPARE(ui->tabJobs->model()->rowCount(), 1);
+    for (TabPage* shown : { static_cast<TabPage*>(ui->tabJobs), static_cast<TabPage*>(ui->tabScanJobs),
+                            static_cast<TabPage*>(ui->tabDevices) }) {
+        QLabel* notice = shown->contentAgeNotice();
+        QVERIFY(!notice->isHidden());
+        QVERIFY2(notice->text().startsWith(QStringLiteral("Offline: shown as the server sent it at ")),
+                 qPrintable(notice->text()));
+    }
+    QVERIFY(!ui->tabMessages->contentAgeNotice()); // the stored messages are the client's own
 }
 
 void TestMainWindow::logoutEffects()
@@ -602,6 +714,46 @@ void TestMainWindow::closeOnlyHides()
 
     actions.at(0)->trigger();
     QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::noTrayNoticesGoToTheDesktop()
+{
+    FakeNotifications service;
+    QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("notification-service"));
+    QVERIFY(bus.isConnected());
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    const auto unregister = qScopeGuard([&bus]() {
+        bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("notification-service"));
+    });
+    DesktopNotices::setTrayAvailableForTests(0);
+    m_server->setOverride(QStringLiteral("/Job/BAS_GetJobStatusInfo"),
+                          FakeReply::envelope(0, QStringLiteral("success"),
+                                              QJsonObject { { "JobName", "report.pdf" }, { "Status", 5 } }));
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->show();
+    window->init(true);
+
+    // The job the status poll follows is done: the user hears of it from the desktop.
+    window->setCurrentJobId(QStringLiteral("7"));
+    window->getJobStatusInfo();
+    QTRY_COMPARE(service.received.size(), 1);
+    QCOMPARE(service.received.first(),
+             (QStringList { QStringLiteral("HalcyraClient"), QStringLiteral("Job submitted success"),
+                            QStringLiteral("report.pdf") }));
+
+    // Closing the window (as the window manager asks) leaves it in the task bar: hidden, nothing could bring it
+    // back. The client's own close at logout still hides it.
+    QCloseEvent closeByWindowManager; // delivered to the platform window, as the window manager's request is
+    QCoreApplication::sendEvent(window->windowHandle(), &closeByWindowManager);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->isMinimized());
+    QVERIFY(!window->close());
+    QVERIFY(!window->isVisible());
 }
 
 void TestMainWindow::hiddenTaskBalloonDoesNotBlock()

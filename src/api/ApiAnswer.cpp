@@ -52,7 +52,8 @@ QNetworkReply* ApiAnswer::get(QNetworkAccessManager* nam, const QString& url, co
     QNetworkReply* reply = nam->get(HttpExchange::makeRequest(url, serverUrl));
     QPointer<QObject> guard(context);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, guard, envelope, log, handler]() {
-        const ApiAnswer answer = read(reply->readAll(), reply->errorString(), envelope, log);
+        ApiAnswer answer = read(reply->readAll(), reply->errorString(), envelope, log);
+        answer.unanswered = unansweredError(reply->error());
         reply->deleteLater();
         if (guard && handler) {
             handler(answer);

@@ -32,8 +32,11 @@ struct ApiAnswer
     QJsonValue data; // the payload: "data", or "SegmentList" for the site list
     QString message; // the server's reason in the fail case
     QString errorString; // the reply's error text in the ex case
+    bool unanswered = false; // the server was not reached, or did not answer (unansweredError)
 
     bool ok() const { return kind == Kind::Success; }
+    // A reply error of the connection (refused, closed, timed out, TLS, proxy) rather than an answer of the server.
+    static bool unansweredError(int networkError) { return networkError > 0 && networkError < 200; }
 
     // Sorts one finished answer (body and the reply's error text) and writes the log line of its case.
     static ApiAnswer read(const QByteArray& body, const QString& errorString, Envelope envelope, const Log& log);
