@@ -13,6 +13,7 @@
 #include "ui/Prompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -64,6 +65,7 @@ private slots:
     void manualLoginDuringAutomaticAttempt();
     void focusOnOpen_data();
     void focusOnOpen();
+    void qrPageKeepsTheKeyboard();
     void titleFontFollowsItsText_data();
     void titleFontFollowsItsText();
 
@@ -378,6 +380,9 @@ void TestLoginDialog::failedLoginsShowWhy()
     QCOMPARE(shown.count(), 0);
     QVERIFY(!ClientParts::shared().session.isLogin());
     QCOMPARE(storedValue("Login/BingoLastTime").toBool(), false);
+    // A refused password is selected, so typing it again replaces it.
+    const QString selected = dialog.findChild<QLineEdit*>("editPassword")->selectedText();
+    QCOMPARE(selected, icon == int(QMessageBox::Warning) ? QStringLiteral("secret") : QString());
 }
 
 void TestLoginDialog::unansweredLoginEnds()
@@ -745,6 +750,53 @@ void TestLoginDialog::focusOnOpen()
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
         QTRY_COMPARE(shown.count(), 1);
     }
+}
+
+void TestLoginDialog::qrPageKeepsTheKeyboard()
+{
+    configure({ { "setting/ShowQR", true },
+                { "Login/DefaultLoginType", 2 },
+                { "Login/SystemUser", false },
+                { "Login/SavePassword", false },
+                { "Login/LoginName", "bob" },
+                { "Login/KsServerUrl", serverAddress() },
+                { "setting/Info", QString(serverAddress() + "/View/ClientLogin?clientId=") } });
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* password = dialog.findChild<QLineEdit*>("editPassword");
+    auto* code = dialog.findChild<QWidget*>("qrImageLabel");
+    QCOMPARE(QApplication::focusWidget(), code);
+    QWidget* const focused = nullptr; // keys go to the focus widget, wherever it is
+    // The page says how long the code it shows stays valid.
+    QTRY_VERIFY(dialog.findChild<QLabel*>("labQrValidity")->text().startsWith(QStringLiteral("Valid for 2 minutes")));
+
+    // Keys typed on the QR page stay on it; Space asks for a new code.
+    const int registrations = m_server->requestCount(QStringLiteral("/api/client/invoke"));
+    QTest::keyClicks(focused, QStringLiteral(" x1"));
+    QVERIFY(password->text().isEmpty());
+    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/api/client/invoke")), registrations + 1);
+
+    // Tab leads to the page switch, Space switches, and typing goes into the account page's first empty field.
+    QTest::keyClick(focused, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("btnDesktop"));
+    QTest::keyClick(focused, Qt::Key_Space);
+    QVERIFY(dialog.findChild<QWidget*>("frame_qr")->isHidden());
+    QCOMPARE(QApplication::focusWidget(), password);
+    QTest::keyClicks(focused, QStringLiteral("pw"));
+    QCOMPARE(password->text(), QStringLiteral("pw"));
+
+    // The way back to the QR page is on the keyboard's tab path too.
+    auto* toQr = dialog.findChild<QWidget*>("btnQr");
+    for (int i = 0; i < 10 && QApplication::focusWidget() != toQr; ++i) {
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    QCOMPARE(QApplication::focusWidget(), toQr);
+    QTest::keyClick(focused, Qt::Key_Space);
+    QVERIFY(!dialog.findChild<QWidget*>("frame_qr")->isHidden());
+    QCOMPARE(QApplication::focusWidget(), code);
+    QTest::keyClicks(focused, QStringLiteral("z"));
+    QCOMPARE(password->text(), QStringLiteral("pw"));
 }
 
 void TestLoginDialog::titleFontFollowsItsText_data()
