@@ -14,6 +14,7 @@
 #include "ui/ScreenFit.h"
 #include "ui/SingleApplication.h"
 
+#include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
 #include <QFontMetrics>
@@ -24,6 +25,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
+
+#include <cstdio>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -101,10 +104,44 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Par
     return runDialog(app, dialog, parts);
 }
 
+// --help and --version are answered before anything of the client starts: no display is needed and a running
+// client is not disturbed. -1 when the client is to start; every other argument is only logged.
+int answerCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Options of Qt's own (-platform, -style ...) are no error here: the application object takes them.
+    parser.parse(arguments);
+    if (!parser.isSet(help) && !parser.isSet(version)) {
+        return -1;
+    }
+    // The help text names the program from the application object's arguments.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("halcyraclient"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HALCYRA_VERSION));
+    parser.setApplicationDescription(QStringLiteral(
+        "The desktop client of the Kestrana secure-printing service: it logs you in to a Kestrana server,\n"
+        "sends the jobs printed to the Kestrana printer and lives in the tray."));
+    const QString text = parser.isSet(help) ? parser.helpText()
+                                            : QCoreApplication::applicationName() + QLatin1Char(' ')
+            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const int answered = answerCommandLine(argc, argv);
+    if (answered >= 0) {
+        return answered;
+    }
     // Qt honours this attribute only when it is set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
