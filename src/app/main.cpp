@@ -26,8 +26,6 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <cstdio>
-
 static Logger* logger = Logging::rootLogger();
 
 namespace {
@@ -104,9 +102,9 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Par
     return runDialog(app, dialog, parts);
 }
 
-// --help and --version are answered before anything of the client starts: no display is needed and a running
-// client is not disturbed. -1 when the client is to start; every other argument is only logged.
-int answerCommandLine(int argc, char** argv)
+// --help, --help-all and --version are answered before anything of the client starts: no display is needed and
+// a running client is not disturbed. False when the client is to start; every other argument is only logged.
+bool answeredCommandLine(int argc, char** argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
@@ -117,8 +115,12 @@ int answerCommandLine(int argc, char** argv)
     const QCommandLineOption version = parser.addVersionOption();
     // Options of Qt's own (-platform, -style ...) are no error here: the application object takes them.
     parser.parse(arguments);
-    if (!parser.isSet(help) && !parser.isSet(version)) {
-        return -1;
+    const QString asked = parser.isSet(QStringLiteral("help-all")) ? QStringLiteral("--help-all")
+        : parser.isSet(help)                                       ? QStringLiteral("--help")
+        : parser.isSet(version)                                    ? QStringLiteral("--version")
+                                                                   : QString();
+    if (asked.isEmpty()) {
+        return false;
     }
     // The help text names the program from the application object's arguments.
     QCoreApplication app(argc, argv);
@@ -127,20 +129,17 @@ int answerCommandLine(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "The desktop client of the Kestrana secure-printing service: it logs you in to a Kestrana server,\n"
         "sends the jobs printed to the Kestrana printer and lives in the tray."));
-    const QString text = parser.isSet(help) ? parser.helpText()
-                                            : QCoreApplication::applicationName() + QLatin1Char(' ')
-            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
-    std::fputs(text.toLocal8Bit().constData(), stdout);
-    return 0;
+    // Qt's own answer: it writes the text and ends the process with 0.
+    parser.process(QStringList { arguments.constFirst(), asked });
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int answered = answerCommandLine(argc, argv);
-    if (answered >= 0) {
-        return answered;
+    if (answeredCommandLine(argc, argv)) {
+        return 0;
     }
     // Qt honours this attribute only when it is set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
