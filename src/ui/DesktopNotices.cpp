@@ -41,7 +41,7 @@ bool notify(const QString& title, const QString& text, int timeoutMs)
     call << QStringLiteral("HalcyraClient") << uint(0) << icon << title << text << QStringList() << QVariantMap()
          << qint32(timeoutMs > 0 ? timeoutMs : -1);
     // Not waited for: the notification service may be slow to start, and the interface must not wait for it.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher* done) {
         if (done->isError()) {
             logger->warn(QStringLiteral("desktop notification not shown: ") + done->error().message());

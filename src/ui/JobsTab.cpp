@@ -145,7 +145,7 @@ void JobsTab::getJobStatusInfo()
 {
     host().api().requestJobStatus(
         host().serverUrl(), m_currentJobId, jobListLog(), this, [this](const ApiAnswer& answer) {
-            noteAnswer(answer);
+            noteAnswer(answer, false);
             if (!answer.ok()) {
                 stopJobStatusPoll();
             } else {

@@ -52,9 +52,9 @@ void TabPage::showContentAgeWhenOffline()
     updateAgeNotice();
 }
 
-void TabPage::noteAnswer(const ApiAnswer& answer)
+void TabPage::noteAnswer(const ApiAnswer& answer, bool fillsPage)
 {
-    if (answer.ok()) {
+    if (answer.ok() && fillsPage) {
         m_contentTime = QDateTime::currentDateTime();
         updateAgeNotice();
     } else if (answer.unanswered) {

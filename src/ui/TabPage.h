@@ -61,9 +61,9 @@ protected:
     void showCount(const char* caption, int count);
     // For pages showing the server's content: while offline a line below it tells when that content came.
     void showContentAgeWhenOffline();
-    // Every answer to the page's requests passes here: a success dates the content shown, an answer that never
-    // came tells the window.
-    void noteAnswer(const ApiAnswer& answer);
+    // Every answer to the page's requests passes here: a success dates the content shown (unless the request
+    // does not fill the page), an answer that never came tells the window.
+    void noteAnswer(const ApiAnswer& answer, bool fillsPage = true);
     // The content shown is gone (logout): nothing to date.
     void forgetContentTime();
     // Message boxes, through the Prompts facade so tests can answer them.
