@@ -290,12 +290,9 @@ void TestNoCardDialog::namesTheDocumentOfEachJob()
     QVERIFY(folder.isValid());
     const QStringList names { QStringLiteral("Quarterly report.pdf"), QStringLiteral("Minutes 12 May.pdf") };
     for (int i = 0; i < names.size(); ++i) {
-        QFile param(folder.filePath(QStringLiteral("job%1").arg(i)));
-        QVERIFY(param.open(QIODevice::WriteOnly));
-        param.write("[PrintPara]\nDocName=/home/alice/Documents/" + names.at(i).toUtf8() + "\nCopies=1\n");
-        param.close();
-        QFile pdf(folder.filePath(QStringLiteral("job%1.pdf").arg(i)));
-        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        QFile param(folder.filePath(QStringLiteral("job%1").arg(i))), pdf(param.fileName() + QStringLiteral(".pdf"));
+        QVERIFY(param.open(QIODevice::WriteOnly) && pdf.open(QIODevice::WriteOnly));
+        param.write("[PrintPara]\nDocName=/home/alice/Documents/" + names.at(i).toUtf8() + "\n");
         pdf.write(PdfMaker::make(1));
     }
     DialogJobHost host;
