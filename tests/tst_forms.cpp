@@ -268,7 +268,7 @@ void TestForms::statusStrip()
     QCOMPARE(ui.gridLayout_17->contentsMargins().left(), 10);
     QCOMPARE(ui.gridLayout_17->contentsMargins().top(), 0);
     QCOMPARE(ui.gridLayout_17->contentsMargins().bottom(), 0);
-    for (QLabel* label : {ui.label_2, ui.labCurrentUser, ui.label_3, ui.labServerPath}) {
+    for (QLabel* label : std::initializer_list<QLabel*> {ui.label_2, ui.labCurrentUser, ui.label_3, ui.labServerPath}) {
         QCOMPARE(label->font().pointSize(), 9);
     }
     QVERIFY(ui.labServerPath->minimumWidth() >= 150);

@@ -11,6 +11,7 @@
 #include "ui/Prompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -375,6 +376,9 @@ void TestLoginDialog::failedLoginsShowWhy()
     QCOMPARE(shown.count(), 0);
     QVERIFY(!ClientParts::shared().session.isLogin());
     QCOMPARE(storedValue("Login/BingoLastTime").toBool(), false);
+    // A refused password is selected, so typing it again replaces it.
+    const QString selected = dialog.findChild<QLineEdit*>("editPassword")->selectedText();
+    QCOMPARE(selected, icon == int(QMessageBox::Warning) ? QStringLiteral("secret") : QString());
 }
 
 void TestLoginDialog::unansweredLoginEnds()
@@ -717,6 +721,8 @@ void TestLoginDialog::focusOnOpen_data()
                                  << "editPassword";
     QTest::newRow("system account") << true << ""
                                     << "btnLogin";
+    QTest::newRow("QR page") << false << "bob"
+                             << "qrImageLabel";
 }
 
 void TestLoginDialog::focusOnOpen()
@@ -724,16 +730,26 @@ void TestLoginDialog::focusOnOpen()
     QFETCH(bool, systemUser);
     QFETCH(QString, name);
     QFETCH(QString, focused);
+    const bool qrPage = focused == QLatin1String("qrImageLabel");
     configure({ { "Login/SystemUser", systemUser },
                 { "Login/SavePassword", false },
                 { "Login/LoginName", name },
-                { "Login/KsServerUrl", serverAddress() } });
+                { "Login/KsServerUrl", serverAddress() },
+                { "setting/ShowQR", qrPage },
+                { "Login/DefaultLoginType", qrPage ? 2 : 1 } });
     LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.focusWidget());
     QCOMPARE(dialog.focusWidget()->objectName(), focused);
 
+    // On the QR page keys stay on it, none reaches the hidden password field; Tab leads to the page switch.
+    if (qrPage) {
+        QTest::keyClicks(dialog.focusWidget(), QStringLiteral(" x"));
+        QVERIFY(dialog.findChild<QLineEdit*>("editPassword")->text().isEmpty());
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("btnDesktop"));
+    }
     // Typing goes there, and Return logs in.
     if (focused == QLatin1String("editPassword")) {
         QTest::keyClicks(dialog.focusWidget(), QStringLiteral("hunter2"));

@@ -1,6 +1,7 @@
 #include "ClientParts.h"
 // The main window's frame against the fake server: tabs by setting, the network check and its automatic
-// switch, logout, the messages tab, the pin-code panel and the tray.
+// switch, offline seen at once, logout, the messages tab, the pin-code panel, the tray and the desktop's
+// notifications where there is no tray.
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
@@ -10,19 +11,26 @@
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "store/MessageStore.h"
+#include "ui/DesktopNotices.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDBusConnection>
 #include <QEventLoop>
 #include <QItemSelectionModel>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 LoginInfo* info()
@@ -37,6 +45,23 @@ int storedMessageCount(const QString& where = QString())
 }
 
 using WindowFixture::capturedContaining;
+
+// The desktop's notification service, as a desktop without a tray provides it.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<QStringList> received; // application, title, text
+
+public slots:
+    uint Notify(const QString& application, uint, const QString&, const QString& title, const QString& text,
+                const QStringList&, const QVariantMap&, int)
+    {
+        received.append({ application, title, text });
+        return uint(received.size());
+    }
+};
 } // namespace
 
 class TestMainWindow : public QObject
@@ -45,6 +70,7 @@ class TestMainWindow : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -59,6 +85,8 @@ private slots:
     void networkCheckOffline();
     void networkFailuresSwitchServer_data();
     void networkFailuresSwitchServer();
+    void noAnswerShowsOfflineAtOnce_data();
+    void noAnswerShowsOfflineAtOnce();
 
     void logoutEffects();
     void showAgainAfterLogout();
@@ -74,6 +102,7 @@ private slots:
     void pinCode();
 
     void closeOnlyHides();
+    void noTrayNoticesGoToTheDesktop();
     void hiddenTaskBalloonDoesNotBlock();
     void exitClearsMessagesAndEndsLoop();
 
@@ -84,11 +113,25 @@ private:
 
     TestHome m_home;
     std::unique_ptr<FakeKestranaServer> m_server;
+    // A session bus of the test's own, so no notice reaches the desktop of whoever runs the tests.
+    QProcess m_bus;
+    QString m_busAddress;
 };
 
 void TestMainWindow::initTestCase()
 {
     QVERIFY(m_home.isValid());
+    m_bus.start(QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--print-address" });
+    QVERIFY2(m_bus.waitForStarted() && m_bus.waitForReadyRead(10000), "dbus-daemon is needed");
+    m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
+    // Before anything of the process asks for the session bus: its address is read once.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    m_bus.terminate();
+    m_bus.waitForFinished();
 }
 
 void TestMainWindow::init()
@@ -296,6 +339,55 @@ void TestMainWindow::networkFailuresSwitchServer()
         QCOMPARE(window->networkFailureCount(), 3);
         QCOMPARE(window->serverUrl(), m_server->httpUrl());
     }
+}
+
+void TestMainWindow::noAnswerShowsOfflineAtOnce_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("job list, connection closed") << "list";
+    QTest::newRow("scan jobs, connection closed") << "scan";
+    QTest::newRow("job status poll, server stopped") << "status";
+}
+
+void TestMainWindow::noAnswerShowsOfflineAtOnce()
+{
+    QFETCH(QString, request);
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    Ui::MainWindow* ui = window->form();
+    QTRY_COMPARE(ui->tabScanJobs->model()->rowCount(), 2);
+    window->showSystemTrayIcon();
+    QVERIFY(window->serverOnline());
+    QVERIFY(ui->tabJobs->contentAgeNotice()->isHidden());
+
+    TabPage* page = request == QLatin1String("scan") ? static_cast<TabPage*>(ui->tabScanJobs) : ui->tabJobs;
+    QSignalSpy answered(page, &TabPage::captionChanged);
+    if (request == QLatin1String("list")) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_JobStausList"), FakeReply::closeMidBody("{\"code\":0,"));
+        page->load();
+    } else if (request == QLatin1String("scan")) {
+        m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::closeMidBody("{\"code\":0,"));
+        page->load();
+    } else {
+        window->setCurrentJobId(QStringLiteral("1"));
+        m_server->stop();
+        window->getJobStatusInfo();
+    }
+    QVERIFY(answered.wait());
+
+    // Straight from the failed answer, with no check of the server or timer in between.
+    QVERIFY(!window->serverOnline());
+    QVERIFY(ui->labNetwork->text().startsWith(QStringLiteral("offline")));
+    QVERIFY(window->trayIcon()->toolTip().contains(QStringLiteral("offline")));
+    // The tables keep what they showed and say since when it dates; the stored messages are the client's own.
+    QCOMPARE(ui->tabScanJobs->model()->rowCount(), 2);
+    for (TabPage* shown : std::initializer_list<TabPage*> { ui->tabJobs, ui->tabScanJobs, ui->tabDevices }) {
+        QVERIFY(!shown->contentAgeNotice()->isHidden());
+        QVERIFY(
+            shown->contentAgeNotice()->text().startsWith(QStringLiteral("Offline: shown as the server sent it at ")));
+    }
+    QVERIFY(!ui->tabMessages->contentAgeNotice());
 }
 
 void TestMainWindow::logoutEffects()
@@ -602,6 +694,39 @@ void TestMainWindow::closeOnlyHides()
 
     actions.at(0)->trigger();
     QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::noTrayNoticesGoToTheDesktop()
+{
+    FakeNotifications service;
+    QDBusConnection bus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("notification-service"));
+    QVERIFY(bus.isConnected());
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    DesktopNotices::setTrayAvailableForTests(0);
+    m_server->setOverride(QStringLiteral("/Job/BAS_GetJobStatusInfo"),
+                          FakeReply::envelope(0, QStringLiteral("success"),
+                                              QJsonObject { { "JobName", "report.pdf" }, { "Status", 5 } }));
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->show();
+    window->init(true);
+
+    // The job the status poll follows is done: the user hears of it from the desktop.
+    window->setCurrentJobId(QStringLiteral("7"));
+    window->getJobStatusInfo();
+    QTRY_COMPARE(service.received.size(), 1);
+    QCOMPARE(service.received.first(), (QStringList { "HalcyraClient", "Job submitted success", "report.pdf" }));
+
+    // Closing the window (as the window manager asks) leaves it in the task bar: hidden, nothing could bring it
+    // back. The client's own close at logout still hides it.
+    QCloseEvent closeByWindowManager; // delivered to the platform window, as the window manager's request is
+    QCoreApplication::sendEvent(window->windowHandle(), &closeByWindowManager);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->isMinimized());
+    QVERIFY(!window->close());
+    QVERIFY(!window->isVisible());
 }
 
 void TestMainWindow::hiddenTaskBalloonDoesNotBlock()

@@ -1,9 +1,12 @@
 #include "ClientParts.h"
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ScriptedJobHost.h"
 #include "TestHome.h"
 #include "api/KsKit.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobParamReader.h"
 #include "ui/NoCardPrintDialog.h"
 
 #include <QComboBox>
@@ -12,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -34,6 +38,7 @@ private slots:
     void emptyListsWhenQueriesFail();
     void runChoice_data();
     void runChoice();
+    void namesTheDocumentOfEachJob();
 
 private:
     void loadSettings(bool supportSecret);
@@ -267,6 +272,58 @@ void TestNoCardDialog::runChoice()
         QCOMPARE(choice.projectId, QStringLiteral("12"));
         QCOMPARE(choice.securityLevel, 0);
     }
+}
+
+namespace {
+// The window's answer to the no-card question: the real dialog.
+class DialogJobHost : public ScriptedJobHost
+{
+public:
+    bool askNoCardChoice(NoCardChoice* choice) override { return NoCardPrintDialog::runChoice(choice); }
+};
+} // namespace
+
+void TestNoCardDialog::namesTheDocumentOfEachJob()
+{
+    // Two printed jobs in one pass over the job folder: each dialog says which document it asks about.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QStringList names { QStringLiteral("Quarterly report.pdf"), QStringLiteral("Minutes 12 May.pdf") };
+    for (int i = 0; i < names.size(); ++i) {
+        QFile param(folder.filePath(QStringLiteral("job%1").arg(i))), pdf(param.fileName() + QStringLiteral(".pdf"));
+        QVERIFY(param.open(QIODevice::WriteOnly) && pdf.open(QIODevice::WriteOnly));
+        param.write("[PrintPara]\nDocName=/home/alice/Documents/" + names.at(i).toUtf8() + "\n");
+        pdf.write(PdfMaker::make(1));
+    }
+    DialogJobHost host;
+    host.server = m_server->httpUrl();
+    QStringList shown;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&shown]() {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) {
+            return;
+        }
+        const QLabel* label = dialog->findChild<QLabel*>(QStringLiteral("labelDocument"));
+        shown << (label && !label->isHidden() ? label->text() : QString());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pushButton_2")), Qt::LeftButton);
+    });
+    answer.start();
+
+    JobParamReader reader(&host);
+    reader.beginPass();
+    for (int i = 0; i < names.size(); ++i) {
+        const KsJobParam job = reader.parseJobParamFileLinux(folder.filePath(QStringLiteral("job%1.pdf").arg(i)),
+                                                             QStringLiteral("job%1.pdf").arg(i));
+        QVERIFY(job.isValid);
+        QCOMPARE(job.docName, names.at(i));
+        QCOMPARE(job.controllerMac, QStringLiteral("MAC-1"));
+    }
+    reader.endPass();
+    QCOMPARE(shown,
+             (QStringList { QStringLiteral("Document: Quarterly report.pdf"),
+                            QStringLiteral("Document: Minutes 12 May.pdf") }));
 }
 
 QTEST_MAIN(TestNoCardDialog)

@@ -594,8 +594,17 @@ void TestTabs::downloadScanJob()
     QCOMPARE(m_server->lastRequest(QStringLiteral("/Job/BAS_DownloadScanJob")).query, QByteArray("JobID=5001"));
     const auto boxes = Prompts::takeCaptured();
     QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes.first().text, QStringLiteral("Download Success!\nDo you want to open the file?"));
+    // The box names the file saved.
+    QCOMPARE(boxes.first().text, QStringLiteral("Download Success!\nDo you want to open the file?\n\n") + target);
     QVERIFY(!window->form()->progressBar->isVisibleTo(window.get()));
+
+    // The save dialog opens in the download folder, or in the home folder while there is none.
+    const QString downloads = QDir::home().filePath(QStringLiteral("Downloads"));
+    QDir(downloads).removeRecursively();
+    QCOMPARE(FileTransfer::startFolder(), QDir::homePath());
+    QVERIFY(QDir().mkpath(downloads));
+    QCOMPARE(FileTransfer::startFolder(), downloads);
+    QDir(downloads).removeRecursively();
 }
 
 void TestTabs::downloadScanJobFails_data()
@@ -664,7 +673,7 @@ void TestTabs::secondDownloadReplacesFirst()
     const auto boxes = Prompts::takeCaptured();
     QCOMPARE(boxes.size(), 2);
     QVERIFY(boxes.at(0).text.contains(first));
-    QCOMPARE(boxes.at(1).text, QStringLiteral("Download Success!\nDo you want to open the file?"));
+    QCOMPARE(boxes.at(1).text, QStringLiteral("Download Success!\nDo you want to open the file?\n\n") + second);
 
     // Refusing to replace keeps the running one and starts nothing.
     m_server->releaseHeldConnections();

@@ -449,6 +449,14 @@ Accept the new certificate only if you know that the server&apos;s certificate w
 
 只有在确知服务器证书已被更换时才接受新证书。是否接受？</translation>
     </message>
+    <message>
+        <source>Valid for %1 minutes, until %2.</source>
+        <translation>二维码 %1 分钟内有效，至 %2。</translation>
+    </message>
+    <message>
+        <source>The code has expired: click it or press Space for a new one.</source>
+        <translation>二维码已过期：点击它或按空格键获取新的二维码。</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>
@@ -964,6 +972,14 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Batch deletion (up to 30)</source>
         <translation>批量删除（最多 30 个）</translation>
+    </message>
+    <message>
+        <source>Offline: nothing could be loaded from the server yet.</source>
+        <translation>离线：尚未能从服务器加载任何内容。</translation>
+    </message>
+    <message>
+        <source>Offline: shown as the server sent it at %1.</source>
+        <translation>离线：显示的是服务器于 %1 发送的内容。</translation>
     </message>
 </context>
 <context>

@@ -168,12 +168,7 @@ public:
     // A file download (scan job, update package); the caller reads the reply as it comes.
     QNetworkReply* startDownload(const QString& url, const QString& serverUrl);
 
-signals:
-    // A tab load got no answer within the transfer time-out; reason is the text the user sees.
-    void requestTimedOut(const QString& reason);
-
 private:
-    ApiAnswer::Handler watched(ApiAnswer::Handler handler);
     static QString localDomainName();
     QNetworkReply* qrRequest(const QString& url, QObject* context, QrHandler done);
 

@@ -9,72 +9,60 @@
 
 static Logger* logger = Logging::rootLogger();
 
-ApiAnswer::Handler KsKit::watched(ApiAnswer::Handler handler)
-{
-    return [this, handler = std::move(handler)](const ApiAnswer& answer) {
-        if (answer.timedOut) {
-            emit requestTimedOut(answer.errorString);
-        }
-        if (handler) {
-            handler(answer);
-        }
-    };
-}
-
 void KsKit::requestJobList(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), jobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestJobStatus(const QString& serverUrl, const QString& jobId, const ApiAnswer::Log& log,
                              QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), jobStatusUrl(serverUrl, jobId), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestScanJobs(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                             QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), scanJobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestPermissions(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), permissionsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestUserDetails(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), userDetailsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestDevices(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), devicesUrl(serverUrl, 0, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestSiteList(const QString& serverUrl, const ApiAnswer::Log& log, QObject* context,
                             ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log, context,
-                   watched(std::move(handler)));
+                   std::move(handler));
 }
 
 void KsKit::requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
     ApiAnswer::get(&networkManager(), pinCodeUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, watched(std::move(handler)));
+                   context, std::move(handler));
 }
 
 void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
@@ -84,7 +72,7 @@ void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAc
     ApiAnswer::Log quiet;
     quiet.quiet = true;
     ApiAnswer::get(&networkManager(), updateCheckUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code,
-                   quiet, context, watched(std::move(handler)));
+                   quiet, context, std::move(handler));
 }
 
 HttpAnswer KsKit::cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)

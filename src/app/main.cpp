@@ -13,6 +13,7 @@
 #include "ui/ScreenFit.h"
 #include "ui/SingleApplication.h"
 
+#include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
 #include <QLocale>
@@ -97,10 +98,45 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Par
     return runDialog(app, dialog, parts);
 }
 
+// --help, --help-all and --version are answered before anything of the client starts: no display is needed and
+// a running client is not disturbed. False when the client is to start; every other argument is only logged.
+bool answeredCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Options of Qt's own (-platform, -style ...) are no error here: the application object takes them.
+    parser.parse(arguments);
+    const QString asked = parser.isSet(QStringLiteral("help-all")) ? QStringLiteral("--help-all")
+        : parser.isSet(help)                                       ? QStringLiteral("--help")
+        : parser.isSet(version)                                    ? QStringLiteral("--version")
+                                                                   : QString();
+    if (asked.isEmpty()) {
+        return false;
+    }
+    // The help text names the program from the application object's arguments.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("halcyraclient"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HALCYRA_VERSION));
+    parser.setApplicationDescription(QStringLiteral(
+        "The desktop client of the Kestrana secure-printing service: it logs you in to a Kestrana server,\n"
+        "sends the jobs printed to the Kestrana printer and lives in the tray."));
+    // Qt's own answer: it writes the text and ends the process with 0.
+    parser.process(QStringList { arguments.constFirst(), asked });
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (answeredCommandLine(argc, argv)) {
+        return 0;
+    }
     // Qt honours this attribute only when it is set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 

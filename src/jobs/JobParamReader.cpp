@@ -304,6 +304,19 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
     param.jobFilePath = triggerPath;
 
     const QFileInfo trigger(triggerPath);
+    // A missing parameter file gives the defaults; one that is not a small regular file of the user's own
+    // (a link, a FIFO, a device, a huge file) is not read at all.
+    QByteArray paramText;
+    const SafeJobFile::Verdict verdict = SafeJobFile::readAll(paramPath, SafeJobFile::kMaxParamFileSize, &paramText);
+    if (verdict != SafeJobFile::Verdict::Accepted && verdict != SafeJobFile::Verdict::Missing) {
+        logger->error(
+            QStringLiteral("Can't read the job param file %1: %2").arg(paramPath, SafeJobFile::describe(verdict)));
+        return param;
+    }
+    // Named before the no-card dialog, which tells the user which document the choice is for.
+    param.docName
+        = documentName(readDocName(paramText), trigger.fileName(), param.userAccount, qEnvironmentVariable("USER"));
+
     if (!checkNoCardPrint(&param)) {
         if (m_failure != Failure::Declined) {
             return param; // the caller keeps the job or leaves it for the next session
@@ -315,21 +328,9 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
         return param;
     }
 
-    // A missing parameter file gives the defaults; one that is not a small regular file of the user's own
-    // (a link, a FIFO, a device, a huge file) is not read at all.
-    QByteArray paramText;
-    const SafeJobFile::Verdict verdict = SafeJobFile::readAll(paramPath, SafeJobFile::kMaxParamFileSize, &paramText);
-    if (verdict != SafeJobFile::Verdict::Accepted && verdict != SafeJobFile::Verdict::Missing) {
-        logger->error(
-            QStringLiteral("Can't read the job param file %1: %2").arg(paramPath, SafeJobFile::describe(verdict)));
-        return param;
-    }
     KsJobParam keys;
     readKeys(paramText, &keys);
     param.color = keys.color;
-
-    param.docName
-        = documentName(readDocName(paramText), trigger.fileName(), param.userAccount, qEnvironmentVariable("USER"));
 
     logger->error(QStringLiteral("parseJobParamFileLinux 222"));
     param.documentPages = pageCount(paramPath + QStringLiteral(".pdf"));

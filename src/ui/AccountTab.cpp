@@ -44,6 +44,7 @@ void AccountTab::load()
                                QStringLiteral("[mainwindow.loadUserInfoData] fail message:") };
     host().api().requestPermissions(
         host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
+            noteAnswer(answer);
             if (!answer.ok()) {
                 return;
             }
@@ -61,6 +62,7 @@ void AccountTab::load()
                                       QStringLiteral("[mainwindow.loadUserInfoData] fail-2 message:") };
     host().api().requestUserDetails(host().serverUrl(), host().userAccount(), detailsLog, this,
                                     [this](const ApiAnswer& answer) {
+                                        noteAnswer(answer);
                                         if (!answer.ok()) {
                                             return;
                                         }

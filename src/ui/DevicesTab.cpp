@@ -19,6 +19,7 @@ void DevicesTab::setup(TabHost& host, Ui::MainWindow& form)
     setupTable(form.tvDevices, m_model, { tr("DeviceName"), tr("Status"), tr("Location"), tr("ControllerMac") },
                { 200, 100, 150, 200 });
     EmptyTableHint::install(form.tvDevices, tr("No devices"));
+    showContentAgeWhenOffline();
 }
 
 void DevicesTab::load()
@@ -29,6 +30,7 @@ void DevicesTab::load()
     const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadDeviceData] ex message:"),
                                QStringLiteral("[mainwindow.loadDeviceData] fail message:") };
     host().api().requestDevices(host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
+        noteAnswer(answer);
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());
             const QList<KsPrinter> printers = KsPrinter::listFromJson(answer.data);

@@ -46,11 +46,7 @@ QString FileTransfer::chooseSaveFile(const QString& proposedName)
     }
     QFileDialog dialog(m_window);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // The user's download folder rather than wherever the client was started from.
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (!downloads.isEmpty() && QDir(downloads).exists()) {
-        dialog.setDirectory(downloads);
-    }
+    dialog.setDirectory(startFolder());
     dialog.selectFile(proposedName);
     ScreenFit::keepInside(&dialog);
     if (dialog.exec() != QDialog::Accepted) {
@@ -58,6 +54,16 @@ QString FileTransfer::chooseSaveFile(const QString& proposedName)
     }
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.constFirst();
+}
+
+QString FileTransfer::startFolder()
+{
+    // The user's download folder, else the home folder: never wherever the client happened to be started from.
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QDir(downloads).exists()) {
+        return downloads;
+    }
+    return QDir::homePath();
 }
 
 bool FileTransfer::askYesNo(const QString& text)
@@ -233,7 +239,7 @@ void FileTransfer::replyFinished()
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
     const bool open = isUpdate
         ? askYesNo(tr("The installation package was saved as\n%1\nDo you want to open its folder?").arg(path))
-        : askYesNo(tr("Download Success!\nDo you want to open the file?"));
+        : askYesNo(tr("Download Success!\nDo you want to open the file?") + QStringLiteral("\n\n") + path);
     if (open) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     }

@@ -31,6 +31,8 @@ public:
     // Tests: the path the save dialog would return (empty = cancelled); unset uses the real dialog.
     using SaveFileChooser = std::function<QString(const QString& proposedName)>;
     void setSaveFileChooser(SaveFileChooser chooser) { m_saveFileChooser = std::move(chooser); }
+    // The folder the save dialog opens in: the download folder, or home when there is none.
+    static QString startFolder();
 
 signals:
     // A transfer ended (true when the file holds the whole answer).

@@ -7,6 +7,7 @@
 #include "app/Logging.h"
 
 #include <QJsonArray>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTimer>
 
@@ -40,6 +41,7 @@ void JobsTab::setup(TabHost& host, Ui::MainWindow& form)
     form.tvJobs->setColumnHidden(kColStatusId, true);
     form.tvJobs->setColumnHidden(kColJobId, true);
     EmptyTableHint::install(form.tvJobs, tr("No print jobs"));
+    showContentAgeWhenOffline();
     form.labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_jobStatusTimer = new QTimer(this);
@@ -90,6 +92,7 @@ void JobsTab::load()
     }
     host().api().requestJobList(
         host().serverUrl(), host().userAccount(), jobListLog(), this, [this](const ApiAnswer& answer) {
+            noteAnswer(answer);
             if (!answer.ok()) {
                 stopJobStatusPoll();
             } else {
@@ -113,6 +116,8 @@ void JobsTab::load()
                 }
                 m_latestJobCount = answer.data.toArray().size();
                 fitColumns(m_form->tvJobs);
+                // The document name, the first column, is what the next look is for.
+                m_form->tvJobs->horizontalScrollBar()->setValue(0);
             }
             showCount("Jobs", m_model->rowCount());
             emit answered();
@@ -140,6 +145,7 @@ void JobsTab::getJobStatusInfo()
 {
     host().api().requestJobStatus(
         host().serverUrl(), m_currentJobId, jobListLog(), this, [this](const ApiAnswer& answer) {
+            noteAnswer(answer, false);
             if (!answer.ok()) {
                 stopJobStatusPoll();
             } else {
@@ -216,6 +222,8 @@ void JobsTab::clearForLogout()
     m_refreshPending = false;
     m_statusPollInterrupted = false;
     m_model->removeRows(0, m_model->rowCount());
+    m_form->tvJobs->horizontalScrollBar()->setValue(0);
+    forgetContentTime();
 }
 
 void JobsTab::getPinCodeInfo()
@@ -226,6 +234,7 @@ void JobsTab::getPinCodeInfo()
     log.exWithErrorString = false;
     log.failPrefix = QStringLiteral("###### [getPinCodeInfo] userAccount [%1] fail errMsg ").arg(account);
     host().api().requestPinCode(host().serverUrl(), account, log, this, [this](const ApiAnswer& answer) {
+        noteAnswer(answer, false);
         if (!answer.ok()) {
             return;
         }

@@ -31,12 +31,14 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+#include <QTime>
 #include <QTimer>
 #include <QUuid>
 
@@ -223,9 +225,13 @@ void LoginDialog::initInfo()
         m_qrLabel->setCursor(Qt::PointingHandCursor);
         m_qrLabel->setToolTip(tr("Click to refresh the code"));
         m_qrLabel->setPixmap(QPixmap(QLatin1String(kNoQrCode)));
+        // Space or Return on the code asks for a new one, as a click does; Tab leads on to the page switch.
+        m_qrLabel->setFocusPolicy(Qt::StrongFocus);
+        m_qrLabel->installEventFilter(this);
         auto* overlay = new QHBoxLayout(m_ui->labQRCode);
         overlay->setContentsMargins(0, 0, 0, 0);
         overlay->addWidget(m_qrLabel);
+        setTabOrder(m_qrLabel, m_ui->btnDesktop);
     }
     m_ui->btnLogin->setFocus();
     m_ui->btnLogin->setShortcut(QKeySequence(Qt::Key_Return));
@@ -283,6 +289,23 @@ void LoginDialog::checkLoginType()
         m_ui->frame_qr->hide();
         m_qrTimer->stop();
     }
+    if (isVisible()) {
+        focusShownPage();
+    }
+}
+
+void LoginDialog::focusShownPage()
+{
+    // A hidden page keeps the focus it had when it was hidden: keys typed on the other page would go into it.
+    QWidget* first = m_ui->btnLogin;
+    if (!m_ui->frame_qr->isHidden()) {
+        first = m_qrLabel;
+    } else if (m_ui->editLoginName->isEnabled() && m_ui->editLoginName->text().isEmpty()) {
+        first = m_ui->editLoginName;
+    } else if (m_ui->editPassword->isEnabled() && m_ui->editPassword->text().isEmpty()) {
+        first = m_ui->editPassword;
+    }
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 void LoginDialog::on_btnQr_clicked()
@@ -290,6 +313,7 @@ void LoginDialog::on_btnQr_clicked()
     loginInfo()->setDefaultLoginType(2);
     m_ui->frame_login->hide();
     m_ui->frame_qr->show();
+    focusShownPage();
     GenerateQRcode();
 }
 
@@ -298,6 +322,7 @@ void LoginDialog::on_btnDesktop_clicked()
     loginInfo()->setDefaultLoginType(1);
     m_ui->frame_qr->hide();
     m_ui->frame_login->show();
+    focusShownPage();
     m_qrTimer->stop();
 }
 
@@ -393,6 +418,11 @@ void LoginDialog::Login(int kind)
             GenerateQRcode();
         }
         Prompts::warning(this, answer.message());
+        if (!qrLogin && m_ui->editPassword->isEnabled()) {
+            // Typing again replaces the refused password rather than adding to it.
+            m_ui->editPassword->setFocus(Qt::OtherFocusReason);
+            m_ui->editPassword->selectAll();
+        }
         logger->info(
             QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
     } else {
@@ -657,13 +687,7 @@ void LoginDialog::showEvent(QShowEvent* event)
     m_ui->label_scan->setFont(titleFont(14, false, m_ui->label_scan->text()));
     QDialog::showEvent(event);
     // Typing starts where something is missing: the name, else the password; Return logs in from anywhere.
-    QWidget* first = m_ui->btnLogin;
-    if (m_ui->editLoginName->isEnabled() && m_ui->editLoginName->text().isEmpty()) {
-        first = m_ui->editLoginName;
-    } else if (m_ui->editPassword->isEnabled() && m_ui->editPassword->text().isEmpty()) {
-        first = m_ui->editPassword;
-    }
-    first->setFocus(Qt::ActiveWindowFocusReason);
+    focusShownPage();
 }
 
 void LoginDialog::closeEvent(QCloseEvent* event)
@@ -716,6 +740,14 @@ void LoginDialog::mouseReleaseEvent(QMouseEvent* event)
 
 bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_qrLabel && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const BusyCursor busy;
+            GenerateQRcode();
+            return true;
+        }
+    }
     if (watched == m_ui->labQRCode && event->type() == QEvent::MouseButtonRelease) {
         const BusyCursor busy;
         GenerateQRcode();
@@ -870,6 +902,10 @@ void LoginDialog::qrRegistrationFinished(const KsKit::QrAnswer& answer, const QS
     if (Singleton<QRCodeHelper>::getInstance()->CreateRcode(qrText)) {
         showQrImage(QRCodeHelper::imagePath());
         m_session->setQRValid(true);
+        const QTime until = QTime::currentTime().addSecs(kQrValiditySeconds);
+        m_ui->labQrValidity->setText(tr("Valid for %1 minutes, until %2.")
+                                         .arg(kQrValiditySeconds / 60)
+                                         .arg(QLocale().toString(until, QLocale::ShortFormat)));
     }
     if (info->defaultLoginType() == 2) {
         m_qrTimer->start();
@@ -886,6 +922,7 @@ void LoginDialog::ScanLogin()
     m_qrRemaining -= 2;
     if (m_qrRemaining <= 0) {
         showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
+        m_ui->labQrValidity->setText(tr("The code has expired: click it or press Space for a new one."));
         m_session->setQRValid(false);
         m_qrTimer->stop();
         return;
@@ -914,6 +951,7 @@ void LoginDialog::qrPollFinished(const KsKit::QrAnswer& answer)
     }
     // The code has been used: it cannot be scanned a second time.
     showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
+    m_ui->labQrValidity->clear();
     m_session->setQRValid(false);
     if (m_ui->chkSysUser->isChecked()) {
         setSystemUserControls(false);

@@ -91,6 +91,8 @@ private:
     bool trustChangedCertificate();
     void initInfo();
     void checkLoginType();
+    // The keyboard goes to the page on screen: the code on the QR page, else the first field to fill.
+    void focusShownPage();
     void painterFileWatch();
 
     void qrRegistrationFinished(const KsKit::QrAnswer& answer, const QString& qrText);

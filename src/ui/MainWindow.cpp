@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "AccountTab.h"
+#include "DesktopNotices.h"
 #include "DevicesTab.h"
 #include "FileTransfer.h"
 #include "JobsTab.h"
@@ -53,8 +54,6 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     m_ksKit = &api;
     m_downloads = new FileTransfer(*m_ksKit, m_ui->progressBar, this);
     connect(m_downloads, &FileTransfer::reported, this, &MainWindow::loadTabData);
-    // A tab load the server left unanswered: the status says so, and the reconnect check takes over.
-    connect(m_ksKit, &KsKit::requestTimedOut, this, [this](const QString& reason) { setServerOnline(false, reason); });
 
     setIdentity();
 
@@ -276,6 +275,11 @@ void MainWindow::on_exitAppAction()
 
 void MainWindow::showSystemMessage(const QString& title, const QString& text)
 {
+    if (!DesktopNotices::trayAvailable()) {
+        // A balloon of an icon no tray shows would reach nobody.
+        DesktopNotices::notify(title, text, m_info->sysTrayMsgTimeoutMs());
+        return;
+    }
     if (!m_trayIcon) {
         showSystemTrayIcon();
     }
@@ -288,13 +292,24 @@ void MainWindow::showSystemMessage(const QString& title, const QString& text)
     }
 }
 
+bool MainWindow::noticesShown() const
+{
+    return !DesktopNotices::trayAvailable() || (m_trayIcon && m_trayIcon->isVisible());
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    event->ignore();
+    // The user closing it: without a tray a hidden window could only come back through a second start, so it
+    // goes to the task bar. The client's own close (logout) hides it.
+    if (event->spontaneous() && !DesktopNotices::trayAvailable()) {
+        showMinimized();
+        return;
+    }
     hide();
     if (!m_trayIcon) {
         showSystemTrayIcon();
     }
-    event->ignore();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -360,6 +375,12 @@ void MainWindow::setServerOnline(bool online, const QString& reason)
     }
 }
 
+void MainWindow::reportNoAnswer(const QString& reason)
+{
+    // What the probe would find out, known already: no need to wait for the next check.
+    setServerOnline(false, reason.isEmpty() ? tr("Unable to link server") : reason);
+}
+
 void MainWindow::resumeAfterOutage()
 {
     if (!m_session->isLogin() || !m_serverOnline) {
@@ -392,6 +413,9 @@ void MainWindow::updateStatus()
     const QStringList parts = statusParts();
     // The strip has its own labels for user and server; the network notice carries the rest.
     m_ui->labNetwork->setText(composeStatus(parts.mid(2)));
+    for (TabPage* page : pages()) {
+        page->setOffline(!m_serverOnline);
+    }
     m_ui->labNetwork->setStyleSheet(m_serverOnline ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
                                                    : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
     if (m_trayIcon) {

@@ -93,7 +93,8 @@ public:
 
     int insertMsgToDb(const QString& account, const QString& title, const QString& message,
                       const QString& date) override;
-    bool trayShown() const override { return m_trayIcon && m_trayIcon->isVisible(); }
+    bool noticesShown() const override;
+    void reportNoAnswer(const QString& reason) override;
 
     static constexpr int kHiddenTrayBalloonMs = 3000;
 

@@ -22,6 +22,7 @@ void ScanJobsTab::setup(TabHost& host, Ui::MainWindow& form, FileTransfer& downl
     setupTable(form.tvScanJobs, m_model, { tr("jobID"), tr("JobName"), tr("SubmitTime"), tr("StatusID") },
                { 200, 200, 150, 80 });
     EmptyTableHint::install(form.tvScanJobs, tr("No scan jobs"));
+    showContentAgeWhenOffline();
     connect(form.btnDeleteScanJob, &QPushButton::clicked, this, &ScanJobsTab::deleteSelected);
     connect(form.btnDownloadSj, &QPushButton::clicked, this, &ScanJobsTab::downloadSelected);
 }
@@ -46,6 +47,7 @@ void ScanJobsTab::load()
     const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadScanJobData] ex message:"),
                                QStringLiteral("[mainwindow.loadScanJobData] fail message:") };
     host().api().requestScanJobs(host().serverUrl(), host().userAccount(), log, this, [this](const ApiAnswer& answer) {
+        noteAnswer(answer);
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());
             const QList<KsScanJob> scanJobs = KsScanJob::listFromJson(answer.data);

@@ -24,6 +24,7 @@ void ServersTab::setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings,
     m_model = new QStandardItemModel(this);
     setupTable(form.tvServerInfo, m_model, { tr("SiteUrl"), tr("SiteName"), tr("Location") }, { 200, 200, 200 });
     EmptyTableHint::install(form.tvServerInfo, tr("No sites"));
+    showContentAgeWhenOffline();
     connect(form.btnSwitchServer, &QPushButton::clicked, this, &ServersTab::switchServer);
 }
 
@@ -35,6 +36,7 @@ void ServersTab::load()
     const ApiAnswer::Log log { QStringLiteral("[mainwindow.loadServerData] ex message:"),
                                QStringLiteral("[mainwindow.loadServerData] fail message:") };
     host().api().requestSiteList(host().serverUrl(), log, this, [this](const ApiAnswer& answer) {
+        noteAnswer(answer);
         if (answer.ok()) {
             m_model->removeRows(0, m_model->rowCount());
             const QList<Segments> sites = Segments::listFromJson(answer.data);

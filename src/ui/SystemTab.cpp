@@ -35,6 +35,7 @@ void SystemTab::checkClientUpdate()
         return;
     }
     host().api().requestNewestVersion(host().serverUrl(), host().userAccount(), this, [this](const ApiAnswer& answer) {
+        noteAnswer(answer, false);
         showNewestVersion(answer.ok() ? answer.data.toString() : QString());
     });
 }

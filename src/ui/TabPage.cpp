@@ -1,12 +1,16 @@
 #include "TabPage.h"
 
 #include "Prompts.h"
+#include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -27,6 +31,70 @@ TabPage::TabPage(QWidget* parent)
 void TabPage::showCount(const char* caption, int count)
 {
     emit captionChanged(QStringLiteral("%1(%2)").arg(QCoreApplication::translate("MainWindow", caption)).arg(count));
+}
+
+void TabPage::showContentAgeWhenOffline()
+{
+    if (m_ageNotice) {
+        return;
+    }
+    m_ageNotice = new QLabel(this);
+    m_ageNotice->setObjectName(QStringLiteral("contentAgeNotice"));
+    m_ageNotice->setWordWrap(true);
+    m_ageNotice->setStyleSheet(QStringLiteral("color: rgb(138, 80, 0); background: rgb(255, 244, 214); padding: 3px;"));
+    m_ageNotice->hide();
+    // Below everything the page shows, across its whole width.
+    if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+        grid->addWidget(m_ageNotice, grid->rowCount(), 0, 1, qMax(1, grid->columnCount()));
+    } else if (layout()) {
+        layout()->addWidget(m_ageNotice);
+    }
+    updateAgeNotice();
+}
+
+void TabPage::noteAnswer(const ApiAnswer& answer, bool fillsPage)
+{
+    if (answer.ok() && fillsPage) {
+        m_contentTime = QDateTime::currentDateTime();
+        updateAgeNotice();
+    } else if (answer.unanswered) {
+        host().reportNoAnswer(answer.timedOut ? answer.errorString : QString());
+    }
+}
+
+void TabPage::forgetContentTime()
+{
+    m_contentTime = QDateTime();
+    updateAgeNotice();
+}
+
+void TabPage::setOffline(bool offline)
+{
+    if (m_offline != offline) {
+        m_offline = offline;
+        updateAgeNotice();
+    }
+}
+
+void TabPage::updateAgeNotice()
+{
+    if (!m_ageNotice) {
+        return;
+    }
+    if (!m_offline) {
+        m_ageNotice->hide();
+        return;
+    }
+    const QLocale locale;
+    if (!m_contentTime.isValid()) {
+        m_ageNotice->setText(tr("Offline: nothing could be loaded from the server yet."));
+    } else {
+        const bool today = m_contentTime.date() == QDate::currentDate();
+        const QString when = today ? locale.toString(m_contentTime.time(), QLocale::ShortFormat)
+                                   : locale.toString(m_contentTime, QLocale::ShortFormat);
+        m_ageNotice->setText(tr("Offline: shown as the server sent it at %1.").arg(when));
+    }
+    m_ageNotice->show();
 }
 
 void TabPage::inform(QMessageBox::Icon icon, const QString& title, const QString& text, const QString& buttonText)
@@ -140,8 +208,11 @@ bool TabPage::confirmDeletion(QPushButton* button, const Selection& selection, c
 void TabPage::reportDeletion(const HttpAnswer& answer, const QStringList& names, const DeletionTexts& texts)
 {
     const QString account = host().userAccount();
+    if (answer.timedOut || ApiAnswer::unansweredError(answer.error)) {
+        host().reportNoAnswer(answer.timedOut ? answer.failureText() : QString());
+    }
     if (answer.isObject() && answer.code() == 0) {
-        if (host().trayShown()) {
+        if (host().noticesShown()) {
             host().showSystemMessage(texts.balloonTitle, names.join(QLatin1Char(',')));
         }
         host().insertMsgToDb(account, QString(), texts.done.arg(names.join(QLatin1Char('|'))), QString());

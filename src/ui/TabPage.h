@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -7,8 +8,10 @@
 #include <QStringList>
 #include <QWidget>
 
+struct ApiAnswer;
 struct HttpAnswer;
 class KsKit;
+class QLabel;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
@@ -27,8 +30,11 @@ public:
     virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
         = 0;
     virtual void showSystemMessage(const QString& title, const QString& text) = 0;
-    // The tray icon is on screen (a balloon then reaches the user).
-    virtual bool trayShown() const = 0;
+    // A notice reaches the user: the tray icon is on screen, or there is no tray and notices go to the desktop.
+    virtual bool noticesShown() const = 0;
+    // A request got no answer at all (no connection, or none in time): the window shows itself offline at once,
+    // with the reason given (empty: the written "Unable to link server").
+    virtual void reportNoAnswer(const QString& reason) = 0;
 };
 
 // One page of the main window's tab widget: it loads its own content and reports its caption with a count.
@@ -40,6 +46,10 @@ public:
 
     // Fills the page from the server (or the message store).
     virtual void load() = 0;
+    // The window is offline, or online again: a page showing the server's content says since when it dates.
+    void setOffline(bool offline);
+    // The line that says so; null on pages without server content.
+    QLabel* contentAgeNotice() const { return m_ageNotice; }
 
 signals:
     // The page's tab text, e.g. "Jobs(3)".
@@ -50,6 +60,13 @@ protected:
     TabHost& host() const { return *m_host; }
     // caption is the form's tab title, translated as the form is.
     void showCount(const char* caption, int count);
+    // For pages showing the server's content: while offline a line below it tells when that content came.
+    void showContentAgeWhenOffline();
+    // Every answer to the page's requests passes here: a success dates the content shown (unless the request
+    // does not fill the page), an answer that never came tells the window.
+    void noteAnswer(const ApiAnswer& answer, bool fillsPage = true);
+    // The content shown is gone (logout): nothing to date.
+    void forgetContentTime();
     // Message boxes, through the Prompts facade so tests can answer them.
     void inform(QMessageBox::Icon icon, const QString& title, const QString& text,
                 const QString& buttonText = QString());
@@ -87,7 +104,11 @@ protected:
 
 private:
     static void fitNow(QTableView* view);
+    void updateAgeNotice();
 
     TabHost* m_host = nullptr;
+    QLabel* m_ageNotice = nullptr;
+    QDateTime m_contentTime;
+    bool m_offline = false;
     QList<QPointer<QTableView>> m_pendingFits;
 };

@@ -51,7 +51,7 @@ ForeignListener::ForeignListener(const QByteArray& socketPath)
     if (m_pid == 0) {
         // Only calls that are safe after fork() in a process with threads.
         ::close(ready[0]);
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(UnprivilegedScope::kGid) != 0 || setuid(UnprivilegedScope::kUid) != 0) {
             _exit(1);
         }
         // Gone with the test, even one that ends without its destructors (set after the change of user,

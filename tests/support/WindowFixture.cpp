@@ -6,6 +6,7 @@
 #include "app/Singleton.h"
 #include "app/cglobal.h"
 #include "config/LoginInfo.h"
+#include "ui/DesktopNotices.h"
 #include "ui/MainWindow.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
@@ -68,6 +69,8 @@ void beginCase(const TestHome& home)
 {
     QFile::remove(home.dataPath() + QStringLiteral("/halcyraclient.db"));
     OnlineState::setForcedForTests(1);
+    // The window's notices go to its tray icon, whatever the desktop running the tests offers.
+    DesktopNotices::setTrayAvailableForTests(1);
     Prompts::startCapture();
     Logging::startCapture();
 }
@@ -77,6 +80,7 @@ void endCase()
     Prompts::stopCapture();
     Logging::takeCaptured();
     OnlineState::setForcedForTests(-1);
+    DesktopNotices::setTrayAvailableForTests(-1);
 }
 
 std::unique_ptr<MainWindow> openWindow(const QString& serverUrl, const QVariantMap& keys,

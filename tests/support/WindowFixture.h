@@ -22,8 +22,8 @@ QVariant iniValue(const QString& key);
 // A local address where nothing listens.
 QString deadServerUrl();
 
-// Start of a window test case: no message database left from the case before, the network taken as up,
-// message boxes and log lines captured.
+// Start of a window test case: no message database left from the case before, the network taken as up, a tray
+// taken as there, message boxes and log lines captured.
 void beginCase(const TestHome& home);
 // Undoes beginCase.
 void endCase();

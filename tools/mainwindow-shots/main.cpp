@@ -1,8 +1,9 @@
-// mainwindow-shots OUTPUT_DIR [--whole-screen PREFIX]
+// mainwindow-shots [--whole-screen PREFIX] OUTPUT_DIR
 //
 // Shows the main window logged in to a fake Kestrana server with demo data, prints one job through
-// kestrana-print, and saves a picture of every tab. Under an X server (xvfb-run) the whole screen is
-// captured with ImageMagick's "import -window root"; without one the window grabs itself.
+// kestrana-print, and saves a picture of every tab, then one of the jobs tab once the server has gone away.
+// Under an X server (xvfb-run) the whole screen is captured with ImageMagick's "import -window root"; without
+// one the window grabs itself.
 // With --whole-screen the pictures show the whole screen, uncut, to prove that the windows fit it (run it
 // with QT_SCALE_FACTOR=2 on a small screen): PREFIX-main.png, PREFIX-login.png and PREFIX-nocard.png.
 #include "FakeKestranaServer.h"
@@ -21,6 +22,7 @@
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,12 +154,23 @@ int main(int argc, char** argv)
     qputenv("HOME", QFile::encodeName(home.path()));
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() < 2) {
-        std::fprintf(stderr, "usage: mainwindow-shots OUTPUT_DIR\n");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Screenshots of the main window against the fake Kestrana server with demo data."));
+    parser.addHelpOption();
+    const QCommandLineOption wholeScreen(
+        QStringLiteral("whole-screen"),
+        QStringLiteral("Whole-screen pictures of the main window, login and no-card dialogs: PREFIX-main.png, "
+                       "PREFIX-login.png, PREFIX-nocard.png."),
+        QStringLiteral("PREFIX"));
+    parser.addOption(wholeScreen);
+    parser.addPositionalArgument(QStringLiteral("OUTPUT_DIR"), QStringLiteral("Folder the pictures are saved in."));
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
-    const QString outDir = QDir(args.at(1)).absolutePath();
+    const QString outDir = QDir(parser.positionalArguments().constFirst()).absolutePath();
     QDir().mkpath(outDir);
 
     FakeKestranaServer server(demoState());
@@ -205,9 +218,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const int wholeScreenAt = args.indexOf(QStringLiteral("--whole-screen"));
-    if (wholeScreenAt > 0) {
-        const QString prefix = outDir + QLatin1Char('/') + args.value(wholeScreenAt + 1, QStringLiteral("screen"));
+    if (parser.isSet(wholeScreen)) {
+        const QString prefix = outDir + QLatin1Char('/') + parser.value(wholeScreen);
         settle(800);
         if (!capture(&window, prefix + QStringLiteral("-main.png"), true)) {
             return 1;
@@ -288,5 +300,26 @@ int main(int argc, char** argv)
         }
         std::printf("%s\n", qPrintable(file));
     }
+
+    // The server goes away: the next load finds it gone, and the tables say since when they date.
+    const int widthOnline = window.width();
+    server.stop();
+    ui->tabWidget->setCurrentIndex(0);
+    ui->tabJobs->load();
+    if (!waitFor([&]() { return !window.serverOnline(); })) {
+        std::fprintf(stderr, "the window did not notice the server was gone\n");
+        return 1;
+    }
+    settle(700);
+    if (window.width() != widthOnline) {
+        std::fprintf(stderr, "the offline status widened the window from %d to %d\n", widthOnline, window.width());
+        return 1;
+    }
+    const QString offline = outDir + QStringLiteral("/tab-jobs-offline.png");
+    if (!capture(&window, offline)) {
+        std::fprintf(stderr, "could not save %s\n", qPrintable(offline));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(offline));
     return 0;
 }
