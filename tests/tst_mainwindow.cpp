@@ -669,10 +669,6 @@ void TestMainWindow::returnEnterAndSpaceInEveryBox_data()
         w.showWarning(QStringLiteral("Page number of print job [a.pdf] exceeds [1000] limit"));
         return QString();
     }) << yes << QString();
-    QTest::newRow("ks server link ex") << RaiseBox([](MainWindow& w) {
-        w.showCritical(QStringLiteral("ks server link ex"));
-        return QString();
-    }) << yes << QString();
     QTest::newRow("Unable to link server (jobs kept)") << RaiseBox([](MainWindow& w) {
         w.reportServerUnreachable();
         return QString();
