@@ -10,6 +10,7 @@
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "store/MessageStore.h"
+#include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
 #include "ui/NoCardPrintDialog.h"
 #include "ui/OnlineState.h"
@@ -694,10 +695,15 @@ void TestMainWindow::returnEnterAndSpaceInEveryBox_data()
         QTest::mouseClick(w.form()->btnSwitchServer, Qt::LeftButton);
         return QString();
     }) << no << QString();
-    QTest::newRow("Please select data") << RaiseBox([](MainWindow& w) {
-        QTest::mouseClick(w.form()->btnDeleteMsg, Qt::LeftButton);
+    QTest::newRow("update package saved") << RaiseBox([](MainWindow& w) {
+        QTest::mouseClick(w.form()->btnCheckUpdate, Qt::LeftButton);
+        if (QTest::qWaitFor([&w]() { return w.form()->btnAutoUpdate->isEnabled(); }, 5000)) {
+            w.downloads()->setSaveFileChooser(
+                [](const QString& name) -> QString { return qEnvironmentVariable("HOME") + QLatin1Char('/') + name; });
+            QTest::mouseClick(w.form()->btnAutoUpdate, Qt::LeftButton);
+        }
         return QString();
-    }) << yes << QString();
+    }) << no << QString();
 }
 
 // Each box with its real window flags, answered from the keyboard: Return, Enter and Space go to whatever has
