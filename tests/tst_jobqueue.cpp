@@ -312,20 +312,32 @@ void TestJobQueue::limits()
 
 void TestJobQueue::startupPass_data()
 {
-    QTest::addColumn<bool>("submit");
+    QTest::addColumn<int>("choice");
     QTest::addColumn<bool>("keep");
-    QTest::newRow("submit") << true << false;
-    QTest::newRow("submit, keep job files") << true << true;
-    QTest::newRow("discard") << false << false;
-    QTest::newRow("discard, keep job files") << false << true;
+    QTest::addColumn<bool>("keepUnsent");
+    const int submit = int(JobHost::ExistingJobsChoice::Submit);
+    const int discard = int(JobHost::ExistingJobsChoice::Discard);
+    const int closed = int(JobHost::ExistingJobsChoice::NoChoice);
+    QTest::newRow("submit") << submit << false << false;
+    QTest::newRow("submit, keep job files") << submit << true << false;
+    QTest::newRow("discard") << discard << false << false;
+    QTest::newRow("discard, keep job files") << discard << true << false;
+    QTest::newRow("discard, keep unsent jobs") << discard << false << true;
+    QTest::newRow("closed without a choice") << closed << false << false;
+    QTest::newRow("closed without a choice, keep unsent jobs") << closed << false << true;
 }
 
 void TestJobQueue::startupPass()
 {
-    QFETCH(bool, submit);
+    QFETCH(int, choice);
     QFETCH(bool, keep);
-    m_host.existingChoice = submit ? JobHost::ExistingJobsChoice::Submit : JobHost::ExistingJobsChoice::Discard;
+    QFETCH(bool, keepUnsent);
+    m_host.existingChoice = JobHost::ExistingJobsChoice(choice);
     m_host.options.keepJobFiles = keep;
+    m_host.options.keepUnsentJobs = keepUnsent;
+    const bool submit = m_host.existingChoice == JobHost::ExistingJobsChoice::Submit;
+    // Closed without a choice, the jobs stay and go as jobs printed now; without keeping, closing discards.
+    const bool left = m_host.existingChoice == JobHost::ExistingJobsChoice::NoChoice && keepUnsent;
     addJob(QStringLiteral("job1"), "[PrintPara]\nDocName=one.pdf\n");
     addJob(QStringLiteral("job2"), "[PrintPara]\nDocName=two.pdf\n");
     writeFile(inFolder(QStringLiteral("notes.txt")), "left by something else");
@@ -340,9 +352,15 @@ void TestJobQueue::startupPass()
     QCOMPARE(confirmed(), submit ? 2 : 0);
     // No server check before reading at start-up.
     QVERIFY(m_host.eventsOf(QStringLiteral("network")).isEmpty());
-    QVERIFY(folderFiles().isEmpty());
+    QCOMPARE(folderFiles(), left ? before : QStringList());
     QVERIFY(m_queue->isJobTimerActive());
     QCOMPARE(m_queue->jobTimer()->interval(), 1000);
+    if (left) {
+        m_queue->timerCallback();
+        QCOMPARE(announcedNames(), (QStringList { "one.pdf", "two.pdf" }));
+        QCOMPARE(confirmed(), 2);
+        QCOMPARE(folderFiles(), QStringList { "notes.txt" });
+    }
 
     const QDir backup(m_queue->backupPath());
     if (submit && keep) {

@@ -4,6 +4,7 @@
 // the real program); each case counts the jobs dropped, arrived intact, lost and sent twice. Run with
 // -v1 to see the table the README shows.
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
 #include "ScriptedJobHost.h"
 #include "ServerStates.h"
 #include "TestHome.h"
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
@@ -68,7 +68,9 @@ private slots:
     void questionClosedByQuitOrLogout_data();
     void questionClosedByQuitOrLogout();
     void confirmedJobIsNeverSentAgain();
-    void expiredJobIsRemovedAndTold();
+    void newJobAfterAStreakOfErrors();
+    void timedWaits_data();
+    void timedWaits();
     void pclJobSendsItsData();
     void journalThatCannotBeWrittenKeepsTheJob();
     void clientKilledOrStopped_data();
@@ -83,11 +85,14 @@ private:
     Tally count(const QMap<QString, QByteArray>& sent) const;
     void runUntilSettled(int passes = 12);
     void writeClientSettings();
+    void setClock(qint64 ms);
+    void advanceClock(qint64 ms) { m_now += ms; }
 
     QScopedPointer<TestHome> m_home;
     QScopedPointer<FakeKestranaServer> m_server;
     QScopedPointer<JobQueue> m_queue;
     ScriptedJobHost m_host;
+    qint64 m_now = 0; // the queue's clock, once a case sets it
 };
 
 void TestJobSafety::initTestCase()
@@ -115,12 +120,22 @@ void TestJobSafety::init()
 void TestJobSafety::newQueue()
 {
     m_queue.reset(new JobQueue(&m_host));
+    if (m_now > 0) {
+        m_queue->setClock([this]() { return m_now; });
+    }
     m_queue->setBackupPath(m_home->path() + QStringLiteral("/backupjobs"));
     QVERIFY(m_queue->initJobControlOption());
 }
 
+void TestJobSafety::setClock(qint64 ms)
+{
+    m_now = ms;
+    m_queue->setClock([this]() { return m_now; });
+}
+
 void TestJobSafety::cleanup()
 {
+    m_now = 0;
     m_queue.reset();
     m_server.reset();
     m_home.reset();
@@ -140,10 +155,7 @@ void TestJobSafety::cleanupTestCase()
 
 QByteArray TestJobSafety::addJob(const QString& base, qint64 size, bool color)
 {
-    QByteArray data(int(size), Qt::Uninitialized);
-    for (int i = 0; i < data.size(); ++i) {
-        data[i] = char(QRandomGenerator::global()->bounded(256));
-    }
+    const QByteArray data = PdfMaker::ofSize(size);
     QFile params(inFolder(base));
     params.open(QIODevice::WriteOnly);
     params.write("[PrintPara]\nDocName=" + base.toUtf8() + ".pdf\nDuplexType=1\n[AppPara]\nColor=" + (color ? "1" : "0")
@@ -155,7 +167,8 @@ QByteArray TestJobSafety::addJob(const QString& base, qint64 size, bool color)
     return data;
 }
 
-// Per job: confirmed server jobs not cancelled afterwards, whether one holds the bytes, and what is left.
+// Per job: the copies the server confirmed (one cancelled afterwards may have been printed meanwhile), whether
+// one that stands holds the bytes, and what is left.
 Tally TestJobSafety::count(const QMap<QString, QByteArray>& sent) const
 {
     Tally tally;
@@ -166,13 +179,14 @@ Tally TestJobSafety::count(const QMap<QString, QByteArray>& sent) const
         int confirmed = 0;
         bool intact = false;
         for (const auto& job : m_server->state().jobs) {
-            if (job.jobName == docName && job.confirmed && !job.cancelled) {
+            if (job.jobName == docName && job.confirmed) {
                 ++confirmed;
-                intact = intact || job.uploaded == it.value();
+                intact = intact || (!job.cancelled && job.uploaded == it.value());
             }
         }
         const bool told = std::any_of(stored.cbegin(), stored.cend(), [&](const QString& text) {
-            return text.startsWith(QStringLiteral("job [%1] submit fail").arg(docName));
+            return text.startsWith(QStringLiteral("job [%1] submit fail").arg(docName))
+                || (text.contains(QStringLiteral("[%1]").arg(docName)) && text.contains(QLatin1String("removed")));
         });
         const bool waiting = QFileInfo::exists(inFolder(docName));
         tally.twice += confirmed > 1 ? 1 : 0;
@@ -400,22 +414,129 @@ void TestJobSafety::confirmedJobIsNeverSentAgain()
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 1);
 }
 
-void TestJobSafety::expiredJobIsRemovedAndTold()
+// A streak of error pages on the uploads leaves the kept job minutes of back-off; once the server is well again,
+// a job printed then goes within two passes, the kept one before it.
+void TestJobSafety::newJobAfterAStreakOfErrors()
 {
-    m_host.networkDefault = false;
-    addJob(QStringLiteral("job-a"), 5000);
-    m_queue->timerCallback();
-    QCOMPARE(triggersLeft().size(), 1);
-    // Printed two days ago, and the server still away.
-    QFile trigger(inFolder(QStringLiteral("job-a.pdf")));
-    QVERIFY(trigger.open(QIODevice::ReadWrite));
-    QVERIFY(trigger.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
-    trigger.close();
-    m_queue->serverReachable();
-    m_queue->timerCallback();
-    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList());
-    QCOMPARE(m_host.textsOf(QStringLiteral("stored")).last(),
-             QStringLiteral("Print job [job-a.pdf] could not be sent within 24 hours and was removed"));
+    setClock(QDateTime::currentMSecsSinceEpoch());
+    QMap<QString, QByteArray> sent;
+    sent.insert(QStringLiteral("job-a"), addJob(QStringLiteral("job-a"), 5000));
+    const int streak = 6; // back-off 5, 10, 20, 40, 80, 160 s
+    m_server->setOverride(QStringLiteral("/Job/BAS_UploadJobFile"), FakeReply::html500().times(streak));
+    for (int failure = 0; failure < streak; ++failure) {
+        m_queue->timerCallback();
+        advanceClock(200 * 1000);
+    }
+    QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), streak);
+    advanceClock(-200 * 1000); // the last back-off has just begun
+    sent.insert(QStringLiteral("job-b"), addJob(QStringLiteral("job-b"), 5000));
+    for (int pass = 0; pass < 2 && !triggersLeft().isEmpty(); ++pass) {
+        m_queue->timerCallback();
+    }
+    const Tally tally = count(sent);
+    g_table.append(
+        { QStringLiteral("a streak of HTML 500 on uploads, then a job printed once the server is well"), tally });
+    QCOMPARE(tally.arrived, 2);
+    QCOMPARE(tally.twice, 0);
+    // In printing order.
+    const QList<FakeRequest> announced = m_server->requestsTo(QStringLiteral("/Job/BAS_SubmitPrintJob"));
+    QCOMPARE(announced.last().formField(QStringLiteral("FileName")), QStringLiteral("job-b.pdf"));
+}
+
+void TestJobSafety::timedWaits_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("arrived");
+    QTest::addColumn<QString>("told");
+    const QString expired = QStringLiteral("Print job [job-a.pdf] could not be sent within 24 hours and was removed");
+    QTest::newRow("the server stays away for longer than Job/KeepUnsentHours")
+        << QStringLiteral("expire") << 0 << expired;
+    QTest::newRow("the server stays away for longer than Job/KeepUnsentHours, across a restart")
+        << QStringLiteral("expire-restart") << 0 << expired;
+    QTest::newRow("the server is back within Job/KeepUnsentHours, after a restart")
+        << QStringLiteral("back-restart") << 1 << QString();
+    QTest::newRow("the document never arrives (one minute)")
+        << QStringLiteral("no-document") << 0
+        << QStringLiteral("Print job [job-a.pdf] was removed: its document did not arrive");
+    QTest::newRow("the document stays cut off (one minute)")
+        << QStringLiteral("cut") << 0
+        << QStringLiteral("Print job [job-a.pdf] was removed: its document is not a complete PDF");
+    QTest::newRow("the document is cut off, then completed within the minute")
+        << QStringLiteral("cut-then-whole") << 1 << QString();
+}
+
+// The queue's timed decisions, driven through its clock: the expiry of kept jobs (counted from when the journal
+// first saw the job, restarts included) and the minute a job may wait for its document.
+void TestJobSafety::timedWaits()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, arrived);
+    QFETCH(QString, told);
+    setClock(QDateTime::currentMSecsSinceEpoch());
+    const qint64 hour = 3600 * 1000;
+    QMap<QString, QByteArray> sent;
+    sent.insert(QStringLiteral("job-a"), addJob(QStringLiteral("job-a"), 5000));
+    const QString pdf = inFolder(QStringLiteral("job-a.pdf"));
+    const auto writeDocument = [&pdf](const QByteArray& data) {
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(data);
+    };
+
+    if (scenario.startsWith(QLatin1String("expire")) || scenario == QLatin1String("back-restart")) {
+        // Printed days before the client first saw it (the machine was off): the hours count from that sighting.
+        for (const QString& name : { QStringLiteral("job-a"), QStringLiteral("job-a.pdf") }) {
+            QFile file(inFolder(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+        }
+        m_host.networkDefault = false;
+        m_queue->timerCallback();
+        if (scenario != QLatin1String("expire")) {
+            newQueue();
+        }
+        advanceClock(23 * hour);
+        m_host.networkDefault = scenario == QLatin1String("back-restart");
+        runUntilSettled(2);
+        if (arrived == 0) {
+            QCOMPARE(triggersLeft().size(), 1);
+            advanceClock(2 * hour);
+            runUntilSettled(2);
+        }
+    } else if (scenario == QLatin1String("no-document")) {
+        writeDocument(QByteArray());
+        m_queue->timerCallback();
+        advanceClock(59 * 1000);
+        m_queue->timerCallback();
+        QCOMPARE(triggersLeft().size(), 1);
+        advanceClock(2000);
+        m_queue->timerCallback();
+    } else {
+        writeDocument(sent.value(QStringLiteral("job-a")).left(2500));
+        m_queue->timerCallback();
+        advanceClock(59 * 1000);
+        m_queue->timerCallback();
+        QCOMPARE(triggersLeft().size(), 1);
+        if (scenario == QLatin1String("cut-then-whole")) {
+            writeDocument(sent.value(QStringLiteral("job-a")));
+        }
+        advanceClock(2000);
+        m_queue->timerCallback();
+        // Nothing cut off ever reaches the server.
+        for (const auto& job : m_server->state().jobs) {
+            QCOMPARE(job.uploaded, sent.value(QStringLiteral("job-a")));
+        }
+    }
+
+    const Tally tally = count(sent);
+    g_table.append({ QString::fromUtf8(QTest::currentDataTag()), tally });
+    QCOMPARE(tally.arrived, arrived);
+    QCOMPARE(tally.lost, 0);
+    QCOMPARE(triggersLeft(), QStringList());
+    const QStringList stored = m_host.textsOf(QStringLiteral("stored"));
+    if (!told.isEmpty()) {
+        QCOMPARE(stored.filter(QStringLiteral("removed")), QStringList { told });
+    }
 }
 
 void TestJobSafety::pclJobSendsItsData()
@@ -475,7 +596,8 @@ void TestJobSafety::clientKilledOrStopped_data()
     QTest::addColumn<QString>("moment");
     QTest::addColumn<bool>("sigkill");
     QTest::newRow("the client is killed (SIGKILL) mid-upload") << QStringLiteral("upload") << true;
-    QTest::newRow("the client is killed (SIGKILL) after the confirmation") << QStringLiteral("confirm") << true;
+    QTest::newRow("the client is killed (SIGKILL) once the server took the confirmation, before its answer")
+        << QStringLiteral("confirm") << true;
     QTest::newRow("the client is stopped (SIGTERM) mid-upload") << QStringLiteral("upload-term") << false;
     QTest::newRow("the client is stopped (SIGTERM) with the start-up question open")
         << QStringLiteral("existing") << false;
@@ -586,6 +708,15 @@ void TestJobSafety::clientKilledOrStopped()
     if (midUpload) {
         // The half-sent server job was cancelled once, before the job went again.
         QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_CancelJob")), 1);
+    }
+    if (moment == QLatin1String("confirm")) {
+        // The server took the confirmation whose answer never arrived: the job is there once, never cancelled
+        // nor sent again, nobody is asked about it, and the user hears it was delivered.
+        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 1);
+        QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_CancelJob")), 0);
+        QCOMPARE(m_server->state().jobs.size(), 1);
+        QVERIFY(m_host.eventsOf(QStringLiteral("existing")).isEmpty());
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { "job [job-a.pdf] submiited to KS" });
     }
     s_killOnConfirm = 0;
 }

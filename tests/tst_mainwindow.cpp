@@ -12,14 +12,18 @@
 #include "config/LoginInfo.h"
 #include "store/MessageStore.h"
 #include "ui/DesktopNotices.h"
+#include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
+#include "ui/NoCardPrintDialog.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QItemSelectionModel>
 #include <QJsonObject>
@@ -62,7 +66,50 @@ public slots:
         return uint(received.size());
     }
 };
+// Raises one box of the client; modal boxes return once answered.
+using RaiseBox = std::function<QString(MainWindow&)>;
+
+// Presses key on whatever has the focus in the next box that shows, as a person at the keyboard would, and
+// returns the text of the button that answered it (empty when the box closed without one); a box the key did not
+// close is closed afterwards.
+QString pressKeyInBox(MainWindow& window, const std::function<void(MainWindow&)>& raise, Qt::Key key)
+{
+    QString pressed;
+    QPointer<QWidget> box;
+    QElapsedTimer sinceKey;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&]() {
+        if (box) {
+            if (box->isVisible() && sinceKey.elapsed() > 3000) {
+                pressed = QStringLiteral("(the box stayed open)");
+                QApplication::closeAllWindows(); // lets the test go on
+            }
+            return;
+        }
+        // The box is up once it is the active window and holds the focus.
+        QWidget* active = QApplication::activeWindow();
+        QWidget* focus = QApplication::focusWidget();
+        if (sinceKey.isValid() || !active || active == &window || !focus || focus->window() != active) {
+            return;
+        }
+        box = active;
+        for (QAbstractButton* button : active->findChildren<QAbstractButton*>()) {
+            QObject::connect(button, &QAbstractButton::clicked, [&pressed, button]() { pressed = button->text(); });
+        }
+        sinceKey.start();
+        QTest::keyClick(focus, key);
+    });
+    poll.start();
+    raise(window);
+    if (!QTest::qWaitFor([&]() { return sinceKey.isValid() && (!box || !box->isVisible()); }, 10000)) {
+        return QStringLiteral("(no box showed)");
+    }
+    return pressed;
+}
 } // namespace
+
+Q_DECLARE_METATYPE(RaiseBox)
 
 class TestMainWindow : public QObject
 {
@@ -100,6 +147,9 @@ private slots:
 
     void pinCode_data();
     void pinCode();
+
+    void returnEnterAndSpaceInEveryBox_data();
+    void returnEnterAndSpaceInEveryBox();
 
     void closeOnlyHides();
     void noTrayNoticesGoToTheDesktop();
@@ -674,6 +724,118 @@ void TestMainWindow::pinCode()
     QVERIFY(Prompts::takeCaptured().isEmpty());
     QCOMPARE(m_server->lastRequest(QStringLiteral("/User/BAS_GetPinCodeByAccount")).query,
              QByteArray("UserAccount=alice"));
+}
+
+void TestMainWindow::returnEnterAndSpaceInEveryBox_data()
+{
+    QTest::addColumn<RaiseBox>("raise");
+    QTest::addColumn<QString>("pressed"); // by Return, Enter and Space
+    QTest::addColumn<QString>("escape"); // what the caller gets for Escape, when it gets anything
+    const QString yes = QStringLiteral("Yes");
+    const QString no = QStringLiteral("No");
+    const auto answered = [](bool yes) { return yes ? QStringLiteral("Yes") : QStringLiteral("No"); };
+
+    // A key never throws a job away: the job's questions keep it.
+    QTest::newRow("Existed jobs found") << RaiseBox([](MainWindow& w) {
+        const auto choice = w.askExistingJobs(QStringLiteral("KestranaClient V1.0.0"), 2);
+        return choice == JobHost::ExistingJobsChoice::Submit ? QStringLiteral("Submit")
+            : choice == JobHost::ExistingJobsChoice::Discard ? QStringLiteral("Discard")
+                                                             : QStringLiteral("(closed)");
+    }) << QStringLiteral("Submit") << QStringLiteral("(closed)");
+    QTest::newRow("colour question") << RaiseBox([answered](MainWindow& w) {
+        return answered(w.askConfirmation(
+            QStringLiteral("You are not allowed to submit color homework. Do you want to submit it?")));
+    }) << yes << no;
+    QTest::newRow("single-sided question") << RaiseBox([answered](MainWindow& w) {
+        return answered(w.askConfirmation(
+            QStringLiteral("You are not allowed to submit single-sided operation. Do you want to submit it?")));
+    }) << yes << no;
+    QTest::newRow("no-card print dialog") << RaiseBox([answered](MainWindow& w) {
+        NoCardChoice choice;
+        KsPrinter printer;
+        printer.deviceName = QStringLiteral("Floor 2");
+        choice.printers << printer;
+        return answered(w.askNoCardChoice(&choice));
+    }) << yes << no;
+    QTest::newRow("page limit warning") << RaiseBox([](MainWindow& w) {
+        w.showWarning(QStringLiteral("Page number of print job [a.pdf] exceeds [1000] limit"));
+        return QString();
+    }) << yes << QString();
+    QTest::newRow("Unable to link server (jobs kept)") << RaiseBox([](MainWindow& w) {
+        w.reportServerUnreachable();
+        return QString();
+    }) << yes << QString();
+    // Nor does a key delete anything: the questions before a deletion or a switch answer "No".
+    QTest::newRow("cancel selected jobs") << RaiseBox([](MainWindow& w) {
+        w.form()->tvJobs->selectRow(0);
+        QTest::mouseClick(w.form()->btnDelete, Qt::LeftButton);
+        return QString();
+    }) << no << QString();
+    QTest::newRow("delete selected scan jobs") << RaiseBox([](MainWindow& w) {
+        w.form()->tvScanJobs->selectRow(0);
+        QTest::mouseClick(w.form()->btnDeleteScanJob, Qt::LeftButton);
+        return QString();
+    }) << no << QString();
+    QTest::newRow("clear messages") << RaiseBox([](MainWindow& w) {
+        w.insertMsgToDb(QStringLiteral("alice"), QString(), QStringLiteral("kept"), QString());
+        QTest::mouseClick(w.form()->btnClear, Qt::LeftButton);
+        return QString();
+    }) << no << QString();
+    QTest::newRow("switch the server") << RaiseBox([](MainWindow& w) {
+        w.form()->tvServerInfo->selectRow(0);
+        QTest::mouseClick(w.form()->btnSwitchServer, Qt::LeftButton);
+        return QString();
+    }) << no << QString();
+    QTest::newRow("update package saved") << RaiseBox([](MainWindow& w) {
+        QTest::mouseClick(w.form()->btnCheckUpdate, Qt::LeftButton);
+        if (QTest::qWaitFor([&w]() { return w.form()->btnAutoUpdate->isEnabled(); }, 5000)) {
+            w.downloads()->setSaveFileChooser(
+                [](const QString& name) -> QString { return qEnvironmentVariable("HOME") + QLatin1Char('/') + name; });
+            QTest::mouseClick(w.form()->btnAutoUpdate, Qt::LeftButton);
+        }
+        return QString();
+    }) << no << QString();
+}
+
+// Each box with its real window flags, answered from the keyboard: Return, Enter and Space go to whatever has
+// the focus, and the caller gets the answer of the button that took the key.
+void TestMainWindow::returnEnterAndSpaceInEveryBox()
+{
+    QFETCH(RaiseBox, raise);
+    QFETCH(QString, pressed);
+    m_server->updateState([](FakeKestranaState& s) {
+        FakeKestranaState::Job job;
+        job.account = QStringLiteral("alice");
+        job.jobName = QStringLiteral("report.pdf");
+        s.addJob(job);
+    });
+    auto window = makeWindow();
+    QVERIFY(window);
+    window->show();
+    waitLoaded(*window);
+    QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
+    Prompts::stopCapture();
+    QFETCH(QString, escape);
+    // In the no-card dialog the focus is on the printer list, whose own key Space is.
+    const bool list = QByteArray(QTest::currentDataTag()) == "no-card print dialog";
+    QList<Qt::Key> keys { Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape };
+    if (!list) {
+        keys << Qt::Key_Space;
+    }
+    for (const Qt::Key key : keys) {
+        QString outcome;
+        const QString button = pressKeyInBox(
+            *window, [&](MainWindow& w) { outcome = raise(w); }, key);
+        const QString what
+            = QStringLiteral("key %1: button \"%2\", answer \"%3\"").arg(key, 0, 16).arg(button, outcome);
+        if (key == Qt::Key_Escape) {
+            // Escape closes every box; a question reads it as its cautious answer, the start-up one as none.
+            QVERIFY2(button != QLatin1String("(the box stayed open)") && (escape.isEmpty() || outcome == escape),
+                     qPrintable(what));
+        } else {
+            QVERIFY2(button == pressed && (outcome.isEmpty() || outcome == pressed), qPrintable(what));
+        }
+    }
 }
 
 void TestMainWindow::closeOnlyHides()

@@ -142,6 +142,10 @@ Do you want to open the file?</source>
         <translation>打印作业 [%1] 已删除：文档未到达</translation>
     </message>
     <message>
+        <source>Print job [%1] was removed: its document is not a complete PDF</source>
+        <translation>打印作业 [%1] 已删除：文档不是完整的 PDF</translation>
+    </message>
+    <message>
         <source>Print job [%1] waits: its settings cannot be read</source>
         <translation>打印作业 [%1] 等待中：无法读取其打印设置</translation>
     </message>

@@ -59,7 +59,8 @@ public:
 class JobHost
 {
 public:
-    enum class ExistingJobsChoice { Discard, Submit };
+    // NoChoice: the question was closed without an answer (Escape, the window's close).
+    enum class ExistingJobsChoice { Discard, Submit, NoChoice };
 
     virtual ~JobHost() = default;
 
@@ -79,7 +80,8 @@ public:
     // How many jobs wait in the job folder to be sent; the window shows it in its status strip and tray tooltip.
     virtual void setUnsentJobCount(int count) { Q_UNUSED(count) }
 
-    // Modal yes/no question titled "Confirmation"; true only for "Yes" (closing counts as "No").
+    // Modal yes/no question titled "Confirmation" whose "No" removes the job; true only for "Yes" (closing
+    // counts as "No", Return as "Yes").
     virtual bool askConfirmation(const QString& text) = 0;
     // Modal warning box titled "Title" with one button "Yes".
     virtual void showWarning(const QString& text) = 0;
@@ -87,7 +89,7 @@ public:
     virtual void showCritical(const QString& text) = 0;
     // Start-up question about jobs already waiting: window title as given, text "Existed jobs found",
     // informative text "Do you want to submit the jobs?" naming how many wait, buttons "Discard" and
-    // "Submit" (the default). Closing = Discard.
+    // "Submit" (the default: Return, Enter and Space press it).
     virtual ExistingJobsChoice askExistingJobs(const QString& title, int waiting) = 0;
     // Runs the no-card print dialog; false when the user declined it, otherwise the choice is filled in.
     virtual bool askNoCardChoice(NoCardChoice* choice) = 0;

@@ -116,7 +116,7 @@ JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint
     entry.trigger = trigger;
     entry.dataSize = query->value(0).toLongLong();
     entry.dataTime = query->value(1).toLongLong();
-    entry.firstSeen = QDateTime::fromMSecsSinceEpoch(query->value(2).toLongLong());
+    entry.firstSeenMs = query->value(2).toLongLong();
     entry.account = query->value(3).toString();
     entry.serverJobId = query->value(4).toString();
     entry.state = static_cast<UploadState>(query->value(5).toInt());
@@ -132,19 +132,32 @@ JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint
         }
         entry.dataSize = dataSize;
         entry.dataTime = dataTime;
-        entry.firstSeen = QDateTime::currentDateTime();
+        entry.firstSeenMs = 0;
         entry.toldKept = false;
+        entry.replaced = true;
     }
     return entry;
 }
 
-bool JobJournal::begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account)
+bool JobJournal::begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs)
+{
+    // A job seen before keeps its first-seen time; another data file under its name starts afresh.
+    return exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
+                               "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
+                               "ON CONFLICT(trigger) DO UPDATE SET first_seen = CASE WHEN data_size = "
+                               "excluded.data_size AND data_time = excluded.data_time THEN first_seen ELSE "
+                               "excluded.first_seen END, data_size = excluded.data_size, "
+                               "data_time = excluded.data_time"),
+                { trigger, dataSize, dataTime, nowMs, account });
+}
+
+bool JobJournal::noteSeen(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account,
+                          qint64 nowMs)
 {
     return exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
                                "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
-                               "ON CONFLICT(trigger) DO UPDATE SET data_size = excluded.data_size, "
-                               "data_time = excluded.data_time"),
-                { trigger, dataSize, dataTime, QDateTime::currentMSecsSinceEpoch(), account });
+                               "ON CONFLICT(trigger) DO NOTHING"),
+                { trigger, dataSize, dataTime, nowMs, account });
 }
 
 bool JobJournal::setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QSqlQuery>
@@ -23,12 +22,14 @@ public:
         QString trigger;
         qint64 dataSize = -1;
         qint64 dataTime = 0; // ms since the epoch
-        QDateTime firstSeen;
+        qint64 firstSeenMs = 0; // when the journal first recorded the job; 0 when not known
         QString account;
         QString serverJobId; // empty until announced, and again once that server job is cancelled
         UploadState state = UploadState::None;
         bool confirmed = false;
         bool toldKept = false; // the user has heard that this job is kept
+        // A new job under the name of one whose server job is still open: serverJobId is the old job's.
+        bool replaced = false;
     };
 
     // Opens (and creates) the journal at path under its own connection name.
@@ -45,7 +46,10 @@ public:
     // Every write returns false when it was not taken. The server's job ID and the confirmation, which decide
     // what a restart does, are on the disk before the call returns; the other steps reach it with the next of
     // those (the log is only appended to, so a sync covers every step before it).
-    bool begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account);
+    // nowMs: the first-seen time of a job not recorded before.
+    bool begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs);
+    // Records a job that waits without having been begun, so its age counts across restarts.
+    bool noteSeen(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs);
     bool setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account);
     bool setUploaded(const QString& trigger);
     bool setConfirmed(const QString& trigger);

@@ -6,6 +6,8 @@
 #include "JobJournal.h"
 #include "JobSubmitter.h"
 #include "SafeJobFile.h"
+#include "api/HttpExchange.h"
+#include "api/KsJobs.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
@@ -17,9 +19,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QScopedValueRollback>
 #include <QTimer>
+
+#include <optional>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -70,6 +75,11 @@ bool JobQueue::initJobControlOption()
         m_jobPath.clear();
     }
     return true;
+}
+
+qint64 JobQueue::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
 bool JobQueue::isJobTimerActive() const
@@ -176,6 +186,52 @@ bool JobQueue::alreadySent(const QString& name)
     return entry.found && entry.confirmed;
 }
 
+JobQueue::ServerJob JobQueue::serverJobState(const QString& jobId, const QString& account)
+{
+    ApiAnswer::Log log;
+    log.exPrefix = QStringLiteral("[jobqueue.serverJobState]  ex message:");
+    log.failPrefix = QStringLiteral("[jobqueue.serverJobState] fail message:");
+    std::optional<ApiAnswer> answer;
+    QEventLoop loop;
+    m_host->api().requestJobList(m_host->serverUrl(), account.isEmpty() ? m_host->userAccount() : account, log, &loop,
+                                 [&](const ApiAnswer& done) {
+                                     answer = done;
+                                     loop.quit();
+                                 });
+    if (!answer) {
+        QTimer::singleShot(HttpExchange::transferTimeout(), &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!answer || !answer->ok()) {
+        // Never a guess: the job stays as it is until the server can say.
+        logger->info(QStringLiteral("server job %1: no answer from the job list, asked again later").arg(jobId));
+        return ServerJob::NoAnswer;
+    }
+    serverReachable();
+    KsJobs jobs;
+    jobs.read(answer->object);
+    for (const KsJob& job : jobs.getKsJobs()) {
+        if (job.getJobID() == jobId) {
+            return ServerJob::Listed;
+        }
+    }
+    return ServerJob::Unknown;
+}
+
+void JobQueue::settleDelivered(const QString& name, const QString& docName)
+{
+    logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(name));
+    journal()->setConfirmed(name);
+    m_host->insertMsgToDb(m_host->userAccount(), QString(), JobSubmitter::tr("job [%1] submiited to KS").arg(docName),
+                          QString());
+    m_retries.remove(name);
+    m_toldKept.remove(name);
+    removeAfterSubmission(name, docName, m_host->jobOptions().keepJobFiles);
+    if (!QFileInfo::exists(m_jobPath + QDir::separator() + name)) {
+        journal()->remove(name);
+    }
+}
+
 void JobQueue::settleJournal(const QStringList& files)
 {
     if (m_jobPath.isEmpty()) {
@@ -188,15 +244,20 @@ void JobQueue::settleJournal(const QStringList& files)
         }
     }
     const QList<JobJournal::Entry> open = journal()->prune(triggers);
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (open.isEmpty() || now < m_nextOrphanTryMs) {
+    if (open.isEmpty() || now() < m_nextOrphanTryMs) {
         return;
     }
-    m_nextOrphanTryMs = now + kFirstRetryMs;
+    m_nextOrphanTryMs = now() + kFirstRetryMs;
     // The requests below wait in an event loop; no pass may start meanwhile.
     const QScopedValueRollback<bool> busy(m_passRunning, true);
     for (const JobJournal::Entry& entry : open) {
-        if (m_submitter->cancelJob(entry.serverJobId, entry.account, 0)) {
+        // Its files are gone, but its confirmation may have reached the server: a delivered job is not undone.
+        const ServerJob state = serverJobState(entry.serverJobId, entry.account);
+        if (state == ServerJob::Listed) {
+            logger->info(
+                QStringLiteral("server job %1 of %2 was delivered; it stays").arg(entry.serverJobId, entry.trigger));
+            journal()->remove(entry.trigger);
+        } else if (state == ServerJob::Unknown && m_submitter->cancelJob(entry.serverJobId, entry.account, 0)) {
             journal()->remove(entry.trigger);
         }
     }
@@ -216,7 +277,9 @@ void JobQueue::cancelOpenServerJobs(int timeoutMs)
         }
         const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
         const qint64 left = timeoutMs - clock.elapsed();
-        if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0) {
+        // Once every chunk is out, the confirmation may be on its way: the next start asks the server instead.
+        if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0
+            || entry.state == JobJournal::UploadState::Uploaded) {
             continue;
         }
         logger->info(QStringLiteral("cancelling the unfinished server job %1 of %2").arg(entry.serverJobId, name));
@@ -243,11 +306,26 @@ void JobQueue::initialCheck4JobPath()
     }
     m_passRunning = true;
     m_guard.sweep(m_jobPath);
-    // Jobs the server confirmed before a crash or a kill are never offered again.
+    // Jobs the server confirmed before a crash or a kill are never offered again, nor are those whose
+    // confirmation reached the server when its answer was lost: the server's job list says which.
     for (const QString& name : JobFiles::listFiles(m_jobPath)) {
-        if (JobFiles::isTrigger(name) && alreadySent(name)) {
+        if (!JobFiles::isTrigger(name)) {
+            continue;
+        }
+        if (alreadySent(name)) {
             logger->info(QStringLiteral("job %1 was submitted before; its files are removed").arg(name));
             removeAfterSubmission(name, name, m_host->jobOptions().keepJobFiles);
+            continue;
+        }
+        const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
+        if (entry.found && !entry.replaced && !entry.serverJobId.isEmpty()
+            && serverJobState(entry.serverJobId, entry.account) == ServerJob::Listed) {
+            settleDelivered(name, docNameOf(name));
+        }
+        if (sessionEnded(session)) {
+            m_passRunning = false;
+            runDeferredStartup();
+            return;
         }
     }
     settleJournal(JobFiles::listFiles(m_jobPath));
@@ -261,7 +339,11 @@ void JobQueue::initialCheck4JobPath()
     const JobOptions options = m_host->jobOptions();
     const bool keep = options.keepUnsentJobs;
     const QString title = tr("KestranaClient V%1").arg(options.clientVersion);
-    const bool submit = m_host->askExistingJobs(title, unsentJobCount()) == JobHost::ExistingJobsChoice::Submit;
+    const JobHost::ExistingJobsChoice choice = m_host->askExistingJobs(title, unsentJobCount());
+    const bool submit = choice == JobHost::ExistingJobsChoice::Submit;
+    // Closed without a choice, the jobs stay for the timer when they may be kept; only "Discard" removes them.
+    const bool discard
+        = choice == JobHost::ExistingJobsChoice::Discard || (choice == JobHost::ExistingJobsChoice::NoChoice && !keep);
 
     // Only the files seen here are cleaned up: a job printed while this pass runs waits for the timer.
     const QStringList listed = JobFiles::listFiles(m_jobPath);
@@ -302,7 +384,7 @@ void JobQueue::initialCheck4JobPath()
         m_reader.endPass();
     }
     // A quit or logout while the question was open answers nothing; kept jobs stay to be sent.
-    if (!sessionEnded(session) && !(submit && keep)) {
+    if (!sessionEnded(session) && (discard || (submit && !keep))) {
         const bool keepCopies = submit && options.keepJobFiles;
         for (const QString& name : listed) {
             if (!QFileInfo(m_jobPath + QDir::separator() + name).isFile()) {
@@ -336,7 +418,26 @@ void JobQueue::runDeferredStartup()
 bool JobQueue::dueForRetry(const QString& name) const
 {
     const auto it = m_retries.constFind(name);
-    return it == m_retries.constEnd() || QDateTime::currentMSecsSinceEpoch() >= it->dueMs;
+    return it == m_retries.constEnd() || now() >= it->dueMs;
+}
+
+bool JobQueue::heldBack(const QStringList& files, bool* printedSince)
+{
+    QSet<QString> present;
+    QString firstKept;
+    *printedSince = false;
+    for (const QString& name : files) {
+        if (!JobFiles::isTrigger(name)) {
+            continue;
+        }
+        present.insert(name);
+        if (firstKept.isEmpty() && m_retries.contains(name)) {
+            firstKept = name;
+        }
+        *printedSince = *printedSince || !m_known.contains(name);
+    }
+    m_known = present;
+    return !firstKept.isEmpty() && !dueForRetry(firstKept);
 }
 
 void JobQueue::timerCallback()
@@ -353,41 +454,51 @@ void JobQueue::timerCallback()
         }
         return;
     }
-    // The first kept job holds back the ones behind it; until it is due, there is nothing to do.
-    for (const QString& name : files) {
-        if (JobFiles::isTrigger(name) && m_retries.contains(name)) {
-            if (!dueForRetry(name)) {
-                return;
-            }
-            break;
-        }
+    // The first kept job holds back the ones behind it; until it is due, there is nothing to do, unless a job
+    // was printed since: then the server is asked, and an answer makes every kept job due at once.
+    bool printedSince = false;
+    const bool held = heldBack(files, &printedSince);
+    if (held && !printedSince) {
+        return;
     }
     logger->info(QStringLiteral("Job Path checked and %1 new files found").arg(files.size()));
     m_jobTimer->stop();
     m_passRunning = true;
     const int session = m_session;
     m_passSession = session;
-
-    if (m_host->jobOptions().keepJobFiles) {
-        JobFiles::ensureBackupFolder(m_backupPath);
-    }
-    settleJournal(files);
-    m_reader.beginPass();
-    for (const QString& name : files) {
-        if (!JobFiles::isTrigger(name)) {
-            continue;
-        }
-        // Jobs are never submitted for a user who has logged out meanwhile.
-        if (sessionEnded(session)) {
-            break;
-        }
-        const Turn turn = admitFromTimer(name);
-        // Jobs keep their printing order: those behind a kept job wait for it.
-        if (turn == Turn::Kept || turn == Turn::Interrupted) {
-            break;
+    bool answered = true;
+    if (held) {
+        answered = m_host->checkNetworkState(false);
+        if (answered) {
+            serverReachable();
+        } else if (!m_outageReported) {
+            m_outageReported = true;
+            m_host->reportServerUnreachable();
         }
     }
-    m_reader.endPass();
+    // Without an answer every job waits: the kept ones for their turn, the new ones behind them.
+    if (answered && !sessionEnded(session)) {
+        if (m_host->jobOptions().keepJobFiles) {
+            JobFiles::ensureBackupFolder(m_backupPath);
+        }
+        settleJournal(files);
+        m_reader.beginPass();
+        for (const QString& name : files) {
+            if (!JobFiles::isTrigger(name)) {
+                continue;
+            }
+            // Jobs are never submitted for a user who has logged out meanwhile.
+            if (sessionEnded(session)) {
+                break;
+            }
+            const Turn turn = admitFromTimer(name);
+            // Jobs keep their printing order: those behind a kept job wait for it.
+            if (turn == Turn::Kept || turn == Turn::Interrupted) {
+                break;
+            }
+        }
+        m_reader.endPass();
+    }
 
     m_passRunning = false;
     publishCount();
@@ -410,22 +521,31 @@ bool JobQueue::filesReady(const QString& name, QString* why) const
         *why = QStringLiteral("data");
         return false;
     }
+    // A PDF cut off by a full disk or a writer that stopped half-way does not open: it is not all there yet.
+    if (name.endsWith(QLatin1String(".pdf")) && JobParamReader::pageCount(data.filePath()) <= 0) {
+        *why = QStringLiteral("document");
+        return false;
+    }
     return true;
 }
 
 JobQueue::Turn JobQueue::waitForFiles(const QString& name, const QString& why)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 since = m_waitingSince.value(name, now);
+    const qint64 since = m_waitingSince.value(name, now());
     m_waitingSince.insert(name, since);
-    if (now - since < kWaitNoticeMs) {
+    if (now() - since < kWaitNoticeMs) {
         return Turn::Waiting;
     }
     const QString docName = docNameOf(name);
+    // Without its whole document the job can never print; the user hears why it went.
     if (why == QLatin1String("data")) {
-        // Without its data the job can never print; the user hears why it went.
         logger->error(QStringLiteral("%1: the job's data file did not arrive").arg(docName));
         tell(tr("Print job [%1] was removed: its document did not arrive").arg(docName));
+    } else if (why == QLatin1String("document")) {
+        logger->error(QStringLiteral("%1: the job's document is not a complete PDF").arg(docName));
+        tell(tr("Print job [%1] was removed: its document is not a complete PDF").arg(docName));
+    }
+    if (why != QLatin1String("parameters")) {
         m_waitingSince.remove(name);
         deleteJobFile(name);
         return Turn::Done;
@@ -440,9 +560,16 @@ JobQueue::Turn JobQueue::waitForFiles(const QString& name, const QString& why)
 
 bool JobQueue::expired(const QString& name)
 {
-    const QFileInfo trigger(m_jobPath + QDir::separator() + name);
+    if (!m_retries.contains(name)) {
+        return false;
+    }
     const qint64 hours = m_host->jobOptions().keepUnsentHours;
-    if (!m_retries.contains(name) || trigger.lastModified().msecsTo(QDateTime::currentDateTime()) < hours * 3600000) {
+    // Counted from when the journal first saw the job, across restarts; without a record, from the trigger's time.
+    const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
+    const qint64 since = entry.found && entry.firstSeenMs > 0
+        ? entry.firstSeenMs
+        : JobFiles::modifiedMs(m_jobPath + QDir::separator() + name);
+    if (now() - since < hours * 3600000) {
         return false;
     }
     const QString docName = docNameOf(name);
@@ -458,7 +585,9 @@ JobQueue::Turn JobQueue::keepJob(const QString& name, const QString& docName)
 {
     Retry& retry = m_retries[name];
     retry.delayMs = retry.delayMs == 0 ? kFirstRetryMs : qMin(retry.delayMs * 2, kLastRetryMs);
-    retry.dueMs = QDateTime::currentMSecsSinceEpoch() + retry.delayMs;
+    retry.dueMs = now() + retry.delayMs;
+    const QString data = JobFiles::dataFileOf(m_jobPath, name);
+    journal()->noteSeen(name, QFileInfo(data).size(), JobFiles::modifiedMs(data), m_host->userAccount(), now());
     const JobJournal::Entry entry = entryOf(journal(), m_jobPath, name);
     logger->info(QStringLiteral("job %1 kept, next try in %2 s").arg(name).arg(retry.delayMs / 1000));
     if (!m_toldKept.contains(name) && !entry.toldKept) {
@@ -600,18 +729,35 @@ JobQueue::Turn JobQueue::submitOnce(const KsJobParam& param, const QString& name
         removeAfterSubmission(name, param.docName, options.keepJobFiles);
         return Turn::Done;
     }
-    // Chunks carry no offset: an upload that broke off is cancelled on the server and sent again whole.
     if (entry.found && !entry.serverJobId.isEmpty()) {
-        logger->info(QStringLiteral("cancelling the unfinished server job %1 of %2").arg(entry.serverJobId, name));
-        const bool answered = m_submitter->cancelJob(entry.serverJobId, entry.account, 0);
+        // The confirmation may have reached the server when its answer was lost: asked before anything is
+        // cancelled, never guessed.
+        const ServerJob state = serverJobState(entry.serverJobId, entry.account);
         if (sessionEnded(session)) {
             return Turn::Interrupted;
         }
-        if (!answered || !record->clearServerJob(name)) {
+        if (state == ServerJob::NoAnswer) {
+            return keep ? keepJob(name, param.docName) : Turn::Kept;
+        }
+        if (state == ServerJob::Listed && !entry.replaced) {
+            settleDelivered(name, param.docName);
+            return Turn::Done;
+        }
+        // Chunks carry no offset: an upload that broke off is cancelled on the server and sent again whole. A
+        // delivered server job of an earlier job of this name stays.
+        bool settled = state == ServerJob::Listed;
+        if (!settled) {
+            logger->info(QStringLiteral("cancelling the unfinished server job %1 of %2").arg(entry.serverJobId, name));
+            settled = m_submitter->cancelJob(entry.serverJobId, entry.account, 0);
+            if (sessionEnded(session)) {
+                return Turn::Interrupted;
+            }
+        }
+        if (!settled || !record->clearServerJob(name)) {
             return keep ? keepJob(name, param.docName) : Turn::Kept;
         }
     }
-    const bool recorded = record->begin(name, dataSize, dataTime, param.userAccount);
+    const bool recorded = record->begin(name, dataSize, dataTime, param.userAccount, now());
     if (!recorded && keep) {
         // Without a record a crash could send it twice; it waits until the disk takes the record.
         return keepJob(name, param.docName);
@@ -628,6 +774,9 @@ JobQueue::Turn JobQueue::submitOnce(const KsJobParam& param, const QString& name
     const JobSubmitter::Outcome outcome = m_submitter->submit(param, hooks);
     logger->info(QStringLiteral("job %1 submitted to KS").arg(param.docName));
 
+    if (outcome == JobSubmitter::Outcome::Confirmed || outcome == JobSubmitter::Outcome::Refused) {
+        serverReachable();
+    }
     switch (outcome) {
     case JobSubmitter::Outcome::Interrupted:
         // The files stay; the server job is cancelled at quit or before the next try.

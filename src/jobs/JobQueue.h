@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class JobHost;
@@ -54,7 +55,7 @@ public:
     void requestQuit();
     // Cancels server jobs left unconfirmed by an interrupted upload, within timeoutMs in all.
     void cancelOpenServerJobs(int timeoutMs);
-    // The server answered a check: kept jobs are tried again at once.
+    // The server answered (a check, a tab load, another job's request): kept jobs are tried again at once.
     void serverReachable();
     // Kept jobs are due now, whatever their back-off.
     void retryKeptJobsNow();
@@ -62,6 +63,9 @@ public:
     int unsentJobCount() const;
     // The journal (in the client's data folder unless set before the first pass).
     void setJournalPath(const QString& path) { m_journalPath = path; }
+    // The clock of the timed decisions (back-off, the one-minute waits, expiry), in ms since the epoch; tests
+    // set their own, an empty one is the system clock.
+    void setClock(const std::function<qint64()>& clock) { m_clock = clock; }
     bool isJobTimerActive() const;
     QTimer* jobTimer() const { return m_jobTimer; }
 
@@ -75,6 +79,8 @@ public slots:
 private:
     // How one job's turn ended: sent or removed; kept for a later pass; waiting for its files; broken off.
     enum class Turn { Done, Kept, Waiting, Interrupted };
+    // What the server's job list says of a server job whose confirmation may have reached it.
+    enum class ServerJob { Listed, Unknown, NoAnswer };
 
     Turn admitFromTimer(const QString& name);
     Turn admitParsed(const KsJobParam& param, const QString& name);
@@ -86,6 +92,10 @@ private:
     bool expired(const QString& name);
     bool dueForRetry(const QString& name) const;
     bool alreadySent(const QString& name);
+    ServerJob serverJobState(const QString& jobId, const QString& account);
+    void settleDelivered(const QString& name, const QString& docName);
+    bool heldBack(const QStringList& files, bool* printedSince);
+    qint64 now() const;
     void settleJournal(const QStringList& files);
     JobJournal* journal();
     QString docNameOf(const QString& name) const;
@@ -120,10 +130,12 @@ private:
     };
     QHash<QString, Retry> m_retries; // kept jobs, by trigger name
     QHash<QString, qint64> m_waitingSince; // jobs whose files are not ready, by trigger name
+    QSet<QString> m_known; // triggers a timer pass has seen: any other was printed since
     QSet<QString> m_toldWaiting;
     QSet<QString> m_toldKept; // besides the journal, which may not be writable
     bool m_outageReported = false;
     qint64 m_nextOrphanTryMs = 0;
     QString m_journalPath;
     std::unique_ptr<JobJournal> m_journal;
+    std::function<qint64()> m_clock;
 };

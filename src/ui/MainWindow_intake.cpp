@@ -10,6 +10,8 @@
 #include "jobs/JobQueue.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -21,8 +23,26 @@
 
 namespace {
 // Boxes raised by the job intake float above every window: the main window may well be hidden.
-constexpr Qt::WindowFlags kJobPromptFlags
-    = Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint;
+const Qt::WindowFlags kJobPromptFlags = Prompts::windowFlags(Prompts::JobPrompt);
+
+// A message box that Escape or a close closes without a choice: clickedButton() stays null. (A plain
+// QMessageBox without an escape button ignores both.)
+class ChoiceBox : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
 
 class DialogProgress : public JobProgress
 {
@@ -52,7 +72,9 @@ private:
 
 bool MainWindow::askConfirmation(const QString& text)
 {
-    return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"), Prompts::JobPrompt);
+    // "No" removes the job: Return submits it.
+    return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"),
+                             Prompts::JobPrompt | Prompts::YesByDefault);
 }
 
 void MainWindow::showWarning(const QString& text)
@@ -67,19 +89,21 @@ void MainWindow::showCritical(const QString& text)
 
 JobHost::ExistingJobsChoice MainWindow::askExistingJobs(const QString& title, int waiting)
 {
-    QMessageBox box;
-    box.setWindowTitle(title);
-    box.setText(tr("Existed jobs found"));
+    // The flags go in first: set later, they re-create the window and its focus falls to "Discard", which
+    // would then take Return.
+    ChoiceBox box(QMessageBox::Warning, title, tr("Existed jobs found"), QMessageBox::NoButton, nullptr,
+                  kJobPromptFlags);
     box.setInformativeText(tr("Do you want to submit the jobs?") + QLatin1Char('\n')
                            + tr("%n job(s) waiting to be sent", nullptr, waiting));
-    box.setIcon(QMessageBox::Warning);
-    box.addButton(tr("Discard"), QMessageBox::ActionRole);
+    QPushButton* discard = box.addButton(tr("Discard"), QMessageBox::ActionRole);
     QPushButton* submit = box.addButton(tr("Submit"), QMessageBox::ActionRole);
-    // Enter must never throw the jobs away.
+    // Return, Enter and Space never throw the jobs away; setDefaultButton also gives it the focus.
     box.setDefaultButton(submit);
-    box.setWindowFlags(kJobPromptFlags);
     box.exec();
-    return box.clickedButton() == submit ? ExistingJobsChoice::Submit : ExistingJobsChoice::Discard;
+    if (box.clickedButton() == submit) {
+        return ExistingJobsChoice::Submit;
+    }
+    return box.clickedButton() == discard ? ExistingJobsChoice::Discard : ExistingJobsChoice::NoChoice;
 }
 
 void MainWindow::reportServerUnreachable()

@@ -87,20 +87,29 @@ QMessageBox::StandardButton Prompts::question(QWidget* parent, const QString& te
     return show(parent, QMessageBox::Question, confirmationText(), text, buttons, defaultButton, options);
 }
 
+Qt::WindowFlags Prompts::windowFlags(Options options)
+{
+    if (options & JobPrompt) {
+        return Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint
+            | Qt::BypassWindowManagerHint;
+    }
+    if (options & TitleAndClose) {
+        // Qt::Dialog keeps a box that has a parent a window of its own rather than a child widget.
+        return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
+    }
+    if (options & StayOnTop) {
+        return Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint;
+    }
+    return Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint; // QMessageBox's own
+}
+
 QMessageBox* Prompts::build(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton,
                             Options options)
 {
-    auto* box = new QMessageBox(icon, title, text, buttons, parent);
-    if (options & JobPrompt) {
-        box->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint
-                            | Qt::BypassWindowManagerHint);
-    } else if (options & TitleAndClose) {
-        // Qt::Dialog keeps a box that has a parent a window of its own rather than a child widget.
-        box->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
-    } else if (options & StayOnTop) {
-        box->setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint);
-    }
+    // The flags go in with the box: setting them later re-creates the window, whose focus then falls to the
+    // first button, and a focused button takes Return whatever the default is.
+    auto* box = new QMessageBox(icon, title, text, buttons, parent, windowFlags(options));
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
         ok->setText(QCoreApplication::translate("Prompts", "Yes"));
     }
@@ -154,11 +163,12 @@ bool Prompts::question(QWidget* parent, const QString& title, const QString& tex
                        const QString& noText, Options options)
 {
     const QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+    const QMessageBox::StandardButton defaultButton = (options & YesByDefault) ? QMessageBox::Yes : QMessageBox::No;
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
-    if (answerWithoutScreen(QMessageBox::Question, title, text, buttons, QMessageBox::No, true, &answer)) {
+    if (answerWithoutScreen(QMessageBox::Question, title, text, buttons, defaultButton, true, &answer)) {
         return answer == QMessageBox::Yes;
     }
-    QMessageBox* box = build(parent, QMessageBox::Question, title, text, buttons, QMessageBox::No, options);
+    QMessageBox* box = build(parent, QMessageBox::Question, title, text, buttons, defaultButton, options);
     box->button(QMessageBox::Yes)->setText(yesText);
     box->button(QMessageBox::No)->setText(noText);
     return run(box, buttons) == QMessageBox::Yes;
@@ -171,8 +181,8 @@ void Prompts::notify(QWidget* parent, const QString& text)
                             &answer)) {
         return;
     }
-    QMessageBox* box = build(parent, QMessageBox::Information, titleText(), text, QMessageBox::Ok, QMessageBox::Ok,
-                             StayOnTop);
+    QMessageBox* box
+        = build(parent, QMessageBox::Information, titleText(), text, QMessageBox::Ok, QMessageBox::Ok, StayOnTop);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

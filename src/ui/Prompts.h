@@ -12,14 +12,15 @@
 class Prompts
 {
 public:
-    enum Option
-    {
+    enum Option {
         NoOption = 0x0,
         StayOnTop = 0x1, // dialog + stays-on-top + close-button window flags
         // tool window + title + customised hints + stays-on-top + bypassing the window manager: the job
         // intake's questions, raised while the main window may be hidden
         JobPrompt = 0x2,
         TitleAndClose = 0x4, // dialog with title, close button and a customised frame
+        // Return answers Yes rather than No: for a question whose No throws something away (a print job)
+        YesByDefault = 0x8,
     };
     Q_DECLARE_FLAGS(Options, Option)
 
@@ -39,14 +40,14 @@ public:
     // Title "Error", warning icon, one button "Yes".
     static void error(QWidget* parent, const QString& text, Options options = NoOption);
     // Title "Confirmation"; returns the button chosen, No when the box is closed without a choice.
-    static QMessageBox::StandardButton question(QWidget* parent, const QString& text,
-                                                QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
-                                                QMessageBox::StandardButton defaultButton = QMessageBox::No,
-                                                Options options = NoOption);
+    static QMessageBox::StandardButton
+    question(QWidget* parent, const QString& text,
+             QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
+             QMessageBox::StandardButton defaultButton = QMessageBox::No, Options options = NoOption);
     // A box with its own title and one button; the button text defaults to "Yes". Kept above other windows.
     static void message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                         const QString& buttonText = QString());
-    // Yes/No question with its own title and button texts; true for yes.
+    // Yes/No question with its own title and button texts; true for yes. Return answers No unless YesByDefault.
     static bool question(QWidget* parent, const QString& title, const QString& text, const QString& yesText,
                          const QString& noText, Options options = StayOnTop);
     // Non-modal information box kept above other windows, deleted when closed.
@@ -66,6 +67,9 @@ public:
     static void startCapture();
     static void stopCapture();
     static QList<Record> takeCaptured();
+
+    // The window flags of each option (the job intake's own boxes use them too).
+    static Qt::WindowFlags windowFlags(Options options);
 
 private:
     static QMessageBox* build(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,

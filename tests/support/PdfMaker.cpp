@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRandomGenerator>
 
 QByteArray PdfMaker::make(int pages, QPageSize::PageSizeId size, QPageLayout::Orientation orientation,
                           const QString& title)
@@ -38,6 +39,45 @@ bool PdfMaker::write(const QString& path, int pages, QPageSize::PageSizeId size)
     }
     const QByteArray data = make(pages, size);
     return !data.isEmpty() && file.write(data) == data.size();
+}
+
+namespace {
+QByteArray pdfAround(const QByteArray& padding)
+{
+    QByteArray pdf("%PDF-1.4\n");
+    QList<int> offsets;
+    const auto object = [&](const QByteArray& body) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    // The padding first: a document cut anywhere has lost its catalogue and its cross-reference table.
+    object("<< /Length " + QByteArray::number(padding.size()) + " >>\nstream\n" + padding + "\nendstream");
+    object("<< /Type /Catalog /Pages 3 0 R >>");
+    object("<< /Type /Pages /Kids [4 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 3 0 R /MediaBox [0 0 595 842] >>");
+    const int xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (const int offset : qAsConst(offsets)) {
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    }
+    pdf += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1) + " /Root 2 0 R >>\nstartxref\n"
+        + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+} // namespace
+
+QByteArray PdfMaker::ofSize(qint64 bytes)
+{
+    // The length's digits change the frame's size: settle the padding in a few rounds.
+    qint64 padding = 0;
+    for (int round = 0; round < 4; ++round) {
+        padding = qMax<qint64>(0, padding + bytes - pdfAround(QByteArray(int(padding), 'x')).size());
+    }
+    QByteArray random(int(padding), Qt::Uninitialized);
+    for (char& byte : random) {
+        byte = char(QRandomGenerator::global()->bounded(256));
+    }
+    return pdfAround(random);
 }
 
 QByteArray PdfMaker::corrupt()

@@ -15,6 +15,9 @@ public:
     static QByteArray make(int pages, QPageSize::PageSizeId size = QPageSize::A4,
                            QPageLayout::Orientation orientation = QPageLayout::Portrait,
                            const QString& title = QString());
+    // A one-page PDF of exactly this many bytes (at least a few hundred), nearly all of them random: the
+    // contents of an unreferenced stream, so that a cut anywhere leaves no document.
+    static QByteArray ofSize(qint64 bytes);
     // Something that starts like a PDF but is not one.
     static QByteArray corrupt();
 };
