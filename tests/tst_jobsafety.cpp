@@ -312,6 +312,11 @@ void TestJobSafety::faults()
         }
     }
 
+    // A job request that got no answer at all shows the client offline at once; an answer of any kind does not.
+    const bool unanswered
+        = fault == Fault::ServerStopped || fault == Fault::ServerKilledMidUpload || fault == Fault::NeverAnswers;
+    QCOMPARE(!m_host.noAnswerReasons.isEmpty(), unanswered);
+
     m_host.networkDefault = true;
     if (!m_server->isRunning()) {
         QVERIFY(m_server->startListener(false, port));

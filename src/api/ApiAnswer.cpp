@@ -58,7 +58,7 @@ QNetworkReply* ApiAnswer::get(QNetworkAccessManager* nam, const QString& url, co
         got.timedOut = got.error == QNetworkReply::OperationCanceledError;
         ApiAnswer answer = read(got.body, got.failureText(), envelope, log);
         answer.timedOut = got.timedOut;
-        answer.unanswered = got.timedOut || unansweredError(got.error);
+        answer.unanswered = got.unanswered();
         reply->deleteLater();
         if (guard && handler) {
             handler(answer);

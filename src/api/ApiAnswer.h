@@ -33,11 +33,9 @@ struct ApiAnswer
     QString message; // the server's reason in the fail case
     QString errorString; // the failure's text in the ex case (HttpAnswer::failureText)
     bool timedOut = false; // no answer within the transfer time-out
-    bool unanswered = false; // the server was not reached, or did not answer (unansweredError, or timed out)
+    bool unanswered = false; // the server was not reached, or did not answer (HttpAnswer::unanswered)
 
     bool ok() const { return kind == Kind::Success; }
-    // A reply error of the connection (refused, closed, timed out, TLS, proxy) rather than an answer of the server.
-    static bool unansweredError(int networkError) { return networkError > 0 && networkError < 200; }
 
     // Sorts one finished answer (body and the failure's text) and writes the log line of its case.
     static ApiAnswer read(const QByteArray& body, const QString& errorString, Envelope envelope, const Log& log);

@@ -27,6 +27,8 @@ struct HttpAnswer
     void parseBody();
 
     bool transferFailed() const { return error != QNetworkReply::NoError; }
+    // No answer at all: the server was not reached (refused, closed, TLS, proxy) or said nothing in time.
+    bool unanswered() const { return timedOut || (error > QNetworkReply::NoError && error < 200); }
     // The server's no: an answer envelope with a non-zero "code", whatever the HTTP status it came with.
     bool isRefusal() const { return isObject() && code() != 0; }
     // What may pass: no envelope came back (no answer, a time-out, an error page, garbage), or a success

@@ -77,6 +77,9 @@ public:
     // The server could not be reached while jobs were kept: the host tells the user without blocking, at
     // most once until the server is seen again.
     virtual void reportServerUnreachable() { }
+    // A job request got no answer at all: the host shows itself offline at once rather than at its next check
+    // (reason: the time-out's text, or empty for the written "Unable to link server").
+    virtual void reportNoAnswer(const QString& reason) { Q_UNUSED(reason) }
     // How many jobs wait in the job folder to be sent; the window shows it in its status strip and tray tooltip.
     virtual void setUnsentJobCount(int count) { Q_UNUSED(count) }
 

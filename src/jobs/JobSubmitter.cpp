@@ -33,6 +33,13 @@ CurlExchange& JobSubmitter::exchange()
     return *m_exchange;
 }
 
+void JobSubmitter::noteAnswer(const HttpAnswer& answer)
+{
+    if (answer.unanswered()) {
+        m_host->reportNoAnswer(answer.timedOut ? answer.failureText() : QString());
+    }
+}
+
 bool JobSubmitter::SubmitJob(KsJobParam param)
 {
     return submit(param, Hooks()) == Outcome::Confirmed;
@@ -106,6 +113,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     if (stopped()) {
         return Outcome::Interrupted;
     }
+    noteAnswer(answer);
     const bool keep = keepUnsent();
     if (!answer.isJson() || (keep && answer.isTransient())) {
         logger->error(QStringLiteral("###### [beginSubmitJob] request exception"));
@@ -248,6 +256,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
             interrupted = true;
             break;
         }
+        noteAnswer(answer);
 
         if (answer.isRefusal()) {
             QString errMsg = answer.message();
@@ -335,6 +344,7 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
     if (stopped()) {
         return Outcome::Interrupted;
     }
+    noteAnswer(answer);
     QString errMsg;
     if (answer.isTransient()) {
         errMsg = QLatin1Char(' ') + answer.failureText();

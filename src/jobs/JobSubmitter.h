@@ -65,6 +65,8 @@ private:
     bool stopped() const { return m_hooks.stopped && m_hooks.stopped(); }
     bool keepUnsent() const;
     void reportUploadFailure(const QString& fileName, const QString& reason);
+    // Tells the host at once when a request got no answer at all.
+    void noteAnswer(const HttpAnswer& answer);
 
     JobHost* m_host = nullptr;
     Hooks m_hooks;

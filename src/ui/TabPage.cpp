@@ -208,7 +208,7 @@ bool TabPage::confirmDeletion(QPushButton* button, const Selection& selection, c
 void TabPage::reportDeletion(const HttpAnswer& answer, const QStringList& names, const DeletionTexts& texts)
 {
     const QString account = host().userAccount();
-    if (answer.timedOut || ApiAnswer::unansweredError(answer.error)) {
+    if (answer.unanswered()) {
         host().reportNoAnswer(answer.timedOut ? answer.failureText() : QString());
     }
     if (answer.isObject() && answer.code() == 0) {

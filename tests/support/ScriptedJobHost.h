@@ -55,6 +55,7 @@ public:
     qint64 uploadedSize = -1;
 
     int unsentCount = -1;
+    QStringList noAnswerReasons; // what reportNoAnswer was told, kept apart from the ordered events
     QList<Event> events;
     QStringList kinds() const;
     QList<Event> eventsOf(const QString& kind) const;
@@ -73,6 +74,7 @@ public:
     ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;
     void reportServerUnreachable() override;
     void setUnsentJobCount(int count) override { unsentCount = count; }
+    void reportNoAnswer(const QString& reason) override { noAnswerReasons.append(reason); }
     bool askNoCardChoice(NoCardChoice* choice) override;
     void showSystemMessage(const QString& title, const QString& text) override;
     int insertMsgToDb(const QString& account, const QString& title, const QString& message,
