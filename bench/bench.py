@@ -525,12 +525,26 @@ class Bench:
                                 stderr=subprocess.STDOUT, cwd=home)
         return proc, t0
 
-    def start_bare(self, mode, probe, exit_at_paint=False):
+    def client_libcurl(self):
+        """The libcurl the client is linked with, from its dynamic dependencies."""
+        out = subprocess.run(["ldd", self.bin("HalcyraClient")], check=True, capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            m = re.match(r"\s*(libcurl\S*) => (\S+)", line)
+            if m:
+                return m.group(2)
+        raise RuntimeError("the client is linked with no libcurl")
+
+    def start_bare(self, mode, probe, exit_at_paint=False, floor_server=None):
+        """The bare program; with floor_server it first fetches the client settings' URL through Qt's network
+        manager and has the client's libcurl (and so its libraries) loaded: what the client cannot do without."""
         home = self.fresh_dir(f"bare-{mode}")
         env = self.qt_env(home, probe, exit_at_paint=exit_at_paint)
+        cmd = [self.bin("bench_bareqt"), mode]
+        if floor_server:
+            cmd.append(floor_server.url.rstrip("/") + "/Orvinaweb/GetClientConfigInfo")
+            env["LD_PRELOAD"] = self.client_libcurl()
         t0 = now_ns()
-        proc = subprocess.Popen([self.bin("bench_bareqt"), mode], env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=home)
+        proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=home)
         return proc, t0
 
     def logged_in_client(self, server, name, click=None):
@@ -743,6 +757,7 @@ class Bench:
             return
         first = []
         empty = []
+        floor = []
         with DevServer(self, "startup") as server:
             # Each program ends itself at its first paint and is waited for: a harness polling for the paint
             # would take CPU from the start-up it measures.
@@ -776,10 +791,10 @@ class Bench:
                 first.append(times[0])
                 return times[1]
 
-            def bare(mode, r):
+            def bare(mode, r, floor_server=None):
                 settle()
                 probe = Probe(os.path.join(self.work, f"bare-{mode}-{r}.txt"))
-                proc, t0 = self.start_bare(mode, probe, exit_at_paint=True)
+                proc, t0 = self.start_bare(mode, probe, exit_at_paint=True, floor_server=floor_server)
                 shown = painted(proc, probe, r"^paint QDialog")
                 if shown is None:
                     raise RuntimeError(f"the bare program painted no {mode}")
@@ -788,6 +803,7 @@ class Bench:
             def reference(r):
                 # The same login form shown by a bare program; the empty dialog of earlier tables alongside.
                 empty.append(bare("dialog", r))
+                floor.append(bare("loginform", r, server))
                 return bare("loginform", r)
 
             # A start takes tens of milliseconds and one busy moment moves it by a third: more runs than the
@@ -796,11 +812,14 @@ class Bench:
             ours, theirs = self.alternate(runs, client, reference)
         c, ref = statistics.median(ours), statistics.median(theirs)
         e = statistics.median(empty)
+        fl = statistics.median(floor)
         self.add("3", title, f"{c:.0f} ms", f"{ref:.0f} ms", c / ref, "ratio <= 1.3", c / ref <= 1.3,
                  f"{runs} runs; a later start of the home; its first start {statistics.median(first):.0f} ms "
                  f"({statistics.median(first) / ref:.2f}); "
                  "reference: bare Qt program, same modules, the client's login form (its .ui, style sheet and "
-                 f"images); against the empty dialog of earlier tables: {e:.0f} ms, ratio {c / e:.2f}")
+                 f"images); against the empty dialog of earlier tables: {e:.0f} ms, ratio {c / e:.2f}; "
+                 f"floor (the same form after the settings fetch through Qt's network manager, with libcurl "
+                 f"loaded): {fl:.0f} ms, {fl / ref:.2f} of the reference")
 
     def figure_memory(self):
         title = "RSS after login, main window shown"
@@ -817,9 +836,9 @@ class Bench:
                 stop_process(proc)
                 return rss / 1024
 
-            def reference(r):
+            def bare(r, floor_server=None):
                 probe = Probe(os.path.join(self.work, f"bare-main-{r}.txt"))
-                proc, _ = self.start_bare("mainwindow", probe)
+                proc, _ = self.start_bare("mainwindow", probe, floor_server=floor_server)
                 if probe.wait_for(r"^paint QMainWindow", timeout=30, proc=proc) is None:
                     stop_process(proc)
                     raise RuntimeError("the bare program painted no main window")
@@ -828,10 +847,18 @@ class Bench:
                 stop_process(proc)
                 return rss / 1024
 
+            def reference(r):
+                floor.append(bare(r, server))
+                return bare(r)
+
+            floor = []
             ours, theirs = self.alternate(self.args.runs, client, reference)
         c, ref = statistics.median(ours), statistics.median(theirs)
+        fl = statistics.median(floor)
         self.add("3", title, f"{c:.1f} MiB", f"{ref:.1f} MiB", c / ref, "ratio <= 1.5", c / ref <= 1.5,
-                 "reference: bare Qt program, main window with seven empty tabs")
+                 "reference: bare Qt program, main window with seven empty tabs; floor (the same window after the "
+                 f"settings fetch through Qt's network manager, with libcurl loaded): {fl:.1f} MiB, "
+                 f"{fl / ref:.2f} of the reference")
 
     def figure_latency_and_idle(self):
         lat_title = "Job latency, 1-page job, printer to confirmation"
