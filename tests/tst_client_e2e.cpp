@@ -9,6 +9,7 @@
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
 #include "ServerStates.h"
+#include "StartUp.h"
 #include "TestHome.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -217,8 +218,8 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QTRY_VERIFY(ClientParts::shared().session.isLogin());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     const std::unique_ptr<MainWindow> window
-        = MainWindow::startAfterLogin(*m_app, dialog, *Singleton<LoginInfo>::getInstance(),
-                                      ClientParts::shared().session, ClientParts::shared().api, false);
+        = StartUp::startAfterLogin(*m_app, dialog, *Singleton<LoginInfo>::getInstance(), ClientParts::shared().session,
+                                   ClientParts::shared().api, false);
     QVERIFY(window->isVisible());
     QVERIFY(window->jobIntakeRunning());
 

@@ -30,7 +30,7 @@ private slots:
     void flags();
     void submitTimeFormats_data();
     void submitTimeFormats();
-    void jobWriteReadsBack();
+    void jobReadsEveryField();
     void jobsListKeepsOrderAndNonObjects();
     void emptyOrMissingArraysGiveEmptyLists();
     void userInfoTakesPrintTimeFromInnerObjectOnly();
@@ -191,40 +191,45 @@ void TestRecords::submitTimeFormats()
     QCOMPARE(job.getSubmitTimeStr(), text);
 }
 
-void TestRecords::jobWriteReadsBack()
+void TestRecords::jobReadsEveryField()
 {
-    KsJob job;
-    job.setJobID(QStringLiteral("1001"));
-    job.setJobName(QStringLiteral("Quarterly report.pdf"));
-    job.setSubmitTimeStr(QStringLiteral("2024-05-01 09:15:30"));
-    job.setSubmitTime(QDateTime(QDate(2024, 5, 1), QTime(9, 15, 30)));
-    job.setStatusID(51);
-    job.setStatus(QStringLiteral("Processing"));
-    job.setComment(QStringLiteral("urgent"));
-    job.setUserAccount(QStringLiteral("alice"));
-    job.setDocTypeName(QStringLiteral("PDF"));
-    job.setProjectName(QStringLiteral("Research"));
-    job.setDocTypeID(QStringLiteral("3"));
-    job.setDocumentPages(12);
-    job.setCopies(2);
-    job.setDuplexMode(1);
-    job.setIsColor(true);
-    job.setIsLock(true);
-    job.setPageHeight(297);
-    job.setPageWidth(210);
-
-    QJsonObject json;
-    job.write(json);
-    QCOMPARE(json.value(QLatin1String("JobID")), QJsonValue(QStringLiteral("1001")));
-    QCOMPARE(json.value(QLatin1String("DocTypeID")), QJsonValue(QStringLiteral("3")));
-    QCOMPARE(json.value(QLatin1String("SubmitTime")), QJsonValue(QStringLiteral("Wed May 1 09:15:30 2024")));
-    QCOMPARE(json.size(), 18);
-
-    const KsJob back = KsJob::fromJson(json);
-    QJsonObject again;
-    back.write(again);
-    QCOMPARE(again, json);
-    QCOMPARE(back.getSubmitTime(), job.getSubmitTime());
+    const QJsonObject json { { QStringLiteral("JobID"), 1001 },
+                             { QStringLiteral("JobName"), QStringLiteral("Quarterly report.pdf") },
+                             { QStringLiteral("Str_SubmitTime"), QStringLiteral("2024-05-01 09:15:30") },
+                             { QStringLiteral("SubmitTime"), QStringLiteral("Wed May 1 09:15:30 2024") },
+                             { QStringLiteral("StatusID"), 51 },
+                             { QStringLiteral("Status"), QStringLiteral("Processing") },
+                             { QStringLiteral("Comment"), QStringLiteral("urgent") },
+                             { QStringLiteral("UserAccount"), QStringLiteral("alice") },
+                             { QStringLiteral("DocTypeName"), QStringLiteral("PDF") },
+                             { QStringLiteral("ProjectName"), QStringLiteral("Research") },
+                             { QStringLiteral("DocTypeID"), QStringLiteral("3") },
+                             { QStringLiteral("DocumentPages"), 12 },
+                             { QStringLiteral("Copies"), 2 },
+                             { QStringLiteral("DuplexMode"), 1 },
+                             { QStringLiteral("IsColor"), true },
+                             { QStringLiteral("IsLock"), true },
+                             { QStringLiteral("PageHeight"), 297 },
+                             { QStringLiteral("PageWidth"), 210 } };
+    const KsJob job = KsJob::fromJson(json);
+    QCOMPARE(job.getJobID(), QStringLiteral("1001"));
+    QCOMPARE(job.getJobName(), QStringLiteral("Quarterly report.pdf"));
+    QCOMPARE(job.getSubmitTimeStr(), QStringLiteral("2024-05-01 09:15:30"));
+    QCOMPARE(job.getSubmitTime(), QDateTime(QDate(2024, 5, 1), QTime(9, 15, 30)));
+    QCOMPARE(job.getStatusID(), 51);
+    QCOMPARE(job.getStatus(), QStringLiteral("Processing"));
+    QCOMPARE(job.getComment(), QStringLiteral("urgent"));
+    QCOMPARE(job.getUserAccount(), QStringLiteral("alice"));
+    QCOMPARE(job.getDocTypeName(), QStringLiteral("PDF"));
+    QCOMPARE(job.getProjectName(), QStringLiteral("Research"));
+    QCOMPARE(job.getDocTypeID(), QStringLiteral("3"));
+    QCOMPARE(job.getDocumentPages(), 12);
+    QCOMPARE(job.getCopies(), 2);
+    QCOMPARE(job.getDuplexMode(), 1);
+    QVERIFY(job.getIsColor());
+    QVERIFY(job.getIsLock());
+    QCOMPARE(job.getPageHeight(), 297.0);
+    QCOMPARE(job.getPageWidth(), 210.0);
 }
 
 void TestRecords::jobsListKeepsOrderAndNonObjects()
@@ -241,14 +246,6 @@ void TestRecords::jobsListKeepsOrderAndNonObjects()
     QCOMPARE(list.at(1).getJobID(), QStringLiteral("0"));
     QCOMPARE(list.at(1).getJobName(), QString());
     QCOMPARE(list.at(2).getJobID(), QStringLiteral("3"));
-
-    QJsonObject written;
-    jobs.write(written);
-    QCOMPARE(written.value(QLatin1String("data")).toArray().size(), 3);
-    KsJobs copy;
-    copy.read(written);
-    QCOMPARE(copy.getKsJobs().size(), 3);
-    QCOMPARE(copy.getKsJobs().at(2).getJobID(), QStringLiteral("3"));
 }
 
 void TestRecords::emptyOrMissingArraysGiveEmptyLists()

@@ -136,8 +136,7 @@ void TestSubmit::announceBody()
     p.securityLevel = 3;
 
     JobSubmitter submitter(&m_host);
-    const QString jobId = submitter.beginSubmitJob(p);
-    QCOMPARE(jobId, QStringLiteral("1001"));
+    QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
 
     const FakeRequest request = m_server->lastRequest(QStringLiteral("/Job/BAS_SubmitPrintJob"));
     QCOMPARE(request.method, QByteArray("POST"));
@@ -179,7 +178,7 @@ void TestSubmit::chunks()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), data), QStringLiteral("report.pdf"));
 
     JobSubmitter submitter(&m_host);
-    QVERIFY(submitter.SubmitJob(p));
+    QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
 
     const FakeKestranaState::Job server = onlyJob();
     QCOMPARE(server.chunks, chunks);
@@ -271,7 +270,7 @@ void TestSubmit::announceRefused()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 0);
@@ -294,7 +293,7 @@ void TestSubmit::announceUnreadable()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     QVERIFY(Logging::takeCaptured().contains(QStringLiteral("###### [beginSubmitJob] request exception")));
     QCOMPARE(m_host.textsOf(QStringLiteral("critical")), QStringList { "ks server link ex" });
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 0);
@@ -333,7 +332,7 @@ void TestSubmit::chunkRefused()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
     // The refusal fails the upload; the rest of the file is still sent, and nothing is confirmed.
@@ -375,7 +374,7 @@ void TestSubmit::connectionLostMidUpload()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(3 * 1048576)), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
 
     // The upload stops at the broken chunk and the user hears why.
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), progress ? 2 : 1);
@@ -406,7 +405,7 @@ void TestSubmit::logoutAbortsChunkInFlight()
     QTimer::singleShot(300, [&loggedOut]() { loggedOut = true; });
 
     JobSubmitter submitter(&m_host);
-    QCOMPARE(submitter.submit(p, hooks), JobSubmitter::Outcome::Interrupted);
+    QCOMPARE(submitter.SubmitJob(p, hooks), JobSubmitter::Outcome::Interrupted);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
     QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
@@ -420,7 +419,7 @@ void TestSubmit::cancelFromProgress()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(3 * 1048576)), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
@@ -458,7 +457,7 @@ void TestSubmit::confirmation()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), "%PDF-1.4"), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
-    QCOMPARE(submitter.SubmitJob(p), refusal == 0);
+    QCOMPARE(submitter.SubmitJob(p) == JobSubmitter::Outcome::Confirmed, refusal == 0);
     QCOMPARE(m_host.kinds(), kinds);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), stored);
 }
@@ -511,7 +510,7 @@ void TestSubmit::failuresAreNeverSilent()
     }
 
     JobSubmitter submitter(&m_host);
-    QVERIFY(!submitter.SubmitJob(p));
+    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { stored });
     const QList<ScriptedJobHost::Event> tray = m_host.eventsOf(QStringLiteral("tray"));
     QCOMPARE(tray.size(), trayTitle.isEmpty() ? 0 : 1);

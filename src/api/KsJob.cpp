@@ -42,25 +42,3 @@ void KsJob::read(const QJsonObject& json)
     m_pageHeight = JsonFields::real(json.value(QLatin1String("PageHeight")));
     m_pageWidth = JsonFields::real(json.value(QLatin1String("PageWidth")));
 }
-
-void KsJob::write(QJsonObject& json) const
-{
-    json.insert(QLatin1String("JobID"), m_jobID);
-    json.insert(QLatin1String("JobName"), m_jobName);
-    json.insert(QLatin1String("Str_SubmitTime"), m_submitTimeStr);
-    json.insert(QLatin1String("SubmitTime"), m_submitTime.toString(Qt::TextDate));
-    json.insert(QLatin1String("StatusID"), m_statusID);
-    json.insert(QLatin1String("Status"), m_status);
-    json.insert(QLatin1String("Comment"), m_comment);
-    json.insert(QLatin1String("UserAccount"), m_userAccount);
-    json.insert(QLatin1String("DocTypeName"), m_docTypeName);
-    json.insert(QLatin1String("ProjectName"), m_projectName);
-    json.insert(QLatin1String("DocTypeID"), m_docTypeID);
-    json.insert(QLatin1String("DocumentPages"), m_documentPages);
-    json.insert(QLatin1String("Copies"), m_copies);
-    json.insert(QLatin1String("DuplexMode"), m_duplexMode);
-    json.insert(QLatin1String("IsColor"), m_isColor);
-    json.insert(QLatin1String("IsLock"), m_isLock);
-    json.insert(QLatin1String("PageHeight"), m_pageHeight);
-    json.insert(QLatin1String("PageWidth"), m_pageWidth);
-}

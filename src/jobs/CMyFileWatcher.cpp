@@ -27,7 +27,6 @@ CMyFileWatcher::CMyFileWatcher(QObject* parent)
     m_coalesce->setInterval(kCoalesceMs);
     connect(m_coalesce, &QTimer::timeout, this, &CMyFileWatcher::compareDue);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &CMyFileWatcher::directoryUpdated);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &CMyFileWatcher::fileUpdated);
 }
 
 CMyFileWatcher::~CMyFileWatcher() = default;
@@ -122,7 +121,7 @@ void CMyFileWatcher::compare(const QString& path)
     QSet<QString> now = listEntries(path);
     QSet<QString>& before = m_currentContentsMap[path];
     QStringList added;
-    QStringList removed;
+    bool removed = false;
     for (const QString& name : qAsConst(now)) {
         if (!before.contains(name)) {
             added.append(name);
@@ -130,32 +129,21 @@ void CMyFileWatcher::compare(const QString& path)
     }
     for (const QString& name : qAsConst(before)) {
         if (!now.contains(name)) {
-            removed.append(name);
+            removed = true;
+            break;
         }
     }
     before = std::move(now);
+    // A change that also removed names is a rename or a swap, never a new job.
+    if (removed) {
+        return;
+    }
     const QString prefix = path + QLatin1Char('/');
-    if (!added.isEmpty() && !removed.isEmpty()) {
-        // Only a one-for-one swap can be told apart from unrelated changes.
-        if (added.size() == 1 && removed.size() == 1) {
-            emit signalRenameFile(prefix + removed.first(), prefix + added.first());
-        }
-    } else if (!added.isEmpty()) {
-        for (const QString& name : added) {
-            // Only a regular file of the user's own can be a job; a link or a FIFO is never one.
-            if ((name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".pcl")))
-                && SafeJobFile::inspect(prefix + name) == SafeJobFile::Verdict::Accepted) {
-                emit signalNewFile(prefix + name);
-            }
-        }
-    } else {
-        for (const QString& name : removed) {
-            emit signalDelFile(prefix + name);
+    for (const QString& name : added) {
+        // Only a regular file of the user's own can be a job; a link or a FIFO is never one.
+        if ((name.endsWith(QLatin1String(".pdf")) || name.endsWith(QLatin1String(".pcl")))
+            && SafeJobFile::inspect(prefix + name) == SafeJobFile::Verdict::Accepted) {
+            emit signalNewFile(prefix + name);
         }
     }
-}
-
-void CMyFileWatcher::fileUpdated(const QString& path)
-{
-    emit signalFileChange(path);
 }

@@ -9,8 +9,8 @@
 class QFileSystemWatcher;
 class QTimer;
 
-// Process-wide directory watcher. Reports files that appear in, leave or are renamed inside a watched
-// directory by comparing the directory's listing with the one seen before.
+// Process-wide directory watcher. Reports job files that appear in a watched directory by comparing the
+// directory's listing with the one seen before.
 class CMyFileWatcher : public QObject
 {
     Q_OBJECT
@@ -26,18 +26,14 @@ public:
 
 signals:
     void signalNewFile(const QString& path);
-    void signalDelFile(const QString& path);
-    void signalRenameFile(const QString& oldPath, const QString& newPath);
-    void signalFileChange(const QString& path);
 
 private slots:
     void directoryUpdated(const QString& path);
-    void fileUpdated(const QString& path);
     void compareDue();
 
 private:
     explicit CMyFileWatcher(QObject* parent = nullptr);
-    // Emits what changed in path since its last listing.
+    // Emits the job files added to path since its last listing.
     void compare(const QString& path);
     ~CMyFileWatcher() override;
 

@@ -771,7 +771,7 @@ JobQueue::Turn JobQueue::submitOnce(const KsJobParam& param, const QString& name
     hooks.stopped = [this, session]() { return sessionEnded(session); };
 
     logger->info(QStringLiteral("submitting job %1 to KS").arg(param.docName));
-    const JobSubmitter::Outcome outcome = m_submitter->submit(param, hooks);
+    const JobSubmitter::Outcome outcome = m_submitter->SubmitJob(param, hooks);
     logger->info(QStringLiteral("job %1 submitted to KS").arg(param.docName));
 
     if (outcome == JobSubmitter::Outcome::Confirmed || outcome == JobSubmitter::Outcome::Refused) {

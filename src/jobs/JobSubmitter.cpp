@@ -40,17 +40,12 @@ void JobSubmitter::noteAnswer(const HttpAnswer& answer)
     }
 }
 
-bool JobSubmitter::SubmitJob(KsJobParam param)
-{
-    return submit(param, Hooks()) == Outcome::Confirmed;
-}
-
 bool JobSubmitter::keepUnsent() const
 {
     return m_host->jobOptions().keepUnsentJobs;
 }
 
-JobSubmitter::Outcome JobSubmitter::submit(const KsJobParam& param, const Hooks& hooks)
+JobSubmitter::Outcome JobSubmitter::SubmitJob(const KsJobParam& param, const Hooks& hooks)
 {
     m_hooks = hooks;
     m_host->setRowCountBeforeSubmit(m_host->jobsRowCount());
@@ -95,12 +90,6 @@ QByteArray JobSubmitter::announceBody(const KsJobParam& param)
     fileName.remove(QLatin1Char('&'));
     return fields.toUtf8() + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8()
         + QByteArrayLiteral("&FileName=") + HttpExchange::percentEncode(fileName);
-}
-
-QString JobSubmitter::beginSubmitJob(const KsJobParam& param)
-{
-    QString jobId;
-    return announce(param, &jobId) == Outcome::Confirmed ? jobId : QString();
 }
 
 JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* jobId)
@@ -152,11 +141,6 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     return answer.isObject() && answer.code() != 0 ? Outcome::Refused : Outcome::Failed;
 }
 
-bool JobSubmitter::uploadJobFile(const KsJobParam& param, const QString& jobId)
-{
-    return upload(param, jobId) == Outcome::Confirmed;
-}
-
 JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QString& jobId)
 {
     // The data file, not the trigger: for a PCL job the trigger is the ".xml" and the data the ".pcl".
@@ -172,17 +156,6 @@ JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QStrin
     const qint64 threshold = static_cast<qint64>(options.showProgressFileSizeLimitMiB) << 20;
     const bool withProgress = options.showProgress && size >= threshold;
     return uploadLoop(url, dataPath, file.fileName(), withProgress, jobId, param.docName);
-}
-
-bool JobSubmitter::uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName)
-{
-    return uploadLoop(url, filePath, fileName, false, QString(), QString()) == Outcome::Confirmed;
-}
-
-bool JobSubmitter::uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                             const QString& jobId, const QString& docName)
-{
-    return uploadLoop(url, filePath, fileName, true, jobId, docName) == Outcome::Confirmed;
 }
 
 void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& reason)
@@ -293,7 +266,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
                 break;
             }
             if (progress->wasCanceled()) {
-                cancelJob(jobId);
+                cancelJob(jobId, m_host->userAccount(), 0);
                 reported = true; // the user asked for it
                 refused = true;
                 break;
@@ -328,11 +301,6 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
         reportUploadFailure(fileName, failure);
     }
     return Outcome::Failed;
-}
-
-bool JobSubmitter::endSubmitJob(const KsJobParam& param, const QString& jobId)
-{
-    return confirm(param, jobId) == Outcome::Confirmed;
 }
 
 JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QString& jobId)
@@ -374,11 +342,6 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
                           QString());
     logger->error(QStringLiteral("###### [endSubmitJob] job [%1] submit fail,errMsg [%2]").arg(param.docName, errMsg));
     return Outcome::Refused;
-}
-
-void JobSubmitter::cancelJob(const QString& jobId)
-{
-    cancelJob(jobId, m_host->userAccount(), 0);
 }
 
 bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int timeoutMs)

@@ -36,17 +36,8 @@ public:
     explicit JobSubmitter(JobHost* host, QObject* parent = nullptr);
     ~JobSubmitter() override;
 
-    // Runs the three steps; true when the server confirmed the job.
-    bool SubmitJob(KsJobParam param);
-    Outcome submit(const KsJobParam& param, const Hooks& hooks);
-    // The server's job ID, empty on any failure.
-    QString beginSubmitJob(const KsJobParam& param);
-    bool uploadJobFile(const KsJobParam& param, const QString& jobId);
-    bool uploadFileSegment(const QString& url, const QString& filePath, const QString& fileName);
-    bool uploadFileSegmentProgress(const QString& url, const QString& filePath, const QString& fileName,
-                                   const QString& jobId, const QString& docName);
-    bool endSubmitJob(const KsJobParam& param, const QString& jobId);
-    void cancelJob(const QString& jobId);
+    // Runs the three steps.
+    Outcome SubmitJob(const KsJobParam& param, const Hooks& hooks = Hooks());
     // True when the server answered; timeoutMs 0 keeps the usual transfer time-out.
     bool cancelJob(const QString& jobId, const QString& account, int timeoutMs);
 

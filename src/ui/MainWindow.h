@@ -18,9 +18,7 @@ class JobQueue;
 class KsKit;
 class MessageStore;
 class Session;
-class LoginDialog;
 class LoginInfo;
-class SingleApplication;
 class OnlineState;
 class QAction;
 class QMenu;
@@ -41,16 +39,6 @@ public:
     // The settings it shows, the session it belongs to, the API shared with the login dialog.
     MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent = nullptr);
     ~MainWindow() override;
-
-    // Start-up after the first login: creates the window, wires it to the dialog and the application,
-    // shows it and runs the event loop; the loop's result is returned.
-    static int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings, Session& session,
-                             KsKit& api, bool automaticLogin);
-    // The same without running the loop: the window is shown (unless hidden by setting) and initialised.
-    static std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
-                                                       Session& session, KsKit& api, bool automaticLogin);
-    // The four hand-over connections between the login dialog, this window and the application.
-    void connectHandOver(LoginDialog* dialog, SingleApplication* app);
 
     // Start-up: tray icon (when asked) and the start-up pass over the job folder.
     void init(bool showTrayIcon);

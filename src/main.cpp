@@ -1,3 +1,4 @@
+#include "StartUp.h"
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
@@ -9,7 +10,6 @@
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "ui/LoginDialog.h"
-#include "ui/MainWindow.h"
 #include "ui/ScreenFit.h"
 #include "ui/SingleApplication.h"
 
@@ -56,7 +56,7 @@ struct Parts
 // After a successful login the main window takes over and the event loop runs.
 int runAfterLogin(SingleApplication& app, LoginDialog& dialog, const Parts& parts, bool automaticLogin)
 {
-    return MainWindow::runAfterLogin(app, dialog, parts.settings, parts.session, parts.api, automaticLogin);
+    return StartUp::runAfterLogin(app, dialog, parts.settings, parts.session, parts.api, automaticLogin);
 }
 
 // Runs the login dialog modally; the main window follows an accepted dialog, a closed one ends the run.

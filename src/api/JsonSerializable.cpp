@@ -1,3 +1,0 @@
-#include "JsonSerializable.h"
-
-JsonSerializable::~JsonSerializable() = default;
