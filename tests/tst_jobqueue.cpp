@@ -20,6 +20,12 @@
 
 #include <sys/stat.h>
 
+namespace {
+// Small limits prove the same comparisons as the defaults (1000 pages, 1 GiB) without building such jobs.
+constexpr int kPageLimit = 10;
+constexpr qint64 kSizeLimit = 1024 * 1024; // above the neighbour PDF job
+} // namespace
+
 // The job folder as a queue: admission with scripted prompts, limits, start-up pass and file removal.
 class TestJobQueue : public QObject
 {
@@ -249,18 +255,18 @@ void TestJobQueue::limits_data()
 {
     QTest::addColumn<bool>("fileLimit");
     QTest::addColumn<int>("pages");
-    QTest::addColumn<qint64>("pclSize"); // -1: a PDF job; otherwise a PCL job with a sparse data file this big
+    QTest::addColumn<qint64>("pclSize"); // -1: a PDF job; otherwise a PCL job with a data file this big
     QTest::addColumn<bool>("passes");
     QTest::addColumn<QString>("message");
 
-    const qint64 gib = 1073741824;
-    QTest::newRow("limits off: 2000 pages") << false << 2000 << qint64(-1) << true << "";
-    QTest::newRow("limits off: 1 GiB + 1") << false << 0 << gib + 1 << true << "";
-    QTest::newRow("1000 pages") << true << 1000 << qint64(-1) << true << "";
-    QTest::newRow("1001 pages") << true << 1001 << qint64(-1) << false
-                                << "Page number of print job [doc1.pdf] exceeds [1000] limit";
-    QTest::newRow("exactly 1 GiB") << true << 0 << gib << true << "";
-    QTest::newRow("1 GiB + 1") << true << 0 << gib + 1 << false << "Print job [doc1.pdf] size exceeds 1g limit";
+    const qint64 limit = kSizeLimit;
+    QTest::newRow("limits off: twice the pages") << false << 2 * kPageLimit << qint64(-1) << true << "";
+    QTest::newRow("limits off: limit + 1") << false << 0 << limit + 1 << true << "";
+    QTest::newRow("as many pages as the limit") << true << kPageLimit << qint64(-1) << true << "";
+    QTest::newRow("one page over") << true << kPageLimit + 1 << qint64(-1) << false
+                                   << "Page number of print job [doc1.pdf] exceeds [10] limit";
+    QTest::newRow("exactly the limit") << true << 0 << limit << true << "";
+    QTest::newRow("limit + 1") << true << 0 << limit + 1 << false << "Print job [doc1.pdf] size exceeds 1g limit";
     QTest::newRow("data file missing") << true << 0 << qint64(-2) << false << "";
 }
 
@@ -272,6 +278,11 @@ void TestJobQueue::limits()
     QFETCH(bool, passes);
     QFETCH(QString, message);
     m_host.options.fileLimit = fileLimit;
+    const JobOptions defaults = JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
+    QCOMPARE(defaults.maxPageCount, 1000);
+    QCOMPARE(defaults.maxJobFileSize, qint64(1073741824));
+    m_host.options.maxPageCount = kPageLimit;
+    m_host.options.maxJobFileSize = kSizeLimit;
     const QByteArray params("[AppPara]\nColor=0\nDuplexType=1\n[PrintPara]\nDocName=doc1.pdf\n");
     if (pclSize == -1) {
         addJob(QStringLiteral("job1"), params, pages);
@@ -281,7 +292,7 @@ void TestJobQueue::limits()
         if (pclSize >= 0) {
             QFile pcl(inFolder(QStringLiteral("job1.pcl")));
             QVERIFY(pcl.open(QIODevice::WriteOnly));
-            QVERIFY(pcl.resize(pclSize)); // sparse: no disk space taken
+            QVERIFY(pcl.resize(pclSize));
         }
     }
     addJob(QStringLiteral("job12"), params, 1); // a neighbour that passes whatever happens to job1

@@ -897,6 +897,10 @@ void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
     QVERIFY(window);
     window->showSystemTrayIcon();
     QVERIFY(!window->trayIcon()->isVisible());
+    auto* hideTimer = window->findChild<QTimer*>(QStringLiteral("trayHideTimer"));
+    QVERIFY(hideTimer);
+    QCOMPARE(hideTimer->interval(), MainWindow::kHiddenTrayBalloonMs);
+    hideTimer->setInterval(50); // the balloon's own time is not what is tested here
 
     window->showSystemMessage(QStringLiteral("Job submitted to KS"), QStringLiteral("report.pdf"));
     // Back at once, with the icon up for the balloon; it goes away by itself afterwards.

@@ -1,5 +1,6 @@
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
+#include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
@@ -335,7 +336,9 @@ void TestServerConfig::emptyServerAddressSendsNothing()
 
 void TestServerConfig::silentServerDelaysStartUpOnlyBriefly()
 {
-    // The fetch has its own bound; a server that accepts and never answers must not stop start-up.
+    // The fetch has its own bound (shortened here); a server that accepts and never answers must not stop start-up.
+    HttpExchange::setExchangeBoundForTests(200);
+    const auto restore = qScopeGuard([]() { HttpExchange::setExchangeBoundForTests(0); });
     writeTemplate(m_server->httpUrl());
     m_server->setOverride(QStringLiteral("/Orvinaweb/GetClientConfigInfo"), FakeReply::neverAnswer());
     QTest::ignoreMessage(QtDebugMsg, "getConfigInfo fail");

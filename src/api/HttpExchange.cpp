@@ -14,6 +14,7 @@
 
 namespace {
 int g_timeoutOverrideMs = 0;
+int g_boundOverrideMs = 0;
 
 // Qt's reading of an HTTP error status.
 QNetworkReply::NetworkError statusError(int status)
@@ -107,6 +108,11 @@ int HttpExchange::transferTimeout()
 void HttpExchange::setTransferTimeoutForTests(int ms)
 {
     g_timeoutOverrideMs = ms;
+}
+
+void HttpExchange::setExchangeBoundForTests(int ms)
+{
+    g_boundOverrideMs = ms;
 }
 
 QNetworkRequest HttpExchange::makeRequest(const QString& url, const QString& tlsBase)
@@ -212,7 +218,7 @@ HttpAnswer HttpExchange::run(QNetworkReply* reply, int timeoutMs)
             timedOut = true;
             loop.quit();
         });
-        total.start(timeoutMs);
+        total.start(g_boundOverrideMs > 0 ? g_boundOverrideMs : timeoutMs);
     }
     m_aborted = false;
     if (!reply->isFinished()) {

@@ -99,6 +99,8 @@ public:
     static int transferTimeout();
     // Tests shorten the transfer timeout; 0 restores the default.
     static void setTransferTimeoutForTests(int ms);
+    // Tests shorten the bound of whole exchanges (the probe, the start-up's fetch); 0 restores the callers' own.
+    static void setExchangeBoundForTests(int ms);
 
 private:
     HttpAnswer run(QNetworkReply* reply, int timeoutMs);

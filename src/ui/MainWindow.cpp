@@ -61,6 +61,7 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     m_ui->frame->hide();
 
     m_trayHideTimer = new QTimer(this);
+    m_trayHideTimer->setObjectName(QStringLiteral("trayHideTimer"));
     m_trayHideTimer->setSingleShot(true);
     m_trayHideTimer->setInterval(kHiddenTrayBalloonMs);
     connect(m_trayHideTimer, &QTimer::timeout, this, [this]() {

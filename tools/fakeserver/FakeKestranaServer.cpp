@@ -74,6 +74,9 @@ void FakeKestranaServer::Private::install(httplib::Server& server, bool secure)
     // One request per connection ("Connection: close"): an idle keep-alive connection would pin a worker
     // and hold up stop() for the keep-alive timeout.
     server.set_keep_alive_max_count(1);
+    // A connection the client opens and leaves unused (Qt keeps spares) would likewise hold up stop() for the
+    // wait for its first request.
+    server.set_keep_alive_timeout(1);
     // httplib's default also sets SO_REUSEPORT, which lets a second server bind a port already in use and
     // take half of its requests.
     server.set_socket_options([](socket_t sock) {
@@ -259,6 +262,8 @@ bool FakeKestranaServer::Private::startListeners(bool withHttp, int httpPortWant
             return false;
         }
         install(*https, true);
+        // Likewise for a spare connection left before its TLS handshake.
+        https->set_read_timeout(1);
     }
     if (withHttp) {
         http.reset(new httplib::Server);
