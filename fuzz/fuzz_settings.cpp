@@ -43,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     LoginInfo info;
     info.loadFromFile();
     info.userName();
-    info.pasword();
+    info.password();
     return 0;
 }

@@ -13,8 +13,8 @@ void connectHandOver(MainWindow* window, LoginDialog* dialog, SingleApplication*
 {
     QObject::connect(dialog, &LoginDialog::mainshow, window, &MainWindow::show_mainwindow);
     QObject::connect(window, &MainWindow::loginshow, dialog, &LoginDialog::show_loginwindow);
-    QObject::connect(window, &MainWindow::closeMain, app, &SingleApplication::_close);
-    QObject::connect(window, &MainWindow::iniMain, app, &SingleApplication::iniApp);
+    QObject::connect(window, &MainWindow::closeMain, app, &SingleApplication::closeMainWindow);
+    QObject::connect(window, &MainWindow::iniMain, app, &SingleApplication::setMainWindow);
 }
 
 } // namespace
@@ -27,7 +27,7 @@ std::unique_ptr<MainWindow> StartUp::startAfterLogin(SingleApplication& app, Log
     window->setWindowTitle(MainWindow::tr("Kestrana"));
     connectHandOver(window.get(), &dialog, &app);
     if (automaticLogin) {
-        QObject::connect(&dialog, &LoginDialog::exitApp, &app, &SingleApplication::exitAppa);
+        QObject::connect(&dialog, &LoginDialog::exitApp, &app, &SingleApplication::quitClient);
     }
     const LoginInfo* info = &settings;
     if (!info->hiddMainDlg()) {

@@ -6,7 +6,7 @@
 #include "app/ShutdownSignals.h"
 #include "app/Singleton.h"
 #include "app/Translations.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "ui/LoginDialog.h"
@@ -76,7 +76,7 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Par
 {
     LoginInfo* info = &parts.settings;
 
-    const bool automaticLogin = info->isAutoLogin() && !info->userName().isEmpty() && !info->pasword().isEmpty();
+    const bool automaticLogin = info->isAutoLogin() && !info->userName().isEmpty() && !info->password().isEmpty();
     if (!automaticLogin) {
         dialog.startTimer();
         return runDialog(app, dialog, parts);
@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The user's alone (0700, repaired when wider): it holds the stored password, pins, log and messages.
-    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
     PrivateFiles::makePrivateDir(dataPath);
     const QString logDir = dataPath + QDir::separator() + QStringLiteral("logs");
     QDir().mkpath(logDir);

@@ -166,7 +166,7 @@ void TestConfig::versionDecidesReplacement()
     QCOMPARE(info.loadFromFile(), 0);
     // A replacement takes the stored login with it.
     QCOMPARE(info.userName(), replaced ? QString() : QStringLiteral("alice"));
-    QCOMPARE(info.pasword(), replaced ? QString() : QStringLiteral("pw"));
+    QCOMPARE(info.password(), replaced ? QString() : QStringLiteral("pw"));
     QCOMPARE(info.ksVersion(), replaced ? templateVersion : userVersion);
     QSettings templateSettings(m_template, QSettings::IniFormat);
     QCOMPARE(templateSettings.contains(QStringLiteral("setting/IsInstallFirst")), replaced);
@@ -519,7 +519,7 @@ void TestConfig::savedCredentialsReadBack()
     LoginInfo reloaded;
     QCOMPARE(reloaded.loadFromFile(), 0);
     QCOMPARE(reloaded.userName(), name);
-    QCOMPARE(reloaded.pasword(), savePassword ? password : QString());
+    QCOMPARE(reloaded.password(), savePassword ? password : QString());
     QCOMPARE(reloaded.isSavingPassword(), savePassword);
     QCOMPARE(reloaded.isAutoLogin(), savePassword);
     QCOMPARE(reloaded.isBingoLastTime(), true);
@@ -535,7 +535,7 @@ void TestConfig::unreadablePasswordReadsEmpty()
                       + QStringLiteral(")\n[setting]\nAutoLoginTime=77\n"));
     LoginInfo info;
     QCOMPARE(info.loadFromFile(), 0);
-    QCOMPARE(info.pasword(), QString());
+    QCOMPARE(info.password(), QString());
     // Loading went on past the bad value.
     QCOMPARE(info.userName(), QStringLiteral("bob"));
     QCOMPARE(info.autoLoginTime(), 77);

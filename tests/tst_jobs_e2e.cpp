@@ -90,7 +90,7 @@ void TestJobsEndToEnd::printedJobReachesTheServer()
     JobQueue queue(&host);
     QVERIFY(queue.initJobControlOption());
     QCOMPARE(queue.jobPath(), m_home->dataPath() + QStringLiteral("/ksprinter"));
-    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    CMyFileWatcher* watcher = CMyFileWatcher::instance();
     QVERIFY(watcher->addWatchPath(queue.jobPath()));
     QSignalSpy arrived(watcher, &CMyFileWatcher::signalNewFile);
     queue.initialCheck4JobPath();

@@ -333,7 +333,7 @@ void TestLoginDialog::successIsSaved()
     // A new start of the client finds the same values.
     configure({});
     QCOMPARE(info()->userName(), QStringLiteral("bob"));
-    QCOMPARE(info()->pasword(), QStringLiteral("hunter2"));
+    QCOMPARE(info()->password(), QStringLiteral("hunter2"));
     QCOMPARE(info()->ksServerUrl(), serverAddress());
 }
 

@@ -296,7 +296,7 @@ void TestQrCode::scannedAccountLogsIn()
                         "&UserID=&UserType=&AccountVerify=2&UserAccount=YWxpY2U%3D"));
     QVERIFY(ClientParts::shared().session.isLogin());
     QCOMPARE(info()->userName(), QStringLiteral("alice"));
-    QCOMPARE(info()->pasword(), QStringLiteral("secret"));
+    QCOMPARE(info()->password(), QStringLiteral("secret"));
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QVERIFY(!dialog->findChild<QTimer*>("qrPollTimer")->isActive());
     // The used code is replaced by the refresh picture.

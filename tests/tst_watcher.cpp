@@ -65,7 +65,7 @@ void TestWatcher::reportsNewJobFiles()
     QFETCH(bool, reported);
     QFETCH(QString, kind);
 
-    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    CMyFileWatcher* watcher = CMyFileWatcher::instance();
     QVERIFY(watcher->addWatchPath(m_dir->path()));
     QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
 
@@ -89,7 +89,7 @@ void TestWatcher::reportsNewJobFiles()
 void TestWatcher::renameIsNoNewJob()
 {
     touch(path(QStringLiteral("a.pdf")));
-    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    CMyFileWatcher* watcher = CMyFileWatcher::instance();
     QVERIFY(watcher->addWatchPath(m_dir->path()));
     // A second folder gives a reference point: its report comes after the rename has been looked at.
     QTemporaryDir other;
@@ -105,7 +105,7 @@ void TestWatcher::renameIsNoNewJob()
 
 void TestWatcher::removedPathIsNoLongerWatched()
 {
-    CMyFileWatcher* watcher = CMyFileWatcher::GetKernel();
+    CMyFileWatcher* watcher = CMyFileWatcher::instance();
     QVERIFY(watcher->addWatchPath(m_dir->path()));
     QVERIFY(watcher->removeWatchPath(m_dir->path()));
     QVERIFY(!watcher->removeWatchPath(m_dir->path()));

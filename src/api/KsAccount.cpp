@@ -34,7 +34,7 @@ KsAccount KsAccount::fromSettings(const LoginInfo& settings)
     KsAccount account;
     account.setServerUrl(settings.ksServerUrl());
     account.userName = settings.userName();
-    account.password = settings.pasword();
+    account.password = settings.password();
     account.verify = settings.isSystemUser() ? Verify::System : Verify::Unset;
     account.clientVersion = settings.ksVersion();
     account.qrGuid = settings.ksGUID();

@@ -3,7 +3,7 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
 #include <QCryptographicHash>
@@ -140,7 +140,7 @@ QString ServerTrust::fingerprint(const QSslCertificate& certificate)
 
 QString ServerTrust::pinFilePath()
 {
-    return Singleton<cglobal>::getInstance()->getDataPath() + QStringLiteral("/servercerts.ini");
+    return Singleton<UserPaths>::getInstance()->getDataPath() + QStringLiteral("/servercerts.ini");
 }
 
 QString ServerTrust::pinnedFingerprint(const QString& server)
@@ -151,7 +151,7 @@ QString ServerTrust::pinnedFingerprint(const QString& server)
 
 bool ServerTrust::pin(const QString& server, const QString& fingerprint)
 {
-    PrivateFiles::makePrivateDir(Singleton<cglobal>::getInstance()->getDataPath());
+    PrivateFiles::makePrivateDir(Singleton<UserPaths>::getInstance()->getDataPath());
     QSettings pins(pinFilePath(), QSettings::IniFormat);
     pins.setValue(pinKey(server), fingerprint);
     pins.sync();

@@ -130,7 +130,7 @@ public:
     void setKsServerName(const QString& v) { m_ksServerName = v; }
     QString userName() const { return m_userName; }
     void setUserName(const QString& v) { m_userName = v; }
-    QString pasword() const { return m_password; }
+    QString password() const { return m_password; }
     void setPasword(const QString& v) { m_password = v; }
     QString ksVersion() const { return m_version; }
     void setVersion(const QString& v) { m_version = v; }

@@ -31,7 +31,7 @@ CMyFileWatcher::CMyFileWatcher(QObject* parent)
 
 CMyFileWatcher::~CMyFileWatcher() = default;
 
-CMyFileWatcher* CMyFileWatcher::GetKernel()
+CMyFileWatcher* CMyFileWatcher::instance()
 {
     if (!s_instance) {
         s_instance = new CMyFileWatcher();

@@ -15,7 +15,7 @@ class CMyFileWatcher : public QObject
 {
     Q_OBJECT
 public:
-    static CMyFileWatcher* GetKernel();
+    static CMyFileWatcher* instance();
     static void DestroyKernel();
 
     bool addWatchPath(const QString& path);

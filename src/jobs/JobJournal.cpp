@@ -3,7 +3,7 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -51,7 +51,7 @@ JobJournal::~JobJournal()
 
 QString JobJournal::defaultPath()
 {
-    return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
+    return Singleton<UserPaths>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
 }
 
 QSqlQuery* JobJournal::statement(const QString& sql)

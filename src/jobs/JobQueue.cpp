@@ -12,7 +12,7 @@
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
 #include <QCoreApplication>
@@ -58,7 +58,7 @@ JobQueue::~JobQueue() = default;
 
 bool JobQueue::initJobControlOption()
 {
-    const QString iniPath = Singleton<cglobal>::getInstance()->getIniFilePath();
+    const QString iniPath = Singleton<UserPaths>::getInstance()->getIniFilePath();
     if (!QFileInfo(iniPath).isFile()) {
         qWarning("%s", qUtf8Printable(tr("could not find INI file")));
         logger->error(QStringLiteral("could not find INI file"));
@@ -66,7 +66,7 @@ bool JobQueue::initJobControlOption()
         return false;
     }
     const QString folder = LoginInfo::jobFolderInFile();
-    m_jobPath = Singleton<cglobal>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
+    m_jobPath = Singleton<UserPaths>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
     if (!QDir(m_jobPath).exists()) {
         logger->info(QStringLiteral("create job path: ") + m_jobPath);
     }

@@ -3,7 +3,7 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -60,7 +60,7 @@ MessageStore::~MessageStore()
 
 QString MessageStore::databasePath()
 {
-    return Singleton<cglobal>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.db");
+    return Singleton<UserPaths>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.db");
 }
 
 QSqlDatabase MessageStore::database() const

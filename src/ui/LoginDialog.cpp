@@ -7,7 +7,7 @@
 #include "app/Logging.h"
 #include "app/ServerUrl.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "jobs/CMyFileWatcher.h"
@@ -16,7 +16,7 @@
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/QRCodeHelper.h"
-#include "ui/QWInfo.h"
+#include "ui/QrCredentials.h"
 #include "ui/ServerDialog.h"
 
 #include <QAction>
@@ -156,7 +156,7 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     connect(more, &QAction::triggered, this, &LoginDialog::siteMoreClicked);
     connect(m_online, &OnlineState::onlineStateChanged, this, &LoginDialog::onlineStateChangedSlot);
     connect(m_qrLabel, &ClickedLabel::clicked, this, &LoginDialog::onLabelClicked);
-    connect(CMyFileWatcher::GetKernel(), &CMyFileWatcher::signalNewFile, this, &LoginDialog::onNewJobFile,
+    connect(CMyFileWatcher::instance(), &CMyFileWatcher::signalNewFile, this, &LoginDialog::onNewJobFile,
             Qt::QueuedConnection);
     m_ui->labQRCode->installEventFilter(this);
     m_ui->header_login->installEventFilter(this);
@@ -207,7 +207,7 @@ void LoginDialog::initInfo()
     }
     m_ui->editLoginName->setText(info->userName());
     // Without "Save Password" a password left from the previous session must not stay in the field.
-    m_ui->editPassword->setText(info->isSavingPassword() ? info->pasword() : QString());
+    m_ui->editPassword->setText(info->isSavingPassword() ? info->password() : QString());
     m_ui->editKsServer->setText(info->ksServerUrl());
     m_shownServer = info->ksServerUrl();
 
@@ -240,7 +240,7 @@ void LoginDialog::initInfo()
     m_osUser = QString::fromLocal8Bit(qgetenv("USER"));
     setSystemUserControls(m_systemUser);
 
-    painterFileWatch();
+    watchJobFolder();
 }
 
 void LoginDialog::setSystemUserControls(bool systemUser)
@@ -261,14 +261,14 @@ void LoginDialog::setSystemUserControls(bool systemUser)
     }
 }
 
-void LoginDialog::painterFileWatch()
+void LoginDialog::watchJobFolder()
 {
     const QString folder = LoginInfo::jobFolderInFile();
-    m_jobPath = Singleton<cglobal>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
+    m_jobPath = Singleton<UserPaths>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
     SafeJobFile::ensurePrivateFolder(m_jobPath);
-    CMyFileWatcher::GetKernel()->addWatchPath(m_jobPath);
+    CMyFileWatcher::instance()->addWatchPath(m_jobPath);
 }
 
 void LoginDialog::checkLoginType()
@@ -391,7 +391,7 @@ void LoginDialog::Login(int kind)
     account.userName = m_ui->editLoginName->text();
     account.password = m_ui->editPassword->text();
     account.verify = m_accountVerify;
-    if (QFile::exists(Singleton<cglobal>::getInstance()->getIniFilePath())) {
+    if (QFile::exists(Singleton<UserPaths>::getInstance()->getIniFilePath())) {
         info->setVersion(LoginInfo::fileValue(LoginInfo::Key::Version).toString());
     }
     account.clientVersion = info->ksVersion();
@@ -451,8 +451,8 @@ void LoginDialog::Login(int kind)
         m_qrTimer->stop();
         // A retry still pending from a failed automatic login would log in a second time.
         m_autoLoginTimer->stop();
-        m_total = 0;
-        CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
+        m_autoLoginElapsedMs = 0;
+        CMyFileWatcher::instance()->removeWatchPath(m_jobPath);
         emit mainshow();
         logger->info(
             QStringLiteral("###### login result: message %1 code %2").arg(answer.message()).arg(answer.code()));
@@ -551,11 +551,11 @@ void LoginDialog::on_autoLogin()
 {
     LoginInfo* info = loginInfo();
     const int interval = qMax(1, info->autoLoginInterval());
-    m_total += interval;
-    if (m_total >= info->autoLoginTime()) {
+    m_autoLoginElapsedMs += interval;
+    if (m_autoLoginElapsedMs >= info->autoLoginTime()) {
         m_autoLoginTimer->stop();
         logger->info(QStringLiteral("###### timer on_autoLogin stop."));
-        m_total = 0;
+        m_autoLoginElapsedMs = 0;
         return;
     }
     // A typed login is waiting for its answer, or one already succeeded.
@@ -589,11 +589,11 @@ void LoginDialog::on_autoLogin()
         accept();
         m_qrTimer->stop();
         m_autoLoginTimer->stop();
-        m_total = 0;
-        CMyFileWatcher::GetKernel()->removeWatchPath(m_jobPath);
+        m_autoLoginElapsedMs = 0;
+        CMyFileWatcher::instance()->removeWatchPath(m_jobPath);
         emit mainshow();
     } else {
-        if (m_total >= info->autoLoginCount() * interval) {
+        if (m_autoLoginElapsedMs >= info->autoLoginCount() * interval) {
             m_autoLoginTimer->stop();
         }
         runPendingLogin();
@@ -880,7 +880,7 @@ void LoginDialog::GenerateQRcode()
 
 void LoginDialog::qrRegistrationFinished(const KsKit::QrAnswer& answer, const QString& qrText)
 {
-    QWInfo record;
+    QrCredentials record;
     if (answer.ok) {
         record.account = answer.data.value(QStringLiteral("account")).toString();
         record.expiresIn = answer.data.value(QStringLiteral("expires_in")).toInt(0);
@@ -936,7 +936,7 @@ void LoginDialog::ScanLogin()
 
 void LoginDialog::qrPollFinished(const KsKit::QrAnswer& answer)
 {
-    QWInfo record;
+    QrCredentials record;
     if (answer.ok) {
         record.account = answer.data.value(QStringLiteral("account")).toVariant().toString();
         record.password = answer.data.value(QStringLiteral("password")).toVariant().toString();

@@ -93,7 +93,7 @@ private:
     void checkLoginType();
     // The keyboard goes to the page on screen: the code on the QR page, else the first field to fill.
     void focusShownPage();
-    void painterFileWatch();
+    void watchJobFolder();
 
     void qrRegistrationFinished(const KsKit::QrAnswer& answer, const QString& qrText);
     void qrPollFinished(const KsKit::QrAnswer& answer);
@@ -122,7 +122,7 @@ private:
     QString m_jobPath;
     QString m_shownServer;
     QString m_password;
-    int m_total = 0;
+    int m_autoLoginElapsedMs = 0;
     bool m_networkReachable = true;
     bool m_serverReachable = true;
     bool m_pressed = false;

@@ -18,7 +18,7 @@
 #include "app/Logging.h"
 #include "app/ServerUrl.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "jobs/JobQueue.h"

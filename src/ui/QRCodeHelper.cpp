@@ -2,7 +2,7 @@
 
 #include "app/Logging.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 
 #include <QPainter>
 
@@ -18,7 +18,7 @@ QRCodeHelper::QRCodeHelper(QObject* parent)
 
 QString QRCodeHelper::imagePath()
 {
-    return Singleton<cglobal>::getInstance()->getDataPath() + QStringLiteral("/QRcode.png");
+    return Singleton<UserPaths>::getInstance()->getDataPath() + QStringLiteral("/QRcode.png");
 }
 
 QImage QRCodeHelper::render(const QString& text)

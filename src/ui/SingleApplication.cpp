@@ -3,7 +3,7 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,7 +57,7 @@ SingleApplication::SingleApplication(int& argc, char** argv)
 {
     m_serverKey = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     m_socketName = socketNameFor(m_serverKey);
-    _initLocalConnection();
+    connectToRunningInstance();
 }
 
 SingleApplication::~SingleApplication() = default;
@@ -71,12 +71,12 @@ QString SingleApplication::socketNameFor(const QString& serverKey)
     if (!runtimeDir.isEmpty() && isPrivateFolder(runtimeDir)) {
         return runtimeDir + QLatin1Char('/') + serverKey;
     }
-    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
     PrivateFiles::makePrivateDir(dataPath);
     return dataPath + QLatin1Char('/') + serverKey;
 }
 
-void SingleApplication::_initLocalConnection()
+void SingleApplication::connectToRunningInstance()
 {
     m_isRunning = false;
 
@@ -90,14 +90,14 @@ void SingleApplication::_initLocalConnection()
         return;
     }
     socket.abort();
-    _newLocalServer();
+    startListening();
 }
 
-void SingleApplication::_newLocalServer()
+void SingleApplication::startListening()
 {
     m_localServer = new QLocalServer(this);
     m_localServer->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_localServer, &QLocalServer::newConnection, this, &SingleApplication::_newLocalConnection);
+    connect(m_localServer, &QLocalServer::newConnection, this, &SingleApplication::acceptConnection);
     if (m_localServer->listen(m_socketName)) {
         return;
     }
@@ -111,7 +111,7 @@ void SingleApplication::_newLocalServer()
     logger->warn(QStringLiteral("single instance guard unavailable: ") + m_localServer->errorString());
 }
 
-void SingleApplication::_newLocalConnection()
+void SingleApplication::acceptConnection()
 {
     QLocalSocket* socket = m_localServer ? m_localServer->nextPendingConnection() : nullptr;
     if (!socket) {
@@ -127,11 +127,11 @@ void SingleApplication::_newLocalConnection()
         socket->deleteLater();
     });
     if (ours) {
-        _activateWindow();
+        activateMainWindow();
     }
 }
 
-void SingleApplication::_activateWindow()
+void SingleApplication::activateMainWindow()
 {
     if (!m_mainWindow) {
         return;
@@ -141,12 +141,12 @@ void SingleApplication::_activateWindow()
     m_mainWindow->activateWindow();
 }
 
-void SingleApplication::iniApp(QWidget* mainWindow)
+void SingleApplication::setMainWindow(QWidget* mainWindow)
 {
     m_mainWindow = mainWindow;
 }
 
-void SingleApplication::_close()
+void SingleApplication::closeMainWindow()
 {
     if (m_mainWindow) {
         m_mainWindow->close();
@@ -154,7 +154,7 @@ void SingleApplication::_close()
     }
 }
 
-void SingleApplication::exitAppa()
+void SingleApplication::quitClient()
 {
     QCoreApplication::exit(0);
 }

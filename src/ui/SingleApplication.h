@@ -26,15 +26,15 @@ public:
     static QString socketNameFor(const QString& serverKey);
 
 public slots:
-    void _newLocalConnection();
-    void iniApp(QWidget* mainWindow);
-    void _close();
-    void exitAppa();
+    void acceptConnection();
+    void setMainWindow(QWidget* mainWindow);
+    void closeMainWindow();
+    void quitClient();
 
 private:
-    void _initLocalConnection();
-    void _newLocalServer();
-    void _activateWindow();
+    void connectToRunningInstance();
+    void startListening();
+    void activateMainWindow();
 
     QPointer<QWidget> m_mainWindow;
     bool m_isRunning = false;

@@ -4,7 +4,7 @@
 #include "TestHome.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "ui/DesktopNotices.h"
 #include "ui/MainWindow.h"
@@ -21,8 +21,8 @@ namespace WindowFixture {
 
 bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QString& userName, const QString& password)
 {
-    const QString iniPath = Singleton<cglobal>::getInstance()->getIniFilePath();
-    QDir().mkpath(Singleton<cglobal>::getInstance()->getDataPath());
+    const QString iniPath = Singleton<UserPaths>::getInstance()->getIniFilePath();
+    QDir().mkpath(Singleton<UserPaths>::getInstance()->getDataPath());
     QFile::remove(iniPath);
     if (!QFile::copy(TestHome::templatePath(), iniPath)) {
         return false;
@@ -50,7 +50,7 @@ bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QStri
 
 QVariant iniValue(const QString& key)
 {
-    QSettings ini(Singleton<cglobal>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings ini(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     return ini.value(key);
 }

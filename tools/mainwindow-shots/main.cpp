@@ -10,7 +10,7 @@
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
-#include "app/cglobal.h"
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "ui/LoginDialog.h"
@@ -180,9 +180,9 @@ int main(int argc, char** argv)
     }
 
     // Settings: the template, pointed at the server, with every tab shown.
-    const QString dataPath = Singleton<cglobal>::getInstance()->getDataPath();
+    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
     QDir().mkpath(dataPath);
-    const QString ini = Singleton<cglobal>::getInstance()->getIniFilePath();
+    const QString ini = Singleton<UserPaths>::getInstance()->getIniFilePath();
     QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/halcyraclient.ini"), ini);
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
     {

@@ -4,11 +4,11 @@
 #include <QString>
 
 // Per-user paths. Tests point HOME at a temporary directory before the application object exists.
-class cglobal : public QObject
+class UserPaths : public QObject
 {
     Q_OBJECT
 public:
-    explicit cglobal(QObject* parent = nullptr);
+    explicit UserPaths(QObject* parent = nullptr);
 
     QString getHomePath() const;
     // <home>/halcyraclient/halcyraclient.ini

@@ -1,28 +1,27 @@
-#include "cglobal.h"
+#include "UserPaths.h"
 
 #include <QDir>
 
-cglobal::cglobal(QObject* parent)
+UserPaths::UserPaths(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
-QString cglobal::getHomePath() const
+QString UserPaths::getHomePath() const
 {
     return QDir::homePath();
 }
 
-QString cglobal::getDataPath() const
+QString UserPaths::getDataPath() const
 {
     return getHomePath() + QDir::separator() + QStringLiteral("halcyraclient");
 }
 
-QString cglobal::getIniFilePath() const
+QString UserPaths::getIniFilePath() const
 {
     return getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.ini");
 }
 
-QString cglobal::getConfigPath() const
+QString UserPaths::getConfigPath() const
 {
     return getIniFilePath();
 }

@@ -3,7 +3,7 @@
 #include <QString>
 
 // What a QR registration or scan answer tells the client.
-struct QWInfo
+struct QrCredentials
 {
     QString clientId;
     QString account;
