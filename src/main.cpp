@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The user's alone (0700, repaired when wider): it holds the stored password, pins, log and messages.
-    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
+    const QString dataPath = UserPaths::dataPath();
     PrivateFiles::makePrivateDir(dataPath);
     const QString logDir = dataPath + QDir::separator() + QStringLiteral("logs");
     QDir().mkpath(logDir);

@@ -2,7 +2,6 @@
 
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
@@ -140,7 +139,7 @@ QString ServerTrust::fingerprint(const QSslCertificate& certificate)
 
 QString ServerTrust::pinFilePath()
 {
-    return Singleton<UserPaths>::getInstance()->getDataPath() + QStringLiteral("/servercerts.ini");
+    return UserPaths::dataPath() + QStringLiteral("/servercerts.ini");
 }
 
 QString ServerTrust::pinnedFingerprint(const QString& server)
@@ -151,7 +150,7 @@ QString ServerTrust::pinnedFingerprint(const QString& server)
 
 bool ServerTrust::pin(const QString& server, const QString& fingerprint)
 {
-    PrivateFiles::makePrivateDir(Singleton<UserPaths>::getInstance()->getDataPath());
+    PrivateFiles::makePrivateDir(UserPaths::dataPath());
     QSettings pins(pinFilePath(), QSettings::IniFormat);
     pins.setValue(pinKey(server), fingerprint);
     pins.sync();

@@ -2,26 +2,21 @@
 
 #include <QDir>
 
-UserPaths::UserPaths(QObject* parent)
-    : QObject(parent)
-{ }
+namespace UserPaths {
 
-QString UserPaths::getHomePath() const
+QString homePath()
 {
     return QDir::homePath();
 }
 
-QString UserPaths::getDataPath() const
+QString dataPath()
 {
-    return getHomePath() + QDir::separator() + QStringLiteral("halcyraclient");
+    return homePath() + QDir::separator() + QStringLiteral("halcyraclient");
 }
 
-QString UserPaths::getIniFilePath() const
+QString iniFilePath()
 {
-    return getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.ini");
+    return dataPath() + QDir::separator() + QStringLiteral("halcyraclient.ini");
 }
 
-QString UserPaths::getConfigPath() const
-{
-    return getIniFilePath();
-}
+} // namespace UserPaths

@@ -4,7 +4,6 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ServerUrl.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 
 #include <QCoreApplication>
@@ -229,21 +228,21 @@ QString LoginInfo::jobFolderInFile()
 
 QVariant LoginInfo::fileValue(Key key)
 {
-    QSettings settings(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings settings(UserPaths::iniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
     return settings.value(keyName(key), keyDefault(key));
 }
 
 bool LoginInfo::fileSwitch(Key key)
 {
-    QSettings settings(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings settings(UserPaths::iniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
     return readSwitch(settings, key);
 }
 
 void LoginInfo::writeFileValue(Key key, const QVariant& value)
 {
-    QSettings settings(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings settings(UserPaths::iniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
     settings.setValue(keyName(key), value);
     settings.sync();
@@ -316,9 +315,9 @@ QString LoginInfo::decryptValue(const QString& stored)
 bool LoginInfo::checkIniFile()
 {
     const QString templateFile = templatePath();
-    const QString userFile = Singleton<UserPaths>::getInstance()->getIniFilePath();
+    const QString userFile = UserPaths::iniFilePath();
     // The folder holds the stored password and the certificate pins; a wider mode is repaired here.
-    PrivateFiles::makePrivateDir(Singleton<UserPaths>::getInstance()->getDataPath());
+    PrivateFiles::makePrivateDir(UserPaths::dataPath());
 
     QString newVersion;
     QString oldVersion;
@@ -361,7 +360,7 @@ int LoginInfo::loadFromFile()
     if (!checkIniFile()) {
         return 2;
     }
-    m_settings.reset(new QSettings(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat));
+    m_settings.reset(new QSettings(UserPaths::iniFilePath(), QSettings::IniFormat));
     useUtf8(*m_settings);
     QSettings& s = *m_settings;
 
@@ -479,7 +478,7 @@ void LoginInfo::readServerCertificate(bool complain)
 
 void LoginInfo::saveToFile()
 {
-    QSettings s(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings s(UserPaths::iniFilePath(), QSettings::IniFormat);
     useUtf8(s);
 
     m_ksServerUrl = ServerUrl::withScheme(m_ksServerUrl);

@@ -2,7 +2,6 @@
 
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 
 #include <QDir>
@@ -51,7 +50,7 @@ JobJournal::~JobJournal()
 
 QString JobJournal::defaultPath()
 {
-    return Singleton<UserPaths>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
+    return UserPaths::dataPath() + QDir::separator() + QStringLiteral("jobjournal.db");
 }
 
 QSqlQuery* JobJournal::statement(const QString& sql)

@@ -11,7 +11,6 @@
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
@@ -58,7 +57,7 @@ JobQueue::~JobQueue() = default;
 
 bool JobQueue::initJobControlOption()
 {
-    const QString iniPath = Singleton<UserPaths>::getInstance()->getIniFilePath();
+    const QString iniPath = UserPaths::iniFilePath();
     if (!QFileInfo(iniPath).isFile()) {
         qWarning("%s", qUtf8Printable(tr("could not find INI file")));
         logger->error(QStringLiteral("could not find INI file"));
@@ -66,7 +65,7 @@ bool JobQueue::initJobControlOption()
         return false;
     }
     const QString folder = LoginInfo::jobFolderInFile();
-    m_jobPath = Singleton<UserPaths>::getInstance()->getHomePath() + QStringLiteral("/halcyraclient/") + folder;
+    m_jobPath = UserPaths::homePath() + QStringLiteral("/halcyraclient/") + folder;
     if (!QDir(m_jobPath).exists()) {
         logger->info(QStringLiteral("create job path: ") + m_jobPath);
     }

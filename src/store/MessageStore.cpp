@@ -2,7 +2,6 @@
 
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 
 #include <QDateTime>
@@ -60,7 +59,7 @@ MessageStore::~MessageStore()
 
 QString MessageStore::databasePath()
 {
-    return Singleton<UserPaths>::getInstance()->getDataPath() + QDir::separator() + QStringLiteral("halcyraclient.db");
+    return UserPaths::dataPath() + QDir::separator() + QStringLiteral("halcyraclient.db");
 }
 
 QSqlDatabase MessageStore::database() const

@@ -264,7 +264,7 @@ void LoginDialog::setSystemUserControls(bool systemUser)
 void LoginDialog::watchJobFolder()
 {
     const QString folder = LoginInfo::jobFolderInFile();
-    m_jobPath = Singleton<UserPaths>::getInstance()->getDataPath() + QLatin1Char('/') + folder;
+    m_jobPath = UserPaths::dataPath() + QLatin1Char('/') + folder;
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
     SafeJobFile::ensurePrivateFolder(m_jobPath);
@@ -391,7 +391,7 @@ void LoginDialog::Login(int kind)
     account.userName = m_ui->editLoginName->text();
     account.password = m_ui->editPassword->text();
     account.verify = m_accountVerify;
-    if (QFile::exists(Singleton<UserPaths>::getInstance()->getIniFilePath())) {
+    if (QFile::exists(UserPaths::iniFilePath())) {
         info->setVersion(LoginInfo::fileValue(LoginInfo::Key::Version).toString());
     }
     account.clientVersion = info->ksVersion();

@@ -1,7 +1,6 @@
 #include "ui/QRCodeHelper.h"
 
 #include "app/Logging.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 
 #include <QPainter>
@@ -18,7 +17,7 @@ QRCodeHelper::QRCodeHelper(QObject* parent)
 
 QString QRCodeHelper::imagePath()
 {
-    return Singleton<UserPaths>::getInstance()->getDataPath() + QStringLiteral("/QRcode.png");
+    return UserPaths::dataPath() + QStringLiteral("/QRcode.png");
 }
 
 QImage QRCodeHelper::render(const QString& text)

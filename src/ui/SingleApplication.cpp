@@ -2,7 +2,6 @@
 
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
-#include "app/Singleton.h"
 #include "app/UserPaths.h"
 
 #include <QDir>
@@ -71,7 +70,7 @@ QString SingleApplication::socketNameFor(const QString& serverKey)
     if (!runtimeDir.isEmpty() && isPrivateFolder(runtimeDir)) {
         return runtimeDir + QLatin1Char('/') + serverKey;
     }
-    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
+    const QString dataPath = UserPaths::dataPath();
     PrivateFiles::makePrivateDir(dataPath);
     return dataPath + QLatin1Char('/') + serverKey;
 }

@@ -21,8 +21,8 @@ namespace WindowFixture {
 
 bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QString& userName, const QString& password)
 {
-    const QString iniPath = Singleton<UserPaths>::getInstance()->getIniFilePath();
-    QDir().mkpath(Singleton<UserPaths>::getInstance()->getDataPath());
+    const QString iniPath = UserPaths::iniFilePath();
+    QDir().mkpath(UserPaths::dataPath());
     QFile::remove(iniPath);
     if (!QFile::copy(TestHome::templatePath(), iniPath)) {
         return false;
@@ -50,7 +50,7 @@ bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QStri
 
 QVariant iniValue(const QString& key)
 {
-    QSettings ini(Singleton<UserPaths>::getInstance()->getIniFilePath(), QSettings::IniFormat);
+    QSettings ini(UserPaths::iniFilePath(), QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     return ini.value(key);
 }

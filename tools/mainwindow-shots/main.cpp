@@ -180,9 +180,9 @@ int main(int argc, char** argv)
     }
 
     // Settings: the template, pointed at the server, with every tab shown.
-    const QString dataPath = Singleton<UserPaths>::getInstance()->getDataPath();
+    const QString dataPath = UserPaths::dataPath();
     QDir().mkpath(dataPath);
-    const QString ini = Singleton<UserPaths>::getInstance()->getIniFilePath();
+    const QString ini = UserPaths::iniFilePath();
     QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/halcyraclient.ini"), ini);
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
     {
