@@ -163,6 +163,11 @@ void TestJobParams::keyTable_data()
     QTest::newRow("@-forms") << QByteArray(
         "[AppPara]\nCopies=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\nOrientation=@String(3)\n")
                              << "false" << 210.0 << 210.0 << 1 << 1 << 5 << 3;
+    // A stored bitmap needs a GUI and aborts without one; a list that claims two billion entries exhausts memory.
+    QTest::newRow("@Variant of any other type counts as absent")
+        << QByteArray("[AppPara]\nCopies=@Variant(\\0\\0\\0I\\0\\xff\\xff\\xff\\xff)\nCopies=4\nColor=1\n"
+                      "Color=@Variant(\\0\\0\\0\\t\\0\\x7f\\xff\\xff\\xff)\nOrientation=a,@Variant(\\0\\0\\0I)\n")
+        << "false" << 210.0 << 210.0 << 1 << 1 << 4 << 1;
 }
 
 void TestJobParams::keyTable()

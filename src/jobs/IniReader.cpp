@@ -9,6 +9,53 @@
 
 namespace {
 
+// A stored value the reader will not turn into one: QVariant's stream format can name any type, and some (images,
+// containers of claimed sizes) make Qt allocate without bound or abort. The key then counts as absent.
+struct RefusedValue
+{
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(RefusedValue)
+
+namespace {
+
+// Types whose stream form holds no size to trust or needs no GUI: numbers, texts, bytes, dates.
+bool safeStreamedType(quint32 type)
+{
+    switch (type) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::QChar:
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+    case QMetaType::QDateTime:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isRefused(const QVariant& value)
+{
+    return value.userType() == qMetaTypeId<RefusedValue>();
+}
+
 enum CharTrait : unsigned { Blank = 1, Special = 2 };
 
 unsigned traits(char c)
@@ -189,6 +236,14 @@ QVariant fromStoredText(const QString& s)
         if (s.startsWith(QLatin1String("@Variant(")) || s.startsWith(QLatin1String("@DateTime("))) {
             const bool dateTime = s.at(1) == QLatin1Char('D');
             QByteArray bytes = s.midRef(dateTime ? 10 : 9).toLatin1();
+            if (!dateTime) {
+                QDataStream peek(bytes);
+                quint32 type = 0;
+                peek >> type;
+                if (peek.status() != QDataStream::Ok || !safeStreamedType(type)) {
+                    return QVariant::fromValue(RefusedValue());
+                }
+            }
             QDataStream stream(&bytes, QIODevice::ReadOnly);
             stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
             QVariant result;
@@ -234,6 +289,9 @@ QVariant fromStoredList(const QStringList& list)
         QVariantList values;
         for (const QString& text : list) {
             values.append(fromStoredText(text));
+            if (isRefused(values.last())) {
+                return values.last();
+            }
         }
         return values;
     }
@@ -439,6 +497,12 @@ void IniReader::parseSection(const QString& section, const QByteArray& data)
         }
         QString key = section;
         appendUnescapedKey(data, line.start, keyEnd, &key);
-        m_values.insert(key, parseValue(data, line.equals + 1, line.start + line.length));
+        const QVariant value = parseValue(data, line.equals + 1, line.start + line.length);
+        if (isRefused(value)) {
+            m_refused = true;
+            m_values.remove(key);
+        } else {
+            m_values.insert(key, value);
+        }
     }
 }

@@ -9,7 +9,8 @@
 // the values QSettings would give without a copy of it on disk: comments, quoted values and line continuations,
 // sections (repeated ones joined, [General]), escapes in keys (%XX, %UXXXX, "\" for "/") and in values (\n,
 // \x4e2d, \101, ...), lists at unquoted commas, the @-forms, a UTF-8 byte-order mark, the last of repeated
-// keys. Sections are parsed when a lookup first needs one, in the way QSettings picks it, since that decides
+// keys. A stored QVariant of a type other than a number, text, bytes or date is not read: its key counts as
+// absent. Sections are parsed when a lookup first needs one, in the way QSettings picks it, since that decides
 // which sections a lookup sees.
 class IniReader
 {
@@ -18,6 +19,8 @@ public:
 
     // What QSettings::value(key, defaultValue) gives for the same text and the same earlier lookups.
     QVariant value(const QString& key, const QVariant& defaultValue = QVariant());
+    // Whether a lookup so far met a stored value that was not read (see above).
+    bool refusedValues() const { return m_refused; }
 
 private:
     void parseSectionFor(const QString& key);
@@ -25,4 +28,5 @@ private:
 
     QMap<QString, QByteArray> m_unparsed; // section ("" or "Name/") -> its lines
     QMap<QString, QVariant> m_values;
+    bool m_refused = false;
 };

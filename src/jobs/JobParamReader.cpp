@@ -263,6 +263,9 @@ void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
     param->copies = qMax(iniInt(ini, QStringLiteral("PrintPara/Copies"), QStringLiteral("1")),
                          iniInt(ini, QStringLiteral("AppPara/Copies"), QStringLiteral("1")));
     param->orientation = iniInt(ini, QStringLiteral("AppPara/Orientation"), QStringLiteral("1"));
+    if (ini.refusedValues()) {
+        logger->warn(QStringLiteral("[readKeys] a stored value of an unsupported type was ignored"));
+    }
 }
 
 QStringList JobParamReader::hostAddresses()
