@@ -13,9 +13,9 @@
 #include "TestHome.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/SingleApplication.h"
 

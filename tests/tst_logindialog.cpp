@@ -6,8 +6,8 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 
 #include <QAction>

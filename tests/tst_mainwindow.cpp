@@ -10,14 +10,15 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "session/OnlineState.h"
 #include "store/MessageStore.h"
 #include "ui/DesktopNotices.h"
 #include "ui/FileTransfer.h"
 #include "ui/MainWindow.h"
 #include "ui/NoCardPrintDialog.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
+#include "ui/TrayIcon.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -32,6 +33,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStandardItemModel>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -358,7 +360,7 @@ void TestMainWindow::networkFailuresSwitchServer()
     auto window = makeWindow();
     QVERIFY(window);
     waitLoaded(*window);
-    QCOMPARE(window->networkFailureCount(), 0);
+    QCOMPARE(window->monitor().failureCount(), 0);
     // The site list load filled the list with this server; replace it with the spare (bare address).
     ClientParts::shared().session.setServerList(withList ? QStringList { spare.httpUrl().mid(int(qstrlen("http://"))) }
                                                          : QStringList());
@@ -368,7 +370,7 @@ void TestMainWindow::networkFailuresSwitchServer()
     QVERIFY(!window->checkNetworkState(false));
     QVERIFY(!window->checkNetworkState(false));
     QCOMPARE(spare.requestCount(), 0);
-    QCOMPARE(window->networkFailureCount(), 2);
+    QCOMPARE(window->monitor().failureCount(), 2);
 
     QVERIFY(!window->checkNetworkState(true));
     const auto boxes = Prompts::takeCaptured();
@@ -381,12 +383,12 @@ void TestMainWindow::networkFailuresSwitchServer()
         QCOMPARE(info()->ksServerUrl(), spare.httpUrl());
         QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), spare.httpUrl());
         QCOMPARE(window->form()->labServerPath->text(), spare.httpUrl().mid(int(qstrlen("http://"))));
-        QCOMPARE(window->networkFailureCount(), 0);
+        QCOMPARE(window->monitor().failureCount(), 0);
         // The tabs were reloaded from the new server.
         QTRY_VERIFY(spare.requestCount(QStringLiteral("/Device/BAS_DeviceStatusList")) > 0);
     } else {
         QCOMPARE(spare.requestCount(), 0);
-        QCOMPARE(window->networkFailureCount(), 3);
+        QCOMPARE(window->monitor().failureCount(), 3);
         QCOMPARE(window->serverUrl(), m_server->httpUrl());
     }
 }
@@ -408,7 +410,7 @@ void TestMainWindow::noAnswerShowsOfflineAtOnce()
     Ui::MainWindow* ui = window->form();
     QTRY_COMPARE(ui->tabScanJobs->model()->rowCount(), 2);
     window->showSystemTrayIcon();
-    QVERIFY(window->serverOnline());
+    QVERIFY(window->monitor().isOnline());
     QVERIFY(ui->tabJobs->contentAgeNotice()->isHidden());
 
     TabPage* page = request == QLatin1String("scan") ? static_cast<TabPage*>(ui->tabScanJobs) : ui->tabJobs;
@@ -427,7 +429,7 @@ void TestMainWindow::noAnswerShowsOfflineAtOnce()
     QVERIFY(answered.wait());
 
     // Straight from the failed answer, with no check of the server or timer in between.
-    QVERIFY(!window->serverOnline());
+    QVERIFY(!window->monitor().isOnline());
     QVERIFY(ui->labNetwork->text().startsWith(QStringLiteral("offline")));
     QVERIFY(window->trayIcon()->toolTip().contains(QStringLiteral("offline")));
     // The tables keep what they showed and say since when it dates; the stored messages are the client's own.
@@ -899,7 +901,7 @@ void TestMainWindow::hiddenTaskBalloonDoesNotBlock()
     QVERIFY(!window->trayIcon()->isVisible());
     auto* hideTimer = window->findChild<QTimer*>(QStringLiteral("trayHideTimer"));
     QVERIFY(hideTimer);
-    QCOMPARE(hideTimer->interval(), MainWindow::kHiddenTrayBalloonMs);
+    QCOMPARE(hideTimer->interval(), TrayIcon::kHiddenBalloonMs);
     hideTimer->setInterval(50); // the balloon's own time is not what is tested here
 
     window->showSystemMessage(QStringLiteral("Job submitted to KS"), QStringLiteral("report.pdf"));

@@ -4,9 +4,9 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "session/OnlineState.h"
 #include "ui/ClickedLabel.h"
 #include "ui/LoginDialog.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/QRCodeHelper.h"
 

@@ -314,7 +314,7 @@ void TestServerSwitch::automaticSwitch()
     ClientParts::shared().session.setServerList(list);
     Prompts::takeCaptured();
 
-    window->changeServerUrl();
+    window->monitor().walkSites();
 
     QVERIFY(Prompts::takeCaptured().isEmpty()); // silent either way
     const QString expectedIni
@@ -325,7 +325,7 @@ void TestServerSwitch::automaticSwitch()
         QCOMPARE(info()->ksServerUrl(), m_branch->httpUrl());
         QCOMPARE(window->form()->labServerPath->text(), bare(m_branch->httpUrl()));
         QCOMPARE(m_branch->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
-        QCOMPARE(window->networkFailureCount(), 0);
+        QCOMPARE(window->monitor().failureCount(), 0);
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/Device/BAS_DeviceStatusList")) > 0);
     } else {
         QCOMPARE(window->serverUrl(), m_main->httpUrl());
@@ -342,7 +342,7 @@ void TestServerSwitch::logoutNeverSwitches()
     m_main->stop();
     window->checkNetworkState(false);
     window->checkNetworkState(false);
-    QCOMPARE(window->networkFailureCount(), 2); // the next failure would start the automatic switch
+    QCOMPARE(window->monitor().failureCount(), 2); // the next failure would start the automatic switch
     Prompts::takeCaptured();
 
     window->logoutBtn_clicked();

@@ -698,7 +698,7 @@ void TestTabs::tabsRefreshWhenServerReturns()
     auto window = makeWindow();
     QVERIFY(window);
     QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
-    QVERIFY(window->serverOnline());
+    QVERIFY(window->monitor().isOnline());
     // The status poll follows the job.
     window->setCurrentJobId(QString::number(id));
     window->getJobStatusInfo();
@@ -709,7 +709,7 @@ void TestTabs::tabsRefreshWhenServerReturns()
     m_server->setOverride(QStringLiteral("/Job/BAS_GetJobStatusInfo"), FakeReply::html500());
     QTRY_VERIFY_WITH_TIMEOUT(!window->form()->tabJobs->jobStatusTimer()->isActive(), 40000);
     QVERIFY(!window->checkNetworkState(false));
-    QVERIFY(!window->serverOnline());
+    QVERIFY(!window->monitor().isOnline());
     QVERIFY(window->form()->labNetwork->text().startsWith(QStringLiteral("offline")));
 
     // Meanwhile another job arrives; then the server is back and the next check sees it.

@@ -612,22 +612,6 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <translation>注销</translation>
     </message>
     <message>
-        <source>Kestrana Client V%1</source>
-        <translation>Kestrana 客户端 V%1</translation>
-    </message>
-    <message>
-        <source>show main UI</source>
-        <translation>显示主界面</translation>
-    </message>
-    <message>
-        <source>exit</source>
-        <translation>退出</translation>
-    </message>
-    <message>
-        <source>network is down</source>
-        <translation>网络已断开</translation>
-    </message>
-    <message>
         <source>Unable to link server</source>
         <translation>无法连接服务器</translation>
     </message>
@@ -882,6 +866,17 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     </message>
 </context>
 <context>
+    <name>ServerMonitor</name>
+    <message>
+        <source>network is down</source>
+        <translation>网络已断开</translation>
+    </message>
+    <message>
+        <source>Unable to link server</source>
+        <translation>无法连接服务器</translation>
+    </message>
+</context>
+<context>
     <name>ServersTab</name>
     <message>
         <source>SiteUrl</source>
@@ -984,6 +979,21 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Offline: shown as the server sent it at %1.</source>
         <translation>离线：显示的是服务器于 %1 发送的内容。</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>Kestrana Client V%1</source>
+        <translation>Kestrana 客户端 V%1</translation>
+    </message>
+    <message>
+        <source>show main UI</source>
+        <translation>显示主界面</translation>
+    </message>
+    <message>
+        <source>exit</source>
+        <translation>退出</translation>
     </message>
 </context>
 <context>

@@ -7,16 +7,13 @@
 #include "FileTransfer.h"
 #include "JobsTab.h"
 #include "MessagesTab.h"
-#include "OnlineState.h"
 #include "Prompts.h"
 #include "ScanJobsTab.h"
 #include "ScreenFit.h"
 #include "ServersTab.h"
 #include "SystemTab.h"
+#include "TrayIcon.h"
 #include "api/KsKit.h"
-#include "api/ServerTrust.h"
-#include "app/Logging.h"
-#include "app/ServerUrl.h"
 #include "app/Singleton.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
@@ -27,15 +24,9 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QMenu>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabBar>
-#include <QTimer>
-
-static Logger* logger = Logging::rootLogger();
 
 MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
     : QMainWindow(parent)
@@ -52,6 +43,9 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     }
 
     m_ksKit = &api;
+    // Before the identity is shown: the status strip reads its state.
+    m_monitor = new ServerMonitor(settings, session, api, this);
+    m_tray = new TrayIcon(settings, this);
     m_downloads = new FileTransfer(*m_ksKit, m_ui->progressBar, this);
     connect(m_downloads, &FileTransfer::reported, this, &MainWindow::loadTabData);
 
@@ -60,23 +54,14 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     setWindowIcon(QIcon(QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo64.ico")));
     m_ui->frame->hide();
 
-    m_trayHideTimer = new QTimer(this);
-    m_trayHideTimer->setObjectName(QStringLiteral("trayHideTimer"));
-    m_trayHideTimer->setSingleShot(true);
-    m_trayHideTimer->setInterval(kHiddenTrayBalloonMs);
-    connect(m_trayHideTimer, &QTimer::timeout, this, [this]() {
-        if (m_trayIcon) {
-            m_trayIcon->hide();
-        }
-    });
-    m_reconnectTimer = new QTimer(this);
-    m_reconnectTimer->setInterval(kReconnectProbeMs);
-    connect(m_reconnectTimer, &QTimer::timeout, this, [this]() {
-        if (!m_session->isLogin()) {
-            m_reconnectTimer->stop();
-            return;
-        }
-        checkNetworkState(false);
+    connect(m_tray, &TrayIcon::made, this, &MainWindow::updateStatus);
+    connect(m_tray, &TrayIcon::showWindowRequested, this, &MainWindow::on_showMainAction);
+    connect(m_tray, &TrayIcon::quitRequested, this, &MainWindow::on_exitAppAction);
+    connect(m_monitor, &ServerMonitor::stateChanged, this, &MainWindow::updateStatus);
+    connect(m_monitor, &ServerMonitor::returned, this, &MainWindow::resumeAfterOutage);
+    connect(m_monitor, &ServerMonitor::serverSwitched, this, [this](const QString& url) {
+        keepChosenServer(url);
+        loadData();
     });
     m_ui->tabWidget->setCurrentIndex(0);
 
@@ -84,9 +69,13 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     connect(m_ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::loadTabData);
     connect(m_ui->btnRefresh, &QPushButton::clicked, this, &MainWindow::jobsRefreshBtn_clicked);
 
-    m_online = new OnlineState(this);
-
     m_jobQueue = new JobQueue(this, this);
+    connect(m_monitor, &ServerMonitor::reached, this, [this]() {
+        if (m_unreachableBox) {
+            m_unreachableBox->close();
+        }
+        m_jobQueue->serverReachable();
+    });
     m_jobQueue->initJobControlOption();
     setupTabs();
     InitConfig();
@@ -121,7 +110,7 @@ void MainWindow::setupTabs()
     // Every list or status answer of the jobs tab may come with stored messages.
     connect(form.tabJobs, &JobsTab::answered, form.tabMessages, &MessagesTab::load);
 
-    connect(form.tabServerInfo, &ServersTab::serverChosen, this, [this](const QString& url) { m_serverUrl = url; });
+    connect(form.tabServerInfo, &ServersTab::serverChosen, m_monitor, &ServerMonitor::setServerUrl);
     connect(form.tabServerInfo, &ServersTab::serverKept, this, &MainWindow::keepChosenServer);
     connect(form.tabServerInfo, &ServersTab::switchFailed, this, &MainWindow::logoutBtn_clicked);
     connect(form.tabServerInfo, &ServersTab::reloadAll, this, &MainWindow::loadData);
@@ -146,9 +135,9 @@ void MainWindow::setIdentity()
 {
     LoginInfo* info = m_info;
     m_account = KsAccount::fromSettings(*info).encodedAccount();
-    m_serverUrl = info->ksServerUrl();
+    m_monitor->setServerUrl(info->ksServerUrl());
     m_ui->labCurrentUser->setText(info->userName());
-    m_ui->labServerPath->setText(stripScheme(m_serverUrl));
+    m_ui->labServerPath->setText(stripScheme(serverUrl()));
     updateStatus();
 }
 
@@ -221,38 +210,12 @@ void MainWindow::loadTabData()
 
 void MainWindow::showSystemTrayIcon()
 {
-    if (m_trayIcon) {
-        // In hidden-task mode the icon only ever shows for a balloon, also after a new login.
-        m_trayIcon->setVisible(!m_info->hidTask());
-        return;
-    }
-    const QString iconPath = QCoreApplication::applicationDirPath() + QStringLiteral("/images/logo32.ico");
-    logger->info(iconPath);
-    m_trayIcon = new QSystemTrayIcon(QIcon(iconPath), this);
-    m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(m_info->ksVersion()));
-    updateStatus();
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
-
-    m_showMainAction = new QAction(tr("show main UI"), this);
-    connect(m_showMainAction, &QAction::triggered, this, &MainWindow::on_showMainAction);
-    m_exitAction = new QAction(tr("exit"), this);
-    connect(m_exitAction, &QAction::triggered, this, &MainWindow::on_exitAppAction);
-    m_trayMenu = new QMenu(this);
-    m_trayMenu->addAction(m_showMainAction);
-    m_trayMenu->addSeparator();
-    m_trayMenu->addAction(m_exitAction);
-    m_trayIcon->setContextMenu(m_trayMenu);
-
-    if (!m_info->hidTask()) {
-        m_trayIcon->show();
-    }
+    m_tray->show();
 }
 
-void MainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason)
+QSystemTrayIcon* MainWindow::trayIcon() const
 {
-    if (reason != QSystemTrayIcon::Context) {
-        on_showMainAction();
-    }
+    return m_tray->icon();
 }
 
 void MainWindow::on_showMainAction()
@@ -276,26 +239,12 @@ void MainWindow::on_exitAppAction()
 
 void MainWindow::showSystemMessage(const QString& title, const QString& text)
 {
-    if (!DesktopNotices::trayAvailable()) {
-        // A balloon of an icon no tray shows would reach nobody.
-        DesktopNotices::notify(title, text, m_info->sysTrayMsgTimeoutMs());
-        return;
-    }
-    if (!m_trayIcon) {
-        showSystemTrayIcon();
-    }
-    m_trayIcon->setVisible(true);
-    m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, m_info->sysTrayMsgTimeoutMs());
-    if (m_info->hidTask()) {
-        // Hidden-task mode: the icon only shows for the balloon. A timer hides it again instead of
-        // blocking the interface while the balloon is up.
-        m_trayHideTimer->start();
-    }
+    m_tray->showMessage(title, text);
 }
 
 bool MainWindow::noticesShown() const
 {
-    return !DesktopNotices::trayAvailable() || (m_trayIcon && m_trayIcon->isVisible());
+    return m_tray->noticesShown();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -308,7 +257,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     hide();
-    if (!m_trayIcon) {
+    if (!m_tray->icon()) {
         showSystemTrayIcon();
     }
 }
@@ -323,79 +272,31 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 bool MainWindow::checkNetworkState(bool showDialog)
 {
-    if (!m_online->isOnline()) {
-        setServerOnline(false, tr("network is down"));
-        if (showDialog) {
-            showNetworkWarning(tr("network is down"));
-        }
-        return false;
-    }
-    if (m_ksKit->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
-        setServerOnline(true);
-        if (m_jobQueue) {
-            m_jobQueue->serverReachable();
-        }
+    QString failure;
+    if (m_monitor->check(&failure)) {
         return true;
     }
-    setServerOnline(false, tr("Unable to link server"));
-    ++m_networkFailures;
-    if (m_networkFailures > 2 && !m_session->serverList().isEmpty() && !m_switchingServer) {
-        changeServerUrl();
-    }
     if (showDialog) {
-        showNetworkWarning(tr("Unable to link server"));
+        showNetworkWarning(failure);
     }
     return false;
 }
 
-void MainWindow::setServerOnline(bool online, const QString& reason)
-{
-    if (online) {
-        m_reconnectTimer->stop();
-        if (m_unreachableBox) {
-            m_unreachableBox->close();
-        }
-        if (!m_serverOnline) {
-            m_serverOnline = true;
-            m_offlineReason.clear();
-            updateStatus();
-            // Queued: the check may run inside a tab load, which must not start the same load again.
-            QTimer::singleShot(0, this, &MainWindow::resumeAfterOutage);
-        }
-        return;
-    }
-    const bool changed = m_serverOnline || m_offlineReason != reason;
-    m_serverOnline = false;
-    m_offlineReason = reason;
-    if (changed) {
-        updateStatus();
-    }
-    // Nothing else may look at the server while the window sits idle; keep looking so it notices the return.
-    if (m_session->isLogin() && !m_reconnectTimer->isActive()) {
-        m_reconnectTimer->start();
-    }
-}
-
 void MainWindow::reportNoAnswer(const QString& reason)
 {
-    // What the probe would find out, known already: no need to wait for the next check.
-    setServerOnline(false, reason.isEmpty() ? tr("Unable to link server") : reason);
+    m_monitor->noteNoAnswer(reason);
 }
 
 void MainWindow::resumeAfterOutage()
 {
-    if (!m_session->isLogin() || !m_serverOnline) {
-        return;
-    }
-    logger->info(QStringLiteral("server reachable again, reloading the tabs"));
     loadData();
     m_ui->tabJobs->resumeStatusPoll();
 }
 
 QStringList MainWindow::statusParts() const
 {
-    const QString state = m_serverOnline ? tr("online") : tr("offline: %1").arg(m_offlineReason);
-    return { m_info->userName(), stripScheme(m_serverUrl), state, unsentJobsText() };
+    const QString state = m_monitor->isOnline() ? tr("online") : tr("offline: %1").arg(m_monitor->offlineReason());
+    return { m_info->userName(), stripScheme(serverUrl()), state, unsentJobsText() };
 }
 
 QString MainWindow::composeStatus(const QStringList& parts)
@@ -414,15 +315,13 @@ void MainWindow::updateStatus()
     const QStringList parts = statusParts();
     // The strip has its own labels for user and server; the network notice carries the rest.
     m_ui->labNetwork->setText(composeStatus(parts.mid(2)));
+    const bool online = m_monitor->isOnline();
     for (TabPage* page : pages()) {
-        page->setOffline(!m_serverOnline);
+        page->setOffline(!online);
     }
-    m_ui->labNetwork->setStyleSheet(m_serverOnline ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
-                                                   : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
-    if (m_trayIcon) {
-        m_trayIcon->setToolTip(tr("Kestrana Client V%1").arg(m_info->ksVersion()) + QLatin1Char('\n')
-                               + composeStatus(parts));
-    }
+    m_ui->labNetwork->setStyleSheet(online ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
+                                           : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
+    m_tray->setStatus(composeStatus(parts));
 }
 
 void MainWindow::showNetworkWarning(const QString& text)
@@ -441,14 +340,12 @@ void MainWindow::logoutBtn_clicked()
     m_jobQueue->stopJobTimer();
     // The pollers follow the logged-out user's last job; they end with the session.
     m_ui->tabJobs->clearForLogout();
-    m_reconnectTimer->stop();
+    m_monitor->stop();
 
     m_session->setIsLogin(false);
     m_ui->tabMessages->clearShown();
 
-    if (m_trayIcon) {
-        m_trayIcon->hide();
-    }
+    m_tray->hide();
 
     info->setIsBingoLastTime(false);
     info->saveToFile();
@@ -458,15 +355,14 @@ void MainWindow::logoutBtn_clicked()
     emit loginshow();
 
     // Logging out must never log in again on another site.
-    const QScopedValueRollback<bool> noSwitch(m_switchingServer, true);
-    if (checkNetworkState(false)) {
+    if (m_monitor->checkStaying()) {
         sendLogoutRequest();
     }
 }
 
 void MainWindow::sendLogoutRequest()
 {
-    m_ksKit->logout(m_serverUrl, m_account);
+    m_ksKit->logout(serverUrl(), m_account);
 }
 
 void MainWindow::jobsRefreshBtn_clicked()
@@ -478,20 +374,6 @@ void MainWindow::jobsRefreshBtn_clicked()
     }
     setCursor(Qt::ArrowCursor);
     m_ui->btnRefresh->setEnabled(true);
-}
-
-void MainWindow::changeServerUrl()
-{
-    // The loads after a switch probe the server again; a failure there must not start a second walk.
-    const QScopedValueRollback<bool> guard(m_switchingServer, true);
-    const QString url = m_ui->tabServerInfo->findWorkingServer();
-    if (url.isEmpty()) {
-        return;
-    }
-    m_serverUrl = url;
-    keepChosenServer(url);
-    m_networkFailures = 0;
-    loadData();
 }
 
 void MainWindow::keepChosenServer(const QString& url)

@@ -2,6 +2,7 @@
 
 #include "jobs/JobHost.h"
 #include "jobs/KsJobParam.h"
+#include "session/ServerMonitor.h"
 #include "ui/TabPage.h"
 
 #include <QMainWindow>
@@ -9,7 +10,6 @@
 #include <QPointer>
 #include <QScopedPointer>
 #include <QStringList>
-#include <QSystemTrayIcon>
 
 #include <memory>
 
@@ -19,19 +19,17 @@ class KsKit;
 class MessageStore;
 class Session;
 class LoginInfo;
-class OnlineState;
-class QAction;
-class QMenu;
 class QNetworkAccessManager;
-class QTimer;
+class QSystemTrayIcon;
+class TrayIcon;
 
 namespace Ui {
 class MainWindow;
 }
 
 // The client's main window: the frame around the tabs (each page its own class, promoted in the form), the
-// status strip, the tray icon, the network check, logout, and the host of the job intake. Created once after
-// the first login and kept until the process ends.
+// status strip, logout, close and minimise, and the host of the job intake. It shows what its ServerMonitor finds
+// and keeps a TrayIcon. Created once after the first login and kept until the process ends.
 class MainWindow : public QMainWindow, public JobHost, public TabHost
 {
     Q_OBJECT
@@ -47,7 +45,7 @@ public:
     bool checkNetworkState(bool showDialog) override;
 
     // The job intake's host (and the tabs'): prompts, the no-card dialog, progress display and the pollers' state.
-    QString serverUrl() const override { return m_serverUrl; }
+    QString serverUrl() const override { return m_monitor->serverUrl(); }
     QString userAccount() const override { return m_account; }
     KsKit& api() override { return *m_ksKit; }
     JobOptions jobOptions() const override;
@@ -84,22 +82,16 @@ public:
     bool noticesShown() const override;
     void reportNoAnswer(const QString& reason) override;
 
-    static constexpr int kHiddenTrayBalloonMs = 3000;
-
-    // The walk over the known sites after repeated network failures.
-    void changeServerUrl();
-
     // The status line's parts, in order: user, server, online state, jobs waiting to be sent. The status strip and the
     // tray tooltip show them; a further fact is one more part.
     QStringList statusParts() const;
     static QString composeStatus(const QStringList& parts);
     void updateStatus();
-    bool serverOnline() const { return m_serverOnline; }
-    static constexpr int kReconnectProbeMs = 15000;
+    // Online or not, the re-check and the walk over the known sites.
+    ServerMonitor& monitor() const { return *m_monitor; }
 
     // Read-only views for tests and tools; the pages are the form's (tabJobs, tabScanJobs, ...).
-    QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
-    int networkFailureCount() const { return m_networkFailures; }
+    QSystemTrayIcon* trayIcon() const;
     // The job timer runs (between the start-up pass and logout).
     bool jobIntakeRunning() const;
     Ui::MainWindow* form() const { return m_ui.data(); }
@@ -113,7 +105,6 @@ signals:
 public slots:
     void show_mainwindow();
     void loadTabData();
-    void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
     void on_showMainAction();
     void on_exitAppAction();
     void RefreshJobInfo() override;
@@ -132,8 +123,7 @@ private:
     void InitConfig();
     void setIdentity();
     void showNetworkWarning(const QString& text);
-    // Records whether the last check reached the server; the return after an outage reloads the tabs.
-    void setServerOnline(bool online, const QString& reason = QString());
+    // The return after an outage reloads the tabs.
     void resumeAfterOutage();
     void keepChosenServer(const QString& url);
     void sendLogoutRequest();
@@ -143,25 +133,13 @@ private:
     LoginInfo* const m_info;
     Session* const m_session;
     KsKit* m_ksKit = nullptr;
-    OnlineState* m_online = nullptr;
+    ServerMonitor* m_monitor = nullptr;
+    TrayIcon* m_tray = nullptr;
     FileTransfer* m_downloads = nullptr;
 
     QString m_account;
-    QString m_serverUrl;
-    int m_networkFailures = 0;
     int m_unsentJobs = 0;
     // The outage notice; closed once the server answers again, since it would then say something untrue.
     QPointer<QMessageBox> m_unreachableBox;
     JobQueue* m_jobQueue = nullptr;
-
-    QTimer* m_trayHideTimer = nullptr;
-    QTimer* m_reconnectTimer = nullptr;
-    bool m_serverOnline = true;
-    QString m_offlineReason;
-    bool m_switchingServer = false;
-
-    QSystemTrayIcon* m_trayIcon = nullptr;
-    QMenu* m_trayMenu = nullptr;
-    QAction* m_showMainAction = nullptr;
-    QAction* m_exitAction = nullptr;
 };

@@ -94,22 +94,3 @@ void ServersTab::switchServer()
     inform(QMessageBox::Warning, tr("Title"), tr("Switch server success"));
     emit reloadAll();
 }
-
-QString ServersTab::findWorkingServer()
-{
-    const QStringList servers = m_session->serverList();
-    for (const QString& server : servers) {
-        const QString url = ServerUrl::withScheme(server);
-        if (!host().api().CheckNetwork(url)) {
-            continue;
-        }
-        LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
-        m_info->setKsServerUrl(url);
-        host().api().switchServer(url);
-        if (!host().api().login(m_loginMessage)) {
-            continue;
-        }
-        return url;
-    }
-    return QString();
-}

@@ -10,8 +10,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The servers tab: the signed site list, the user's switch to another site, and the walk over the known
-// sites that the window starts after repeated network failures.
+// The servers tab: the signed site list (the session keeps it for the walk over the known sites, see
+// ServerMonitor) and the user's switch to another site.
 class ServersTab : public TabPage
 {
     Q_OBJECT
@@ -20,9 +20,6 @@ public:
 
     void setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session);
     void load() override;
-
-    // The first known site that answers and takes the login, now the configured server; empty when none does.
-    QString findWorkingServer();
 
     QStandardItemModel* model() const { return m_model; }
 

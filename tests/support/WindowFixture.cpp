@@ -6,9 +6,9 @@
 #include "app/Singleton.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
+#include "session/OnlineState.h"
 #include "ui/DesktopNotices.h"
 #include "ui/MainWindow.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 
 #include <QDir>

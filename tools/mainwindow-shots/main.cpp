@@ -13,10 +13,10 @@
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
+#include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/NoCardPrintDialog.h"
-#include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenFit.h"
 #include "ui_MainWindow.h"
@@ -306,7 +306,7 @@ int main(int argc, char** argv)
     server.stop();
     ui->tabWidget->setCurrentIndex(0);
     ui->tabJobs->load();
-    if (!waitFor([&]() { return !window.serverOnline(); })) {
+    if (!waitFor([&]() { return !window.monitor().isOnline(); })) {
         std::fprintf(stderr, "the window did not notice the server was gone\n");
         return 1;
     }

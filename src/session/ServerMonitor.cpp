@@ -1,0 +1,147 @@
+#include "ServerMonitor.h"
+
+#include "OnlineState.h"
+#include "api/KsKit.h"
+#include "app/Logging.h"
+#include "app/ServerUrl.h"
+#include "config/LoginInfo.h"
+#include "config/Session.h"
+
+#include <QScopedValueRollback>
+#include <QTimer>
+
+static Logger* logger = Logging::rootLogger();
+
+namespace {
+// Failed requests in a row that the walk waits for: the next one starts it.
+constexpr int kFailuresBeforeWalk = 2;
+} // namespace
+
+ServerMonitor::ServerMonitor(LoginInfo& settings, Session& session, KsKit& api, QObject* parent)
+    : QObject(parent)
+    , m_info(&settings)
+    , m_session(&session)
+    , m_api(&api)
+    , m_network(new OnlineState(this))
+    , m_reconnectTimer(new QTimer(this))
+    , m_clock([]() { return QDateTime::currentDateTime(); })
+    , m_since(m_clock())
+{
+    m_reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
+    m_reconnectTimer->setInterval(kReconnectProbeMs);
+    connect(m_reconnectTimer, &QTimer::timeout, this, [this]() {
+        if (!m_session->isLogin()) {
+            m_reconnectTimer->stop();
+            return;
+        }
+        check();
+    });
+}
+
+ServerMonitor::~ServerMonitor() = default;
+
+bool ServerMonitor::check(QString* failure)
+{
+    if (!m_network->isOnline()) {
+        const QString reason = tr("network is down");
+        setOnline(false, reason);
+        if (failure) {
+            *failure = reason;
+        }
+        return false;
+    }
+    if (m_api->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
+        setOnline(true);
+        emit reached();
+        return true;
+    }
+    const QString reason = tr("Unable to link server");
+    setOnline(false, reason);
+    ++m_failures;
+    if (m_failures > kFailuresBeforeWalk && !m_session->serverList().isEmpty() && !m_walking) {
+        walkSites();
+    }
+    if (failure) {
+        *failure = reason;
+    }
+    return false;
+}
+
+bool ServerMonitor::checkStaying()
+{
+    const QScopedValueRollback<bool> noWalk(m_walking, true);
+    return check();
+}
+
+void ServerMonitor::noteNoAnswer(const QString& reason)
+{
+    // What the probe would find out, known already: no need to wait for the next check.
+    setOnline(false, reason.isEmpty() ? tr("Unable to link server") : reason);
+}
+
+bool ServerMonitor::walkSites()
+{
+    // The loads after a switch probe the server again; a failure there must not start a second walk.
+    const QScopedValueRollback<bool> guard(m_walking, true);
+    const QStringList servers = m_session->serverList();
+    for (const QString& server : servers) {
+        const QString url = ServerUrl::withScheme(server);
+        if (!m_api->CheckNetwork(url)) {
+            continue;
+        }
+        LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
+        m_info->setKsServerUrl(url);
+        m_api->switchServer(url);
+        QString message;
+        if (!m_api->login(message)) {
+            continue;
+        }
+        m_serverUrl = url;
+        m_failures = 0;
+        emit serverSwitched(url);
+        return true;
+    }
+    return false;
+}
+
+void ServerMonitor::stop()
+{
+    m_reconnectTimer->stop();
+}
+
+void ServerMonitor::setOnline(bool online, const QString& reason)
+{
+    if (online) {
+        m_reconnectTimer->stop();
+        if (!m_online) {
+            m_online = true;
+            m_offlineReason.clear();
+            m_since = m_clock();
+            emit stateChanged(true, QString(), m_since);
+            QTimer::singleShot(0, this, &ServerMonitor::resumeAfterOutage);
+        }
+        return;
+    }
+    if (m_online) {
+        m_since = m_clock();
+    }
+    const bool changed = m_online || m_offlineReason != reason;
+    m_online = false;
+    m_offlineReason = reason;
+    if (changed) {
+        emit stateChanged(false, reason, m_since);
+    }
+    // Nothing else may look at the server while the window sits idle; keep looking so the return is noticed.
+    if (m_session->isLogin() && !m_reconnectTimer->isActive()) {
+        m_reconnectTimer->start();
+    }
+}
+
+void ServerMonitor::resumeAfterOutage()
+{
+    if (!m_session->isLogin() || !m_online) {
+        return;
+    }
+    logger->info(QStringLiteral("server reachable again, reloading the tabs"));
+    emit returned();
+}

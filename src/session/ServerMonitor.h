@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class KsKit;
+class LoginInfo;
+class OnlineState;
+class QTimer;
+class Session;
+
+// Whether the client reaches its server: the probe and the state it leaves (online, or offline with the reason and
+// since when), the re-check that notices the server's return after an outage, and the walk over the server's site
+// list after repeated failures. Requests that got no answer at all are reported here too, so the state changes at
+// once. It shows nothing: the window shows what it reports.
+class ServerMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    // How often an offline client looks at the server while the user is logged in (the timer "reconnectTimer").
+    static constexpr int kReconnectProbeMs = 15000;
+
+    // The settings the walk records a new server in, the session (logged in, the site list), the API it probes with.
+    ServerMonitor(LoginInfo& settings, Session& session, KsKit& api, QObject* parent = nullptr);
+    ~ServerMonitor() override;
+
+    // The server base URL watched; the walk changes it, as does the user's choice of another site.
+    QString serverUrl() const { return m_serverUrl; }
+    void setServerUrl(const QString& url) { m_serverUrl = url; }
+
+    // Probes the server: the machine's network first, then a request. The third failed request in a row walks the
+    // site list. failure: why it failed, as the user reads it.
+    bool check(QString* failure = nullptr);
+    // The same probe, never followed by a walk: logging out must never log in again on another site.
+    bool checkStaying();
+    // A request got no answer at all: offline at once, with the time-out's text (empty: "Unable to link server").
+    void noteNoAnswer(const QString& reason);
+    // The first known site that answers and takes the login becomes the server; false when none does.
+    bool walkSites();
+    // Logout: no more re-checks.
+    void stop();
+
+    bool isOnline() const { return m_online; }
+    QString offlineReason() const { return m_offlineReason; }
+    // When the present state (online or offline) began.
+    QDateTime since() const { return m_since; }
+    // Failed requests to the server since it last answered or the walk last switched.
+    int failureCount() const { return m_failures; }
+
+    // Tests: the clock the state's time is read from.
+    void setClock(const std::function<QDateTime()>& clock) { m_clock = clock; }
+
+signals:
+    // Online, or offline with a reason (also a new reason while offline); since: when that state began.
+    void stateChanged(bool online, const QString& reason, const QDateTime& since);
+    // A probe reached the server, whatever the state before.
+    void reached();
+    // The server answers again after an outage while the user is logged in; queued after the probe that found it,
+    // which may run inside a load that must not start the same load again.
+    void returned();
+    // The walk made url the server, logged in.
+    void serverSwitched(const QString& url);
+
+private:
+    void setOnline(bool online, const QString& reason = QString());
+    void resumeAfterOutage();
+
+    LoginInfo* const m_info;
+    Session* const m_session;
+    KsKit* const m_api;
+    OnlineState* m_network = nullptr;
+    QTimer* m_reconnectTimer = nullptr;
+    std::function<QDateTime()> m_clock;
+
+    QString m_serverUrl;
+    bool m_online = true;
+    QString m_offlineReason;
+    QDateTime m_since;
+    int m_failures = 0;
+    bool m_walking = false;
+};

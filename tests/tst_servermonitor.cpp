@@ -1,0 +1,168 @@
+#include "FakeKestranaServer.h"
+#include "TestHome.h"
+#include "api/KsKit.h"
+#include "app/Singleton.h"
+#include "config/LoginInfo.h"
+#include "config/Session.h"
+#include "session/OnlineState.h"
+#include "session/ServerMonitor.h"
+
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+// The server monitor without a window, against fake servers: an outage seen from a request that got no answer or
+// from a probe, the re-check that notices the server's return, and the walk to another site while it stays away.
+class TestServerMonitor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void outageAndReturn_data();
+    void outageAndReturn();
+
+private:
+    LoginInfo* info() { return Singleton<LoginInfo>::getInstance(); }
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<FakeKestranaServer> m_server;
+    std::unique_ptr<FakeKestranaServer> m_spare;
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<KsKit> m_api;
+    Session m_session;
+};
+
+void TestServerMonitor::initTestCase()
+{
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->isValid());
+}
+
+void TestServerMonitor::init()
+{
+    m_server = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
+    m_spare = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
+    QVERIFY(m_server->start());
+    QVERIFY(m_spare->start());
+    info()->setKsServerUrl(m_server->httpUrl());
+    info()->setUserName(QStringLiteral("alice"));
+    info()->setPasword(QStringLiteral("secret"));
+    m_session = Session();
+    m_network = std::make_unique<QNetworkAccessManager>();
+    m_api = std::make_unique<KsKit>(KsAccount::fromSettings(*info()), *m_network);
+    m_api->setLoginState(info(), &m_session);
+    OnlineState::setForcedForTests(1);
+}
+
+void TestServerMonitor::cleanup()
+{
+    OnlineState::setForcedForTests(-1);
+    m_api.reset();
+    m_network.reset();
+    m_server.reset();
+    m_spare.reset();
+}
+
+void TestServerMonitor::outageAndReturn_data()
+{
+    QTest::addColumn<QString>("cause"); // "no answer" (a request reports it), "probe" or "network down"
+    QTest::addColumn<QString>("reported"); // what the request that got no answer reported
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<bool>("walk"); // the server stays away and the site list names another site
+
+    QTest::newRow("request unanswered") << "no answer"
+                                        << ""
+                                        << "Unable to link server" << 0 << true << false;
+    QTest::newRow("request timed out") << "no answer"
+                                       << "Operation timed out"
+                                       << "Operation timed out" << 0 << true << false;
+    QTest::newRow("probe fails") << "probe"
+                                 << ""
+                                 << "Unable to link server" << 1 << true << false;
+    QTest::newRow("network down, server not asked") << "network down"
+                                                    << ""
+                                                    << "network is down" << 0 << true << false;
+    QTest::newRow("server stays away: walk") << "probe"
+                                             << ""
+                                             << "Unable to link server" << 1 << true << true;
+    QTest::newRow("logged out: no re-check") << "no answer"
+                                             << ""
+                                             << "Unable to link server" << 0 << false << false;
+}
+
+void TestServerMonitor::outageAndReturn()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, reported);
+    QFETCH(QString, reason);
+    QFETCH(int, failures);
+    QFETCH(bool, loggedIn);
+    QFETCH(bool, walk);
+
+    const QString url = m_server->httpUrl();
+    const int port = url.section(QLatin1Char(':'), -1).toInt();
+    m_session.setIsLogin(loggedIn);
+    ServerMonitor monitor(*info(), m_session, *m_api);
+    monitor.setServerUrl(url);
+    const QDateTime outage(QDate(2026, 3, 2), QTime(9, 30));
+    QDateTime now = outage;
+    monitor.setClock([&now]() { return now; });
+    auto* recheck = monitor.findChild<QTimer*>(QStringLiteral("reconnectTimer"));
+    QVERIFY(recheck);
+    QCOMPARE(recheck->interval(), ServerMonitor::kReconnectProbeMs);
+    recheck->setInterval(10);
+    QSignalSpy states(&monitor, &ServerMonitor::stateChanged);
+    QSignalSpy returned(&monitor, &ServerMonitor::returned);
+    QSignalSpy switched(&monitor, &ServerMonitor::serverSwitched);
+
+    if (cause == QLatin1String("network down")) {
+        OnlineState::setForcedForTests(0);
+    } else {
+        m_server->stop();
+    }
+    if (cause == QLatin1String("no answer")) {
+        monitor.noteNoAnswer(reported);
+    } else {
+        QVERIFY(!monitor.check());
+    }
+    QVERIFY(!monitor.isOnline());
+    QCOMPARE(states.count(), 1);
+    QCOMPARE(states.first(), (QVariantList { false, reason, outage }));
+    QCOMPARE(monitor.failureCount(), failures);
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(recheck->isActive(), loggedIn);
+    if (!loggedIn) {
+        return;
+    }
+
+    now = outage.addSecs(90);
+    if (walk) {
+        // The server's own entry first, without a scheme as sites are often listed.
+        m_session.setServerList({ url.mid(int(qstrlen("http://"))), m_spare->httpUrl() });
+    } else if (cause == QLatin1String("network down")) {
+        OnlineState::setForcedForTests(1);
+    } else {
+        QVERIFY(m_server->startListener(false, port));
+    }
+    QTRY_COMPARE(returned.count(), 1);
+    QVERIFY(monitor.isOnline());
+    QVERIFY(!recheck->isActive());
+    QCOMPARE(states.count(), 2);
+    QCOMPARE(states.last(), (QVariantList { true, QString(), now }));
+    QCOMPARE(switched.count(), walk ? 1 : 0);
+    QCOMPARE(monitor.serverUrl(), walk ? m_spare->httpUrl() : url);
+    QCOMPARE(info()->ksServerUrl(), walk ? m_spare->httpUrl() : url);
+    QCOMPARE(m_spare->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), walk ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerMonitor)
+#include "tst_servermonitor.moc"
