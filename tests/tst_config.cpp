@@ -1,6 +1,7 @@
 #include "FakeKestranaServer.h"
 #include "ForwardingProxy.h"
 #include "TestHome.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "config/LoginInfo.h"
@@ -645,7 +646,7 @@ void TestConfig::systemProxyCarriesEveryRequest()
                        [&](const ApiAnswer& answer) { loaded = answer.ok(); });
     QTRY_VERIFY(loaded);
     CurlExchange pipeline(&api.networkManager());
-    QVERIFY(pipeline.get(KsKit::permissionsUrl(base, QStringLiteral("alice")), base).isObject());
+    QVERIFY(pipeline.get(KsEndpoints::permissionsUrl(base, QStringLiteral("alice")), base).isObject());
 
     const QStringList paths { QStringLiteral("/Orvinaweb/GetClientConfigInfo"),
                               QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"), QStringLiteral("/Job/BAS_JobStausList"),

@@ -2,11 +2,13 @@
 #include "TestHome.h"
 #include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
+#include "jobs/CurlExchange.h"
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
@@ -70,6 +72,10 @@ private:
     // The API as the client makes it at start: the account from the settings, the system account as the
     // file says, logins recorded in the settings and m_session.
     std::unique_ptr<KsKit> makeKit();
+    // The permission query as the job pipeline sends and reads it.
+    KsUserInfo permissions(KsKit& kit, const QString& userAccount);
+    // The system tab's update check: the newest version, empty when the answer was not a success.
+    QString newestVersion(KsKit& kit, const QString& userAccount);
     Session m_session;
     // Fresh for each case: a connection kept from the case before would skip the certificate check.
     std::unique_ptr<QNetworkAccessManager> m_network;
@@ -99,7 +105,6 @@ void TestKsKit::cleanupTestCase()
 {
     m_server->stop();
     KsKit::setLocalDomainNameForTests({});
-    KsKit::setClockForTests({});
 }
 
 void TestKsKit::init()
@@ -130,6 +135,23 @@ std::unique_ptr<KsKit> TestKsKit::makeKit()
     auto kit = std::make_unique<KsKit>(account, *m_network);
     kit->setLoginState(info(), &m_session);
     return kit;
+}
+
+KsUserInfo TestKsKit::permissions(KsKit& kit, const QString& userAccount)
+{
+    const QString base = kit.account().serverUrl;
+    CurlExchange pipeline(&kit.networkManager());
+    return KsKit::readPermissions(pipeline.get(KsEndpoints::permissionsUrl(base, userAccount), base));
+}
+
+QString TestKsKit::newestVersion(KsKit& kit, const QString& userAccount)
+{
+    std::optional<ApiAnswer> answer;
+    kit.requestNewestVersion(kit.account().serverUrl, userAccount, this, [&answer](const ApiAnswer& a) { answer = a; });
+    if (!QTest::qWaitFor([&answer] { return answer.has_value(); })) {
+        return QStringLiteral("no answer");
+    }
+    return answer->ok() ? answer->data.toString() : QString();
 }
 
 void TestKsKit::writeIni(SystemUserKey systemUser, const QString& version)
@@ -533,14 +555,8 @@ void TestKsKit::queryRequests_data()
                                         << QByteArray("/User/BAS_ProjectList?strUserAccount=alice");
         QTest::addRow("%s permissions", s) << https << QStringLiteral("permissions") << QStringLiteral("alice")
                                            << QByteArray("/User/BAS_UserPermission?UserAccount=alice");
-        QTest::addRow("%s update check", s)
-            << https << QStringLiteral("update") << QStringLiteral("alice")
-            << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=alice&type=3&SysType=amd");
     }
-    // The account goes in as the caller encoded it; an escape in it is not a placeholder.
-    QTest::newRow("update check, encoded account")
-        << false << QStringLiteral("update") << QStringLiteral("a%2Bb%E5%BC%A0")
-        << QByteArray("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=a%2Bb%E5%BC%A0&type=3&SysType=amd");
+    // The account goes in as the caller encoded it.
     QTest::newRow("printers, encoded account") << false << QStringLiteral("printers") << QStringLiteral("a%2Bb")
                                                << QByteArray("/Device/BAS_DeviceStatusList?Type=0&UserAccount=a%2Bb");
 }
@@ -559,10 +575,8 @@ void TestKsKit::queryRequests()
         kit.getPrinters(account, 0);
     } else if (operation == QLatin1String("projects")) {
         kit.getProjects(account);
-    } else if (operation == QLatin1String("permissions")) {
-        kit.getKsUserInfo(account);
     } else {
-        kit.CheckClientUpdate(account);
+        permissions(kit, account);
     }
     QCOMPARE(m_server->requestCount(), 1);
     const FakeRequest request = m_server->lastRequest();
@@ -593,7 +607,7 @@ void TestKsKit::queryResults()
     QCOMPARE(projects.at(0).projectName, QStringLiteral("Research"));
     QCOMPARE(projects.at(1).projectId, QStringLiteral("P-7"));
 
-    const KsUserInfo user = kit.getKsUserInfo(QStringLiteral("alice"));
+    const KsUserInfo user = permissions(kit, QStringLiteral("alice"));
     QCOMPARE(user.isAllowPrint, true);
     QCOMPARE(user.isAllowPrintColor, true);
     QCOMPARE(user.groupName, QStringLiteral("Staff"));
@@ -604,12 +618,12 @@ void TestKsKit::queryResults()
     QCOMPARE(user.printTimeInfo.allowPrintType, true);
     QCOMPARE(user.printTimeInfo.printDateId, 1);
     QCOMPARE(user.printTimeInfo.printTimeId, 2);
-    const KsUserInfo bob = kit.getKsUserInfo(QStringLiteral("bob"));
+    const KsUserInfo bob = permissions(kit, QStringLiteral("bob"));
     QCOMPARE(bob.isAllowPrint, true);
     QCOMPARE(bob.isAllowPrintColor, false);
     QCOMPARE(bob.isAllowSimple, false);
 
-    QCOMPARE(kit.CheckClientUpdate(QStringLiteral("alice")), QStringLiteral("1.2.0"));
+    QCOMPARE(newestVersion(kit, QStringLiteral("alice")), QStringLiteral("1.2.0"));
 }
 
 void TestKsKit::queryFailures_data()
@@ -652,13 +666,13 @@ void TestKsKit::queryFailures()
     KsKit& kit = *kitOwner;
     QVERIFY(kit.getPrinters(QStringLiteral("alice"), 0).isEmpty());
     QVERIFY(kit.getProjects(QStringLiteral("alice")).isEmpty());
-    const KsUserInfo user = kit.getKsUserInfo(QStringLiteral("alice"));
+    const KsUserInfo user = permissions(kit, QStringLiteral("alice"));
     QCOMPARE(user.isAllowPrint, false);
     QCOMPARE(user.userName, QString());
     QCOMPARE(user.balance, 0.0);
     QVERIFY(user.forbiddenDocTypeList.isEmpty());
     // A text where an array or object belongs decodes as empty; as the update answer it is the version.
-    QCOMPARE(kit.CheckClientUpdate(QStringLiteral("alice")), succeeds ? QStringLiteral("text") : QString());
+    QCOMPARE(newestVersion(kit, QStringLiteral("alice")), succeeds ? QStringLiteral("text") : QString());
     QCOMPARE(m_server->requestCount(), where == 1 ? 0 : 4);
     // Queries fail quietly, a time-out included.
     const QStringList log = Logging::takeCaptured();
@@ -913,10 +927,7 @@ void TestKsKit::requestSignature()
     QFETCH(QString, timestamp);
     QFETCH(QString, signature);
 
-    KsKit::setClockForTests([time] { return time; });
-    KsReqCommon common;
-    KsKit::GetRepCommonParam(common);
-    KsKit::setClockForTests({});
+    const KsReqCommon common = KsEndpoints::repCommonParamAt(time);
     QCOMPARE(common.timestamp, timestamp);
     QCOMPARE(common.signature, signature);
 }
@@ -924,7 +935,7 @@ void TestKsKit::requestSignature()
 void TestKsKit::signatureAcceptedByServer()
 {
     KsReqCommon common;
-    KsKit::GetRepCommonParam(common);
+    KsEndpoints::GetRepCommonParam(common);
     QCOMPARE(common.timestamp.size(), 14);
     HttpExchange exchange;
     const QString url = m_server->httpUrl() + QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2");
@@ -949,7 +960,7 @@ void TestKsKit::fullRoundTripOverHttps()
     QVERIFY2(kit.login(message), qPrintable(message));
     QVERIFY(m_session.isLogin());
     const QString account = QString::fromLatin1(HttpExchange::percentEncode(info()->userName()));
-    const KsUserInfo user = kit.getKsUserInfo(account);
+    const KsUserInfo user = permissions(kit, account);
     QVERIFY(user.isAllowPrint);
     QCOMPARE(user.groupName, QStringLiteral("Staff"));
     const QList<KsPrinter> printers = kit.getPrinters(account, 0);

@@ -1,13 +1,12 @@
 #include "KsKit.h"
 
 #include "HttpExchange.h"
+#include "KsEndpoints.h"
 #include "ServerTrust.h"
 #include "app/Logging.h"
-#include "app/ServerUrl.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 
-#include <QCryptographicHash>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,28 +21,44 @@ static Logger* logger = Logging::rootLogger();
 
 namespace {
 
-std::function<QDateTime()>& clockSeam()
-{
-    static std::function<QDateTime()> clock;
-    return clock;
-}
-
 std::function<QString()>& domainSeam()
 {
     static std::function<QString()> domain;
     return domain;
 }
 
-const QString kWebSegment = QStringLiteral("/Job/");
-
-// The job ids of a batch request, as the server reads an array from a query.
-QString jobIdArray(const QStringList& jobIds)
+// UTF-8, then Base64, then every byte outside the unreserved set as %XX.
+QString encodeField(const QString& text)
 {
-    QString query;
-    for (int i = 0; i < jobIds.size(); ++i) {
-        query += QStringLiteral("&JobID%5B%1%5D=%2").arg(i).arg(jobIds.at(i));
+    return QString::fromLatin1(text.toUtf8().toBase64().toPercentEncoding());
+}
+
+// The login form, sent as a POST body by the start-up login and as a GET query by the dialog.
+QString loginForm(const QString& password, const QString& clientVersion, const QString& accountVerify,
+                  const QString& userName)
+{
+    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
+    return QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&UserAccount=%4")
+        .arg(encodeField(password), clientVersion, accountVerify, encodeField(userName));
+}
+
+// An answer of the QR service: a JSON object whose "code" 200 means "data" holds the result.
+KsKit::QrAnswer readQrAnswer(const QByteArray& body)
+{
+    KsKit::QrAnswer result;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject()) {
+        return result;
     }
-    return query;
+    const QJsonObject answer = doc.object();
+    result.isObject = true;
+    result.ok = answer.value(QStringLiteral("code")).toInt() == 200;
+    if (result.ok) {
+        result.data = answer.value(QStringLiteral("data")).toObject();
+    } else {
+        result.message = answer.value(QStringLiteral("message")).toString();
+    }
+    return result;
 }
 
 } // namespace
@@ -82,7 +97,7 @@ void KsKit::setLoginState(LoginInfo* settings, Session* session)
 
 HttpAnswer KsKit::login(const KsAccount& account, LoginVia via)
 {
-    const QString url = loginUrl(account.serverUrl);
+    const QString url = KsEndpoints::loginUrl(account.serverUrl);
     const QString version = QStringLiteral("L") + account.clientVersion;
     HttpExchange exchange(&networkManager());
     if (via == LoginVia::PostBody) {
@@ -162,7 +177,8 @@ bool KsKit::logout(const QString& serverUrl, const QString& userAccount)
 {
     const QByteArray body = QByteArrayLiteral("UserAccount=") + userAccount.toUtf8() + QByteArrayLiteral("&Type=0");
     HttpExchange exchange(&networkManager());
-    const HttpAnswer answer = exchange.post(logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
+    const HttpAnswer answer
+        = exchange.post(KsEndpoints::logoutUrl(serverUrl), body, HttpExchange::kFormContentType, serverUrl);
     if (!answer.isJson()) {
         logger->error(QStringLiteral("login out ex messag"));
         return false;
@@ -212,7 +228,7 @@ QStringList KsKit::GetIp(const QList<QHostAddress>& addresses)
 QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 {
     const QString base = m_account.serverUrl;
-    const QString url = devicesUrl(base, type, userAccount);
+    const QString url = KsEndpoints::devicesUrl(base, type, userAccount);
     HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
@@ -224,21 +240,13 @@ QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)
 QList<KsProject> KsKit::getProjects(QString userAccount)
 {
     const QString base = m_account.serverUrl;
-    const QString url = projectsUrl(base, userAccount);
+    const QString url = KsEndpoints::projectsUrl(base, userAccount);
     HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.get(url, base);
     if (!answer.isObject() || answer.code() != 0) {
         return {};
     }
     return KsProject::listFromJson(answer.data());
-}
-
-KsUserInfo KsKit::getKsUserInfo(QString userAccount)
-{
-    const QString base = m_account.serverUrl;
-    const QString url = permissionsUrl(base, userAccount);
-    HttpExchange exchange(&networkManager());
-    return readPermissions(exchange.get(url, base));
 }
 
 KsUserInfo KsKit::readPermissions(const HttpAnswer& answer)
@@ -249,21 +257,9 @@ KsUserInfo KsKit::readPermissions(const HttpAnswer& answer)
     return KsUserInfo::fromJson(answer.data().toObject());
 }
 
-QString KsKit::CheckClientUpdate(QString userAccount)
-{
-    const QString base = m_account.serverUrl;
-    const QString url = updateCheckUrl(base, userAccount);
-    HttpExchange exchange(&networkManager());
-    const HttpAnswer answer = exchange.get(url, base);
-    if (!answer.isObject() || answer.code() != 0) {
-        return QString();
-    }
-    return answer.data().toString();
-}
-
 std::optional<LoginInfo::ServerSettings> KsKit::fetchClientSettings(const QString& serverUrl)
 {
-    QNetworkRequest request = HttpExchange::makeRequest(clientConfigUrl(serverUrl), serverUrl);
+    QNetworkRequest request = HttpExchange::makeRequest(KsEndpoints::clientConfigUrl(serverUrl), serverUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(HttpExchange::kFormContentType));
     HttpExchange exchange(&networkManager());
     const HttpAnswer answer = exchange.getRequest(request, HttpExchange::kConfigFetchTimeoutMs);
@@ -290,19 +286,6 @@ std::optional<LoginInfo::ServerSettings> KsKit::fetchClientSettings(const QStrin
     return settings;
 }
 
-QString KsKit::loginForm(const QString& password, const QString& clientVersion, const QString& accountVerify,
-                         const QString& userName)
-{
-    // One pass: a "%2B" produced by the encoding is never taken for a place marker.
-    return QStringLiteral("Password=%1&ClientVersion=%2&Type=0&UserID=&UserType=&AccountVerify=%3&UserAccount=%4")
-        .arg(encodeField(password), clientVersion, accountVerify, encodeField(userName));
-}
-
-QString KsKit::encodeField(const QString& text)
-{
-    return QString::fromLatin1(text.toUtf8().toBase64().toPercentEncoding());
-}
-
 bool KsKit::hostDomainRefused(const QJsonValue& data, const QString& localDomain)
 {
     if (!data.isObject() || localDomain.isEmpty()) {
@@ -318,158 +301,6 @@ bool KsKit::hostDomainRefused(const QJsonValue& data, const QString& localDomain
     return true;
 }
 
-QString KsKit::loginUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/BAS_ClientLoginNew"));
-}
-
-QString KsKit::logoutUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/BAS_ClientLogOutNew"));
-}
-
-QString KsKit::clientConfigUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/Orvinaweb/GetClientConfigInfo"));
-}
-
-QString KsKit::siteListUrl(const QString& serverUrl)
-{
-    KsReqCommon common;
-    GetRepCommonParam(common);
-    return ServerUrl::join(
-        serverUrl,
-        QStringLiteral("/KSS/GetIPSegment?Timestamp=%1&Signature=%2").arg(common.timestamp, common.signature));
-}
-
-QString KsKit::updateCheckUrl(const QString& serverUrl, const QString& userAccount)
-{
-    // Filled in one pass: an encoded account such as "a%2Bb" must not be mistaken for a placeholder.
-    return ServerUrl::join(serverUrl,
-                           QStringLiteral("/Orvinaweb/BAS_CheckClientUpdate_New?UserAccount=%1&type=%2&SysType=%3")
-                               .arg(userAccount, QStringLiteral("3"), QStringLiteral("amd")));
-}
-
-QString KsKit::updateDownloadUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/MyJob/ResponseDownLoad?type=3&SysType=amd"));
-}
-
-QString KsKit::permissionsUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_UserPermission?UserAccount=") + userAccount);
-}
-
-QString KsKit::userDetailsUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/PersonalInfo/ClientUserBaseInfo?UserAccount=") + userAccount);
-}
-
-QString KsKit::devicesUrl(const QString& serverUrl, int type, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl,
-                           QStringLiteral("/Device/BAS_DeviceStatusList?Type=%1").arg(type)
-                               + QStringLiteral("&UserAccount=") + userAccount);
-}
-
-QString KsKit::projectsUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_ProjectList?strUserAccount=") + userAccount);
-}
-
-QString KsKit::pinCodeUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, QStringLiteral("/User/BAS_GetPinCodeByAccount?UserAccount=") + userAccount);
-}
-
-QString KsKit::jobListUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_JobStausList?UserAccount=") + userAccount);
-}
-
-QString KsKit::jobStatusUrl(const QString& serverUrl, const QString& jobId)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_GetJobStatusInfo?jobId=") + jobId);
-}
-
-QString KsKit::cancelJobUrl(const QString& serverUrl, const QString& userAccount, const QString& jobId)
-{
-    return ServerUrl::join(serverUrl,
-                           kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
-                               + QStringLiteral("&Type=0&JobID=") + jobId);
-}
-
-QString KsKit::cancelJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
-{
-    return ServerUrl::join(serverUrl,
-                           kWebSegment + QStringLiteral("BAS_CancelJob?UserAccount=") + userAccount
-                               + QStringLiteral("&Type=0") + jobIdArray(jobIds));
-}
-
-QString KsKit::scanJobListUrl(const QString& serverUrl, const QString& userAccount)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_ScanJobList?UserAccount=") + userAccount);
-}
-
-QString KsKit::deleteScanJobsUrl(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
-{
-    return ServerUrl::join(
-        serverUrl, kWebSegment + QStringLiteral("BAS_DeleteScanJob?UserAccount=") + userAccount + jobIdArray(jobIds));
-}
-
-QString KsKit::scanJobDownloadUrl(const QString& serverUrl, const QString& jobId)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_DownloadScanJob?JobID=") + jobId);
-}
-
-QString KsKit::submitJobUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_SubmitPrintJob"));
-}
-
-QString KsKit::uploadJobFileUrl(const QString& serverUrl, const QString& jobId, qint64 size, const QString& userAccount,
-                                const QString& fileName)
-{
-    return ServerUrl::join(serverUrl,
-                           kWebSegment + QStringLiteral("BAS_UploadJobFile?JobID=") + jobId
-                               + QStringLiteral("&FileType=1&FileSize=") + QString::number(size)
-                               + QStringLiteral("&UserAccount=") + userAccount + QStringLiteral("&FileName=")
-                               + fileName);
-}
-
-QString KsKit::uploadCompleteUrl(const QString& serverUrl)
-{
-    return ServerUrl::join(serverUrl, kWebSegment + QStringLiteral("BAS_UploadComplete"));
-}
-
-QString KsKit::qrRegisterUrl(const QString& qrBase, const QString& guid)
-{
-    return ServerUrl::join(qrBase, QStringLiteral("/api/client/invoke?clientId=") + guid);
-}
-
-QString KsKit::qrPollUrl(const QString& qrBase, const QString& guid)
-{
-    return ServerUrl::join(qrBase, QStringLiteral("/api/client/account?clientId=") + guid);
-}
-
-KsKit::QrAnswer KsKit::readQrAnswer(const QByteArray& body)
-{
-    QrAnswer result;
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    if (!doc.isObject()) {
-        return result;
-    }
-    const QJsonObject answer = doc.object();
-    result.isObject = true;
-    result.ok = answer.value(QStringLiteral("code")).toInt() == 200;
-    if (result.ok) {
-        result.data = answer.value(QStringLiteral("data")).toObject();
-    } else {
-        result.message = answer.value(QStringLiteral("message")).toString();
-    }
-    return result;
-}
-
 QNetworkReply* KsKit::qrRequest(const QString& url, QObject* context, QrHandler done)
 {
     QNetworkRequest request = HttpExchange::makeRequest(url);
@@ -483,7 +314,7 @@ QNetworkReply* KsKit::qrRequest(const QString& url, QObject* context, QrHandler 
 
 void KsKit::registerQr(const QString& qrBase, QObject* context, QrHandler done)
 {
-    const QString url = qrRegisterUrl(qrBase, m_account.qrGuid);
+    const QString url = KsEndpoints::qrRegisterUrl(qrBase, m_account.qrGuid);
     logger->info(QStringLiteral("###### get QRcode url ") + url);
     qrRequest(url, context, std::move(done));
 }
@@ -493,32 +324,10 @@ bool KsKit::pollQr(const QString& qrBase, QObject* context, QrHandler done)
     if (m_qrPoll && !m_qrPoll->isFinished()) {
         return false;
     }
-    const QString url = qrPollUrl(qrBase, m_account.qrGuid);
+    const QString url = KsEndpoints::qrPollUrl(qrBase, m_account.qrGuid);
     logger->info(QStringLiteral("###### ScanLogin url ") + url);
     m_qrPoll = qrRequest(url, context, std::move(done));
     return true;
-}
-
-KsReqCommon KsKit::repCommonParamAt(const QDateTime& localTime)
-{
-    KsReqCommon common;
-    common.timestamp = localTime.toString(QStringLiteral("yyyyMMddHHmmss"));
-    const QByteArray signed_ = (common.timestamp + QLatin1String(kSigningSalt)).toLatin1();
-    common.signature
-        = QString::fromLatin1(QCryptographicHash::hash(signed_, QCryptographicHash::Md5).toHex()).toUpper();
-    return common;
-}
-
-void KsKit::GetRepCommonParam(KsReqCommon& common)
-{
-    const KsReqCommon filled = repCommonParamAt(clockSeam() ? clockSeam()() : QDateTime::currentDateTime());
-    common.timestamp = filled.timestamp;
-    common.signature = filled.signature;
-}
-
-void KsKit::setClockForTests(std::function<QDateTime()> clock)
-{
-    clockSeam() = std::move(clock);
 }
 
 void KsKit::setLocalDomainNameForTests(std::function<QString()> domainName)

@@ -1,6 +1,7 @@
 // KsKit's non-blocking queries: the window's tab loads and the downloads, on the object's own manager.
 #include "KsKit.h"
 
+#include "KsEndpoints.h"
 #include "ServerTrust.h"
 #include "app/Logging.h"
 
@@ -12,57 +13,57 @@ static Logger* logger = Logging::rootLogger();
 void KsKit::requestJobList(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), jobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::jobListUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestJobStatus(const QString& serverUrl, const QString& jobId, const ApiAnswer::Log& log,
                              QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), jobStatusUrl(serverUrl, jobId), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::jobStatusUrl(serverUrl, jobId), serverUrl, ApiAnswer::Envelope::Code,
+                   log, context, std::move(handler));
 }
 
 void KsKit::requestScanJobs(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                             QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), scanJobListUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::scanJobListUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestPermissions(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), permissionsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::permissionsUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestUserDetails(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                                QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), userDetailsUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::userDetailsUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestDevices(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), devicesUrl(serverUrl, 0, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::devicesUrl(serverUrl, 0, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestSiteList(const QString& serverUrl, const ApiAnswer::Log& log, QObject* context,
                             ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log, context,
-                   std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::siteListUrl(serverUrl), serverUrl, ApiAnswer::Envelope::Status, log,
+                   context, std::move(handler));
 }
 
 void KsKit::requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                            QObject* context, ApiAnswer::Handler handler)
 {
-    ApiAnswer::get(&networkManager(), pinCodeUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code, log,
-                   context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::pinCodeUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
 void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
@@ -71,13 +72,13 @@ void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAc
     // Silent: an unknown newest version only leaves the update button off.
     ApiAnswer::Log quiet;
     quiet.quiet = true;
-    ApiAnswer::get(&networkManager(), updateCheckUrl(serverUrl, userAccount), serverUrl, ApiAnswer::Envelope::Code,
-                   quiet, context, std::move(handler));
+    ApiAnswer::get(&networkManager(), KsEndpoints::updateCheckUrl(serverUrl, userAccount), serverUrl,
+                   ApiAnswer::Envelope::Code, quiet, context, std::move(handler));
 }
 
 HttpAnswer KsKit::cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds)
 {
-    const QString url = cancelJobsUrl(serverUrl, userAccount, jobIds);
+    const QString url = KsEndpoints::cancelJobsUrl(serverUrl, userAccount, jobIds);
     logger->info(url);
     HttpExchange exchange(&networkManager());
     exchange.setExcludeUserInput(true);
@@ -88,7 +89,7 @@ HttpAnswer KsKit::deleteScanJobs(const QString& serverUrl, const QString& userAc
 {
     HttpExchange exchange(&networkManager());
     exchange.setExcludeUserInput(true);
-    return exchange.get(deleteScanJobsUrl(serverUrl, userAccount, jobIds), serverUrl);
+    return exchange.get(KsEndpoints::deleteScanJobsUrl(serverUrl, userAccount, jobIds), serverUrl);
 }
 
 QNetworkReply* KsKit::startDownload(const QString& url, const QString& serverUrl)

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Common parameters of a signed request; KsKit::GetRepCommonParam fills the timestamp and signature.
+// Common parameters of a signed request; KsEndpoints::GetRepCommonParam fills the timestamp and signature.
 class KsReqCommon
 {
 public:

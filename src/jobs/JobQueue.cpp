@@ -8,6 +8,7 @@
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
 #include "api/KsJobs.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
@@ -660,7 +661,7 @@ KsUserInfo JobQueue::userPermissions()
     // The API's permission query, sent on the pipeline's worker like the job's own requests.
     const QString base = m_host->api().account().serverUrl;
     return KsKit::readPermissions(
-        m_submitter->exchange().get(KsKit::permissionsUrl(base, m_host->userAccount()), base));
+        m_submitter->exchange().get(KsEndpoints::permissionsUrl(base, m_host->userAccount()), base));
 }
 
 JobQueue::Turn JobQueue::admitParsed(const KsJobParam& param, const QString& name)

@@ -5,6 +5,7 @@
 #include "JobHost.h"
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
 
@@ -97,7 +98,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     const QByteArray body = announceBody(param);
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
-    const HttpAnswer answer = exchange().post(KsKit::submitJobUrl(m_host->serverUrl()), body,
+    const HttpAnswer answer = exchange().post(KsEndpoints::submitJobUrl(m_host->serverUrl()), body,
                                               HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
@@ -149,7 +150,7 @@ JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QStrin
     const QString uploadName = jobId + QLatin1Char('.') + param.fileType;
     const QFileInfo file(dataPath);
     const qint64 size = file.size();
-    const QString url = KsKit::uploadJobFileUrl(m_host->serverUrl(), jobId, size, param.userAccount, uploadName);
+    const QString url = KsEndpoints::uploadJobFileUrl(m_host->serverUrl(), jobId, size, param.userAccount, uploadName);
     m_host->setUploadedFileSize(size);
 
     const JobOptions options = m_host->jobOptions();
@@ -307,7 +308,7 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 {
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
-    const HttpAnswer answer = exchange().post(KsKit::uploadCompleteUrl(m_host->serverUrl()), body,
+    const HttpAnswer answer = exchange().post(KsEndpoints::uploadCompleteUrl(m_host->serverUrl()), body,
                                               HttpExchange::kFormContentType, m_host->serverUrl());
     if (stopped()) {
         return Outcome::Interrupted;
@@ -346,7 +347,7 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 
 bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int timeoutMs)
 {
-    const QString url = KsKit::cancelJobUrl(m_host->serverUrl(), account, jobId);
+    const QString url = KsEndpoints::cancelJobUrl(m_host->serverUrl(), account, jobId);
     logger->info(url);
     exchange().setExcludeUserInput(true);
     const HttpAnswer answer = exchange().get(url, m_host->serverUrl(), timeoutMs);

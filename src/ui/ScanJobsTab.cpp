@@ -3,6 +3,7 @@
 
 #include "EmptyTableHint.h"
 #include "FileTransfer.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "api/KsScanJob.h"
 
@@ -88,6 +89,6 @@ void ScanJobsTab::downloadSelected()
     const int row = rows.constFirst().row();
     const QString name = m_model->index(row, 1).data().toString();
     const QString id = m_model->index(row, 0).data().toString();
-    m_downloads->start(FileTransfer::Kind::ScanJob, name, KsKit::scanJobDownloadUrl(host().serverUrl(), id),
+    m_downloads->start(FileTransfer::Kind::ScanJob, name, KsEndpoints::scanJobDownloadUrl(host().serverUrl(), id),
                        host().serverUrl());
 }

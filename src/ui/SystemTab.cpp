@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "FileTransfer.h"
+#include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 
 SystemTab::SystemTab(QWidget* parent)
@@ -58,5 +59,5 @@ void SystemTab::downloadUpdate()
         return;
     }
     m_downloads->start(FileTransfer::Kind::Update, QStringLiteral("KSClient_Setup.deb"),
-                       KsKit::updateDownloadUrl(host().serverUrl()), host().serverUrl());
+                       KsEndpoints::updateDownloadUrl(host().serverUrl()), host().serverUrl());
 }
