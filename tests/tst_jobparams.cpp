@@ -8,10 +8,12 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/HostAddresses.h"
 #include "jobs/JobParamReader.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QScopeGuard>
 #include <QtTest>
@@ -386,8 +388,17 @@ void TestJobParams::hostFacts()
     writeFile(QStringLiteral("job1.pdf"), PdfMaker::make(1));
     const KsJobParam p = read(QStringLiteral("job1.pdf"));
     QCOMPARE(p.computerName, QHostInfo::localHostName());
-    const QStringList addresses = KsKit::GetIp();
+    Logging::startCapture();
+    const QStringList addresses = HostAddresses::GetIp();
     QCOMPARE(p.computerIp, JobParamReader::pickComputerIp(addresses));
+    // IPv4 only, each address logged.
+    QVERIFY(addresses.contains(QStringLiteral("127.0.0.1")));
+    const QStringList log = Logging::takeCaptured();
+    for (const QString& a : addresses) {
+        QCOMPARE(QHostAddress(a).protocol(), QAbstractSocket::IPv4Protocol);
+        QVERIFY(log.contains(QStringLiteral("[kskit.GetIp] IPV4:") + a));
+    }
+    QCOMPARE(log.filter(QStringLiteral("[kskit.GetIp] IPV4:")).size(), addresses.size());
 }
 
 void TestJobParams::noCardChoice_data()

@@ -8,6 +8,7 @@
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/HostAddresses.h"
 #include "jobs/JobQueue.h"
 
 #include <QDir>
@@ -397,7 +398,7 @@ void TestJobQueue::serverListsAskedOncePerPass()
     for (const QString& base : { QStringLiteral("job1"), QStringLiteral("job2"), QStringLiteral("job3") }) {
         addJob(base, "[PrintPara]\nDocName=" + base.toUtf8() + ".pdf\n");
     }
-    const int addresses = KsKit::GetIp().size();
+    const int addresses = HostAddresses::GetIp().size();
     Logging::startCapture();
     m_queue->initialCheck4JobPath();
     QCOMPARE(confirmed(), 3);

@@ -10,7 +10,6 @@
 #include "config/Session.h"
 #include "jobs/CurlExchange.h"
 
-#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QScopeGuard>
 #include <QSettings>
@@ -58,7 +57,6 @@ private slots:
     void checkNetwork_data();
     void checkNetwork();
     void checkNetworkGivesUpOnSilentServer();
-    void hostAddressesAreIpv4Only();
     void requestSignature_data();
     void requestSignature();
     void signatureAcceptedByServer();
@@ -891,21 +889,6 @@ void TestKsKit::checkNetworkGivesUpOnSilentServer()
     QCOMPARE(Logging::takeCaptured(),
              QStringList { QStringLiteral("[kskit.CheckNetwork] http Timeout:Operation canceled") });
     QCOMPARE(m_server->requestCount(QStringLiteral("/")), 1);
-}
-
-void TestKsKit::hostAddressesAreIpv4Only()
-{
-    Logging::startCapture();
-    const std::unique_ptr<KsKit> kitOwner = makeKit();
-    KsKit& kit = *kitOwner;
-    const QStringList addresses = kit.GetIp();
-    QVERIFY(addresses.contains(QStringLiteral("127.0.0.1")));
-    const QStringList log = Logging::takeCaptured();
-    for (const QString& a : addresses) {
-        QCOMPARE(QHostAddress(a).protocol(), QAbstractSocket::IPv4Protocol);
-        QVERIFY(log.contains(QStringLiteral("[kskit.GetIp] IPV4:") + a));
-    }
-    QCOMPARE(log.filter(QStringLiteral("[kskit.GetIp] IPV4:")).size(), addresses.size());
 }
 
 void TestKsKit::requestSignature_data()

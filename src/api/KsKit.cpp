@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QScopedValueRollback>
 #include <QtDebug>
@@ -204,25 +203,6 @@ bool KsKit::CheckNetwork(QString url)
         return false;
     }
     return true;
-}
-
-QStringList KsKit::GetIp()
-{
-    return GetIp(QNetworkInterface::allAddresses());
-}
-
-QStringList KsKit::GetIp(const QList<QHostAddress>& addresses)
-{
-    QStringList result;
-    for (const QHostAddress& address : addresses) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            result.append(address.toString());
-            logger->info(QStringLiteral("[kskit.GetIp] IPV4:") + address.toString());
-        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-            logger->info(QStringLiteral("[kskit.GetIp] IPV6:") + address.toString());
-        }
-    }
-    return result;
 }
 
 QList<KsPrinter> KsKit::getPrinters(QString userAccount, int type)

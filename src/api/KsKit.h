@@ -9,7 +9,6 @@
 #include "config/LoginInfo.h"
 
 #include <QDateTime>
-#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -26,7 +25,7 @@ class QNetworkReply;
 class QJsonValue;
 class Session;
 
-// The client's server API object: login, the QR service, reachability probe, host addresses and the
+// The client's server API object: login, the QR service, reachability probe and the
 // queries the job checks and dialogs need, all for one account (KsAccount) and on the one network
 // manager of the UI thread, which the kit makes at its first request. Requests other than the QR service's wait
 // for their answer in a nested event loop (HttpExchange).
@@ -65,10 +64,6 @@ public:
     bool logout(const QString& serverUrl, const QString& userAccount);
     // True when a GET of url completes within 5000 ms without a network error.
     bool CheckNetwork(QString url);
-    // The host's IPv4 addresses in text form.
-    static QStringList GetIp();
-    // The same for addresses listed before (the job reader lists them once per pass), logged the same way.
-    static QStringList GetIp(const QList<QHostAddress>& addresses);
 
     QList<KsPrinter> getPrinters(QString userAccount, int type);
     QList<KsProject> getProjects(QString userAccount);

@@ -1,5 +1,6 @@
 #include "JobParamReader.h"
 
+#include "HostAddresses.h"
 #include "IniReader.h"
 #include "JobFiles.h"
 #include "JobHost.h"
@@ -271,13 +272,13 @@ void JobParamReader::readKeys(const QByteArray& paramText, KsJobParam* param)
 QStringList JobParamReader::hostAddresses()
 {
     if (!m_inPass) {
-        return KsKit::GetIp();
+        return HostAddresses::GetIp();
     }
     // Listed once per pass (a netlink dump of every interface), still logged for every job.
     if (!m_passAddresses) {
         m_passAddresses = QNetworkInterface::allAddresses();
     }
-    return KsKit::GetIp(*m_passAddresses);
+    return HostAddresses::GetIp(*m_passAddresses);
 }
 
 KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
