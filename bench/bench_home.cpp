@@ -1,7 +1,8 @@
 // bench_home INI [Group/Key=value ...] [--encrypted Group/Key=value ...]
 // Creates the user settings file from the template beside the program when it is missing, then writes
 // the given keys through QSettings; values after --encrypted are stored the way saved credentials are.
-#include "config/LoginInfo.h"
+#include "config/CredentialCipher.h"
+#include "config/SettingsTemplate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,8 +23,8 @@ int main(int argc, char** argv)
     const QString ini = args.first();
     if (!QFileInfo::exists(ini)) {
         QDir().mkpath(QFileInfo(ini).absolutePath());
-        if (!QFile::copy(LoginInfo::templatePath(), ini)) {
-            std::fprintf(stderr, "bench_home: cannot copy %s\n", qPrintable(LoginInfo::templatePath()));
+        if (!QFile::copy(SettingsTemplate::templatePath(), ini)) {
+            std::fprintf(stderr, "bench_home: cannot copy %s\n", qPrintable(SettingsTemplate::templatePath()));
             return 1;
         }
         QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
@@ -44,7 +45,7 @@ int main(int argc, char** argv)
         const QString key = arg.left(eq);
         const QString value = arg.mid(eq + 1);
         if (encrypted) {
-            settings.setValue(key, LoginInfo::encryptValue(value));
+            settings.setValue(key, CredentialCipher::encryptValue(value));
         } else {
             settings.setValue(key, value);
         }

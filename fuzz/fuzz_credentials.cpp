@@ -1,6 +1,6 @@
 // The stored user name and password as read back from the settings file: hex text, AES-256-CBC, ISO padding.
 #include "FuzzSupport.h"
-#include "config/LoginInfo.h"
+#include "config/CredentialCipher.h"
 #include "config/QAESEncryption.h"
 
 #include <cstdlib>
@@ -21,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     switch (data[0] % 3) {
     case 0:
         // As the settings file hands it over: any text, not only hex digits.
-        LoginInfo::decryptValue(QString::fromUtf8(input));
-        LoginInfo::decryptValue(QString::fromLatin1(input.toHex()));
+        CredentialCipher::decryptValue(QString::fromUtf8(input));
+        CredentialCipher::decryptValue(QString::fromLatin1(input.toHex()));
         break;
     case 1: {
         // Whatever is saved reads back unchanged (a text holds no NUL: the stored form ends at one).
         QString plain = QString::fromUtf8(input);
         plain.remove(QChar(0));
-        if (LoginInfo::decryptValue(QString::fromLatin1(LoginInfo::encryptValue(plain))) != plain) {
+        if (CredentialCipher::decryptValue(QString::fromLatin1(CredentialCipher::encryptValue(plain))) != plain) {
             std::abort();
         }
         break;

@@ -2,6 +2,7 @@
 // file names a server; a proxy that refuses every connection keeps it local and quick.
 #include "FuzzSupport.h"
 #include "config/LoginInfo.h"
+#include "config/SettingsTemplate.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QDir().mkpath(dataPath);
         qputenv("HOME", QFile::encodeName(home.path()));
         // The template carries the same version as the user file, so the fuzzed file itself is loaded.
-        LoginInfo::setTemplatePathForTests(templateFile);
+        SettingsTemplate::setTemplatePathForTests(templateFile);
     }
     // QSettings keeps files cached by name and rereads one only when its size or time stamp changed: each
     // run gets a time stamp of its own.

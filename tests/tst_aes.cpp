@@ -1,4 +1,4 @@
-#include "config/LoginInfo.h"
+#include "config/CredentialCipher.h"
 #include "config/QAESEncryption.h"
 
 #include <QtTest>
@@ -260,7 +260,7 @@ void TestAes::storedLength()
 {
     QFETCH(QString, password);
     QFETCH(int, hexDigits);
-    QCOMPARE(LoginInfo::encryptValue(password).size(), hexDigits);
+    QCOMPARE(CredentialCipher::encryptValue(password).size(), hexDigits);
 }
 
 void TestAes::storedRoundTrip_data()
@@ -279,22 +279,22 @@ void TestAes::storedRoundTrip_data()
 void TestAes::storedRoundTrip()
 {
     QFETCH(QString, plain);
-    const QByteArray stored = LoginInfo::encryptValue(plain);
+    const QByteArray stored = CredentialCipher::encryptValue(plain);
     QVERIFY(!stored.contains(plain.toUtf8()));
-    QCOMPARE(LoginInfo::decryptValue(QString::fromLatin1(stored)), plain);
+    QCOMPARE(CredentialCipher::decryptValue(QString::fromLatin1(stored)), plain);
     // Upper-case digits and separators written by hand still read back.
-    QCOMPARE(LoginInfo::decryptValue(QString::fromLatin1(stored.toUpper())), plain);
+    QCOMPARE(CredentialCipher::decryptValue(QString::fromLatin1(stored.toUpper())), plain);
     // Characters beyond ASCII (full-width "A", Arabic-Indic "3") are skipped, never taken for digits.
     QString wide = QString::fromLatin1(stored);
     wide.insert(8, QStringLiteral("\uff21\u0663"));
-    QCOMPARE(LoginInfo::decryptValue(wide), plain);
+    QCOMPARE(CredentialCipher::decryptValue(wide), plain);
 }
 
 void TestAes::storedIsDeterministicLowerHex()
 {
-    const QByteArray first = LoginInfo::encryptValue(QStringLiteral("password1"));
-    QCOMPARE(LoginInfo::encryptValue(QStringLiteral("password1")), first);
-    QVERIFY(LoginInfo::encryptValue(QStringLiteral("password2")) != first);
+    const QByteArray first = CredentialCipher::encryptValue(QStringLiteral("password1"));
+    QCOMPARE(CredentialCipher::encryptValue(QStringLiteral("password1")), first);
+    QVERIFY(CredentialCipher::encryptValue(QStringLiteral("password2")) != first);
     QCOMPARE(first, first.toLower());
     QCOMPARE(QByteArray::fromHex(first).toHex(), first);
 }
@@ -303,7 +303,7 @@ void TestAes::unreadableStoredValues_data()
 {
     QTest::addColumn<QString>("stored");
 
-    const QString good = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("abcdefghijklmnopq")));
+    const QString good = QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("abcdefghijklmnopq")));
     QTest::newRow("empty") << QString();
     QTest::newRow("cut to 31 digits") << good.left(31);
     QTest::newRow("cut to 48 digits") << good.left(48);
@@ -314,7 +314,7 @@ void TestAes::unreadableStoredValues_data()
 void TestAes::unreadableStoredValues()
 {
     QFETCH(QString, stored);
-    QCOMPARE(LoginInfo::decryptValue(stored), QString());
+    QCOMPARE(CredentialCipher::decryptValue(stored), QString());
 }
 
 QTEST_GUILESS_MAIN(TestAes)

@@ -4,6 +4,7 @@
 //    with kestrana-print reaches the server byte for byte, and the outcome is stored for the messages tab.
 //  - In this process, with the program's own start-up pieces (login dialog, main window, application
 //    object): logout stops the job intake, and logging in again resumes it.
+#include "config/CredentialCipher.h"
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
@@ -149,7 +150,7 @@ void TestClientEndToEnd::programPrintsAJob()
         QSettings settings(ini, QSettings::IniFormat);
         settings.setValue(QStringLiteral("Login/KsServerUrl"), server.httpUrl());
         settings.setValue(QStringLiteral("Login/LoginName"), QStringLiteral("alice"));
-        settings.setValue(QStringLiteral("Login/Password"), LoginInfo::encryptValue(QStringLiteral("secret")));
+        settings.setValue(QStringLiteral("Login/Password"), CredentialCipher::encryptValue(QStringLiteral("secret")));
         settings.setValue(QStringLiteral("Login/AutoLogin"), true);
         settings.setValue(QStringLiteral("Login/SavePassword"), true);
     }
@@ -206,7 +207,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QVERIFY(server.start());
     OnlineState::setForcedForTests(1);
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    QCOMPARE(info->loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(*info), 0);
     const QString jobFolder = m_home->dataPath() + QStringLiteral("/ksprinter");
     const QString pdf = m_home->path() + QStringLiteral("/letter.pdf");
     QVERIFY(PdfMaker::write(pdf, 1));

@@ -4,7 +4,9 @@
 #include "api/KsEndpoints.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
+#include "config/CredentialCipher.h"
 #include "config/LoginInfo.h"
+#include "config/SettingsTemplate.h"
 #include "jobs/CurlExchange.h"
 
 #include <QDir>
@@ -80,12 +82,12 @@ void TestConfig::init()
     m_appDir.reset(new QTemporaryDir);
     QVERIFY(m_appDir->isValid());
     m_template = m_appDir->path() + QStringLiteral("/halcyraclient.ini");
-    LoginInfo::setTemplatePathForTests(m_template);
+    SettingsTemplate::setTemplatePathForTests(m_template);
 }
 
 void TestConfig::cleanup()
 {
-    LoginInfo::setTemplatePathForTests(QString());
+    SettingsTemplate::setTemplatePathForTests(QString());
     m_appDir.reset();
     m_home.reset();
 }
@@ -120,7 +122,7 @@ void TestConfig::firstStartCopiesTemplate()
     QVERIFY(!QFile::exists(m_home->iniPath()));
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
 
     QVERIFY(QFile::exists(m_home->iniPath()));
     QVERIFY(readFile(m_home->iniPath()).contains(QStringLiteral("KsServerName=Main office")));
@@ -157,14 +159,14 @@ void TestConfig::versionDecidesReplacement()
 
     // Accounts with a name of their own: the system account would take the name from USER.
     writeTemplate(templateVersion, QStringLiteral("[Login]\nLoginName=\nKsServerUrl=\nSystemUser=false\n"));
-    const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("pw")));
+    const QString stored = QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("pw")));
     writeFile(m_home->iniPath(),
               QStringLiteral("[Basic]\nVersion=") + userVersion
                   + QStringLiteral("\n[Login]\nLoginName=alice\nSystemUser=false\nPassword=@ByteArray(") + stored
                   + QStringLiteral(")\n"));
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     // A replacement takes the stored login with it.
     QCOMPARE(info.userName(), replaced ? QString() : QStringLiteral("alice"));
     QCOMPARE(info.password(), replaced ? QString() : QStringLiteral("pw"));
@@ -177,7 +179,7 @@ void TestConfig::missingTemplateFails()
 {
     Logging::startCapture();
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 2);
+    QCOMPARE(TestHome::loadAtStartUp(info), 2);
     QVERIFY(!QFile::exists(m_home->iniPath()));
 
     const QStringList lines = Logging::takeCaptured();
@@ -187,10 +189,10 @@ void TestConfig::missingTemplateFails()
 
     // A user file of another version stays as it was, stored login included, when no template can replace it.
     const QString userFile = QStringLiteral("[Basic]\nVersion=0.9\n[Login]\nLoginName=alice\nPassword=@ByteArray(")
-        + QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("pw"))) + QStringLiteral(")\n");
+        + QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("pw"))) + QStringLiteral(")\n");
     writeFile(m_home->iniPath(), userFile);
     LoginInfo again;
-    QCOMPARE(again.loadFromFile(), 2);
+    QCOMPARE(TestHome::loadAtStartUp(again), 2);
     QCOMPARE(readFile(m_home->iniPath()), userFile);
     QCOMPARE(QDir(m_home->dataPath()).entryList(QDir::Files | QDir::Hidden), QStringList { "halcyraclient.ini" });
 }
@@ -229,7 +231,7 @@ void TestConfig::settingsFileIsPrivate()
     }
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     if (after != QLatin1String("load")) {
         if (after == QLatin1String("remove and save")) {
             QVERIFY(QFile::remove(m_home->iniPath()));
@@ -250,7 +252,7 @@ void TestConfig::absentKeysTakeDefaults()
 {
     writeTemplate(QStringLiteral("1"));
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
 
     QCOMPARE(info.ksServerUrl(), QString());
     QCOMPARE(info.ksServerName(), QStringLiteral("default KS server"));
@@ -343,7 +345,7 @@ void TestConfig::acceptanceRules()
     writeTemplate(QStringLiteral("1"), lines);
     Logging::startCapture();
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     const QStringList log = Logging::takeCaptured();
 
     const QMap<QString, QVariant> actual {
@@ -359,7 +361,7 @@ void TestConfig::acceptanceRules()
         { "fileLimit", info.fileLimit() },
         { "showQR", info.showQR() },
         { "jobFolder", info.jobFolder() },
-        { "serverCertificate", info.serverCertificate() },
+        { "serverCertificate", certificateRuleName(info.certificateRule()) },
     };
     QVERIFY2(actual.contains(value), qPrintable(value));
     QCOMPARE(actual.value(value), expected);
@@ -398,7 +400,7 @@ void TestConfig::systemUserTakesUserVariable()
                   QStringLiteral("[Login]\nLoginName=alice\n")
                       + (stored.isEmpty() ? QString() : QStringLiteral("SystemUser=") + stored + QStringLiteral("\n")));
     LoginInfo info;
-    const int result = info.loadFromFile();
+    const int result = TestHome::loadAtStartUp(info);
     if (hadUser) {
         qputenv("USER", oldUser);
     } else {
@@ -429,7 +431,7 @@ void TestConfig::saveAddsHttpOnlyWhenMissing()
 
     writeTemplate(QStringLiteral("1"));
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     info.setKsServerUrl(address);
     QSignalSpy changed(&info, &LoginInfo::changed);
     info.saveToFile();
@@ -461,7 +463,7 @@ void TestConfig::serverUrlKeys()
     QFETCH(QString, read);
     writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\n") + lines + QStringLiteral("\n"));
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     QCOMPARE(info.ksServerUrl(), read);
 }
 
@@ -488,7 +490,7 @@ void TestConfig::savedCredentialsReadBack()
                       + (nameEncrypted ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("\n"));
     {
         LoginInfo info;
-        QCOMPARE(info.loadFromFile(), 0);
+        QCOMPARE(TestHome::loadAtStartUp(info), 0);
         info.setKsServerUrl(QStringLiteral("http://127.0.0.1:1"));
         info.setKsServerName(QStringLiteral("Office"));
         info.setUserName(name);
@@ -518,7 +520,7 @@ void TestConfig::savedCredentialsReadBack()
     QCOMPARE(file.value(QStringLiteral("Login/BingoLastTime")).toString(), QStringLiteral("true"));
 
     LoginInfo reloaded;
-    QCOMPARE(reloaded.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(reloaded), 0);
     QCOMPARE(reloaded.userName(), name);
     QCOMPARE(reloaded.password(), savePassword ? password : QString());
     QCOMPARE(reloaded.isSavingPassword(), savePassword);
@@ -529,13 +531,13 @@ void TestConfig::savedCredentialsReadBack()
 
 void TestConfig::unreadablePasswordReadsEmpty()
 {
-    const QString stored = QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("seventeen chars!!")));
+    const QString stored = QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("seventeen chars!!")));
     QCOMPARE(stored.size(), 64);
     writeTemplate(QStringLiteral("1"),
                   QStringLiteral("[Login]\nLoginName=bob\nSystemUser=false\nPassword=@ByteArray(") + stored.left(40)
                       + QStringLiteral(")\n[setting]\nAutoLoginTime=77\n"));
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     QCOMPARE(info.password(), QString());
     // Loading went on past the bad value.
     QCOMPARE(info.userName(), QStringLiteral("bob"));
@@ -583,7 +585,7 @@ void TestConfig::serverSettingsFetchedOnlyWithAddress()
     writeTemplate(QStringLiteral("1"),
                   QStringLiteral("[Login]\nKsServerUrl=") + address + QStringLiteral("\n[setting]\nShowQR=false\n"));
     LoginInfo info;
-    const int result = info.loadFromFile();
+    const int result = TestHome::loadAtStartUp(info);
     // Back to the system's proxy, which the client follows.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
@@ -634,7 +636,7 @@ void TestConfig::systemProxyCarriesEveryRequest()
     // The settings fetch, a login and a tab load on the UI thread's manager; the job pipeline on libcurl.
     writeTemplate(QStringLiteral("1"), QStringLiteral("[Login]\nKsServerUrl=") + base);
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     KsAccount account;
     account.serverUrl = base;
     account.userName = QStringLiteral("alice");

@@ -5,7 +5,6 @@
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/CurlExchange.h"
 
@@ -77,7 +76,7 @@ void TestHttpExchange::init()
 
 void TestHttpExchange::cleanup()
 {
-    Singleton<LoginInfo>::getInstance()->setServerCertificate(QStringLiteral("pin"));
+    ServerTrust::setMode(ServerTrust::Mode::Pin);
     HttpExchange::setTransferTimeoutForTests(0);
     m_server->releaseHeldConnections();
 }
@@ -212,7 +211,9 @@ void TestHttpExchange::serverCertificateRule()
     if (!pinBefore.isEmpty()) {
         QVERIFY(ServerTrust::pin(server, fingerprintOf(pinBefore)));
     }
-    Singleton<LoginInfo>::getInstance()->setServerCertificate(mode);
+    const std::optional<CertificateRule> rule = parseCertificateRule(mode);
+    QVERIFY(rule);
+    ServerTrust::setMode(*rule);
     const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
     if (inTrustStore) {
         QSslConfiguration withServer = systemDefault;

@@ -46,7 +46,7 @@ void TestJobsEndToEnd::init()
     QVERIFY(m_server->start());
     // The user's settings as a first start creates them from the template.
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    QCOMPARE(info->loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(*info), 0);
     info->setKsServerUrl(m_server->httpUrl());
     info->setUserName(QStringLiteral("alice"));
 }

@@ -10,6 +10,7 @@
 #include "TestHome.h"
 #include "api/HttpExchange.h"
 #include "app/Singleton.h"
+#include "config/CredentialCipher.h"
 #include "config/LoginInfo.h"
 #include "jobs/JobJournal.h"
 #include "jobs/JobQueue.h"
@@ -590,7 +591,7 @@ void TestJobSafety::writeClientSettings()
     QSettings settings(m_home->iniPath(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("Login/KsServerUrl"), m_server->httpUrl());
     settings.setValue(QStringLiteral("Login/LoginName"), QStringLiteral("alice"));
-    settings.setValue(QStringLiteral("Login/Password"), LoginInfo::encryptValue(QStringLiteral("secret")));
+    settings.setValue(QStringLiteral("Login/Password"), CredentialCipher::encryptValue(QStringLiteral("secret")));
     settings.setValue(QStringLiteral("Login/AutoLogin"), true);
     settings.setValue(QStringLiteral("Login/SavePassword"), true);
     settings.setValue(QStringLiteral("setting/IsShowProgress"), false);

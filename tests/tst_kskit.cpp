@@ -6,6 +6,7 @@
 #include "api/KsKit.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
+#include "config/CredentialCipher.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "jobs/CurlExchange.h"
@@ -274,7 +275,7 @@ void TestKsKit::loginTakesTheServersFormOfTheAccount()
     if (encrypted) {
         // The next start decrypts the stored name; it must come back as the account.
         QVERIFY(stored != QStringLiteral("alice"));
-        QCOMPARE(LoginInfo::decryptValue(stored), QStringLiteral("alice"));
+        QCOMPARE(CredentialCipher::decryptValue(stored), QStringLiteral("alice"));
     } else {
         QCOMPARE(stored, QStringLiteral("alice"));
     }

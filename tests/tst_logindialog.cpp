@@ -5,6 +5,7 @@
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
+#include "config/CredentialCipher.h"
 #include "config/LoginInfo.h"
 #include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
@@ -133,7 +134,7 @@ void TestLoginDialog::cleanup()
 void TestLoginDialog::configure(const QVariantMap& values)
 {
     m_home->write(values);
-    QCOMPARE(info()->loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(*info()), 0);
 }
 
 QVariant TestLoginDialog::storedValue(const QString& key) const
@@ -324,7 +325,7 @@ void TestLoginDialog::successIsSaved()
     const QString stored = storedValue("Login/Password").toString();
     QVERIFY(!stored.isEmpty());
     QVERIFY(!stored.contains(QLatin1String("hunter2")));
-    QCOMPARE(LoginInfo::decryptValue(stored), QStringLiteral("hunter2"));
+    QCOMPARE(CredentialCipher::decryptValue(stored), QStringLiteral("hunter2"));
     QCOMPARE(storedValue("Login/SavePassword").toBool(), true);
     QCOMPARE(storedValue("Login/AutoLogin").toBool(), false);
     QCOMPARE(storedValue("Login/SystemUser").toBool(), false);
@@ -409,7 +410,7 @@ void TestLoginDialog::unansweredLoginEnds()
     const QByteArray log = file.readAll();
     QVERIFY(log.contains("###### login fail:"));
     for (const QByteArray& form : { QByteArray("secret"), QByteArray("c2VjcmV0"), QByteArray("736563726574"),
-                                    LoginInfo::encryptValue(QStringLiteral("secret")) }) {
+                                    CredentialCipher::encryptValue(QStringLiteral("secret")) }) {
         QVERIFY2(!log.contains(form), form.constData());
     }
 }
@@ -602,7 +603,7 @@ void TestLoginDialog::autoLoginStopsAfterAttempts()
                 { "Login/SavePassword", true },
                 { "Login/KsServerUrl", serverAddress() },
                 { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "Login/Password", QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("wrong"))) },
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 2 },
                 { "setting/AutoLoginTime", 900 } });
@@ -629,7 +630,7 @@ void TestLoginDialog::autoLoginStopsAtTimeBudget()
                 { "Login/SavePassword", true },
                 { "Login/KsServerUrl", serverAddress() },
                 { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "Login/Password", QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("wrong"))) },
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 2 } });
@@ -655,7 +656,7 @@ void TestLoginDialog::autoLoginSucceeds()
                 { "Login/SavePassword", true },
                 { "Login/KsServerUrl", serverAddress() },
                 { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("secret"))) },
+                { "Login/Password", QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("secret"))) },
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 900 } });
@@ -685,7 +686,7 @@ void TestLoginDialog::manualLoginDuringAutomaticAttempt()
                 { "Login/SavePassword", true },
                 { "Login/KsServerUrl", serverAddress() },
                 { "Login/LoginName", "alice" },
-                { "Login/Password", QString::fromLatin1(LoginInfo::encryptValue(QStringLiteral("wrong"))) },
+                { "Login/Password", QString::fromLatin1(CredentialCipher::encryptValue(QStringLiteral("wrong"))) },
                 { "setting/AutoLoginInterval", 1 },
                 { "setting/AutoLoginCount", 5 },
                 { "setting/AutoLoginTime", 900 } });

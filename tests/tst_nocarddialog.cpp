@@ -92,7 +92,7 @@ void TestNoCardDialog::loadSettings(bool supportSecret)
               + (supportSecret ? "true" : "false") + "\n");
     ini.close();
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    QCOMPARE(info->loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(*info), 0);
     info->setKsServerUrl(m_server->httpUrl());
 }
 

@@ -112,7 +112,7 @@ void TestQrCode::cleanup()
 void TestQrCode::configure(const QVariantMap& values)
 {
     m_home->write(values);
-    QCOMPARE(info()->loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(*info()), 0);
 }
 
 QString TestQrCode::storedGuid() const

@@ -3,8 +3,8 @@
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "config/SettingsTemplate.h"
 
 #include <QScopeGuard>
 #include <QSettings>
@@ -47,7 +47,7 @@ void TestServerConfig::initTestCase()
     m_home.reset(new TestHome);
     QVERIFY(m_home->isValid());
     m_template = m_home->path() + QStringLiteral("/template.ini");
-    LoginInfo::setTemplatePathForTests(m_template);
+    SettingsTemplate::setTemplatePathForTests(m_template);
 
     FakeKestranaState state;
     state.configEntries = {
@@ -63,7 +63,7 @@ void TestServerConfig::initTestCase()
 void TestServerConfig::cleanupTestCase()
 {
     m_server->stop();
-    LoginInfo::setTemplatePathForTests(QString());
+    SettingsTemplate::setTemplatePathForTests(QString());
 }
 
 void TestServerConfig::init()
@@ -131,7 +131,7 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     writeTemplate(m_server->url(https) + suffix);
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
 
     // Entries with IsUpdate 1 are visible to this run and kept in the file; IsUpdate 0 is ignored.
     QCOMPARE(info.showQR(), true);
@@ -167,7 +167,8 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     QVERIFY(ini.setFileTime(QDateTime::fromMSecsSinceEpoch(1000000), QFileDevice::FileModificationTime));
     ini.close();
     const QString unchanged = identity();
-    QCOMPARE(LoginInfo().loadFromFile(), 0);
+    LoginInfo again;
+    QCOMPARE(TestHome::loadAtStartUp(again), 0);
     QCOMPARE(identity(), unchanged);
     const auto setInterval = [this](const QString& value) {
         m_server->updateState([&](FakeKestranaState& state) { state.configEntries[3].value = value; });
@@ -175,7 +176,7 @@ void TestServerConfig::appliedEntriesReachFileAndRun()
     setInterval(QStringLiteral("11"));
     const auto restore = qScopeGuard([&] { setInterval(QStringLiteral("9")); });
     LoginInfo next;
-    QCOMPARE(next.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(next), 0);
     QVERIFY(identity() != unchanged);
     QCOMPARE(next.autoLoginInterval(), 11);
     QCOMPARE(next.showQR(), true);
@@ -218,7 +219,7 @@ void TestServerConfig::unusableAnswersChangeNothing()
     }
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     QCOMPARE(info.showQR(), false);
     QCOMPARE(info.defaultLoginType(), 1);
     QCOMPARE(fileValue(QStringLiteral("setting/ShowQR")), QStringLiteral("false"));
@@ -306,10 +307,9 @@ void TestServerConfig::pushedSettingsCannotWeakenTrust()
 
     // The fetch follows this file's rule, as at start-up.
     LoginInfo info;
-    ServerTrust::setSettings(&info);
-    const auto restoreTrust = qScopeGuard([] { ServerTrust::setSettings(Singleton<LoginInfo>::getInstance()); });
+    const auto restoreTrust = qScopeGuard([] { ServerTrust::setMode(ServerTrust::Mode::Pin); });
     Logging::startCapture();
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     const QStringList log = Logging::takeCaptured();
 
     QCOMPARE(m_server->requestCount(), 1);
@@ -319,7 +319,7 @@ void TestServerConfig::pushedSettingsCannotWeakenTrust()
     for (int i = 0; i < keys.size(); ++i) {
         QCOMPARE(fileValue(keys.at(i)), QString(fileAfter.at(i)).replace(QStringLiteral("<server>"), server));
     }
-    QCOMPARE(info.serverCertificate(), fileAfter.at(3));
+    QCOMPARE(certificateRuleName(info.certificateRule()), fileAfter.at(3));
     for (const QString& line : logged) {
         QVERIFY2(log.contains(QString(line).replace(QStringLiteral("<server>"), server)), qPrintable(line));
     }
@@ -329,7 +329,7 @@ void TestServerConfig::emptyServerAddressSendsNothing()
 {
     writeTemplate(QString());
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     QCOMPARE(info.showQR(), false);
     QCOMPARE(m_server->requestCount(), 0);
 }
@@ -344,7 +344,7 @@ void TestServerConfig::silentServerDelaysStartUpOnlyBriefly()
     QTest::ignoreMessage(QtDebugMsg, "getConfigInfo fail");
 
     LoginInfo info;
-    QCOMPARE(info.loadFromFile(), 0);
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
     QCOMPARE(info.showQR(), false);
     QCOMPARE(m_server->heldConnections(), 1);
     m_server->releaseHeldConnections();

@@ -255,7 +255,7 @@ void TestServerSwitch::userSwitch()
         QTimer::singleShot(0, window.get(), &MainWindow::on_exitAppAction);
         QCOMPARE(QCoreApplication::exec(), 0);
         LoginInfo restarted;
-        QCOMPARE(restarted.loadFromFile(), 0);
+        QCOMPARE(TestHome::loadAtStartUp(restarted), 0);
         QCOMPARE(restarted.ksServerUrl(), used);
         QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), used);
     }

@@ -3,7 +3,6 @@
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/UserPaths.h"
-#include "config/LoginInfo.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
@@ -21,10 +20,10 @@ namespace {
 // Set on requests whose certificate may be judged by the pin rule.
 const QNetworkRequest::Attribute kPinnable = QNetworkRequest::Attribute(QNetworkRequest::User + 71);
 
-const LoginInfo*& ruleSettings()
+ServerTrust::Mode& currentMode()
 {
-    static const LoginInfo* settings = nullptr;
-    return settings;
+    static ServerTrust::Mode mode = ServerTrust::Mode::Pin;
+    return mode;
 }
 
 ServerTrust::Refusal& lastRefusal()
@@ -47,33 +46,14 @@ ServerTrust* ServerTrust::instance()
     return trust;
 }
 
-bool ServerTrust::parseMode(const QString& text, Mode* mode)
+void ServerTrust::setMode(Mode mode)
 {
-    const QString word = text.trimmed().toLower();
-    if (word == QLatin1String("pin")) {
-        *mode = Mode::Pin;
-    } else if (word == QLatin1String("any")) {
-        *mode = Mode::Any;
-    } else if (word == QLatin1String("system")) {
-        *mode = Mode::System;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-void ServerTrust::setSettings(const LoginInfo* settings)
-{
-    ruleSettings() = settings;
+    currentMode() = mode;
 }
 
 ServerTrust::Mode ServerTrust::mode()
 {
-    Mode result = Mode::Pin;
-    if (ruleSettings()) {
-        parseMode(ruleSettings()->serverCertificate(), &result);
-    }
-    return result;
+    return currentMode();
 }
 
 bool ServerTrust::governs(const QString& tlsBase)

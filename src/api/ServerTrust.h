@@ -1,11 +1,12 @@
 #pragma once
 
+#include "config/CertificateRule.h"
+
 #include <QList>
 #include <QObject>
 #include <QSslError>
 #include <QString>
 
-class LoginInfo;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
@@ -25,7 +26,7 @@ class ServerTrust : public QObject
 {
     Q_OBJECT
 public:
-    enum class Mode { Pin, Any, System };
+    using Mode = CertificateRule;
 
     // What a refused certificate looked like; pinned is empty when it was refused for not verifying.
     struct Refusal
@@ -36,12 +37,9 @@ public:
         bool isValid() const { return !server.isEmpty(); }
     };
 
-    // The settings whose setting/ServerCertificate is the rule, read at each check (the server may push a
-    // new one); without any, "pin".
-    static void setSettings(const LoginInfo* settings);
+    // The rule in force (setting/ServerCertificate as the settings read it); "pin" until one is set.
+    static void setMode(Mode mode);
     static Mode mode();
-    // "pin", "any", "system" (any case); false for anything else.
-    static bool parseMode(const QString& text, Mode* mode);
 
     // Whether the rule applies to a request whose base address is tlsBase: only a lower-case "https" prefix
     // decides; any other address keeps the TLS library's own verification.

@@ -1,35 +1,21 @@
 #include "LoginInfo.h"
 
-#include "QAESEncryption.h"
+#include "CredentialCipher.h"
+#include "SettingsTemplate.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ServerUrl.h"
 #include "app/UserPaths.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDebug>
-#include <QDir>
-#include <QFile>
-#include <QTextCodec>
 
-#include <cctype>
 #include <climits>
 
 static Logger* logger = Logging::rootLogger();
 
 namespace {
 
-// Key material for the stored credentials. Changing either text makes existing files unreadable.
-const char* const kKeyText = "Kq7#Vm2!Tz9wR"; // 13 characters
-const char* const kIvText = "p4Lx@8Nc3Hs6"; // 12 characters
 const char* const kDefaultJobFolder = "ksprinter";
-
-QString& templateOverride()
-{
-    static QString path;
-    return path;
-}
 
 using Key = LoginInfo::Key;
 
@@ -103,23 +89,6 @@ const KeyRow& keyRow(Key key)
     return row;
 }
 
-QByteArray cipherKey()
-{
-    return QCryptographicHash::hash(QString::fromLatin1(kKeyText).toLocal8Bit(), QCryptographicHash::Sha256);
-}
-
-QByteArray cipherIv()
-{
-    return QCryptographicHash::hash(QString::fromLatin1(kIvText).toLocal8Bit(), QCryptographicHash::Md5);
-}
-
-bool isValidUtf8(const QByteArray& bytes)
-{
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
 // All settings objects read and write UTF-8, so non-ASCII titles and names survive a hand-edited file.
 void useUtf8(QSettings& settings)
 {
@@ -133,19 +102,6 @@ LoginInfo::LoginInfo(QObject* parent)
 { }
 
 LoginInfo::~LoginInfo() = default;
-
-QString LoginInfo::templatePath()
-{
-    if (!templateOverride().isEmpty()) {
-        return templateOverride();
-    }
-    return QCoreApplication::applicationDirPath() + QDir::separator() + QStringLiteral("halcyraclient.ini");
-}
-
-void LoginInfo::setTemplatePathForTests(const QString& path)
-{
-    templateOverride() = path;
-}
 
 QString LoginInfo::keyName(Key key)
 {
@@ -168,11 +124,15 @@ QString normalizedKey(const QString& key)
 // as pin.
 int ruleStrictness(const QString& value)
 {
-    const QString rule = value.trimmed().toLower();
-    if (rule == QLatin1String("any")) {
+    switch (parseCertificateRule(value).value_or(CertificateRule::Pin)) {
+    case CertificateRule::Any:
         return 0;
+    case CertificateRule::Pin:
+        return 1;
+    case CertificateRule::System:
+        return 2;
     }
-    return rule == QLatin1String("system") ? 2 : 1;
+    return 1;
 }
 
 void logUnusable(const QString& key, const QVariant& value, const QString& used)
@@ -253,7 +213,7 @@ void LoginInfo::rememberServerAccount(const QString& account)
     m_userName = account;
     // Read from the file as the next start will read it, so the name decrypts there rather than to nothing.
     const bool encrypted = fileSwitch(Key::UserNameEncrypt);
-    writeFileValue(Key::LoginName, encrypted ? QVariant(encryptValue(account)) : QVariant(account));
+    writeFileValue(Key::LoginName, encrypted ? QVariant(CredentialCipher::encryptValue(account)) : QVariant(account));
 }
 
 QString LoginInfo::checkedJobFolder(const QString& value)
@@ -271,116 +231,39 @@ QString LoginInfo::checkedJobFolder(const QString& value)
     return QLatin1String(kDefaultJobFolder);
 }
 
-QByteArray LoginInfo::encryptValue(const QString& plain)
-{
-    QAESEncryption aes(QAESEncryption::Aes256, QAESEncryption::ModeCbc, QAESEncryption::PaddingIso);
-    return aes.encode(plain.toUtf8(), cipherKey(), cipherIv()).toHex();
-}
-
-QString LoginInfo::decryptValue(const QString& stored)
-{
-    if (stored.isEmpty()) {
-        return QString();
-    }
-    // Characters that are not hexadecimal digits are skipped.
-    QByteArray digits;
-    digits.reserve(stored.size());
-    for (const QChar c : stored) {
-        // isxdigit() is only defined for byte values.
-        if (c.unicode() < 0x80 && isxdigit(c.unicode())) {
-            digits.append(static_cast<char>(c.unicode()));
-        }
-    }
-    // Whole blocks only: a cut or odd-length value cannot be ours, so it reads as empty rather than as a
-    // decrypted fragment.
-    const int digitsPerBlock = 2 * QAESEncryption::kBlockLen;
-    if (digits.isEmpty() || digits.size() % digitsPerBlock != 0) {
-        return QString();
-    }
-    QAESEncryption aes(QAESEncryption::Aes256, QAESEncryption::ModeCbc, QAESEncryption::PaddingIso);
-    const QByteArray decoded = aes.decode(QByteArray::fromHex(digits), cipherKey(), cipherIv());
-    QByteArray plain = aes.removePadding(decoded);
-    // A text of whole blocks gets no padding, so its own last byte may be 0x80 (the tail of many CJK and
-    // Cyrillic characters) and look like a pad marker. Only one reading of the two is valid UTF-8.
-    if (plain.size() == decoded.size() - 1 && isValidUtf8(decoded) && !isValidUtf8(plain)) {
-        plain = decoded;
-    }
-    const int zero = plain.indexOf('\0');
-    if (zero >= 0) {
-        plain.truncate(zero);
-    }
-    return QString::fromUtf8(plain);
-}
-
-bool LoginInfo::checkIniFile()
-{
-    const QString templateFile = templatePath();
-    const QString userFile = UserPaths::iniFilePath();
-    // The folder holds the stored password and the certificate pins; a wider mode is repaired here.
-    PrivateFiles::makePrivateDir(UserPaths::dataPath());
-
-    QString newVersion;
-    QString oldVersion;
-    {
-        QSettings templateSettings(templateFile, QSettings::IniFormat);
-        useUtf8(templateSettings);
-        newVersion = templateSettings.value(keyName(Key::Version), QString()).toString();
-        QSettings userSettings(userFile, QSettings::IniFormat);
-        useUtf8(userSettings);
-        oldVersion = userSettings.value(keyName(Key::Version), QString()).toString();
-    }
-    logger->info(QStringLiteral("newVersion:") + newVersion + QStringLiteral(" oldVersion:") + oldVersion);
-
-    if (QFile::exists(userFile) && newVersion == oldVersion) {
-        if (PrivateFiles::restrictFile(userFile)) {
-            logger->info(QStringLiteral("settings file made private: ") + userFile);
-        }
-        return true;
-    }
-
-    logger->info(QStringLiteral("ini file not existed in hyc path,  copy from applicaiton path"));
-    logger->info(QStringLiteral("from path:") + templateFile);
-    logger->info(QStringLiteral("to path:") + userFile);
-
-    // Replaced in one step (mode 0600): a missing template or a full disk leaves the user's file as it was.
-    QString error;
-    if (!PrivateFiles::copyFile(templateFile, userFile, &error)) {
-        logger->error(QStringLiteral("copy ini file failed:") + error);
-        return false;
-    }
-    logger->info(QStringLiteral("copy ini file succeeded"));
-    QSettings templateSettings(templateFile, QSettings::IniFormat);
-    useUtf8(templateSettings);
-    templateSettings.setValue(keyName(Key::IsInstallFirst), 1);
-    return true;
-}
-
 int LoginInfo::loadFromFile()
 {
-    if (!checkIniFile()) {
+    const int result = openFile();
+    if (result == 0) {
+        readValues();
+    }
+    return result;
+}
+
+int LoginInfo::openFile()
+{
+    if (!SettingsTemplate::checkIniFile()) {
         return 2;
     }
     m_settings.reset(new QSettings(UserPaths::iniFilePath(), QSettings::IniFormat));
     useUtf8(*m_settings);
-    QSettings& s = *m_settings;
+    m_ksServerUrl = m_settings->value(keyName(Key::ServerUrl), keyDefault(Key::ServerUrl)).toString();
+    if (m_ksServerUrl.isEmpty()) {
+        m_ksServerUrl = m_settings->value(keyName(Key::OldServerUrl), keyDefault(Key::OldServerUrl)).toString();
+    }
+    // The server's settings are fetched under the local certificate rule; what the server pushes applies after.
+    readServerCertificate(false);
+    return 0;
+}
 
+void LoginInfo::readValues()
+{
+    if (!m_settings) {
+        return;
+    }
+    QSettings& s = *m_settings;
     const auto text = [&s](Key key) { return s.value(keyName(key), keyDefault(key)).toString(); };
     const auto number = [&s](Key key) { return s.value(keyName(key), keyDefault(key)).toInt(); };
-
-    m_ksServerUrl = text(Key::ServerUrl);
-    if (m_ksServerUrl.isEmpty()) {
-        m_ksServerUrl = text(Key::OldServerUrl);
-    }
-    // The fetch below already follows the local certificate rule; what the server pushes applies after it.
-    readServerCertificate(false);
-    if (!m_ksServerUrl.isEmpty()) {
-        // Server-pushed settings land in the file before any of the keys below is read.
-        if (serverSettingsSource()) {
-            if (const std::optional<ServerSettings> pushed = serverSettingsSource()(m_ksServerUrl)) {
-                applyServerSettings(*pushed);
-            }
-        }
-    }
 
     m_ksServerName = s.value(keyName(Key::ServerName), tr("default KS server")).toString();
     m_userName = text(Key::LoginName);
@@ -415,11 +298,11 @@ int LoginInfo::loadFromFile()
     m_isLocalization = readSwitch(s, Key::IsLocalization);
 
     if (!m_userName.isEmpty() && m_userNameEncrypt) {
-        m_userName = decryptValue(m_userName);
+        m_userName = CredentialCipher::decryptValue(m_userName);
     }
 
     const QString storedPassword = text(Key::Password);
-    m_password = storedPassword.isEmpty() ? QString() : decryptValue(storedPassword);
+    m_password = storedPassword.isEmpty() ? QString() : CredentialCipher::decryptValue(storedPassword);
 
     m_autoLogin = readSwitch(s, Key::AutoLogin);
     m_savePassword = readSwitch(s, Key::SavePassword);
@@ -455,25 +338,17 @@ int LoginInfo::loadFromFile()
     m_keepUnsentJobs = readSwitch(s, Key::KeepUnsentJobs);
     m_keepUnsentHours = readNumber(s, Key::KeepUnsentHours, 1, 24 * 365);
     emit changed();
-    return 0;
 }
 
 void LoginInfo::readServerCertificate(bool complain)
 {
     const QString key = keyName(Key::ServerCertificate);
     const QVariant value = m_settings->value(key);
-    // The rules of the server's certificate (ServerTrust): pin, any or system, in any case.
-    static const QStringList kRules { QStringLiteral("pin"), QStringLiteral("any"), QStringLiteral("system") };
-    if (!value.isValid()) {
-        m_serverCertificate = QStringLiteral("pin");
-    } else if (kRules.contains(value.toString().trimmed().toLower())) {
-        m_serverCertificate = value.toString().trimmed().toLower();
-    } else {
-        if (complain) {
-            logUnusable(key, value, QStringLiteral("pin"));
-        }
-        m_serverCertificate = QStringLiteral("pin");
+    const std::optional<CertificateRule> rule = value.isValid() ? parseCertificateRule(value.toString()) : std::nullopt;
+    if (value.isValid() && !rule && complain) {
+        logUnusable(key, value, certificateRuleName(CertificateRule::Pin));
     }
+    m_certificateRule = rule.value_or(CertificateRule::Pin);
 }
 
 void LoginInfo::saveToFile()
@@ -484,8 +359,10 @@ void LoginInfo::saveToFile()
     m_ksServerUrl = ServerUrl::withScheme(m_ksServerUrl);
     s.setValue(keyName(Key::ServerUrl), m_ksServerUrl);
     s.setValue(keyName(Key::ServerName), m_ksServerName);
-    s.setValue(keyName(Key::LoginName), m_userNameEncrypt ? QVariant(encryptValue(m_userName)) : QVariant(m_userName));
-    s.setValue(keyName(Key::Password), m_savePassword ? QVariant(encryptValue(m_password)) : QVariant(QString()));
+    s.setValue(keyName(Key::LoginName),
+               m_userNameEncrypt ? QVariant(CredentialCipher::encryptValue(m_userName)) : QVariant(m_userName));
+    s.setValue(keyName(Key::Password),
+               m_savePassword ? QVariant(CredentialCipher::encryptValue(m_password)) : QVariant(QString()));
     s.setValue(keyName(Key::AutoLogin), m_autoLogin);
     s.setValue(keyName(Key::SavePassword), m_savePassword);
     s.setValue(keyName(Key::SystemUser), m_systemUser);
@@ -496,29 +373,7 @@ void LoginInfo::saveToFile()
     emit changed();
 }
 
-LoginInfo::ServerSettingsSource& LoginInfo::serverSettingsSource()
-{
-    static ServerSettingsSource source;
-    return source;
-}
-
-void LoginInfo::setServerSettingsSource(ServerSettingsSource source)
-{
-    serverSettingsSource() = std::move(source);
-}
-
-LoginInfo::CertificateCheck& LoginInfo::certificateCheck()
-{
-    static CertificateCheck check;
-    return check;
-}
-
-void LoginInfo::setCertificateCheck(CertificateCheck check)
-{
-    certificateCheck() = std::move(check);
-}
-
-void LoginInfo::applyServerSettings(const ServerSettings& settings)
+void LoginInfo::applyServerSettings(const ServerSettings& settings, bool certificateChecked)
 {
     if (!m_settings) {
         return;
@@ -527,7 +382,6 @@ void LoginInfo::applyServerSettings(const ServerSettings& settings)
     // the server's address only from a server whose certificate was checked (anyone on the path of a plain or
     // unchecked connection could send it, and the saved password would follow it at every later start), the
     // certificate rule only when it is stricter than the one in the file.
-    const bool checkedServer = certificateCheck() && certificateCheck()(m_ksServerUrl);
     const QString fileRule = m_settings->value(keyName(Key::ServerCertificate)).toString();
     // Most starts are handed the values of the last one: the file is rewritten (and synced to disk) only
     // when one of them is new.
@@ -541,7 +395,7 @@ void LoginInfo::applyServerSettings(const ServerSettings& settings)
         const bool address
             = key == keyName(Key::ServerUrl) || key == keyName(Key::OldServerUrl) || key == keyName(Key::ServerName);
         const bool rule = key == keyName(Key::ServerCertificate);
-        if (address && !checkedServer) {
+        if (address && !certificateChecked) {
             logger->warn(QStringLiteral("server setting %1=\"%2\" ignored: not sent by an https server with a "
                                         "checked certificate")
                              .arg(key, setting.second));

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "CertificateRule.h"
+
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -9,12 +10,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-#include <optional>
-
-// The per-user INI file and nothing else: its keys, the template check, load, save and the encryption of
-// the stored credentials. The composition root owns the one instance (Singleton<LoginInfo>); run-time
-// state lives in Session.
+// The per-user INI file and nothing else: its keys, load and save (the stored credentials encrypted by
+// CredentialCipher, the file installed from SettingsTemplate). The composition root owns the one instance
+// (Singleton<LoginInfo>); run-time state lives in Session.
 class LoginInfo : public QObject
 {
     Q_OBJECT
@@ -76,10 +74,14 @@ public:
     explicit LoginInfo(QObject* parent = nullptr);
     ~LoginInfo() override;
 
-    // The user file exists and matches the template's version (copied from the template otherwise).
-    bool checkIniFile();
-    // 0 on success, 2 when checkIniFile() failed.
+    // openFile() and readValues() in one, for a start that takes no settings from the server.
     int loadFromFile();
+    // The user file checked against the template (SettingsTemplate) and opened, the server's address and the
+    // certificate rule read: what the fetch of the server's settings needs. 0 on success, 2 when the template
+    // check failed.
+    int openFile();
+    // Every other value of the opened file, read after the server's settings were applied so that they count.
+    void readValues();
     // Writes the login keys back (server, name, password, switches).
     void saveToFile();
     // The server's form of the account after a login: the user name, and the stored name written the way
@@ -87,23 +89,12 @@ public:
     void rememberServerAccount(const QString& account);
     // Section/key and value of each setting the server pushes.
     using ServerSettings = QList<QPair<QString, QString>>;
-    // Fetches the settings the server pushes for a server URL; nothing when the fetch failed.
-    using ServerSettingsSource = std::function<std::optional<ServerSettings>(const QString& serverUrl)>;
-    // The source loadFromFile() asks; the composition root installs the server API's fetch.
-    static void setServerSettingsSource(ServerSettingsSource source);
-    // Whether requests to a server URL check the server's certificate (https under a rule other than "any");
-    // the composition root installs the server API's answer. Without one, no server counts as checked.
-    using CertificateCheck = std::function<bool(const QString& serverUrl)>;
-    static void setCertificateCheck(CertificateCheck check);
     // Writes settings pushed by the server (at the stored server URL) into the user file, except what would
     // weaken trust in the server: its address (Login/KsServerUrl, Login/KsServerurl, Login/KsServerName)
-    // unless its certificate was checked, and a setting/ServerCertificate no stricter than the file's. Each
-    // change of these keys, and each one refused, is logged.
-    void applyServerSettings(const ServerSettings& settings);
-
-    // Encryption of stored values (AES-256-CBC, ISO padding, lower-case hex).
-    static QByteArray encryptValue(const QString& plain);
-    static QString decryptValue(const QString& stored);
+    // unless certificateChecked (the answer came over https with the server's certificate checked), and a
+    // setting/ServerCertificate no stricter than the file's. Each change of these keys, and each one refused,
+    // is logged.
+    void applyServerSettings(const ServerSettings& settings, bool certificateChecked);
 
     // Checked reads shared by every reader of the settings file. A switch is 1/true or 0/false and a number
     // lies within [min, max]; anything else gives the key's default and a log line, as does an absent key.
@@ -119,10 +110,6 @@ public:
     static QVariant fileValue(Key key);
     static bool fileSwitch(Key key);
     static void writeFileValue(Key key, const QVariant& value);
-
-    // The settings template beside the executable; tests may point it elsewhere (empty restores it).
-    static QString templatePath();
-    static void setTemplatePathForTests(const QString& path);
 
     QString ksServerUrl() const { return m_ksServerUrl; }
     void setKsServerUrl(const QString& v) { m_ksServerUrl = v; }
@@ -181,9 +168,8 @@ public:
     int minJobFileSizeBytes() const { return m_minJobFileSizeBytes; }
     int maxParamFileDelayMin() const { return m_maxParamFileDelayMin; }
     QString jobFolder() const { return m_jobFolder; }
-    // "pin", "any" or "system" (ServerTrust).
-    QString serverCertificate() const { return m_serverCertificate; }
-    void setServerCertificate(const QString& v) { m_serverCertificate = v; }
+    // setting/ServerCertificate, which ServerTrust applies.
+    CertificateRule certificateRule() const { return m_certificateRule; }
     // Jobs the server could not take stay in the job folder and are sent later.
     bool keepUnsentJobs() const { return m_keepUnsentJobs; }
     int keepUnsentHours() const { return m_keepUnsentHours; }
@@ -199,8 +185,6 @@ signals:
     void changed();
 
 private:
-    static ServerSettingsSource& serverSettingsSource();
-    static CertificateCheck& certificateCheck();
     // complain: log an unusable value (the first read, before the server's settings, stays quiet).
     void readServerCertificate(bool complain);
 
@@ -248,7 +232,7 @@ private:
     int m_minJobFileSizeBytes = 512;
     int m_maxParamFileDelayMin = 60;
     QString m_jobFolder = QStringLiteral("ksprinter");
-    QString m_serverCertificate = QStringLiteral("pin");
+    CertificateRule m_certificateRule = CertificateRule::Pin;
     bool m_keepUnsentJobs = true;
     int m_keepUnsentHours = 24;
 

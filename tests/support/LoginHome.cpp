@@ -1,6 +1,6 @@
 #include "LoginHome.h"
 
-#include "config/LoginInfo.h"
+#include "config/SettingsTemplate.h"
 
 #include <QFile>
 #include <QSettings>
@@ -14,7 +14,7 @@ LoginHome::LoginHome()
     if (!QFile::copy(TestHome::templatePath(), templateFile)) {
         return;
     }
-    LoginInfo::setTemplatePathForTests(templateFile);
+    SettingsTemplate::setTemplatePathForTests(templateFile);
     if (!QFile::copy(templateFile, m_home.iniPath())) {
         return;
     }
@@ -24,7 +24,7 @@ LoginHome::LoginHome()
 
 LoginHome::~LoginHome()
 {
-    LoginInfo::setTemplatePathForTests(QString());
+    SettingsTemplate::setTemplatePathForTests(QString());
 }
 
 void LoginHome::write(const QVariantMap& values) const

@@ -2,7 +2,6 @@
 
 #include "api/KsKit.h"
 #include "api/ServerTrust.h"
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 
 #include <QDir>
@@ -12,10 +11,6 @@ TestHome::TestHome()
 {
     m_hadHome = qEnvironmentVariableIsSet("HOME");
     m_oldHome = qgetenv("HOME");
-    // Loading the settings fetches what the server pushes, as at start-up (there through the client's one API).
-    LoginInfo::setServerSettingsSource([](const QString& url) { return KsKit(KsAccount {}).fetchClientSettings(url); });
-    LoginInfo::setCertificateCheck(&ServerTrust::verifiesCertificate);
-    ServerTrust::setSettings(Singleton<LoginInfo>::getInstance());
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         QDir(m_dir.path()).mkpath(QStringLiteral("halcyraclient"));
@@ -39,6 +34,25 @@ QString TestHome::dataPath() const
 QString TestHome::iniPath() const
 {
     return dataPath() + QStringLiteral("/halcyraclient.ini");
+}
+
+int TestHome::loadAtStartUp(LoginInfo& settings)
+{
+    const int opened = settings.openFile();
+    if (opened != 0) {
+        return opened;
+    }
+    ServerTrust::setMode(settings.certificateRule());
+    const QString serverUrl = settings.ksServerUrl();
+    if (!serverUrl.isEmpty()) {
+        if (const std::optional<LoginInfo::ServerSettings> pushed
+            = KsKit(KsAccount {}).fetchClientSettings(serverUrl)) {
+            settings.applyServerSettings(*pushed, ServerTrust::verifiesCertificate(serverUrl));
+        }
+    }
+    settings.readValues();
+    ServerTrust::setMode(settings.certificateRule());
+    return 0;
 }
 
 QString TestHome::templatePath()

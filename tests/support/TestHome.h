@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+class LoginInfo;
+
 // Points HOME at a fresh temporary directory for the life of the object (set it before the
 // application object exists so every path the client derives lands inside it).
 class TestHome
@@ -22,6 +24,9 @@ public:
     QString iniPath() const;
     // Copies the settings template from the build's bin directory beside the test binary.
     static QString templatePath();
+    // Loads settings as the client's start does: the server's settings fetched (on an API of its own) and
+    // applied after the file was opened and before its values are read; ServerTrust takes the file's rule.
+    static int loadAtStartUp(LoginInfo& settings);
 
 private:
     QTemporaryDir m_dir;

@@ -35,7 +35,7 @@ bool loadSettings(const QString& serverUrl, const QVariantMap& keys, const QStri
         }
     }
     LoginInfo* info = Singleton<LoginInfo>::getInstance();
-    if (info->loadFromFile() != 0) {
+    if (TestHome::loadAtStartUp(*info) != 0) {
         return false;
     }
     info->setKsServerUrl(serverUrl);
