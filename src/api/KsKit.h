@@ -8,7 +8,6 @@
 #include "KsUserInfo.h"
 #include "config/LoginInfo.h"
 
-#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -25,9 +24,9 @@ class QNetworkReply;
 class QJsonValue;
 class Session;
 
-// The client's server API object: login, the QR service, reachability probe and the
-// queries the job checks and dialogs need, all for one account (KsAccount) and on the one network
-// manager of the UI thread, which the kit makes at its first request. Requests other than the QR service's wait
+// The client's server API object: login, the QR service, reachability probe and the queries the job checks and
+// dialogs need, all for one account (KsAccount) and on the one network manager of the UI thread, which the kit
+// makes at its first request; the addresses come from KsEndpoints. Requests other than the QR service's wait
 // for their answer in a nested event loop (HttpExchange).
 class KsKit : public QObject
 {
