@@ -121,7 +121,7 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    const bool ok = submitter.SubmitJob(param);
+    const bool ok = submitter.SubmitJob(param, {}) == JobSubmitter::Outcome::Confirmed;
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     QJsonObject out;
