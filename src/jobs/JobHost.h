@@ -12,9 +12,22 @@
 class KsKit;
 class LoginInfo;
 
+// Where the job folder is, as the settings file says when the job intake is set up.
+struct JobFolderSetting
+{
+    QString settingsFile; // the settings file read
+    QString jobFolder; // the job folder (Job/Path); empty when there is no settings file
+
+    // The job folder of this name: <data folder>/<folderName>.
+    static QString pathOf(const QString& folderName);
+    // Reads the settings file now.
+    static JobFolderSetting read();
+};
+
 // Settings the job intake reads at the start of each step.
 struct JobOptions
 {
+    JobFolderSetting folder;
     bool fileLimit = false; // setting/fileLimit: apply the page and size limits
     bool keepJobFiles = false; // Debug/KeepJobFiles: move submitted job files to the backup folder
     bool showProgress = true; // setting/IsShowProgress

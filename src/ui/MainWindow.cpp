@@ -76,7 +76,7 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
         }
         m_jobQueue->serverReachable();
     });
-    m_jobQueue->initJobControlOption();
+    setUpJobFolder();
     setupTabs();
     InitConfig();
     loadData();
@@ -166,7 +166,7 @@ void MainWindow::show_mainwindow()
             show();
         }
     }
-    m_jobQueue->initJobControlOption();
+    setUpJobFolder();
     m_ui->tabWidget->setCurrentIndex(0);
     m_jobQueue->initialCheck4JobPath();
     m_ui->tabMessages->load();

@@ -118,6 +118,8 @@ protected:
 
 private:
     QList<TabPage*> pages() const;
+    // Reads where the job folder is and sets the queue up on it.
+    void setUpJobFolder();
     void setupTabs();
     // Removes the tabs the settings hide.
     void InitConfig();
@@ -139,6 +141,7 @@ private:
 
     QString m_account;
     int m_unsentJobs = 0;
+    JobFolderSetting m_jobFolder; // as read when the job intake was last set up
     // The outage notice; closed once the server answers again, since it would then say something untrue.
     QPointer<QMessageBox> m_unreachableBox;
     JobQueue* m_jobQueue = nullptr;

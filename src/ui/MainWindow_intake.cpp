@@ -204,7 +204,15 @@ int MainWindow::insertMsgToDb(const QString& account, const QString& title, cons
     return m_ui->tabMessages->insert(account, title, message, date);
 }
 
+void MainWindow::setUpJobFolder()
+{
+    m_jobFolder = JobFolderSetting::read();
+    m_jobQueue->initJobControlOption();
+}
+
 JobOptions MainWindow::jobOptions() const
 {
-    return JobOptions::fromSettings(*m_info);
+    JobOptions options = JobOptions::fromSettings(*m_info);
+    options.folder = m_jobFolder;
+    return options;
 }

@@ -65,6 +65,15 @@ QStringList ScriptedJobHost::textsOf(const QString& kind) const
     return list;
 }
 
+JobOptions ScriptedJobHost::jobOptions() const
+{
+    JobOptions current = options;
+    if (current.folder.settingsFile.isEmpty()) {
+        current.folder = JobFolderSetting::read();
+    }
+    return current;
+}
+
 bool ScriptedJobHost::checkNetworkState(bool showDialog)
 {
     events.append({ QStringLiteral("network"), QString(), showDialog ? QStringLiteral("dialog") : QString(), {}, {} });

@@ -65,7 +65,8 @@ public:
 
     QString serverUrl() const override { return server; }
     QString userAccount() const override { return account; }
-    JobOptions jobOptions() const override { return options; }
+    // The job folder, unless a test sets one, as the test's settings file names it now.
+    JobOptions jobOptions() const override;
     KsKit& api() override;
     bool checkNetworkState(bool showDialog) override;
     bool askConfirmation(const QString& text) override;
