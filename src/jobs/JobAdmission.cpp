@@ -5,6 +5,7 @@
 #include "JobFolder.h"
 #include "JobHost.h"
 #include "JobJournal.h"
+#include "JobNotices.h"
 #include "JobParamReader.h"
 #include "JobQueue.h"
 #include "JobRecovery.h"
@@ -19,20 +20,15 @@
 static Logger* logger = Logging::rootLogger();
 
 JobAdmission::JobAdmission(JobHost* host, JobParamReader* reader, JobSubmitter* submitter, JobFolder* folder,
-                           RetrySchedule* schedule, JobRecovery* recovery)
+                           RetrySchedule* schedule, JobRecovery* recovery, JobNotices* notices)
     : m_host(host)
     , m_reader(reader)
     , m_submitter(submitter)
     , m_folder(folder)
     , m_schedule(schedule)
     , m_recovery(recovery)
+    , m_notices(notices)
 { }
-
-void JobAdmission::tell(const QString& text)
-{
-    m_host->showSystemMessage(JobQueue::tr("Title"), text);
-    m_host->insertMsgToDb(m_host->userAccount(), QString(), text, QString());
-}
 
 void JobAdmission::deleteJob(const QString& name)
 {
@@ -73,10 +69,10 @@ JobAdmission::Outcome JobAdmission::waitForFiles(const QString& name, const QStr
     // Without its whole document the job can never print; the user hears why it went.
     if (why == QLatin1String("data")) {
         logger->error(QStringLiteral("%1: the job's data file did not arrive").arg(docName));
-        tell(JobQueue::tr("Print job [%1] was removed: its document did not arrive").arg(docName));
+        m_notices->tell(JobQueue::tr("Print job [%1] was removed: its document did not arrive").arg(docName));
     } else if (why == QLatin1String("document")) {
         logger->error(QStringLiteral("%1: the job's document is not a complete PDF").arg(docName));
-        tell(JobQueue::tr("Print job [%1] was removed: its document is not a complete PDF").arg(docName));
+        m_notices->tell(JobQueue::tr("Print job [%1] was removed: its document is not a complete PDF").arg(docName));
     }
     if (why != QLatin1String("parameters")) {
         m_schedule->stopWaiting(name);
@@ -85,7 +81,7 @@ JobAdmission::Outcome JobAdmission::waitForFiles(const QString& name, const QStr
     }
     if (m_schedule->firstParamNotice(name)) {
         logger->error(QStringLiteral("%1: the job's parameters cannot be read").arg(docName));
-        tell(JobQueue::tr("Print job [%1] waits: its settings cannot be read").arg(docName));
+        m_notices->tell(JobQueue::tr("Print job [%1] waits: its settings cannot be read").arg(docName));
     }
     return Outcome::Waiting;
 }
@@ -105,7 +101,8 @@ bool JobAdmission::expired(const QString& name)
     }
     const QString docName = m_folder->docNameOf(name);
     logger->error(QStringLiteral("%1: not sent within %2 hours, removed").arg(docName).arg(hours));
-    tell(JobQueue::tr("Print job [%1] could not be sent within %2 hours and was removed").arg(docName).arg(hours));
+    m_notices->tell(
+        JobQueue::tr("Print job [%1] could not be sent within %2 hours and was removed").arg(docName).arg(hours));
     deleteJob(name);
     m_recovery->journal()->remove(name);
     return true;
@@ -121,7 +118,8 @@ JobAdmission::Outcome JobAdmission::keepJob(const QString& name, const QString& 
     const JobJournal::Entry entry = m_recovery->entryOf(name);
     logger->info(QStringLiteral("job %1 kept, next try in %2 s").arg(name).arg(delayMs / 1000));
     if (!m_schedule->toldKept(name) && !entry.toldKept) {
-        tell(JobQueue::tr("Print job [%1] is kept and will be sent when the server can be reached").arg(docName));
+        m_notices->tell(
+            JobQueue::tr("Print job [%1] is kept and will be sent when the server can be reached").arg(docName));
         m_schedule->setToldKept(name);
         journal->setToldKept(name);
     }
@@ -353,12 +351,12 @@ bool JobAdmission::withinLimits(const KsJobParam& param, const QString& name)
     if (param.documentPages > options.maxPageCount) {
         const QString text = JobQueue::tr("Page number of print job [%1] exceeds [%2] limit")
                                  .arg(param.docName, QString::number(options.maxPageCount));
-        m_host->insertMsgToDb(m_host->userAccount(), QString(), text, now);
+        m_notices->addForUser(text, now);
         m_host->showWarning(text);
     }
     if (data.size() > options.maxJobFileSize) {
         const QString text = JobQueue::tr("Print job [%1] size exceeds 1g limit").arg(param.docName);
-        m_host->insertMsgToDb(m_host->userAccount(), QString(), text, now);
+        m_notices->addForUser(text, now);
         m_host->showWarning(text);
     }
     return false;

@@ -9,6 +9,7 @@
 
 class JobFolder;
 class JobHost;
+class JobNotices;
 class JobParamReader;
 class JobRecovery;
 class JobSubmitter;
@@ -29,7 +30,7 @@ public:
     using StopCheck = std::function<bool()>;
 
     JobAdmission(JobHost* host, JobParamReader* reader, JobSubmitter* submitter, JobFolder* folder,
-                 RetrySchedule* schedule, JobRecovery* recovery);
+                 RetrySchedule* schedule, JobRecovery* recovery, JobNotices* notices);
 
     Outcome admit(const QString& name, Pass pass, const StopCheck& stopped);
     // The same from the parsed parameters on: permissions, limits, submission.
@@ -45,8 +46,6 @@ private:
     bool filesReady(const QString& name, QString* why) const;
     bool expired(const QString& name);
     bool withinLimits(const KsJobParam& param, const QString& name);
-    // Tray balloon and stored message.
-    void tell(const QString& text);
 
     JobHost* m_host = nullptr;
     JobParamReader* m_reader = nullptr;
@@ -54,4 +53,5 @@ private:
     JobFolder* m_folder = nullptr;
     RetrySchedule* m_schedule = nullptr;
     JobRecovery* m_recovery = nullptr;
+    JobNotices* m_notices = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "JobFiles.h"
 #include "JobHost.h"
+#include "JobNotices.h"
 #include "JobSubmitter.h"
 #include "SafeJobFile.h"
 #include "app/Logging.h"
@@ -16,13 +17,14 @@ static Logger* logger = Logging::rootLogger();
 JobQueue::JobQueue(JobHost* host, QObject* parent)
     : QObject(parent)
     , m_host(host)
+    , m_notices(new JobNotices(host, this))
     , m_reader(host)
-    , m_guard(host)
-    , m_submitter(new JobSubmitter(host, this))
+    , m_guard(m_notices)
+    , m_submitter(new JobSubmitter(host, this, m_notices))
     , m_jobTimer(new QTimer(this))
     , m_folder(host)
-    , m_recovery(host, &m_folder, &m_schedule, m_submitter)
-    , m_admission(host, &m_reader, m_submitter, &m_folder, &m_schedule, &m_recovery)
+    , m_recovery(host, &m_folder, &m_schedule, m_submitter, m_notices)
+    , m_admission(host, &m_reader, m_submitter, &m_folder, &m_schedule, &m_recovery, m_notices)
 {
     // Created stopped; the start-up pass starts it.
     connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);

@@ -14,6 +14,7 @@
 #include <functional>
 
 class JobHost;
+class JobNotices;
 class JobSubmitter;
 class QTimer;
 
@@ -71,6 +72,8 @@ public:
     JobParamReader* reader() { return &m_reader; }
     JobSubmitter* submitter() const { return m_submitter; }
     JobAdmission* admission() { return &m_admission; }
+    // Where the queue's and the submission's notices go.
+    JobNotices* notices() const { return m_notices; }
 
 public slots:
     // One pass over the job folder.
@@ -87,6 +90,7 @@ private:
     void endPass(int session);
 
     JobHost* m_host = nullptr;
+    JobNotices* m_notices = nullptr;
     JobParamReader m_reader;
     JobFolderGuard m_guard;
     JobSubmitter* m_submitter = nullptr;

@@ -3,6 +3,7 @@
 #include "JobFiles.h"
 #include "JobFolder.h"
 #include "JobHost.h"
+#include "JobNotices.h"
 #include "JobSubmitter.h"
 #include "RetrySchedule.h"
 #include "api/HttpExchange.h"
@@ -19,11 +20,13 @@
 
 static Logger* logger = Logging::rootLogger();
 
-JobRecovery::JobRecovery(JobHost* host, JobFolder* folder, RetrySchedule* schedule, JobSubmitter* submitter)
+JobRecovery::JobRecovery(JobHost* host, JobFolder* folder, RetrySchedule* schedule, JobSubmitter* submitter,
+                         JobNotices* notices)
     : m_host(host)
     , m_folder(folder)
     , m_schedule(schedule)
     , m_submitter(submitter)
+    , m_notices(notices)
 { }
 
 JobRecovery::~JobRecovery() = default;
@@ -87,8 +90,7 @@ void JobRecovery::settleDelivered(const QString& name, const QString& docName)
 {
     logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(name));
     journal()->setConfirmed(name);
-    m_host->insertMsgToDb(m_host->userAccount(), QString(), JobSubmitter::tr("job [%1] submiited to KS").arg(docName),
-                          QString());
+    m_notices->addForUser(JobSubmitter::tr("job [%1] submiited to KS").arg(docName));
     m_schedule->forget(name);
     m_folder->removeAfterSubmission(name, docName, m_host->jobOptions().keepJobFiles);
     if (!m_folder->exists(name)) {

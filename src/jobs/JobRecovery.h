@@ -10,6 +10,7 @@
 
 class JobFolder;
 class JobHost;
+class JobNotices;
 class JobSubmitter;
 class RetrySchedule;
 
@@ -22,7 +23,8 @@ public:
     // What the server's job list says of a server job whose confirmation may have reached it.
     enum class ServerJob { Listed, Unknown, NoAnswer };
 
-    JobRecovery(JobHost* host, JobFolder* folder, RetrySchedule* schedule, JobSubmitter* submitter);
+    JobRecovery(JobHost* host, JobFolder* folder, RetrySchedule* schedule, JobSubmitter* submitter,
+                JobNotices* notices);
     ~JobRecovery();
 
     // The journal (in the client's data folder unless set before its first use).
@@ -52,6 +54,7 @@ private:
     JobFolder* m_folder = nullptr;
     RetrySchedule* m_schedule = nullptr;
     JobSubmitter* m_submitter = nullptr;
+    JobNotices* m_notices = nullptr;
     QString m_journalPath;
     std::unique_ptr<JobJournal> m_journal;
 };

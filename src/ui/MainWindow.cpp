@@ -107,6 +107,7 @@ void MainWindow::setupTabs()
             }
         });
     }
+    connectJobIntake();
     // Every list or status answer of the jobs tab may come with stored messages.
     connect(form.tabJobs, &JobsTab::answered, form.tabMessages, &MessagesTab::load);
 
