@@ -798,6 +798,7 @@ void TestCups::printThroughCups()
         host.options = JobOptions::fromSettings(*Singleton<LoginInfo>::getInstance());
         host.store = &store;
         JobQueue queue(&host);
+        host.listen(&queue);
         QVERIFY(queue.initJobControlOption());
         QCOMPARE(queue.jobPath(), jobFolder());
         queue.initialCheck4JobPath();

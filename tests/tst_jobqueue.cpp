@@ -39,6 +39,8 @@ private slots:
     void emptyJobPathTouchesNothing();
     void permissionPrompts_data();
     void permissionPrompts();
+    void admissionOutcomes_data();
+    void admissionOutcomes();
     void limits_data();
     void limits();
     void startupPass_data();
@@ -89,6 +91,7 @@ void TestJobQueue::init()
     m_host.account = QStringLiteral("alice");
     m_host.options.clientVersion = QStringLiteral("1.0.0");
     m_queue.reset(new JobQueue(&m_host));
+    m_host.listen(m_queue.data());
     m_queue->setBackupPath(m_home->path() + QStringLiteral("/backupjobs"));
     QVERIFY(m_queue->initJobControlOption());
 }
@@ -156,6 +159,7 @@ void TestJobQueue::jobFolderSetUp()
         writeIni(ini);
     }
     JobQueue queue(&m_host);
+    m_host.listen(&queue);
     Logging::startCapture();
     QCOMPARE(queue.initJobControlOption(), !ini.isNull());
     const QStringList log = Logging::takeCaptured();
@@ -175,6 +179,7 @@ void TestJobQueue::emptyJobPathTouchesNothing()
     // Without a settings file the job folder path stays empty, and an empty path names the working directory.
     QFile::remove(m_home->iniPath());
     JobQueue queue(&m_host);
+    m_host.listen(&queue);
     QVERIFY(!queue.initJobControlOption());
     QTemporaryDir cwd;
     const QString previous = QDir::currentPath();
@@ -250,6 +255,66 @@ void TestJobQueue::permissionPrompts()
         QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
     }
     QVERIFY(m_queue->isJobTimerActive());
+}
+
+void TestJobQueue::admissionOutcomes_data()
+{
+    QTest::addColumn<QString>("account"); // bob may not print in colour
+    QTest::addColumn<bool>("withData");
+    QTest::addColumn<bool>("keepUnsent");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<bool>("logoutAtQuestion");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<bool>("submitted");
+    QTest::addColumn<bool>("filesStay");
+    const int done = int(JobAdmission::Outcome::Done);
+    const int kept = int(JobAdmission::Outcome::Kept);
+    const int waiting = int(JobAdmission::Outcome::Waiting);
+    const int interrupted = int(JobAdmission::Outcome::Interrupted);
+    QTest::newRow("allowed: sent") << "alice" << true << false << true << false << done << true << false;
+    QTest::newRow("colour refused by the user") << "bob" << true << false << true << false << done << false << false;
+    QTest::newRow("logout with the colour question open")
+        << "bob" << true << false << true << true << interrupted << false << true;
+    QTest::newRow("server unreachable, kept") << "alice" << true << true << false << false << kept << false << true;
+    QTest::newRow("server unreachable, not kept")
+        << "alice" << true << false << false << false << done << false << false;
+    QTest::newRow("data not there yet") << "alice" << false << true << true << false << waiting << false << true;
+}
+
+// One job's turn alone, outside any pass.
+void TestJobQueue::admissionOutcomes()
+{
+    QFETCH(QString, account);
+    QFETCH(bool, withData);
+    QFETCH(bool, keepUnsent);
+    QFETCH(bool, reachable);
+    QFETCH(bool, logoutAtQuestion);
+    QFETCH(int, outcome);
+    QFETCH(bool, submitted);
+    QFETCH(bool, filesStay);
+    m_host.account = account;
+    m_host.options.keepUnsentJobs = keepUnsent;
+    m_host.networkDefault = reachable;
+    bool stopped = false;
+    m_host.onQuestion = [&](const QString&) { stopped = logoutAtQuestion; };
+    const QByteArray params("[AppPara]\nColor=1\nDuplexType=1\n[PrintPara]\nDocName=doc1.pdf\n");
+    QString trigger = QStringLiteral("job1.pdf");
+    if (withData) {
+        addJob(QStringLiteral("job1"), params);
+    } else {
+        // A PCL job whose data file has not arrived.
+        trigger = QStringLiteral("job1.xml");
+        writeFile(inFolder(QStringLiteral("job1")), params);
+        writeFile(inFolder(trigger), "<job/>");
+    }
+    const QStringList before = folderFiles();
+
+    const JobAdmission::Outcome result
+        = m_queue->admission()->admit(trigger, JobAdmission::Pass::Timer, [&stopped]() { return stopped; });
+
+    QCOMPARE(int(result), outcome);
+    QCOMPARE(confirmed(), submitted ? 1 : 0);
+    QCOMPARE(folderFiles(), filesStay ? before : QStringList());
 }
 
 void TestJobQueue::limits_data()
@@ -697,6 +762,7 @@ void TestJobQueue::jobFolderIsPrivate()
     // An existing folder open to others is repaired; a folder that is a link is not used at all.
     QVERIFY(QFile::setPermissions(folder(), QFileDevice::Permissions(0x7755)));
     JobQueue repaired(&m_host);
+    m_host.listen(&repaired);
     QVERIFY(repaired.initJobControlOption());
     QCOMPARE(repaired.jobPath(), folder());
     struct stat st;
@@ -710,6 +776,7 @@ void TestJobQueue::jobFolderIsPrivate()
     writeFile(elsewhere + QStringLiteral("/job1"), "[AppPara]\nColor=0\n");
     writeFile(elsewhere + QStringLiteral("/job1.pdf"), PdfMaker::make(1));
     JobQueue linked(&m_host);
+    m_host.listen(&linked);
     QVERIFY(linked.initJobControlOption());
     QVERIFY(linked.jobPath().isEmpty());
     linked.timerCallback();

@@ -88,6 +88,7 @@ void TestJobsEndToEnd::printedJobReachesTheServer()
     host.store = &store;
 
     JobQueue queue(&host);
+    host.listen(&queue);
     QVERIFY(queue.initJobControlOption());
     QCOMPARE(queue.jobPath(), m_home->dataPath() + QStringLiteral("/ksprinter"));
     CMyFileWatcher* watcher = CMyFileWatcher::instance();

@@ -121,6 +121,7 @@ void TestJobSafety::init()
 void TestJobSafety::newQueue()
 {
     m_queue.reset(new JobQueue(&m_host));
+    m_host.listen(m_queue.data());
     if (m_now > 0) {
         m_queue->setClock([this]() { return m_now; });
     }
@@ -683,7 +684,12 @@ void TestJobSafety::clientKilledOrStopped()
             return file.open(QIODevice::ReadOnly) && file.readAll().contains(marker);
         };
         QTRY_VERIFY_WITH_TIMEOUT(logged(), 60000);
-        QTest::qWait(1500);
+        if (!early) {
+            // The permission question opens once the server has answered the permission query.
+            QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount(QStringLiteral("/User/BAS_UserPermission")) >= 1, 60000);
+        }
+        // What is left before the box shows is the client's own event loop.
+        QTest::qWait(300);
         client.terminate();
     }
     QVERIFY(client.state() == QProcess::NotRunning || client.waitForFinished(30000));

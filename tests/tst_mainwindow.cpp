@@ -422,9 +422,9 @@ void TestMainWindow::noAnswerShowsOfflineAtOnce()
         m_server->setOverride(QStringLiteral("/Job/BAS_ScanJobList"), FakeReply::closeMidBody("{\"code\":0,"));
         page->load();
     } else {
-        window->setCurrentJobId(QStringLiteral("1"));
+        window->form()->tabJobs->setCurrentJobId(QStringLiteral("1"));
         m_server->stop();
-        window->getJobStatusInfo();
+        window->form()->tabJobs->getJobStatusInfo();
     }
     QVERIFY(answered.wait());
 
@@ -878,8 +878,8 @@ void TestMainWindow::noTrayNoticesGoToTheDesktop()
     window->init(true);
 
     // The job the status poll follows is done: the user hears of it from the desktop.
-    window->setCurrentJobId(QStringLiteral("7"));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->setCurrentJobId(QStringLiteral("7"));
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_COMPARE(service.received.size(), 1);
     QCOMPARE(service.received.first(), (QStringList { "HalcyraClient", "Job submitted success", "report.pdf" }));
 

@@ -136,6 +136,7 @@ void TestSubmit::announceBody()
     p.securityLevel = 3;
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
 
     const FakeRequest request = m_server->lastRequest(QStringLiteral("/Job/BAS_SubmitPrintJob"));
@@ -178,6 +179,7 @@ void TestSubmit::chunks()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), data), QStringLiteral("report.pdf"));
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
 
     const FakeKestranaState::Job server = onlyJob();
@@ -270,6 +272,7 @@ void TestSubmit::announceRefused()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
@@ -293,6 +296,7 @@ void TestSubmit::announceUnreadable()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     QVERIFY(Logging::takeCaptured().contains(QStringLiteral("###### [beginSubmitJob] request exception")));
     QCOMPARE(m_host.textsOf(QStringLiteral("critical")), QStringList { "ks server link ex" });
@@ -332,6 +336,7 @@ void TestSubmit::chunkRefused()
 
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
@@ -374,6 +379,7 @@ void TestSubmit::connectionLostMidUpload()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(3 * 1048576)), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
 
     // The upload stops at the broken chunk and the user hears why.
@@ -405,6 +411,7 @@ void TestSubmit::logoutAbortsChunkInFlight()
     QTimer::singleShot(300, [&loggedOut]() { loggedOut = true; });
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QCOMPARE(submitter.SubmitJob(p, hooks), JobSubmitter::Outcome::Interrupted);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
@@ -419,6 +426,7 @@ void TestSubmit::cancelFromProgress()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(3 * 1048576)), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
@@ -457,6 +465,7 @@ void TestSubmit::confirmation()
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), "%PDF-1.4"), QStringLiteral("r.pdf"));
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QCOMPARE(submitter.SubmitJob(p) == JobSubmitter::Outcome::Confirmed, refusal == 0);
     QCOMPARE(m_host.kinds(), kinds);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), stored);
@@ -510,6 +519,7 @@ void TestSubmit::failuresAreNeverSilent()
     }
 
     JobSubmitter submitter(&m_host);
+    m_host.listen(&submitter);
     QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { stored });
     const QList<ScriptedJobHost::Event> tray = m_host.eventsOf(QStringLiteral("tray"));

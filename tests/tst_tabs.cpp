@@ -363,7 +363,7 @@ void TestTabs::statusPoll()
     auto window = makeWindow();
     QVERIFY(window);
     QTimer* timer = window->form()->tabJobs->jobStatusTimer();
-    window->setCurrentJobId(QStringLiteral("1042"));
+    window->form()->tabJobs->setCurrentJobId(QStringLiteral("1042"));
     const auto statusAnswer = [](int status, double size) {
         QJsonObject data { { "JobID", 1042 }, { "JobName", "thesis.pdf" }, { "Status", status }, { "FileSize", size } };
         return FakeReply::envelope(0, "success", data).times(1);
@@ -371,7 +371,7 @@ void TestTabs::statusPoll()
     const QString path = QStringLiteral("/Job/BAS_GetJobStatusInfo");
 
     m_server->setOverride(path, statusAnswer(51, 80));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_VERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 5000);
     QCOMPARE(m_server->lastRequest(path).query, QByteArray("jobId=1042"));
@@ -379,14 +379,14 @@ void TestTabs::statusPoll()
     // A second "being processed" keeps the running timer's interval.
     m_server->setOverride(path, statusAnswer(51, 900));
     window->form()->tabWidget->setTabText(0, QStringLiteral("answer pending"));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)")); // the answer was handled
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 5000);
 
     // Done: stored, reported, and the poll stops.
     m_server->setOverride(path, statusAnswer(5, 900));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_VERIFY(!timer->isActive());
     QCOMPARE(storedMessages(), QStringList { QStringLiteral("job [thesis.pdf] submited success") });
     QTRY_COMPARE(window->form()->tabMessages->model()->rowCount(), 1);
@@ -394,7 +394,7 @@ void TestTabs::statusPoll()
     // A failed status answer also stops it.
     timer->start(2000);
     m_server->setOverride(path, FakeReply::envelope(9, "Job does not exist"));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_VERIFY(!timer->isActive());
 }
 
@@ -405,8 +405,8 @@ void TestTabs::listPoll()
     QTRY_COMPARE(window->form()->tabWidget->tabText(0), QStringLiteral("Jobs(0)"));
     QTimer* timer = window->form()->tabJobs->jobListTimer();
     // A submission of a 600-byte file starts from a table with 0 rows.
-    window->setRowCountBeforeSubmit(window->jobsRowCount());
-    window->setUploadedFileSize(600);
+    window->form()->tabJobs->setRowCountBeforeSubmit(window->form()->tabJobs->model()->rowCount());
+    window->form()->tabJobs->setUploadedFileSize(600);
 
     window->form()->tabJobs->RefreshJobInfo();
     QVERIFY(timer->isActive());
@@ -700,8 +700,8 @@ void TestTabs::tabsRefreshWhenServerReturns()
     QTRY_COMPARE(window->form()->tabJobs->model()->rowCount(), 1);
     QVERIFY(window->monitor().isOnline());
     // The status poll follows the job.
-    window->setCurrentJobId(QString::number(id));
-    window->getJobStatusInfo();
+    window->form()->tabJobs->setCurrentJobId(QString::number(id));
+    window->form()->tabJobs->getJobStatusInfo();
     QTRY_VERIFY(window->form()->tabJobs->jobStatusTimer()->isActive());
 
     // The server goes away: the next poll fails and stops, and the window says it is offline.

@@ -1,6 +1,6 @@
 #include "JobFolderGuard.h"
 
-#include "JobHost.h"
+#include "JobNotices.h"
 #include "SafeJobFile.h"
 #include "app/Logging.h"
 
@@ -12,8 +12,8 @@
 
 static Logger* logger = Logging::rootLogger();
 
-JobFolderGuard::JobFolderGuard(JobHost* host)
-    : m_host(host)
+JobFolderGuard::JobFolderGuard(JobNotices* notices)
+    : m_notices(notices)
 { }
 
 void JobFolderGuard::sweep(const QString& folder)
@@ -56,7 +56,7 @@ void JobFolderGuard::sweep(const QString& folder)
 void JobFolderGuard::report(const QString& logLine, const QString& message)
 {
     logger->warn(logLine);
-    if (m_host) {
-        m_host->insertMsgToDb(m_host->userAccount(), QString(), message, QString());
+    if (m_notices) {
+        m_notices->addForUser(message);
     }
 }

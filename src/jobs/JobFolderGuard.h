@@ -4,7 +4,7 @@
 #include <QSet>
 #include <QString>
 
-class JobHost;
+class JobNotices;
 
 // Keeps the job folder to the user's own regular files. A symlink is removed (the link, never what it points
 // to); a FIFO, socket, device, directory or another user's file is left alone and never read. Each is
@@ -13,13 +13,13 @@ class JobFolderGuard
 {
     Q_DECLARE_TR_FUNCTIONS(JobFolderGuard)
 public:
-    explicit JobFolderGuard(JobHost* host);
+    explicit JobFolderGuard(JobNotices* notices);
 
     void sweep(const QString& folder);
 
 private:
     void report(const QString& logLine, const QString& message);
 
-    JobHost* m_host = nullptr;
+    JobNotices* m_notices = nullptr;
     QSet<QString> m_reported; // name + identity of entries already reported and still present
 };

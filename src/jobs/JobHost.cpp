@@ -1,6 +1,24 @@
 #include "JobHost.h"
 
+#include "app/UserPaths.h"
 #include "config/LoginInfo.h"
+
+#include <QFileInfo>
+
+QString JobFolderSetting::pathOf(const QString& folderName)
+{
+    return UserPaths::dataPath() + QLatin1Char('/') + folderName;
+}
+
+JobFolderSetting JobFolderSetting::read()
+{
+    JobFolderSetting setting;
+    setting.settingsFile = UserPaths::iniFilePath();
+    if (QFileInfo(setting.settingsFile).isFile()) {
+        setting.jobFolder = pathOf(LoginInfo::jobFolderInFile());
+    }
+    return setting;
+}
 
 JobOptions JobOptions::fromSettings(const LoginInfo& info)
 {

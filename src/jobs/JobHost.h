@@ -12,9 +12,22 @@
 class KsKit;
 class LoginInfo;
 
+// Where the job folder is, as the settings file says when the job intake is set up.
+struct JobFolderSetting
+{
+    QString settingsFile; // the settings file read
+    QString jobFolder; // the job folder (Job/Path); empty when there is no settings file
+
+    // The job folder of this name: <data folder>/<folderName>.
+    static QString pathOf(const QString& folderName);
+    // Reads the settings file now.
+    static JobFolderSetting read();
+};
+
 // Settings the job intake reads at the start of each step.
 struct JobOptions
 {
+    JobFolderSetting folder;
     bool fileLimit = false; // setting/fileLimit: apply the page and size limits
     bool keepJobFiles = false; // Debug/KeepJobFiles: move submitted job files to the backup folder
     bool showProgress = true; // setting/IsShowProgress
@@ -54,8 +67,9 @@ public:
 };
 
 // Everything the job queue and the submission pipeline need from the window that hosts them: identity,
-// the server check, prompts, notices, the message store and the jobs tab. The main window implements
-// it with real boxes, the tray and the database; tests implement it with scripted answers.
+// options, the server check, prompts, the tray and the progress display. The main window implements it with
+// real boxes and the tray; tests implement it with scripted answers. Notices go to the message store through
+// JobNotices, and the jobs tab follows the submission's signals.
 class JobHost
 {
 public:
@@ -99,20 +113,9 @@ public:
 
     // Tray balloon.
     virtual void showSystemMessage(const QString& title, const QString& text) = 0;
-    // Stores a message for the account (empty date = now) and refreshes the messages tab; returns its id.
-    virtual int insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
-        = 0;
 
     // Window-modal progress display: label, cancel button text, range 0..maximum, window title.
     virtual std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
                                                         const QString& title)
         = 0;
-
-    // Jobs tab: the rows shown now, the values a submission leaves for the pollers, and the pollers.
-    virtual int jobsRowCount() const = 0;
-    virtual void setRowCountBeforeSubmit(int rows) = 0;
-    virtual void setCurrentJobId(const QString& jobId) = 0;
-    virtual void setUploadedFileSize(qint64 bytes) = 0;
-    virtual void RefreshJobInfo() = 0;
-    virtual void getJobStatusInfo() = 0;
 };

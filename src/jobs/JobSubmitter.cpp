@@ -3,6 +3,7 @@
 #include "CurlExchange.h"
 #include "JobFiles.h"
 #include "JobHost.h"
+#include "JobNotices.h"
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
 #include "api/KsEndpoints.h"
@@ -18,9 +19,10 @@
 
 static Logger* logger = Logging::rootLogger();
 
-JobSubmitter::JobSubmitter(JobHost* host, QObject* parent)
+JobSubmitter::JobSubmitter(JobHost* host, QObject* parent, JobNotices* notices)
     : QObject(parent)
     , m_host(host)
+    , m_notices(notices ? notices : new JobNotices(host, this))
 { }
 
 JobSubmitter::~JobSubmitter() = default;
@@ -49,11 +51,11 @@ bool JobSubmitter::keepUnsent() const
 JobSubmitter::Outcome JobSubmitter::SubmitJob(const KsJobParam& param, const Hooks& hooks)
 {
     m_hooks = hooks;
-    m_host->setRowCountBeforeSubmit(m_host->jobsRowCount());
+    emit submitStarted();
     QString jobId;
     Outcome outcome = announce(param, &jobId);
     if (outcome == Outcome::Confirmed) {
-        m_host->setCurrentJobId(jobId);
+        emit jobAnnounced(jobId);
         if (m_hooks.announced && !m_hooks.announced(jobId)) {
             // Not on record: a crash now would leave a job on the server nobody knows of.
             logger->error(QStringLiteral("job %1 could not be recorded; its server job %2 is cancelled")
@@ -136,8 +138,7 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
         errMsg = answer.code() == 221 ? QStringLiteral("User has no permission to print!") : answer.message();
     }
     m_host->showSystemMessage(tr("job submit fail"), param.docName + QLatin1Char(' ') + reason);
-    m_host->insertMsgToDb(param.userAccount, QString(),
-                          tr("job [%1] submit fail").arg(param.docName) + QLatin1Char(' ') + reason, QString());
+    m_notices->add(param.userAccount, tr("job [%1] submit fail").arg(param.docName) + QLatin1Char(' ') + reason);
     logger->error(QStringLiteral("###### [beginSubmitJob] job [%1] submit fail errMsg %2").arg(param.docName, errMsg));
     return answer.isObject() && answer.code() != 0 ? Outcome::Refused : Outcome::Failed;
 }
@@ -151,7 +152,7 @@ JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QStrin
     const QFileInfo file(dataPath);
     const qint64 size = file.size();
     const QString url = KsEndpoints::uploadJobFileUrl(m_host->serverUrl(), jobId, size, param.userAccount, uploadName);
-    m_host->setUploadedFileSize(size);
+    emit uploadStarted(size);
 
     const JobOptions options = m_host->jobOptions();
     const qint64 threshold = static_cast<qint64>(options.showProgressFileSizeLimitMiB) << 20;
@@ -162,8 +163,7 @@ JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QStrin
 void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& reason)
 {
     m_host->showSystemMessage(tr("job uploadFile fail"), fileName + QLatin1Char(' ') + reason);
-    m_host->insertMsgToDb(m_host->userAccount(), QString(),
-                          tr("job [%1] uploadFile fail").arg(fileName) + QLatin1Char(' ') + reason, QString());
+    m_notices->add(m_host->userAccount(), tr("job [%1] uploadFile fail").arg(fileName) + QLatin1Char(' ') + reason);
 }
 
 namespace {
@@ -323,24 +323,19 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
             return Outcome::Failed;
         }
         // The file is on the server but its confirmation is unknown: the user has to hear about it.
-        m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submit fail").arg(param.docName) + errMsg,
-                              QString());
+        m_notices->add(param.userAccount, tr("job [%1] submit fail").arg(param.docName) + errMsg);
         return Outcome::Failed;
     }
     if (answer.code() == 0) {
-        if (m_host->jobOptions().isLocalization) {
-            m_host->getJobStatusInfo();
-        } else {
-            m_host->RefreshJobInfo();
+        emit jobConfirmed();
+        if (!m_host->jobOptions().isLocalization) {
             m_host->showSystemMessage(tr("Job submitted to KS"), param.docName);
-            m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submiited to KS").arg(param.docName),
-                                  QString());
+            m_notices->add(param.userAccount, tr("job [%1] submiited to KS").arg(param.docName));
         }
         return Outcome::Confirmed;
     }
     errMsg = answer.message();
-    m_host->insertMsgToDb(param.userAccount, QString(), tr("job [%1] submit fail").arg(param.docName) + errMsg,
-                          QString());
+    m_notices->add(param.userAccount, tr("job [%1] submit fail").arg(param.docName) + errMsg);
     logger->error(QStringLiteral("###### [endSubmitJob] job [%1] submit fail,errMsg [%2]").arg(param.docName, errMsg));
     return Outcome::Refused;
 }

@@ -10,10 +10,12 @@
 
 class CurlExchange;
 class JobHost;
+class JobNotices;
 struct HttpAnswer;
 
 // Sends one accepted job to the server: announce it and get a job ID, upload the file in 1 MiB chunks,
-// confirm. Every outcome the user has to know about reaches them through the host's tray and message store.
+// confirm. Every outcome the user has to know about reaches them through the tray and the job notices; the
+// steps the jobs tab follows are signals.
 class JobSubmitter : public QObject
 {
     Q_OBJECT
@@ -33,7 +35,8 @@ public:
         std::function<bool()> stopped;
     };
 
-    explicit JobSubmitter(JobHost* host, QObject* parent = nullptr);
+    // Without notices given, it keeps its own.
+    explicit JobSubmitter(JobHost* host, QObject* parent = nullptr, JobNotices* notices = nullptr);
     ~JobSubmitter() override;
 
     // Runs the three steps.
@@ -46,6 +49,17 @@ public:
 
     // Where the pipeline's requests go (the admission's permission query too): one worker for every job.
     CurlExchange& exchange();
+    JobNotices* notices() const { return m_notices; }
+
+signals:
+    // A submission begins.
+    void submitStarted();
+    // The server took the announcement and gave the job this ID.
+    void jobAnnounced(const QString& jobId);
+    // The upload of a data file of this size begins.
+    void uploadStarted(qint64 bytes);
+    // The server confirmed the job.
+    void jobConfirmed();
 
 private:
     Outcome announce(const KsJobParam& param, QString* jobId);
@@ -60,6 +74,7 @@ private:
     void noteAnswer(const HttpAnswer& answer);
 
     JobHost* m_host = nullptr;
+    JobNotices* m_notices = nullptr;
     Hooks m_hooks;
     std::unique_ptr<CurlExchange> m_exchange;
 };

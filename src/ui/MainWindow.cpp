@@ -76,7 +76,7 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
         }
         m_jobQueue->serverReachable();
     });
-    m_jobQueue->initJobControlOption();
+    setUpJobFolder();
     setupTabs();
     InitConfig();
     loadData();
@@ -107,6 +107,7 @@ void MainWindow::setupTabs()
             }
         });
     }
+    connectJobIntake();
     // Every list or status answer of the jobs tab may come with stored messages.
     connect(form.tabJobs, &JobsTab::answered, form.tabMessages, &MessagesTab::load);
 
@@ -166,7 +167,7 @@ void MainWindow::show_mainwindow()
             show();
         }
     }
-    m_jobQueue->initJobControlOption();
+    setUpJobFolder();
     m_ui->tabWidget->setCurrentIndex(0);
     m_jobQueue->initialCheck4JobPath();
     m_ui->tabMessages->load();

@@ -65,10 +65,6 @@ public:
     bool askNoCardChoice(NoCardChoice* choice) override;
     std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
                                                 const QString& title) override;
-    int jobsRowCount() const override;
-    void setRowCountBeforeSubmit(int rows) override;
-    void setCurrentJobId(const QString& id) override;
-    void setUploadedFileSize(qint64 bytes) override;
 
     // Every tab loads again.
     void loadData();
@@ -107,10 +103,8 @@ public slots:
     void loadTabData();
     void on_showMainAction();
     void on_exitAppAction();
-    void RefreshJobInfo() override;
     void jobsRefreshBtn_clicked();
     void logoutBtn_clicked();
-    void getJobStatusInfo() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +112,10 @@ protected:
 
 private:
     QList<TabPage*> pages() const;
+    // Reads where the job folder is and sets the queue up on it.
+    void setUpJobFolder();
+    // The job intake's notices go to the messages tab, its submissions' steps to the jobs tab.
+    void connectJobIntake();
     void setupTabs();
     // Removes the tabs the settings hide.
     void InitConfig();
@@ -139,6 +137,7 @@ private:
 
     QString m_account;
     int m_unsentJobs = 0;
+    JobFolderSetting m_jobFolder; // as read when the job intake was last set up
     // The outage notice; closed once the server answers again, since it would then say something untrue.
     QPointer<QMessageBox> m_unreachableBox;
     JobQueue* m_jobQueue = nullptr;

@@ -7,7 +7,9 @@
 #include "Prompts.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobNotices.h"
 #include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -169,34 +171,30 @@ bool MainWindow::jobIntakeRunning() const
     return m_jobQueue->isJobTimerActive();
 }
 
-int MainWindow::jobsRowCount() const
+void MainWindow::connectJobIntake()
 {
-    return m_ui->tabJobs->model()->rowCount();
-}
+    MessagesTab* messages = m_ui->tabMessages;
+    JobNotices* notices = m_jobQueue->notices();
+    notices->setStore(messages->store());
+    connect(
+        notices, &JobNotices::added, messages,
+        [messages](int id, const QString& account, const QString& message, const QString&,
+                   const MessageStore::Inserted& inserted) { messages->showStored(id, account, message, inserted); });
 
-void MainWindow::setRowCountBeforeSubmit(int rows)
-{
-    m_ui->tabJobs->setRowCountBeforeSubmit(rows);
-}
-
-void MainWindow::setCurrentJobId(const QString& id)
-{
-    m_ui->tabJobs->setCurrentJobId(id);
-}
-
-void MainWindow::setUploadedFileSize(qint64 bytes)
-{
-    m_ui->tabJobs->setUploadedFileSize(bytes);
-}
-
-void MainWindow::RefreshJobInfo()
-{
-    m_ui->tabJobs->requestRefresh();
-}
-
-void MainWindow::getJobStatusInfo()
-{
-    m_ui->tabJobs->getJobStatusInfo();
+    JobsTab* jobs = m_ui->tabJobs;
+    JobSubmitter* submitter = m_jobQueue->submitter();
+    connect(submitter, &JobSubmitter::submitStarted, jobs,
+            [jobs]() { jobs->setRowCountBeforeSubmit(jobs->model()->rowCount()); });
+    connect(submitter, &JobSubmitter::jobAnnounced, jobs, &JobsTab::setCurrentJobId);
+    connect(submitter, &JobSubmitter::uploadStarted, jobs, &JobsTab::setUploadedFileSize);
+    connect(submitter, &JobSubmitter::jobConfirmed, jobs, [this, jobs]() {
+        // With IsLocalization the tab polls the new job's status; otherwise it loads the job list again.
+        if (jobOptions().isLocalization) {
+            jobs->getJobStatusInfo();
+        } else {
+            jobs->requestRefresh();
+        }
+    });
 }
 
 int MainWindow::insertMsgToDb(const QString& account, const QString& title, const QString& message, const QString& date)
@@ -204,7 +202,15 @@ int MainWindow::insertMsgToDb(const QString& account, const QString& title, cons
     return m_ui->tabMessages->insert(account, title, message, date);
 }
 
+void MainWindow::setUpJobFolder()
+{
+    m_jobFolder = JobFolderSetting::read();
+    m_jobQueue->initJobControlOption();
+}
+
 JobOptions MainWindow::jobOptions() const
 {
-    return JobOptions::fromSettings(*m_info);
+    JobOptions options = JobOptions::fromSettings(*m_info);
+    options.folder = m_jobFolder;
+    return options;
 }

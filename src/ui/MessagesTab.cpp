@@ -55,17 +55,23 @@ int MessagesTab::insert(const QString& account, const QString& title, const QStr
     m_store->setServerUrl(host().serverUrl());
     MessageStore::Inserted inserted;
     const int id = m_store->insertMsgToDb(account, title, message, date, &inserted);
+    showStored(id, account, message, inserted);
+    return id;
+}
+
+void MessagesTab::showStored(int id, const QString& account, const QString& message,
+                             const MessageStore::Inserted& inserted)
+{
     // A job's notice must not cost a reload of every row and a new caption: the shown rows are edited in place.
     if (id > 0 && m_loaded && sameAccount(m_shownAccount, host().userAccount())) {
         if (!sameAccount(account, m_shownAccount)) {
-            return id; // another account's rows changed
+            return; // another account's rows changed
         }
         if (insertShown(id, message, inserted)) {
-            return id;
+            return;
         }
     }
     load();
-    return id;
 }
 
 bool MessagesTab::insertShown(int id, const QString& message, const MessageStore::Inserted& inserted)

@@ -25,6 +25,10 @@ public:
 
     // Stores a message (empty date = now) and shows it; returns its id.
     int insert(const QString& account, const QString& title, const QString& message, const QString& date);
+    // Shows a message just stored (id > 0), in place when the rows shown are the account's.
+    void showStored(int id, const QString& account, const QString& message, const MessageStore::Inserted& inserted);
+    // The store the tab shows; others (the job intake's notices) write to it too.
+    MessageStore* store() const { return m_store.get(); }
     // Logout and quit: no message stays behind.
     void clearAll();
     void clearShown();

@@ -2,6 +2,9 @@
 #include "ClientParts.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobNotices.h"
+#include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
 
 #include "store/MessageStore.h"
 
@@ -65,6 +68,15 @@ QStringList ScriptedJobHost::textsOf(const QString& kind) const
     return list;
 }
 
+JobOptions ScriptedJobHost::jobOptions() const
+{
+    JobOptions current = options;
+    if (current.folder.settingsFile.isEmpty()) {
+        current.folder = JobFolderSetting::read();
+    }
+    return current;
+}
+
 bool ScriptedJobHost::checkNetworkState(bool showDialog)
 {
     events.append({ QStringLiteral("network"), QString(), showDialog ? QStringLiteral("dialog") : QString(), {}, {} });
@@ -126,11 +138,35 @@ void ScriptedJobHost::showSystemMessage(const QString& title, const QString& tex
     events.append({ QStringLiteral("tray"), title, text, {}, {} });
 }
 
-int ScriptedJobHost::insertMsgToDb(const QString& msgAccount, const QString& title, const QString& message,
-                                   const QString& date)
+void ScriptedJobHost::listen(JobNotices* notices)
 {
-    events.append({ QStringLiteral("stored"), title, message, msgAccount, date });
-    return store ? store->insertMsgToDb(msgAccount, title, message, date) : events.size();
+    notices->setStore(store);
+    QObject::connect(notices, &JobNotices::added, notices,
+                     [this](int, const QString& msgAccount, const QString& message, const QString& date,
+                            const MessageStore::Inserted&) {
+                         events.append({ QStringLiteral("stored"), QString(), message, msgAccount, date });
+                     });
+}
+
+void ScriptedJobHost::listen(JobSubmitter* submitter)
+{
+    QObject::connect(submitter, &JobSubmitter::submitStarted, submitter, [this]() { rowsBeforeSubmit = rows; });
+    QObject::connect(submitter, &JobSubmitter::jobAnnounced, submitter,
+                     [this](const QString& jobId) { currentJobId = jobId; });
+    QObject::connect(submitter, &JobSubmitter::uploadStarted, submitter,
+                     [this](qint64 bytes) { uploadedSize = bytes; });
+    QObject::connect(submitter, &JobSubmitter::jobConfirmed, submitter, [this]() {
+        const QString kind = options.isLocalization ? QStringLiteral("status") : QStringLiteral("refresh");
+        events.append({ kind, QString(), QString(), {}, {} });
+    });
+    if (submitter->notices()) {
+        listen(submitter->notices());
+    }
+}
+
+void ScriptedJobHost::listen(JobQueue* queue)
+{
+    listen(queue->submitter());
 }
 
 std::unique_ptr<JobProgress> ScriptedJobHost::createProgress(const QString& label, const QString& cancelText,
@@ -144,16 +180,6 @@ std::unique_ptr<JobProgress> ScriptedJobHost::createProgress(const QString& labe
     progressValues.clear();
     progressClosed = false;
     return std::make_unique<ScriptedProgress>(this);
-}
-
-void ScriptedJobHost::RefreshJobInfo()
-{
-    events.append({ QStringLiteral("refresh"), QString(), QString(), {}, {} });
-}
-
-void ScriptedJobHost::getJobStatusInfo()
-{
-    events.append({ QStringLiteral("status"), QString(), QString(), {}, {} });
 }
 
 void ScriptedJobHost::reportServerUnreachable()

@@ -10,6 +10,9 @@
 #include <functional>
 #include <memory>
 
+class JobNotices;
+class JobQueue;
+class JobSubmitter;
 class MessageStore;
 
 // A JobHost for tests: scripted answers to every question, and a record of everything the job intake asked,
@@ -45,7 +48,7 @@ public:
     std::function<void(int)> onProgressValue; // runs inside setValue, e.g. to change the server's behaviour
     std::function<void(const QString&)> onQuestion; // runs while a question is open (confirm, existing, no-card)
 
-    // Where stored messages go besides the record; optional.
+    // Where stored messages go besides the record (set on the notices listened to); optional.
     MessageStore* store = nullptr;
 
     // Jobs tab.
@@ -65,7 +68,8 @@ public:
 
     QString serverUrl() const override { return server; }
     QString userAccount() const override { return account; }
-    JobOptions jobOptions() const override { return options; }
+    // The job folder, unless a test sets one, as the test's settings file names it now.
+    JobOptions jobOptions() const override;
     KsKit& api() override;
     bool checkNetworkState(bool showDialog) override;
     bool askConfirmation(const QString& text) override;
@@ -77,16 +81,14 @@ public:
     void reportNoAnswer(const QString& reason) override { noAnswerReasons.append(reason); }
     bool askNoCardChoice(NoCardChoice* choice) override;
     void showSystemMessage(const QString& title, const QString& text) override;
-    int insertMsgToDb(const QString& account, const QString& title, const QString& message,
-                      const QString& date) override;
     std::unique_ptr<JobProgress> createProgress(const QString& label, const QString& cancelText, int maximum,
                                                 const QString& title) override;
-    int jobsRowCount() const override { return rows; }
-    void setRowCountBeforeSubmit(int count) override { rowsBeforeSubmit = count; }
-    void setCurrentJobId(const QString& jobId) override { currentJobId = jobId; }
-    void setUploadedFileSize(qint64 bytes) override { uploadedSize = bytes; }
-    void RefreshJobInfo() override;
-    void getJobStatusInfo() override;
+
+    // Records what the notices store ("stored") and what a submission tells the jobs tab ("refresh", "status"
+    // and the values above), as the window shows them.
+    void listen(JobNotices* notices);
+    void listen(JobSubmitter* submitter);
+    void listen(JobQueue* queue);
 
 private:
     std::shared_ptr<KsKit> m_api; // made on first use, once the test's settings are in place
