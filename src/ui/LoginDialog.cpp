@@ -9,6 +9,7 @@
 #include "session/LoginFlow.h"
 #include "session/QrLogin.h"
 #include "ui/ClickedLabel.h"
+#include "ui/LoginChrome.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
 #include "ui/QRCodeHelper.h"
@@ -18,11 +19,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLocale>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -43,59 +41,6 @@ constexpr const char* kAccountIcon = ":/img32/images/account.png";
 constexpr const char* kLockIcon = ":/img32/images/lock.png";
 constexpr const char* kServerIcon = ":/img32/images/server_h.png";
 
-// Restores the cursor on every way out of a login attempt, or earlier so a message box is not shown busy.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { release(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-    void release()
-    {
-        if (m_active) {
-            m_active = false;
-            QApplication::restoreOverrideCursor();
-        }
-    }
-
-private:
-    bool m_active = true;
-};
-
-bool hasCjk(const QString& text)
-{
-    for (const uint c : text.toUcs4()) {
-        switch (QChar::script(c)) {
-        case QChar::Script_Han:
-        case QChar::Script_Hiragana:
-        case QChar::Script_Katakana:
-        case QChar::Script_Hangul:
-        case QChar::Script_Bopomofo:
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
-}
-
-QFont titleFont(int pixelSize, bool bold, const QString& text)
-{
-    QFont font(QStringLiteral("Microsoft YaHei UI"));
-    // The first family is rarely installed on Linux desktops. A CJK text falls back to a CJK sans font, whose
-    // Latin letters match its own; any other to DejaVu Sans like the rest of the dialog, sparing the first paint
-    // the loading of the large CJK font file.
-    QStringList families { QStringLiteral("Microsoft YaHei UI") };
-    if (hasCjk(text)) {
-        families << QStringLiteral("Noto Sans CJK SC");
-    }
-    families << QStringLiteral("DejaVu Sans");
-    font.setFamilies(families);
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
 } // namespace
 
 LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
@@ -138,8 +83,7 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     connect(m_qrLabel, &ClickedLabel::clicked, m_qr, &QrLogin::generate);
     connectFlow();
     m_ui->labQRCode->installEventFilter(this);
-    m_ui->header_login->installEventFilter(this);
-    m_ui->header_qr->installEventFilter(this);
+    new LoginChrome(this, m_ui->header_login, m_ui->header_qr);
 
     GenerateQRcode();
 }
@@ -488,9 +432,9 @@ void LoginDialog::showEvent(QShowEvent* event)
 {
     // Set here, not when the dialog is built: a CJK title loads a large font file, which a start with automatic
     // login, where the dialog is never shown, should not keep mapped.
-    m_ui->lab_login_title->setFont(titleFont(24, true, m_ui->lab_login_title->text()));
-    m_ui->lab_qr_title->setFont(titleFont(24, true, m_ui->lab_qr_title->text()));
-    m_ui->label_scan->setFont(titleFont(14, false, m_ui->label_scan->text()));
+    m_ui->lab_login_title->setFont(LoginChrome::titleFont(24, true, m_ui->lab_login_title->text()));
+    m_ui->lab_qr_title->setFont(LoginChrome::titleFont(24, true, m_ui->lab_qr_title->text()));
+    m_ui->label_scan->setFont(LoginChrome::titleFont(14, false, m_ui->label_scan->text()));
     QDialog::showEvent(event);
     // Typing starts where something is missing: the name, else the password; Return logs in from anywhere.
     focusShownPage();
@@ -517,114 +461,24 @@ void LoginDialog::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void LoginDialog::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        m_pressed = true;
-        m_lastPos = event->globalPos();
-    }
-    QDialog::mousePressEvent(event);
-}
-
-void LoginDialog::mouseMoveEvent(QMouseEvent* event)
-{
-    if (m_pressed) {
-        const QPoint now = event->globalPos();
-        move(pos() + (now - m_lastPos));
-        m_lastPos = now;
-    }
-    QDialog::mouseMoveEvent(event);
-}
-
-void LoginDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        m_pressed = false;
-    }
-    QDialog::mouseReleaseEvent(event);
-}
-
 bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_qrLabel && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
-            const BusyCursor busy;
+            QApplication::setOverrideCursor(Qt::WaitCursor);
             GenerateQRcode();
+            QApplication::restoreOverrideCursor();
             return true;
         }
     }
     if (watched == m_ui->labQRCode && event->type() == QEvent::MouseButtonRelease) {
-        const BusyCursor busy;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
         GenerateQRcode();
+        QApplication::restoreOverrideCursor();
         return true;
     }
-    if (watched == m_ui->header_login || watched == m_ui->header_qr) {
-        auto* header = static_cast<QWidget*>(watched);
-        switch (event->type()) {
-        case QEvent::Show:
-        case QEvent::Hide:
-            showBanner(header, event->type() == QEvent::Show);
-            break;
-        case QEvent::Paint:
-            decodeBanner(header);
-            if (header == m_bannerHeader && !m_banner.isNull()) {
-                QPainter painter(header);
-                painter.setRenderHint(QPainter::SmoothPixmapTransform);
-                painter.drawPixmap(header->rect(), m_banner);
-            }
-            break;
-        default:
-            break;
-        }
-    }
     return QDialog::eventFilter(watched, event);
-}
-
-void LoginDialog::showBanner(QWidget* header, bool shown)
-{
-    // Each banner is a large image: only the page on screen holds one, and none while hidden. Pages switch in
-    // either order (the new one shown before or after the old one is hidden), so each header drops only its own.
-    if (!shown) {
-        if (header == m_bannerHeader) {
-            m_banner = QPixmap();
-            m_bannerHeader = nullptr;
-        }
-        header->setProperty("banner", QVariant());
-        return;
-    }
-    if (m_bannerHeader && m_bannerHeader != header) {
-        m_bannerHeader->setProperty("banner", QVariant());
-    }
-    m_bannerHeader = header;
-    const QString image = header == m_ui->header_login ? QStringLiteral(":/img32/images/1.jpg")
-                                                       : QStringLiteral(":/img32/images/11.jpg");
-    m_banner = QPixmap();
-    header->setProperty("banner", image);
-    header->update();
-}
-
-void LoginDialog::decodeBanner(QWidget* header)
-{
-    if (header != m_bannerHeader || !m_banner.isNull()) {
-        return;
-    }
-    // Told the format, the reader asks no image plugin but the JPEG one; decoding at the header's size lets the
-    // JPEG decoder scale down as it decodes.
-    QImageReader reader(header->property("banner").toString(), "jpeg");
-    reader.setAutoDetectImageFormat(false);
-    const QSize target = header->size() * header->devicePixelRatioF();
-    if (target.isValid() && !target.isEmpty()) {
-        reader.setScaledSize(target); // stretched to the header
-    }
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        logger->warn(QStringLiteral("banner image ") + header->property("banner").toString() + QStringLiteral(": ")
-                     + reader.errorString());
-        return;
-    }
-    m_banner = QPixmap::fromImage(image);
-    m_banner.setDevicePixelRatio(header->devicePixelRatioF());
 }
 
 // ---- QR-code login ----

@@ -1,9 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QImage>
-#include <QPixmap>
-#include <QPoint>
 #include <QScopedPointer>
 #include <QString>
 
@@ -70,16 +67,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectFlow();
-    void showBanner(QWidget* header, bool shown);
-    // At the header's first paint after it was shown: its banner decoded at its size.
-    void decodeBanner(QWidget* header);
 
     void initInfo();
     void checkLoginType();
@@ -102,10 +93,6 @@ private:
     QrLogin* m_qr = nullptr;
     OnlineState* m_online = nullptr;
     ClickedLabel* m_qrLabel = nullptr;
-    QWidget* m_bannerHeader = nullptr; // the shown page's header, which holds the banner below
-    QPixmap m_banner; // the shown page's header image, decoded at the header's size
 
     QString m_osUser;
-    bool m_pressed = false;
-    QPoint m_lastPos;
 };
