@@ -3,29 +3,24 @@
 
 #include "api/KsKit.h"
 #include "app/Logging.h"
-#include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 #include "session/LoginFlow.h"
 #include "session/QrLogin.h"
-#include "ui/ClickedLabel.h"
 #include "ui/LoginChrome.h"
 #include "ui/OnlineState.h"
 #include "ui/Prompts.h"
-#include "ui/QRCodeHelper.h"
+#include "ui/QrPage.h"
 #include "ui/ServerDialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
-#include <QTime>
 
 #include <cstdlib>
 
@@ -34,8 +29,7 @@ static Logger* logger = Logging::rootLogger();
 namespace {
 std::function<void(int)> s_exitHandler;
 
-// The form (LoginDialog.ui) shows the first two.
-constexpr const char* kNoQrCode = ":/img32/images/NOQR.bmp";
+// The form (LoginDialog.ui) shows the first.
 constexpr const char* kMoreIcon = ":/img32/images/more.png";
 constexpr const char* kAccountIcon = ":/img32/images/account.png";
 constexpr const char* kLockIcon = ":/img32/images/lock.png";
@@ -57,6 +51,8 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     setWindowFlags(Qt::FramelessWindowHint);
     m_ui->setupUi(this);
     m_online = new OnlineState(this);
+    m_qrPage = new QrPage(m_ui->labQRCode, m_ui->labQrValidity, m_qr);
+    setTabOrder(m_qrPage->codeLabel(), m_ui->btnDesktop);
 
     initInfo();
     checkLoginType();
@@ -80,9 +76,7 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     connect(m_ui->chkSavePassword, &QCheckBox::stateChanged, this, &LoginDialog::onchkSavePasswordStateChanged);
     connect(more, &QAction::triggered, this, &LoginDialog::siteMoreClicked);
     connect(m_online, &OnlineState::onlineStateChanged, this, &LoginDialog::onlineStateChangedSlot);
-    connect(m_qrLabel, &ClickedLabel::clicked, m_qr, &QrLogin::generate);
     connectFlow();
-    m_ui->labQRCode->installEventFilter(this);
     new LoginChrome(this, m_ui->header_login, m_ui->header_qr);
 
     GenerateQRcode();
@@ -128,19 +122,7 @@ void LoginDialog::connectFlow()
     connect(m_flow, &LoginFlow::domainRefused, this, [this]() { Prompts::warning(this, tr("Login failed")); });
     connect(m_flow, &LoginFlow::loggedIn, this, &LoginDialog::showLoggedIn);
 
-    m_qr->setCodePainter([this](const QString& text) {
-        if (!Singleton<QRCodeHelper>::getInstance()->CreateRcode(text)) {
-            return false;
-        }
-        showQrImage(QRCodeHelper::imagePath());
-        return true;
-    });
     m_qr->setServerTyped([this]() { return !m_ui->editKsServer->text().isEmpty(); });
-    connect(m_qr, &QrLogin::codeShown, this, &LoginDialog::showQrValidity);
-    connect(m_qr, &QrLogin::expired, this, [this]() {
-        showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
-        m_ui->labQrValidity->setText(tr("The code has expired: click it or press Space for a new one."));
-    });
     connect(m_qr, &QrLogin::scanned, this, &LoginDialog::showScanned);
 }
 
@@ -187,22 +169,6 @@ void LoginDialog::initInfo()
         m_ui->editLoginName->setValidator(new QRegularExpressionValidator(namePattern, m_ui->editLoginName));
     }
 
-    if (!m_qrLabel) {
-        m_qrLabel = new ClickedLabel(m_ui->labQRCode);
-        m_qrLabel->setObjectName(QStringLiteral("qrImageLabel"));
-        m_qrLabel->setMinimumSize(QRCodeHelper::kImageSize, QRCodeHelper::kImageSize);
-        m_qrLabel->setScaledContents(true);
-        m_qrLabel->setCursor(Qt::PointingHandCursor);
-        m_qrLabel->setToolTip(tr("Click to refresh the code"));
-        m_qrLabel->setPixmap(QPixmap(QLatin1String(kNoQrCode)));
-        // Space or Return on the code asks for a new one, as a click does; Tab leads on to the page switch.
-        m_qrLabel->setFocusPolicy(Qt::StrongFocus);
-        m_qrLabel->installEventFilter(this);
-        auto* overlay = new QHBoxLayout(m_ui->labQRCode);
-        overlay->setContentsMargins(0, 0, 0, 0);
-        overlay->addWidget(m_qrLabel);
-        setTabOrder(m_qrLabel, m_ui->btnDesktop);
-    }
     m_ui->btnLogin->setFocus();
     m_ui->btnLogin->setShortcut(QKeySequence(Qt::Key_Return));
 
@@ -255,7 +221,7 @@ void LoginDialog::focusShownPage()
     // A hidden page keeps the focus it had when it was hidden: keys typed on the other page would go into it.
     QWidget* first = m_ui->btnLogin;
     if (!m_ui->frame_qr->isHidden()) {
-        first = m_qrLabel;
+        first = m_qrPage->codeLabel();
     } else if (m_ui->editLoginName->isEnabled() && m_ui->editLoginName->text().isEmpty()) {
         first = m_ui->editLoginName;
     } else if (m_ui->editPassword->isEnabled() && m_ui->editPassword->text().isEmpty()) {
@@ -461,26 +427,6 @@ void LoginDialog::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-bool LoginDialog::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_qrLabel && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            GenerateQRcode();
-            QApplication::restoreOverrideCursor();
-            return true;
-        }
-    }
-    if (watched == m_ui->labQRCode && event->type() == QEvent::MouseButtonRelease) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        GenerateQRcode();
-        QApplication::restoreOverrideCursor();
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 // ---- QR-code login ----
 
 void LoginDialog::GenerateQRcode()
@@ -493,24 +439,9 @@ void LoginDialog::ScanLogin()
     m_qr->poll();
 }
 
-void LoginDialog::showQrImage(const QString& path)
-{
-    m_qrLabel->setPixmap(QPixmap(path));
-}
-
-void LoginDialog::showQrValidity()
-{
-    const QTime until = QTime::currentTime().addSecs(QrLogin::kValiditySeconds);
-    m_ui->labQrValidity->setText(tr("Valid for %1 minutes, until %2.")
-                                     .arg(QrLogin::kValiditySeconds / 60)
-                                     .arg(QLocale().toString(until, QLocale::ShortFormat)));
-}
-
 void LoginDialog::showScanned(const QrCredentials& record)
 {
-    // The code has been used: it cannot be scanned a second time.
-    showQrImage(QCoreApplication::applicationDirPath() + QStringLiteral("/images/qrrefresh.bmp"));
-    m_ui->labQrValidity->clear();
+    m_qrPage->showUsed();
     if (m_ui->chkSysUser->isChecked()) {
         setSystemUserControls(false);
         m_ui->chkSysUser->setChecked(false);

@@ -6,12 +6,12 @@
 
 #include <functional>
 
-class ClickedLabel;
 class KsKit;
 class LoginFlow;
 class LoginInfo;
 class OnlineState;
 class QrLogin;
+class QrPage;
 class Session;
 struct QrCredentials;
 
@@ -67,7 +67,6 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectFlow();
@@ -80,8 +79,6 @@ private:
     bool askTrustChangedCertificate(const QString& server, const QString& pinned, const QString& presented);
     void showLoggedIn();
     void showScanned(const QrCredentials& record);
-    void showQrValidity();
-    void showQrImage(const QString& path);
     bool dialogSystemUser() const;
     void setSystemUserControls(bool systemUser);
 
@@ -92,7 +89,7 @@ private:
     LoginFlow* m_flow = nullptr;
     QrLogin* m_qr = nullptr;
     OnlineState* m_online = nullptr;
-    ClickedLabel* m_qrLabel = nullptr;
+    QrPage* m_qrPage = nullptr;
 
     QString m_osUser;
 };
