@@ -29,7 +29,6 @@ bool hasCjk(const QString& text)
     }
     return false;
 }
-
 } // namespace
 
 QFont LoginChrome::titleFont(int pixelSize, bool bold, const QString& text)

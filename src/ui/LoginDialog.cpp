@@ -34,7 +34,6 @@ constexpr const char* kMoreIcon = ":/img32/images/more.png";
 constexpr const char* kAccountIcon = ":/img32/images/account.png";
 constexpr const char* kLockIcon = ":/img32/images/lock.png";
 constexpr const char* kServerIcon = ":/img32/images/server_h.png";
-
 } // namespace
 
 LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
