@@ -51,17 +51,10 @@ public:
     {
         noticed(title + QLatin1Char(' ') + text);
     }
-    int insertMsgToDb(const QString&, const QString&, const QString&, const QString&) override { return ++m_messages; }
     std::unique_ptr<JobProgress> createProgress(const QString&, const QString&, int, const QString&) override
     {
         return std::make_unique<NullProgress>();
     }
-    int jobsRowCount() const override { return 0; }
-    void setRowCountBeforeSubmit(int) override { }
-    void setCurrentJobId(const QString&) override { }
-    void setUploadedFileSize(qint64) override { }
-    void RefreshJobInfo() override { }
-    void getJobStatusInfo() override { }
 
 private:
     QNetworkAccessManager m_network;
@@ -70,7 +63,6 @@ private:
 
     QString m_url;
     QString m_account;
-    int m_messages = 0;
 };
 
 qint64 statusKib(const char* field)

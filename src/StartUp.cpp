@@ -2,6 +2,8 @@
 
 #include "app/ShutdownSignals.h"
 #include "config/LoginInfo.h"
+#include "jobs/CMyFileWatcher.h"
+#include "session/JobFolderWatch.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/SingleApplication.h"
@@ -18,6 +20,17 @@ void connectHandOver(MainWindow* window, LoginDialog* dialog, SingleApplication*
 }
 
 } // namespace
+
+void StartUp::watchJobFolder(LoginDialog& dialog)
+{
+    auto* watch = new JobFolderWatch(&dialog);
+    QObject::connect(CMyFileWatcher::instance(), &CMyFileWatcher::signalNewFile, &dialog, &LoginDialog::onNewJobFile,
+                     Qt::QueuedConnection);
+    // After a login the folder is the job queue's; a logout hands it back.
+    QObject::connect(&dialog, &LoginDialog::mainshow, watch, &JobFolderWatch::stop);
+    QObject::connect(&dialog, &LoginDialog::loginWindowShown, watch, &JobFolderWatch::start);
+    watch->start();
+}
 
 std::unique_ptr<MainWindow> StartUp::startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
                                                      Session& session, KsKit& api, bool automaticLogin)

@@ -20,4 +20,7 @@ int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settin
 std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
                                             Session& session, KsKit& api, bool automaticLogin);
 
+// While nobody is logged in the job folder is watched: a job printed then brings the login window up.
+void watchJobFolder(LoginDialog& dialog);
+
 } // namespace StartUp

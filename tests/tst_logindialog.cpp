@@ -1,6 +1,7 @@
 #include "ClientParts.h"
 #include "FakeKestranaServer.h"
 #include "LoginHome.h"
+#include "StartUp.h"
 #include "api/HttpExchange.h"
 #include "api/ServerTrust.h"
 #include "app/Logging.h"
@@ -855,6 +856,7 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
 {
     configure({ { "Login/SystemUser", false }, { "Job/Path", "spool" } });
     LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    StartUp::watchJobFolder(dialog);
     const QString folder = m_home->dataPath() + QStringLiteral("/spool");
     QVERIFY(QDir(folder).exists());
 
@@ -890,6 +892,7 @@ void TestLoginDialog::loginWindowReturnsAfterLogout()
 {
     configure({ { "Login/SystemUser", false } });
     LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    StartUp::watchJobFolder(dialog);
     dialog.show();
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
