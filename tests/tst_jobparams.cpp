@@ -67,7 +67,7 @@ void TestJobParams::init()
     QVERIFY(m_server->start());
     Singleton<LoginInfo>::getInstance()->setKsServerUrl(m_server->httpUrl());
     m_host = ScriptedJobHost();
-    m_host.options.keepUnsentJobs = false; // the written behaviour: a job dropped when the server goes away
+    m_host.options.keepUnsentJobs = false; // off: a job dropped when the server goes away
     m_host.server = m_server->httpUrl();
     m_host.account = QStringLiteral("alice");
 }

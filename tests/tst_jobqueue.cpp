@@ -86,7 +86,7 @@ void TestJobQueue::init()
     Singleton<LoginInfo>::getInstance()->setKsServerUrl(m_server->httpUrl());
 
     m_host = ScriptedJobHost();
-    m_host.options.keepUnsentJobs = false; // the written behaviour; kept jobs are tst_jobsafety's
+    m_host.options.keepUnsentJobs = false; // off: a job the server cannot take is dropped; kept jobs are tst_jobsafety's
     m_host.server = m_server->httpUrl();
     m_host.account = QStringLiteral("alice");
     m_host.options.clientVersion = QStringLiteral("1.0.0");

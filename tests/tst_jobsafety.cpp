@@ -230,9 +230,9 @@ void TestJobSafety::faults_data()
     QTest::newRow("the server never answers a chunk") << Fault::NeverAnswers << true << 3 << 0 << 0;
     QTest::newRow("a large upload (progress shown) gets garbage") << Fault::GarbageOnLargeUpload << true << 3 << 0 << 0;
     QTest::newRow("the server refuses (221)") << Fault::Refusal221 << true << 0 << 3 << 0;
-    QTest::newRow("Job/KeepUnsentJobs=0, server unreachable (written behaviour)")
+    QTest::newRow("Job/KeepUnsentJobs=0, server unreachable")
         << Fault::NetworkCheckFails << false << 0 << 0 << 3;
-    QTest::newRow("Job/KeepUnsentJobs=0, chunk gets garbage (written behaviour)")
+    QTest::newRow("Job/KeepUnsentJobs=0, chunk gets garbage")
         << Fault::GarbageOnChunk << false << 2 << 0 << 1;
 }
 

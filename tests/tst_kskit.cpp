@@ -146,7 +146,7 @@ KsUserInfo TestKsKit::permissions(KsKit& kit, const QString& userAccount)
 QString TestKsKit::newestVersion(KsKit& kit, const QString& userAccount)
 {
     std::optional<ApiAnswer> answer;
-    kit.requestNewestVersion(kit.account().serverUrl, userAccount, this, [&answer](const ApiAnswer& a) { answer = a; });
+    kit.CheckClientUpdate(kit.account().serverUrl, userAccount, this, [&answer](const ApiAnswer& a) { answer = a; });
     if (!QTest::qWaitFor([&answer] { return answer.has_value(); })) {
         return QStringLiteral("no answer");
     }
@@ -761,7 +761,7 @@ void TestKsKit::tabQueries()
     } else if (operation == QLatin1String("pin")) {
         kit.requestPinCode(base, account, log, this, keep);
     } else {
-        kit.requestNewestVersion(base, account, this, keep);
+        kit.CheckClientUpdate(base, account, this, keep);
     }
     // Sent without waiting: the answer comes through the event loop.
     QVERIFY(answers.isEmpty());

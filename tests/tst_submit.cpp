@@ -51,7 +51,7 @@ void TestSubmit::init()
     m_server.reset(new FakeKestranaServer(FakeKestranaState::sample()));
     QVERIFY(m_server->start());
     m_host = ScriptedJobHost();
-    m_host.options.keepUnsentJobs = false; // the written behaviour; kept jobs are tst_jobsafety's
+    m_host.options.keepUnsentJobs = false; // off: a job the server cannot take is dropped; kept jobs are tst_jobsafety's
     m_host.server = m_server->httpUrl();
     m_host.account = QStringLiteral("alice");
     m_host.rows = 4;

@@ -112,7 +112,7 @@ public:
     void requestPinCode(const QString& serverUrl, const QString& userAccount, const ApiAnswer::Log& log,
                         QObject* context, ApiAnswer::Handler handler);
     // The newest client version known to the server is the payload; no log line of its own.
-    void requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
+    void CheckClientUpdate(const QString& serverUrl, const QString& userAccount, QObject* context,
                               ApiAnswer::Handler handler);
     // Cancelling jobs and deleting scan jobs wait for the answer, the user's input held back meanwhile.
     HttpAnswer cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);

@@ -66,7 +66,7 @@ void KsKit::requestPinCode(const QString& serverUrl, const QString& userAccount,
                    ApiAnswer::Envelope::Code, log, context, std::move(handler));
 }
 
-void KsKit::requestNewestVersion(const QString& serverUrl, const QString& userAccount, QObject* context,
+void KsKit::CheckClientUpdate(const QString& serverUrl, const QString& userAccount, QObject* context,
                                  ApiAnswer::Handler handler)
 {
     // Silent: an unknown newest version only leaves the update button off.

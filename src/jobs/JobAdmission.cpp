@@ -190,7 +190,7 @@ JobAdmission::Outcome JobAdmission::admit(const QString& name, Pass pass, const 
     return admitParsed(param, name, stopped);
 }
 
-KsUserInfo JobAdmission::userPermissions()
+KsUserInfo JobAdmission::getKsUserInfo()
 {
     // The API's permission query, sent on the pipeline's worker like the job's own requests.
     const QString base = m_host->api().account().serverUrl;
@@ -201,7 +201,7 @@ KsUserInfo JobAdmission::userPermissions()
 JobAdmission::Outcome JobAdmission::admitParsed(const KsJobParam& param, const QString& name, const StopCheck& stopped)
 {
     logger->info(QStringLiteral("######## P 3333"));
-    const KsUserInfo info = userPermissions();
+    const KsUserInfo info = getKsUserInfo();
     if (stopped()) {
         return Outcome::Interrupted;
     }

@@ -39,7 +39,7 @@ public:
     void deleteJob(const QString& name);
 
 private:
-    KsUserInfo userPermissions();
+    KsUserInfo getKsUserInfo();
     Outcome submitOnce(const KsJobParam& param, const QString& name, const StopCheck& stopped);
     Outcome keepJob(const QString& name, const QString& docName);
     Outcome waitForFiles(const QString& name, const QString& why);

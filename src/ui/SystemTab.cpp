@@ -35,7 +35,7 @@ void SystemTab::checkClientUpdate()
     if (!checkNetworkFor(m_form->btnCheckUpdate)) {
         return;
     }
-    host().api().requestNewestVersion(host().serverUrl(), host().userAccount(), this, [this](const ApiAnswer& answer) {
+    host().api().CheckClientUpdate(host().serverUrl(), host().userAccount(), this, [this](const ApiAnswer& answer) {
         noteAnswer(answer, false);
         showNewestVersion(answer.ok() ? answer.data.toString() : QString());
     });
