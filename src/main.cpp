@@ -1,6 +1,6 @@
 #include "StartUp.h"
 #include "api/KsKit.h"
-#include "api/ServerTrust.h"
+#include "api/StartUpSettings.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ShutdownSignals.h"
@@ -98,28 +98,6 @@ int runLoginAndMainWindow(SingleApplication& app, LoginDialog& dialog, const Par
     return runDialog(app, dialog, parts);
 }
 
-// The settings file, with what the server pushes written into it after the server's address was read and
-// before any other key is: every later read sees the server's values. 0, or LoginInfo::openFile()'s error.
-int loadSettings(LoginInfo& settings, KsKit& api)
-{
-    const int opened = settings.openFile();
-    if (opened != 0) {
-        return opened;
-    }
-    // The fetch follows the local certificate rule; a stricter one the server pushes applies after it.
-    ServerTrust::setMode(settings.certificateRule());
-    const QString serverUrl = settings.ksServerUrl();
-    if (!serverUrl.isEmpty()) {
-        if (const std::optional<LoginInfo::ServerSettings> pushed = api.fetchClientSettings(serverUrl)) {
-            // Only a server whose certificate was checked may change which server the client trusts.
-            settings.applyServerSettings(*pushed, ServerTrust::verifiesCertificate(serverUrl));
-        }
-    }
-    settings.readValues();
-    ServerTrust::setMode(settings.certificateRule());
-    return 0;
-}
-
 // --help, --help-all and --version are answered before anything of the client starts: no display is needed and
 // a running client is not disturbed. False when the client is to start; every other argument is only logged.
 bool answeredCommandLine(int argc, char** argv)
@@ -193,7 +171,7 @@ int main(int argc, char** argv)
     // window's), owned by the API; the job pipeline sends through libcurl on its own thread.
     Session session;
     KsKit api(KsAccount {});
-    const int loadResult = loadSettings(settings, api);
+    const int loadResult = StartUpSettings::load(settings, api);
     if (loadResult != 0) {
         logger->fatal(QStringLiteral("parse INI file error, code = %1").arg(loadResult));
         QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("main", "parse INI file error"),

@@ -1,7 +1,7 @@
 #include "TestHome.h"
 
 #include "api/KsKit.h"
-#include "api/ServerTrust.h"
+#include "api/StartUpSettings.h"
 #include "config/LoginInfo.h"
 
 #include <QDir>
@@ -38,21 +38,8 @@ QString TestHome::iniPath() const
 
 int TestHome::loadAtStartUp(LoginInfo& settings)
 {
-    const int opened = settings.openFile();
-    if (opened != 0) {
-        return opened;
-    }
-    ServerTrust::setMode(settings.certificateRule());
-    const QString serverUrl = settings.ksServerUrl();
-    if (!serverUrl.isEmpty()) {
-        if (const std::optional<LoginInfo::ServerSettings> pushed
-            = KsKit(KsAccount {}).fetchClientSettings(serverUrl)) {
-            settings.applyServerSettings(*pushed, ServerTrust::verifiesCertificate(serverUrl));
-        }
-    }
-    settings.readValues();
-    ServerTrust::setMode(settings.certificateRule());
-    return 0;
+    KsKit api { KsAccount {} };
+    return StartUpSettings::load(settings, api);
 }
 
 QString TestHome::templatePath()
