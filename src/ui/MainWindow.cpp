@@ -90,7 +90,10 @@ MainWindow::~MainWindow() = default;
 void MainWindow::setupTabs()
 {
     Ui::MainWindow& form = *m_ui;
-    form.tabMessages->setup(*this, form, m_info->maxMessageCount());
+    m_messageStore = std::make_unique<MessageStore>();
+    m_messageStore->setMaxPerAccount(m_info->maxMessageCount());
+    m_messageStore->checkDb();
+    form.tabMessages->setup(*this, form, *m_messageStore);
     form.tabJobs->setup(*this, form);
     form.tabDevices->setup(*this, form);
     form.tabUserInfo->setup(*this, form, !m_info->showUser() || m_info->showCost());

@@ -134,6 +134,8 @@ private:
     ServerMonitor* m_monitor = nullptr;
     TrayIcon* m_tray = nullptr;
     FileTransfer* m_downloads = nullptr;
+    // The job logic's notices, written by the job logic and shown by the messages tab.
+    std::unique_ptr<MessageStore> m_messageStore;
 
     QString m_account;
     int m_unsentJobs = 0;

@@ -175,7 +175,7 @@ void MainWindow::connectJobIntake()
 {
     MessagesTab* messages = m_ui->tabMessages;
     JobNotices* notices = m_jobQueue->notices();
-    notices->setStore(messages->store());
+    notices->setStore(m_messageStore.get());
     connect(
         notices, &JobNotices::added, messages,
         [messages](int id, const QString& account, const QString& message, const QString&,

@@ -16,13 +16,11 @@ MessagesTab::MessagesTab(QWidget* parent)
 
 MessagesTab::~MessagesTab() = default;
 
-void MessagesTab::setup(TabHost& host, Ui::MainWindow& form, int maxPerAccount)
+void MessagesTab::setup(TabHost& host, Ui::MainWindow& form, MessageStore& store)
 {
     attach(host);
     m_form = &form;
-    m_store = std::make_unique<MessageStore>();
-    m_store->setMaxPerAccount(maxPerAccount);
-    m_store->checkDb();
+    m_store = &store;
 
     m_model = new QStandardItemModel(this);
     setupTable(form.tvMsg, m_model, { tr("date"), tr("message"), tr("Id") }, { 200, 500 });

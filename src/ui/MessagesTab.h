@@ -3,8 +3,6 @@
 #include "TabPage.h"
 #include "store/MessageStore.h"
 
-#include <memory>
-
 class QStandardItemModel;
 
 namespace Ui {
@@ -19,8 +17,8 @@ public:
     explicit MessagesTab(QWidget* parent = nullptr);
     ~MessagesTab() override;
 
-    // Opens the message store, keeping at most maxPerAccount messages per account.
-    void setup(TabHost& host, Ui::MainWindow& form, int maxPerAccount);
+    // The store is the window's, shared with the job logic, which writes its notices there.
+    void setup(TabHost& host, Ui::MainWindow& form, MessageStore& store);
     void load() override;
 
     // Stores a message (empty date = now) and shows it; returns its id.
@@ -28,7 +26,6 @@ public:
     // Shows a message just stored (id > 0), in place when the rows shown are the account's.
     void showStored(int id, const QString& account, const QString& message, const MessageStore::Inserted& inserted);
     // The store the tab shows; others (the job intake's notices) write to it too.
-    MessageStore* store() const { return m_store.get(); }
     // Logout and quit: no message stays behind.
     void clearAll();
     void clearShown();
@@ -42,7 +39,7 @@ private:
     void clearAsked();
 
     Ui::MainWindow* m_form = nullptr;
-    std::unique_ptr<MessageStore> m_store;
+    MessageStore* m_store = nullptr;
     QStandardItemModel* m_model = nullptr;
     // The account whose rows the model holds, as last loaded from the store.
     QString m_shownAccount;
