@@ -14,7 +14,7 @@ class QNetworkAccessManager;
 // worker thread kept for the exchange's life. Qt's HTTP layer hands a request body to its own thread in 16 KiB
 // pieces, one queued signal each way per piece, and cannot switch Nagle's algorithm off, which halves the speed of a
 // large upload. The caller's event loop runs while the worker sends, so windows repaint, and the caller can read the
-// next chunk between start and wait(). The rules are the UI thread's: the address as given (KsKit), the proxy Qt
+// next chunk between start and wait(). The rules are the UI thread's: the address as given (KsEndpoints), the proxy Qt
 // would take (HttpExchange::proxyFor), the certificate decision (ServerTrust), the silence time-out
 // (HttpExchange::transferTimeout), the fields Qt writes, the cookies of the API's manager, and the answer as an
 // HttpAnswer with Qt's error codes and texts.
