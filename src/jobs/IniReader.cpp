@@ -302,9 +302,6 @@ QVariant fromStoredList(const QStringList& list)
 // commas making a list. Plain runs are UTF-8 decoded one run at a time, as QSettings decodes them.
 QVariant parseValue(const QByteArray& data, int from, int to)
 {
-    static const char kNamed[][2]
-        = { { 'a', '\a' }, { 'b', '\b' }, { 'f', '\f' }, { 'n', '\n' },  { 'r', '\r' }, { 't', '\t' },
-            { 'v', '\v' }, { '"', '"' },  { '?', '?' },  { '\'', '\'' }, { '\\', '\\' } };
     static QTextCodec* const utf8 = QTextCodec::codecForName("UTF-8");
 
     QString text;
@@ -328,35 +325,22 @@ QVariant parseValue(const QByteArray& data, int from, int to)
                 cutShort = true;
                 break;
             }
-            const char e = data.at(i++);
-            bool named = false;
-            for (const auto& pair : kNamed) {
-                if (e == pair[0]) {
-                    text += QLatin1Char(pair[1]);
-                    named = true;
-                    break;
-                }
+            const IniReader::Escape kind = IniReader::unescapeOne(data, &i, to, &text);
+            if (kind == IniReader::Escape::Number && i >= to) {
+                cutShort = true;
+                break;
             }
-            if (!named && ((e == 'x' && i < to && isHexDigit(data.at(i))) || isOctalDigit(e))) {
-                // Every following digit counts; only the low 16 bits survive, as in QSettings' QChar.
-                const bool hex = e == 'x';
-                char16_t value = hex ? 0 : char16_t(e - '0');
-                while (i < to && (hex ? isHexDigit(data.at(i)) : isOctalDigit(data.at(i)))) {
-                    value = char16_t(hex ? (value << 4) + hexValue(data.at(i)) : (value << 3) + (data.at(i) - '0'));
-                    ++i;
-                }
-                text += QChar(value);
-                if (i >= to) {
+            if (kind == IniReader::Escape::None) {
+                const char e = data.at(i++);
+                if (e == 'x' && i >= to) {
                     cutShort = true;
                     break;
                 }
-            } else if (!named && e == 'x' && i >= to) {
-                cutShort = true;
-                break;
-            } else if (!named && (e == '\n' || e == '\r') && i < to) {
-                const char next = data.at(i);
-                if ((next == '\n' || next == '\r') && next != e) {
-                    ++i;
+                if ((e == '\n' || e == '\r') && i < to) {
+                    const char next = data.at(i);
+                    if ((next == '\n' || next == '\r') && next != e) {
+                        ++i;
+                    }
                 }
             }
             // Any other escaped character is dropped.
@@ -410,6 +394,35 @@ QString normalizedKey(const QString& key)
 }
 
 } // namespace
+
+IniReader::Escape IniReader::unescapeOne(const QByteArray& data, int* pos, int to, QString* text)
+{
+    static const char kNamed[][2]
+        = { { 'a', '\a' }, { 'b', '\b' }, { 'f', '\f' }, { 'n', '\n' },  { 'r', '\r' }, { 't', '\t' },
+            { 'v', '\v' }, { '"', '"' },  { '?', '?' },  { '\'', '\'' }, { '\\', '\\' } };
+    int i = *pos;
+    const char e = data.at(i++);
+    for (const auto& pair : kNamed) {
+        if (e == pair[0]) {
+            *text += QLatin1Char(pair[1]);
+            *pos = i;
+            return Escape::Named;
+        }
+    }
+    const bool hex = e == 'x';
+    if (!(hex && i < to && isHexDigit(data.at(i))) && !isOctalDigit(e)) {
+        return Escape::None;
+    }
+    // Every following digit counts; only the low 16 bits survive, as in QSettings' QChar.
+    char16_t value = hex ? 0 : char16_t(e - '0');
+    while (i < to && (hex ? isHexDigit(data.at(i)) : isOctalDigit(data.at(i)))) {
+        value = char16_t(hex ? (value << 4) + hexValue(data.at(i)) : (value << 3) + (data.at(i) - '0'));
+        ++i;
+    }
+    *text += QChar(value);
+    *pos = i;
+    return Escape::Number;
+}
 
 IniReader::IniReader(const QByteArray& text)
 {

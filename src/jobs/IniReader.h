@@ -19,6 +19,12 @@ public:
 
     // What QSettings::value(key, defaultValue) gives for the same text and the same earlier lookups.
     QVariant value(const QString& key, const QVariant& defaultValue = QVariant());
+    // One escape of a value as QSettings undoes it, data[*pos] being the character after the backslash: a named
+    // one (\n, \", \\, ...) or a number (\x4e2d, \101) is appended to text and *pos moved past it; any other
+    // character is left to the caller (None, *pos unchanged).
+    enum class Escape { None, Named, Number };
+    static Escape unescapeOne(const QByteArray& data, int* pos, int to, QString* text);
+
     // Whether a lookup so far met a stored value that was not read (see above).
     bool refusedValues() const { return m_refused; }
 

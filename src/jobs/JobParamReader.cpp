@@ -40,23 +40,10 @@ double iniTenths(const QString& text)
     return text.trimmed().toDouble() / 10.0;
 }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c)
-{
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
 // Undoes the INI escapes as QSettings does (\n, \\, \", \x4e2d, \101, quotes toggling), but keeps commas and
 // semicolons as the text they are. Plain runs are UTF-8; an escape gives one UTF-16 unit, as in QSettings.
 QString iniUnescaped(const QByteArray& raw)
 {
-    static const char kNamed[][2]
-        = { { 'a', '\a' }, { 'b', '\b' }, { 'f', '\f' }, { 'n', '\n' },  { 'r', '\r' }, { 't', '\t' },
-            { 'v', '\v' }, { '"', '"' },  { '?', '?' },  { '\'', '\'' }, { '\\', '\\' } };
     QString result;
     QByteArray run;
     const auto flush = [&]() {
@@ -78,33 +65,10 @@ QString iniUnescaped(const QByteArray& raw)
             break;
         }
         flush();
-        const char e = raw.at(i++);
-        bool named = false;
-        for (const auto& pair : kNamed) {
-            if (e == pair[0]) {
-                result += QLatin1Char(pair[1]);
-                named = true;
-                break;
-            }
-        }
-        if (named) {
-            continue;
-        }
-        if (e == 'x' && i < size && isHexDigit(raw.at(i))) {
-            // QSettings takes every following hex digit; only the low 16 bits survive in its QChar.
-            uint value = 0;
-            while (i < size && isHexDigit(raw.at(i))) {
-                value = ((value << 4) | uint(hexValue(raw.at(i++)))) & 0xffffu;
-            }
-            result += QChar(ushort(value));
-        } else if (e >= '0' && e <= '7') {
-            uint value = uint(e - '0');
-            while (i < size && raw.at(i) >= '0' && raw.at(i) <= '7') {
-                value = ((value << 3) | uint(raw.at(i++) - '0')) & 0xffffu;
-            }
-            result += QChar(ushort(value));
-        }
         // Any other escaped character is dropped, as QSettings drops it.
+        if (IniReader::unescapeOne(raw, &i, size, &result) == IniReader::Escape::None) {
+            ++i;
+        }
     }
     flush();
     return result;
