@@ -208,31 +208,33 @@ JobAdmission::Outcome JobAdmission::admitParsed(const KsJobParam& param, const Q
     if (info.userName.isEmpty()) {
         logger->info(QStringLiteral("######## KsUserInfo data is empty"));
     } else {
-        if (param.color.toLower() == QLatin1String("true") && !info.isAllowPrintColor) {
-            const bool yes = m_host->askConfirmation(
-                JobQueue::tr("You are not allowed to submit color homework. Do you want to submit it?"));
-            // A logout or quit closes the question; that is no answer.
+        // A permission question: No drops the job; a logout or quit closes the question, which is no answer.
+        const auto declined = [&](const QString& question, Outcome* outcome) {
+            const bool yes = m_host->askConfirmation(question);
             if (stopped()) {
-                return Outcome::Interrupted;
+                *outcome = Outcome::Interrupted;
+                return true;
             }
             if (!yes) {
                 deleteJob(name);
-                return Outcome::Done;
+                *outcome = Outcome::Done;
+                return true;
             }
+            return false;
+        };
+        Outcome outcome = Outcome::Done;
+        if (param.color.toLower() == QLatin1String("true") && !info.isAllowPrintColor
+            && declined(JobQueue::tr("You are not allowed to submit color homework. Do you want to submit it?"),
+                        &outcome)) {
+            return outcome;
         }
         logger->info(QStringLiteral("########## duplex=") + QString::number(param.duplexMode)
                      + QStringLiteral(" IsAllowSimple=")
                      + (info.isAllowSimple ? QStringLiteral("true") : QStringLiteral("false")));
-        if (param.duplexMode == 0 && !info.isAllowSimple) {
-            const bool yes = m_host->askConfirmation(
-                JobQueue::tr("You are not allowed to submit single-sided operation. Do you want to submit it?"));
-            if (stopped()) {
-                return Outcome::Interrupted;
-            }
-            if (!yes) {
-                deleteJob(name);
-                return Outcome::Done;
-            }
+        if (param.duplexMode == 0 && !info.isAllowSimple
+            && declined(JobQueue::tr("You are not allowed to submit single-sided operation. Do you want to submit it?"),
+                        &outcome)) {
+            return outcome;
         }
     }
     logger->info(QStringLiteral("######## P 444"));
