@@ -31,15 +31,17 @@ public:
 class HeadlessHost : public JobHost
 {
 public:
-    HeadlessHost(QString url, QString account)
-        : m_url(std::move(url))
-        , m_account(std::move(account))
-    { }
+    HeadlessHost(const QString& url, QString account)
+        : m_account(std::move(account))
+    {
+        KsAccount server;
+        server.serverUrl = url;
+        m_api.setAccount(server);
+    }
 
     // The client's defaults: a job this large is uploaded with the progress display.
     JobOptions jobOptions() const override { return JobOptions(); }
     KsKit& api() override { return m_api; }
-    QString serverUrl() const override { return m_url; }
     QString userAccount() const override { return m_account; }
     bool checkNetworkState(bool) override { return true; }
     bool askConfirmation(const QString&) override { return true; }
@@ -61,7 +63,6 @@ private:
     KsKit m_api { KsAccount(), m_network };
     static void noticed(const QString& text) { std::fprintf(stderr, "bench_upload: %s\n", qPrintable(text)); }
 
-    QString m_url;
     QString m_account;
 };
 

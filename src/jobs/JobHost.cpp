@@ -1,9 +1,15 @@
 #include "JobHost.h"
 
+#include "api/KsKit.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
 #include <QFileInfo>
+
+QString JobHost::serverUrl()
+{
+    return api().account().serverUrl;
+}
 
 QString JobFolderSetting::pathOf(const QString& folderName)
 {

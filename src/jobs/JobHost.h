@@ -78,8 +78,9 @@ public:
 
     virtual ~JobHost() = default;
 
-    // Server base URL and the percent-encoded account of the logged-in user.
-    virtual QString serverUrl() const = 0;
+    // The server every request of a job goes to: the API's account names it (its one owner).
+    QString serverUrl();
+    // The percent-encoded account of the logged-in user.
     virtual QString userAccount() const = 0;
     virtual JobOptions jobOptions() const = 0;
     // The server API the job checks query; one for the host's lifetime.

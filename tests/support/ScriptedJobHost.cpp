@@ -117,6 +117,11 @@ KsKit& ScriptedJobHost::api()
         m_api = std::make_shared<KsKit>(KsAccount::fromSettings(*Singleton<LoginInfo>::getInstance()),
                                         ClientParts::shared().network);
     }
+    if (!server.isEmpty() && m_api->account().serverUrl != server) {
+        KsAccount account = m_api->account();
+        account.serverUrl = server;
+        m_api->setAccount(account);
+    }
     return *m_api;
 }
 
