@@ -344,7 +344,8 @@ void TestMainWindow::reportedJobStartsPassAtOnce()
     QVERIFY(drop(QStringLiteral("third")));
     queue->jobArrived(folder);
     QCOMPARE(confirmed(), 2);
-    QVERIFY(QFile::exists(folder + QStringLiteral("/third.pdf")));
+    QVERIFY(QFile::remove(folder + QStringLiteral("/third.pdf")));
+    QVERIFY(QFile::remove(folder + QStringLiteral("/third")));
 }
 
 void TestMainWindow::networkCheckBareAddress()
