@@ -38,13 +38,15 @@ enum class Fault {
     NeverAnswers,
     GarbageOnLargeUpload,
     Refusal221,
+    UserSaysNo, // to the colour question
+    NoCardDialogClosed, // Escape on the no-card print dialog
 };
 
 struct Tally
 {
     int dropped = 0;
     int arrived = 0; // confirmed once, bytes equal
-    int refused = 0; // removed with the server's or the user's no, and the user was told
+    int refused = 0; // removed with the server's or the user's no, and the user was told (once)
     int lost = 0;
     int twice = 0;
 };
@@ -188,6 +190,7 @@ Tally TestJobSafety::count(const QMap<QString, QByteArray>& sent) const
         }
         const bool told = std::any_of(stored.cbegin(), stored.cend(), [&](const QString& text) {
             return text.startsWith(QStringLiteral("job [%1] submit fail").arg(docName))
+                || text == QStringLiteral("Print job [%1] was cancelled").arg(docName)
                 || (text.contains(QStringLiteral("[%1]").arg(docName)) && text.contains(QLatin1String("removed")));
         });
         const bool waiting = QFileInfo::exists(inFolder(docName));
@@ -230,6 +233,8 @@ void TestJobSafety::faults_data()
     QTest::newRow("the server never answers a chunk") << Fault::NeverAnswers << true << 3 << 0 << 0;
     QTest::newRow("a large upload (progress shown) gets garbage") << Fault::GarbageOnLargeUpload << true << 3 << 0 << 0;
     QTest::newRow("the server refuses (221)") << Fault::Refusal221 << true << 0 << 3 << 0;
+    QTest::newRow("the user answers No to the colour question") << Fault::UserSaysNo << true << 0 << 3 << 0;
+    QTest::newRow("the user closes the no-card dialog (Escape)") << Fault::NoCardDialogClosed << true << 0 << 3 << 0;
     QTest::newRow("Job/KeepUnsentJobs=0, server unreachable")
         << Fault::NetworkCheckFails << false << 0 << 0 << 3;
     QTest::newRow("Job/KeepUnsentJobs=0, chunk gets garbage")
@@ -247,8 +252,10 @@ void TestJobSafety::faults()
 
     QMap<QString, QByteArray> sent;
     for (const QString& base : kJobs) {
-        sent.insert(base, addJob(base, 2 * JobSubmitter::kChunkSize + 4096)); // three chunks each
+        // Three chunks each; in colour where the colour question is to be declined.
+        sent.insert(base, addJob(base, 2 * JobSubmitter::kChunkSize + 4096, fault == Fault::UserSaysNo));
     }
+    const bool declined = fault == Fault::UserSaysNo || fault == Fault::NoCardDialogClosed;
     switch (fault) {
     case Fault::None:
         break;
@@ -292,10 +299,29 @@ void TestJobSafety::faults()
     case Fault::Refusal221:
         m_server->updateState([](FakeKestranaState& s) { s.users.first().allowPrint = false; });
         break;
+    case Fault::UserSaysNo:
+        m_server->updateState([](FakeKestranaState& s) { s.users.first().allowPrintColor = false; });
+        m_host.confirmDefault = false;
+        break;
+    case Fault::NoCardDialogClosed:
+        m_server->setState(FakeKestranaState::sample()); // fee projects: the no-card dialog is needed
+        m_host.noCardAccept = false;
+        break;
     }
 
     m_queue->timerCallback();
-    if (keep && fault != Fault::None && fault != Fault::Refusal221) {
+    if (declined) {
+        // Each job is asked about, removed, and named in exactly one notice, shown and stored.
+        QCOMPARE(triggersLeft(), QStringList());
+        const QString asked = fault == Fault::UserSaysNo ? QStringLiteral("confirm") : QStringLiteral("nocard");
+        QCOMPARE(m_host.eventsOf(asked).size(), kJobs.size());
+        QStringList told;
+        for (const QString& base : kJobs) {
+            told << QStringLiteral("Print job [%1.pdf] was cancelled").arg(base);
+        }
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), told);
+        QCOMPARE(m_host.textsOf(QStringLiteral("tray")), told);
+    } else if (keep && fault != Fault::None && fault != Fault::Refusal221) {
         // The first job is kept, and the ones behind it wait in order.
         QCOMPARE(triggersLeft().size(), 3);
         QCOMPARE(m_host.textsOf(QStringLiteral("stored")).filter(QStringLiteral("is kept")),

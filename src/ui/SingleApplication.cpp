@@ -132,17 +132,25 @@ void SingleApplication::acceptConnection()
 
 void SingleApplication::activateMainWindow()
 {
-    if (!m_mainWindow) {
+    QWidget* window = m_mainWindow ? m_mainWindow.data() : m_loginWindow.data();
+    if (!window) {
         return;
     }
-    m_mainWindow->show();
-    m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    // show() alone leaves a minimised window in the task bar: the user started the client to see it.
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void SingleApplication::setMainWindow(QWidget* mainWindow)
 {
     m_mainWindow = mainWindow;
+}
+
+void SingleApplication::setLoginWindow(QWidget* loginWindow)
+{
+    m_loginWindow = loginWindow;
 }
 
 void SingleApplication::closeMainWindow()

@@ -59,6 +59,7 @@ public:
 
     int unsentCount = -1;
     QStringList noAnswerReasons; // what reportNoAnswer was told, kept apart from the ordered events
+    QStringList confirmDocuments; // the document each permission question named
     QList<Event> events;
     QStringList kinds() const;
     QList<Event> eventsOf(const QString& kind) const;
@@ -72,7 +73,7 @@ public:
     JobOptions jobOptions() const override;
     KsKit& api() override;
     bool checkNetworkState(bool showDialog) override;
-    bool askConfirmation(const QString& text) override;
+    bool askConfirmation(const QString& text, const QString& documentName) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
     ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;
