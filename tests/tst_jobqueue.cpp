@@ -246,7 +246,8 @@ void TestJobQueue::permissionPrompts()
     m_queue->timerCallback();
 
     QCOMPARE(m_host.textsOf(QStringLiteral("confirm")), questions);
-    QCOMPARE(m_host.confirmDocuments, QStringList(questions.size(), QStringLiteral("doc1.pdf")));
+    QCOMPARE(m_host.confirmDocuments.size(), questions.size());
+    QCOMPARE(m_host.confirmDocuments.count(QStringLiteral("doc1.pdf")), questions.size());
     QCOMPARE(confirmed(), submitted ? 1 : 0);
     QCOMPARE(announced(), submitted ? 1 : 0);
     // Submitted or refused, the job leaves the folder; a refusal by the user leaves one notice naming it.
