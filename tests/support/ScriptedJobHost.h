@@ -59,7 +59,6 @@ public:
 
     int unsentCount = -1;
     QStringList noAnswerReasons; // what reportNoAnswer was told, kept apart from the ordered events
-    QStringList confirmDocuments; // the document each permission question named
     QList<Event> events;
     QStringList kinds() const;
     QList<Event> eventsOf(const QString& kind) const;
