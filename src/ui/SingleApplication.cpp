@@ -126,11 +126,11 @@ void SingleApplication::acceptConnection()
         socket->deleteLater();
     });
     if (ours) {
-        activateMainWindow();
+        bringWindowBack();
     }
 }
 
-void SingleApplication::activateMainWindow()
+void SingleApplication::bringWindowBack()
 {
     QWidget* window = m_mainWindow ? m_mainWindow.data() : m_loginWindow.data();
     if (!window) {

@@ -37,7 +37,7 @@ public slots:
 private:
     void connectToRunningInstance();
     void startListening();
-    void activateMainWindow();
+    void bringWindowBack();
 
     QPointer<QWidget> m_mainWindow;
     QPointer<QWidget> m_loginWindow;
