@@ -75,13 +75,13 @@ private:
 };
 } // namespace
 
-bool MainWindow::askConfirmation(const QString& text)
+bool MainWindow::askConfirmation(const QString& text, const QString& documentName)
 {
     // The job waits for the user from here on; a support case reads how long.
     logger->info(QStringLiteral("###### job question open: ") + text);
-    // "No" removes the job: Return submits it.
+    // "No" removes the job: Return submits it. The box may come up while the user prints something else.
     return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"),
-                             Prompts::JobPrompt | Prompts::YesByDefault);
+                             Prompts::JobPrompt | Prompts::YesByDefault, tr("Document: %1").arg(documentName));
 }
 
 void MainWindow::showWarning(const QString& text)
