@@ -388,10 +388,11 @@ void TestServerConfig::siteFileFixesKeys_data()
                          QStringLiteral("site setting setting/ShowQR has the unusable value \"maybe\", ignored"),
                          QStringLiteral("site setting setting/NoSuchKey ignored: not a setting of the client"),
                          QStringLiteral("site setting Basic/Version ignored: each user keeps their own") };
-    QTest::newRow("nothing but junk") << QByteArray("\xff\xfe[[\n=\n\\\n[Login\nKsServerUrl\n\x01") << 0644 << true
-                                      << false << true
-                                      << QStringList { QStringLiteral("site settings file <site>: lines that are not "
-                                                                      "settings were ignored") };
+    QTest::newRow("nothing usable")
+        << QByteArray("\xff\xfe[[\n=\n\\\n[Login\nKsServerUrl\n\x01\n[Login]\nKsServerUrl=  \n") << 0644 << true
+        << false << true
+        << QStringList { QStringLiteral("site settings file <site>: lines that are not settings were ignored"),
+                         QStringLiteral("site setting Login/KsServerUrl has the unusable value \"\", ignored") };
     QTest::newRow("writable by all") << site << 0666 << true << false << true
                                      << QStringList { QStringLiteral(
                                             "site settings file <site> ignored: writable by others (mode 666)") };

@@ -76,6 +76,10 @@ bool usable(Key key, const QVariant& value)
     if (key == Key::ServerCertificate) {
         return parseCertificateRule(value.toString()).has_value();
     }
+    // A server fixed as empty would leave no way to log in.
+    if (key == Key::ServerUrl && value.toString().trimmed().isEmpty()) {
+        return false;
+    }
     const QString word = value.toString().trimmed().toLower();
     switch (LoginInfo::keyDefault(key).type()) {
     case QVariant::Bool:
@@ -150,18 +154,20 @@ QStringList apply(QSettings& user)
     }
     QSettings site(path, QSettings::IniFormat);
     site.setIniCodec("UTF-8");
+    // The file is parsed at the first look into it; only then does the status tell.
+    const QStringList names = site.allKeys();
     if (site.status() == QSettings::FormatError) {
         logger->warn(QStringLiteral("site settings file %1: lines that are not settings were ignored").arg(path));
     }
     QStringList fixed;
     bool written = false;
-    for (const QString& name : site.allKeys()) {
-        const QVariant value = site.value(name);
+    for (const QString& name : names) {
         Key key;
         if (!keyFor(name, &key)) {
             logger->warn(QStringLiteral("site setting %1 ignored: not a setting of the client").arg(name.left(64)));
             continue;
         }
+        const QVariant value = site.value(name);
         if (perUser(key)) {
             logger->warn(QStringLiteral("site setting %1 ignored: each user keeps their own").arg(name));
             continue;
