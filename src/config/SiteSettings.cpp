@@ -143,6 +143,8 @@ void setFileForTests(const QString& path, uid_t owner)
 {
     source().path = path;
     source().owner = path.isEmpty() ? 0 : owner;
+    // What another file fixed does not carry over to a test that loads nothing.
+    fixedKeys().clear();
 }
 
 QStringList apply(QSettings& user)
