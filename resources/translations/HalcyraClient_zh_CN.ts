@@ -465,6 +465,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <source>The code has expired: click it or press Space for a new one.</source>
         <translation>二维码已过期：点击它或按空格键获取新的二维码。</translation>
     </message>
+    <message>
+        <source>Set by your site&apos;s administrator</source>
+        <translation>由本单位管理员设置</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>
@@ -933,6 +937,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Switch server success</source>
         <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>The server is set by your site&apos;s administrator</source>
+        <translation>服务器由本单位管理员设置</translation>
     </message>
 </context>
 <context>
