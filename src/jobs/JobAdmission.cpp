@@ -108,6 +108,9 @@ JobAdmission::Outcome JobAdmission::finish(PrintJob& job, const Turn& turn)
     if (!notice.isEmpty()) {
         m_notices->tell(notice);
     }
+    if (!turn.stored.isEmpty()) {
+        m_notices->addForUser(turn.stored);
+    }
     return outcome;
 }
 
@@ -376,8 +379,8 @@ JobAdmission::Turn JobAdmission::submitOnce(PrintJob& job, const StopCheck& stop
             return later;
         }
         if (state == JobRecovery::ServerJob::Listed && !entry.replaced) {
-            m_recovery->noteDelivered(job);
-            return { Ending::Confirmed };
+            logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(job.name));
+            return { Ending::Confirmed, QString(), JobSubmitter::tr("job [%1] submiited to KS").arg(job.docName) };
         }
         // Chunks carry no offset: an upload that broke off is cancelled on the server and sent again whole. A
         // delivered server job of an earlier job of this name stays.

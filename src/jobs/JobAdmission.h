@@ -61,6 +61,7 @@ private:
     {
         Ending ending;
         QString notice = QString(); // told to the user (tray and stored) as the turn ends
+        QString stored = QString(); // stored for the user, without a balloon
     };
     // How the no-card step ended.
     enum class NoCard { Accepted, Declined, Unreachable, Interrupted };

@@ -59,7 +59,7 @@ void JobFolder::removeJob(const PrintJob& job, Removal removal, bool keepCopies)
         return;
     }
     const bool submitted = removal == Removal::Submitted;
-    for (const QString& file : ownFiles(m_path, job.name)) {
+    for (const QString& file : ownFiles(job)) {
         if (submitted && keepCopies) {
             moveToBackup(file);
         } else {
@@ -90,16 +90,14 @@ void JobFolder::removeAll(const QStringList& names, bool keepCopies)
     }
 }
 
-QStringList JobFolder::ownFiles(const QString& folder, const QString& triggerName)
+QStringList JobFolder::ownFiles(const PrintJob& job)
 {
-    const QString base = JobFiles::baseOf(triggerName);
-    if (base.isEmpty() || !JobFiles::isTrigger(triggerName)) {
-        return {};
-    }
     QStringList own;
-    for (const QString& name : { base, triggerName, QFileInfo(JobFiles::dataFileOf(folder, triggerName)).fileName() }) {
-        if (!own.contains(name) && QFileInfo(folder + QDir::separator() + name).isFile()) {
-            own << name;
+    // A name without a base (".pdf") has no parameter file: the folder itself is never taken for one.
+    for (const QString& path : { job.paramPath, job.triggerPath, job.dataPath }) {
+        const QFileInfo file(path);
+        if (!file.fileName().isEmpty() && !own.contains(file.fileName()) && file.isFile()) {
+            own << file.fileName();
         }
     }
     return own;

@@ -39,7 +39,7 @@ public:
 
     // The files a job owns, those present: its parameter file (the base), its trigger and, for a PCL job, its
     // data file. Nothing else: a user's "report.docx" beside job "report" is not the job's.
-    static QStringList ownFiles(const QString& folder, const QString& triggerName);
+    static QStringList ownFiles(const PrintJob& job);
 
 private:
     // A job is known by its trigger's name with its data file's size and time: the same name printed again is

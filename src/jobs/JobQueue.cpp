@@ -95,6 +95,9 @@ void JobQueue::cancelOpenServerJobs(int timeoutMs)
 
 void JobQueue::deleteJobFile(const QString& triggerName)
 {
+    if (!JobFiles::isTrigger(triggerName)) {
+        return;
+    }
     m_folder.removeJob(PrintJob(m_folder.path(), triggerName, m_host->userAccount()), JobFolder::Removal::Dropped,
                        false);
     m_schedule.forget(triggerName);

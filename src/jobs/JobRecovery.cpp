@@ -67,12 +67,6 @@ JobRecovery::ServerJob JobRecovery::serverJobState(const QString& jobId, const Q
     return ServerJob::Unknown;
 }
 
-void JobRecovery::noteDelivered(const PrintJob& job)
-{
-    logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(job.name));
-    m_notices->addForUser(JobSubmitter::tr("job [%1] submiited to KS").arg(job.docName));
-}
-
 bool JobRecovery::reconcileAtStart(const std::function<bool()>& stopped)
 {
     // Jobs the server confirmed before a crash or a kill are never offered again, nor are those whose
@@ -90,7 +84,9 @@ bool JobRecovery::reconcileAtStart(const std::function<bool()>& stopped)
         }
         if (job.entry.found && !job.entry.replaced && !job.entry.serverJobId.isEmpty()
             && serverJobState(job.entry.serverJobId, job.entry.account) == ServerJob::Listed) {
-            noteDelivered(job);
+            // The server has it as confirmed: the user hears it was submitted, and it is cleared away.
+            logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(name));
+            m_notices->addForUser(JobSubmitter::tr("job [%1] submiited to KS").arg(job.docName));
             journal()->setConfirmed(job);
             m_folder->removeJob(job, JobFolder::Removal::Submitted, m_host->jobOptions().keepJobFiles);
             if (!QFileInfo::exists(job.triggerPath)) {

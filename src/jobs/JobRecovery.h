@@ -33,8 +33,6 @@ public:
     JobJournal* journal();
     bool journalOpened() const { return m_journal != nullptr; }
     ServerJob serverJobState(const QString& jobId, const QString& account);
-    // The server has the job as confirmed: the user hears it was submitted (its caller clears it away).
-    void noteDelivered(const PrintJob& job);
 
     // Start-up: jobs sent before are removed, those the server lists as delivered are settled. False when
     // stopped() broke it off.
