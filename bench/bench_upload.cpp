@@ -45,7 +45,7 @@ public:
     KsKit& api() override { return m_api; }
     QString userAccount() const override { return m_account; }
     bool checkNetworkState(bool) override { return true; }
-    bool askConfirmation(const QString&) override { return true; }
+    bool askConfirmation(const QString&, const QString&) override { return true; }
     void showWarning(const QString& text) override { noticed(text); }
     void showCritical(const QString& text) override { noticed(text); }
     ExistingJobsChoice askExistingJobs(const QString&, int) override { return ExistingJobsChoice::Submit; }

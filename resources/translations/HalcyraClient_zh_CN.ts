@@ -134,8 +134,8 @@ Do you want to open the file?</source>
         <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
     </message>
     <message>
-        <source>Title</source>
-        <translation>提示</translation>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
     </message>
     <message>
         <source>Print job [%1] was removed: its document did not arrive</source>
@@ -156,6 +156,14 @@ Do you want to open the file?</source>
     <message>
         <source>Print job [%1] is kept and will be sent when the server can be reached</source>
         <translation>打印作业 [%1] 已保留，将在服务器可连接时发送</translation>
+    </message>
+    <message>
+        <source>Print job [%1] was cancelled</source>
+        <translation>打印作业 [%1] 已取消</translation>
+    </message>
+    <message>
+        <source>Print job [%1] was removed: its settings cannot be read</source>
+        <translation>打印作业 [%1] 已删除：无法读取其打印设置</translation>
     </message>
 </context>
 <context>
@@ -461,6 +469,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <source>The code has expired: click it or press Space for a new one.</source>
         <translation>二维码已过期：点击它或按空格键获取新的二维码。</translation>
     </message>
+    <message>
+        <source>Set by your site&apos;s administrator</source>
+        <translation>由本单位管理员设置</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>
@@ -654,6 +666,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Kestrana</source>
         <translation>Kestrana 打印</translation>
+    </message>
+    <message>
+        <source>Document: %1</source>
+        <translation>文档：%1</translation>
     </message>
     <message>
         <source>online</source>
@@ -925,6 +941,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Switch server success</source>
         <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>The server is set by your site&apos;s administrator</source>
+        <translation>服务器由本单位管理员设置</translation>
     </message>
 </context>
 <context>

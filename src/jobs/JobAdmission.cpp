@@ -245,7 +245,14 @@ JobAdmission::Turn JobAdmission::take(PrintJob& job, Pass pass, const StopCheck&
     if (pass == Pass::Timer) {
         logger->info(QStringLiteral("######## P bbb"));
     }
-    return { Ending::Remove };
+    return cancelled(job);
+}
+
+JobAdmission::Turn JobAdmission::cancelled(const PrintJob& job)
+{
+    // The user's own choice, yet a job gone without a word looks lost.
+    logger->info(QStringLiteral("%1: cancelled by the user").arg(job.docName));
+    return { Ending::Remove, JobQueue::tr("Print job [%1] was cancelled").arg(job.docName) };
 }
 
 const JobAdmission::ServerLists& JobAdmission::serverLists(const QString& account)
@@ -326,11 +333,11 @@ JobAdmission::Turn JobAdmission::admitParsed(PrintJob& job, const StopCheck& sto
     } else {
         // A permission question: No drops the job; a logout or quit closes the question, which is no answer.
         const auto ask = [&](const QString& question) -> std::optional<Turn> {
-            const bool yes = m_host->askConfirmation(question);
+            const bool yes = m_host->askConfirmation(question, param.docName);
             if (stopped()) {
                 return Turn { Ending::Interrupt };
             }
-            return yes ? std::nullopt : std::optional<Turn>(Turn { Ending::Remove });
+            return yes ? std::nullopt : std::optional<Turn>(cancelled(job));
         };
         if (param.color.toLower() == QLatin1String("true") && !info.isAllowPrintColor) {
             if (const auto declined

@@ -80,6 +80,8 @@ private:
     KsUserInfo getKsUserInfo(const QString& account);
     Turn submitOnce(PrintJob& job, const StopCheck& stopped);
     Turn waitForFiles(PrintJob& job, const QString& why);
+    // The user declined the job (a permission question, the no-card dialog): removed with one notice naming it.
+    static Turn cancelled(const PrintJob& job);
     bool filesReady(PrintJob& job, QString* why) const;
     bool expired(const PrintJob& job) const;
     // Empty when the job may go; otherwise the notice of its refusal (the limits' own messages are shown here).
