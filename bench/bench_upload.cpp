@@ -6,6 +6,7 @@
 #include "jobs/JobHost.h"
 #include "jobs/JobSubmitter.h"
 #include "jobs/KsJobParam.h"
+#include "jobs/PrintJob.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -44,7 +45,7 @@ public:
     KsKit& api() override { return m_api; }
     QString userAccount() const override { return m_account; }
     bool checkNetworkState(bool) override { return true; }
-    bool askConfirmation(const QString&) override { return true; }
+    bool askConfirmation(const QString&, const QString&) override { return true; }
     void showWarning(const QString& text) override { noticed(text); }
     void showCritical(const QString& text) override { noticed(text); }
     ExistingJobsChoice askExistingJobs(const QString&, int) override { return ExistingJobsChoice::Submit; }
@@ -114,7 +115,9 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    const bool ok = submitter.SubmitJob(param, {}) == JobSubmitter::Outcome::Confirmed;
+    PrintJob job(param.jobFilePath, param.userAccount);
+    job.param = param;
+    const bool ok = submitter.SubmitJob(job, {}) == JobSubmitter::Outcome::Confirmed;
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     QJsonObject out;

@@ -12,6 +12,7 @@
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
@@ -337,7 +338,7 @@ void TestServerSwitch::automaticSwitch()
     QCOMPARE(info()->ksServerUrl(), used.httpUrl());
     QCOMPARE(ClientParts::shared().api.account().serverUrl, used.httpUrl());
     QCOMPARE(window->serverUrl(), used.httpUrl());
-    QCOMPARE(static_cast<JobHost&>(*window).serverUrl(), used.httpUrl());
+    QCOMPARE(window->jobQueue()->submitter()->serverUrl(), used.httpUrl());
     QCOMPARE(window->form()->labServerPath->text(), bare(used.httpUrl()));
     QVERIFY(ClientParts::shared().session.isLogin());
     if (switched) {

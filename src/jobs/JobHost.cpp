@@ -1,15 +1,9 @@
 #include "JobHost.h"
 
-#include "api/KsKit.h"
 #include "app/UserPaths.h"
 #include "config/LoginInfo.h"
 
 #include <QFileInfo>
-
-QString JobHost::serverUrl()
-{
-    return api().account().serverUrl;
-}
 
 QString JobFolderSetting::pathOf(const QString& folderName)
 {
