@@ -177,6 +177,7 @@ QStringList inspect(QWidget* window, bool escapeCloses)
 
 MainWindow* s_window = nullptr; // the window the boxes are raised over
 LoginDialog* s_login = nullptr;
+std::unique_ptr<JobProgress> s_progress; // an upload's progress, shown while it lives
 } // namespace
 
 using Raise = std::function<void()>;
@@ -227,6 +228,7 @@ void TestAccessibility::init()
 
 void TestAccessibility::cleanup()
 {
+    s_progress.reset();
     m_login.reset();
     m_window.reset();
     s_window = nullptr;
@@ -259,6 +261,9 @@ void TestAccessibility::everyWindowAndBox_data()
     QTest::newRow("job warning") << "main" << 0 << Raise([]() { s_window->showWarning("Too many pages"); });
     QTest::newRow("Unable to link server (not modal)")
         << "main" << 0 << Raise([]() { s_window->reportServerUnreachable(); });
+    QTest::newRow("upload progress") << "main" << 0 << Raise([]() {
+        s_progress = s_window->createProgress("report.pdf", "Cancel", 100, "Uploading");
+    });
     QTest::newRow("cancel question") << "main" << 0 << Raise([]() {
         s_window->form()->tvJobs->selectRow(0);
         s_window->form()->btnDelete->click();
