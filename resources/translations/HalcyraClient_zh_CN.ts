@@ -134,8 +134,8 @@ Do you want to open the file?</source>
         <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
     </message>
     <message>
-        <source>Title</source>
-        <translation>提示</translation>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
     </message>
     <message>
         <source>Print job [%1] was removed: its document did not arrive</source>
@@ -156,6 +156,10 @@ Do you want to open the file?</source>
     <message>
         <source>Print job [%1] is kept and will be sent when the server can be reached</source>
         <translation>打印作业 [%1] 已保留，将在服务器可连接时发送</translation>
+    </message>
+    <message>
+        <source>Print job [%1] was cancelled</source>
+        <translation>打印作业 [%1] 已取消</translation>
     </message>
 </context>
 <context>
@@ -477,6 +481,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <source>Login code: scan it with the phone app.</source>
         <translation>登录二维码：请用手机应用扫描。</translation>
     </message>
+    <message>
+        <source>Set by your site&apos;s administrator</source>
+        <translation>由本单位管理员设置</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>
@@ -670,6 +678,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Kestrana</source>
         <translation>Kestrana 打印</translation>
+    </message>
+    <message>
+        <source>Document: %1</source>
+        <translation>文档：%1</translation>
     </message>
     <message>
         <source>online</source>
@@ -961,6 +973,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Switch server success</source>
         <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>The server is set by your site&apos;s administrator</source>
+        <translation>服务器由本单位管理员设置</translation>
     </message>
 </context>
 <context>
