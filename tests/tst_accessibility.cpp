@@ -276,6 +276,7 @@ void TestAccessibility::everyWindowAndBox_data()
         QTest::keyClick(s_login->findChild<QWidget*>("btnSiteMore"), Qt::Key_Space);
     });
     QTest::newRow("login warning") << "login" << 0 << Raise([]() {
+        s_login->findChild<QLineEdit*>("editPassword")->setText("secret"); // Login is enabled with a password
         s_login->findChild<QLineEdit*>("editKsServer")->clear();
         QTest::keyClick(s_login->findChild<QWidget*>("btnLogin"), Qt::Key_Space);
     });
