@@ -124,6 +124,8 @@ void TabPage::setupTable(QTableView* view, QStandardItemModel* model, const QStr
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->horizontalHeader()->setStretchLastSection(true);
+    // An empty table shows no current row: the frame tells a keyboard user that the table has the focus.
+    view->setStyleSheet(QStringLiteral("QTableView:focus { border: 1px solid palette(text); }"));
     QVariantList kept;
     for (int i = 0; i < widths.size(); ++i) {
         view->setColumnWidth(i, widths.at(i));
