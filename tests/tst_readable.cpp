@@ -93,34 +93,13 @@ QColor background(const QImage& shot, const QRect& area)
     return commonColour(ring);
 }
 
-// Fusion with the dark palette dark desktop themes hand to Qt applications.
+// A dark palette as Qt derives it from a dark button colour (light text on black and dark grey surfaces), with
+// the lighter blue selection dark themes use.
 QPalette darkPalette()
 {
-    QPalette p;
-    const QColor window(53, 53, 53), base(35, 35, 35), text(230, 230, 230), disabled(127, 127, 127);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::red);
-    p.setColor(QPalette::Link, QColor(42, 130, 218));
-    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    p.setColor(QPalette::HighlightedText, QColor(35, 35, 35));
-    p.setColor(QPalette::PlaceholderText, QColor(160, 160, 160));
-    p.setColor(QPalette::Light, QColor(80, 80, 80));
-    p.setColor(QPalette::Midlight, QColor(66, 66, 66));
-    p.setColor(QPalette::Mid, QColor(40, 40, 40));
-    p.setColor(QPalette::Dark, QColor(25, 25, 25));
-    p.setColor(QPalette::Shadow, Qt::black);
-    for (auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText }) {
-        p.setColor(QPalette::Disabled, role, disabled);
-    }
-    return p;
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    return dark;
 }
 
 QString shownText(QWidget* w, QColor* fg)
@@ -171,10 +150,6 @@ QStringList readingFaults(QWidget* window)
 {
     QStringList faults;
     const QImage shot = window->grab().toImage();
-    if (qEnvironmentVariableIsSet("READABLE_SHOTS")) {
-        static int n = 0;
-        shot.save(qEnvironmentVariable("READABLE_SHOTS") + QString::number(n++) + QStringLiteral(".png"));
-    }
     for (QWidget* w : window->findChildren<QWidget*>()) {
         if (!w->isVisible() || w->window() != window || (!w->isEnabled() && !qobject_cast<QLabel*>(w))) {
             continue; // a disabled control needs no contrast; a label is read all the same

@@ -1,4 +1,5 @@
 #include "ui/CustomTableView.h"
+#include "ui/StateColors.h"
 
 #include <QHeaderView>
 
@@ -8,6 +9,7 @@ CustomTableView::CustomTableView(QWidget* parent)
     horizontalHeader()->setMinimumWidth(60);
     verticalHeader()->setMinimumSectionSize(kMinRowHeight);
     verticalHeader()->setMaximumSectionSize(kMaxRowHeight);
+    StateColors::frameFocus(this);
 }
 
 void CustomTableView::showEvent(QShowEvent* event)

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QTableView>
 #include <QWidget>
 
 #include <cmath>
@@ -100,4 +101,9 @@ void StateColors::apply(QWidget* widget, Tone tone, const QString& rest)
         }
     }
     new ToneKeeper(widget, tone, rest);
+}
+
+void StateColors::frameFocus(QTableView* table)
+{
+    table->setStyleSheet(QStringLiteral("QTableView:focus { border: 1px solid palette(text); }"));
 }

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QString>
 
+class QTableView;
 class QWidget;
 
 // The colours of texts that carry a state (online, offline, an error, the pin code, a hint), chosen for the
@@ -20,4 +21,7 @@ QColor forBackground(Tone tone, const QColor& background);
 // Gives the widget the tone as its text colour (with the rest of its own style sheet), against the background of
 // its parent, and again whenever the palette changes.
 void apply(QWidget* widget, Tone tone, const QString& rest = QString());
+// A frame in the palette's text colour while the table has the focus: an empty table shows no current row, and
+// a keyboard user must still see where the focus is.
+void frameFocus(QTableView* table);
 } // namespace StateColors

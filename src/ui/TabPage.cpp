@@ -1,6 +1,7 @@
 #include "TabPage.h"
 
 #include "Prompts.h"
+#include "StateColors.h"
 #include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
@@ -124,8 +125,7 @@ void TabPage::setupTable(QTableView* view, QStandardItemModel* model, const QStr
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->horizontalHeader()->setStretchLastSection(true);
-    // An empty table shows no current row: the frame tells a keyboard user that the table has the focus.
-    view->setStyleSheet(QStringLiteral("QTableView:focus { border: 1px solid palette(text); }"));
+    StateColors::frameFocus(view);
     QVariantList kept;
     for (int i = 0; i < widths.size(); ++i) {
         view->setColumnWidth(i, widths.at(i));
