@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -109,7 +110,8 @@ QString shownText(QWidget* w, QColor* fg)
     if (auto* label = qobject_cast<QLabel*>(w)) {
         text = label->pixmap(Qt::ReturnByValue).isNull() ? label->text() : QString();
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-        text = button->text();
+        auto* tool = qobject_cast<QToolButton*>(w);
+        text = tool && tool->toolButtonStyle() == Qt::ToolButtonIconOnly ? QString() : button->text();
     } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         text = edit->text();
         if (text.isEmpty()) {

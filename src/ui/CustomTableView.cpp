@@ -1,5 +1,4 @@
 #include "ui/CustomTableView.h"
-#include "ui/StateColors.h"
 
 #include <QHeaderView>
 
@@ -9,7 +8,6 @@ CustomTableView::CustomTableView(QWidget* parent)
     horizontalHeader()->setMinimumWidth(60);
     verticalHeader()->setMinimumSectionSize(kMinRowHeight);
     verticalHeader()->setMaximumSectionSize(kMaxRowHeight);
-    StateColors::frameFocus(this);
 }
 
 void CustomTableView::showEvent(QShowEvent* event)

@@ -78,7 +78,7 @@ check_field() {
     name=$(echo "$line" | cut -d'|' -f2)
     [ "$name" = "$want" ] || fail "the field described \"$placeholder\" is named \"$name\", not \"$want\""
 }
-check_field "Please input a login name" "Account"
+check_field "Please input a login name" "Login name"
 check_field "Please input a password" "Password"
 check_field "Please input a KS server" "Server"
 
