@@ -135,6 +135,22 @@ QString where(QWidget* w)
     return w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : w->objectName();
 }
 
+// A button's text colour may change with its state (the focus among them), which its palette does not show: the
+// drawn text is the pixel inside its frame that stands out most from the background.
+QColor drawnText(const QImage& shot, const QRect& area, const QColor& bg)
+{
+    QColor fg = bg;
+    const QRect inside = area.adjusted(4, 4, -4, -4).intersected(shot.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (contrast(shot.pixelColor(x, y), bg) > contrast(fg, bg)) {
+                fg = shot.pixelColor(x, y);
+            }
+        }
+    }
+    return fg;
+}
+
 // Empty labels get a text, so that the colour a state text will have is checked too (offline, pin code).
 void probeEmptyLabels(QWidget* window)
 {
@@ -166,6 +182,9 @@ QStringList readingFaults(QWidget* window)
             area.adjust(3, 3, -3, -3); // inside the frame
         }
         const QColor bg = background(shot, area);
+        if (qobject_cast<QPushButton*>(w)) {
+            fg = drawnText(shot, area, bg);
+        }
         const double ratio = contrast(over(fg, bg), bg);
         const double needed = largeText(w->font()) ? 3.0 : 4.5;
         if (ratio < needed) {
@@ -240,6 +259,20 @@ QStringList hiddenFocus(QWidget* window)
         for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
             for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
                 strongest = std::max(strongest, contrast(before.pixelColor(x, y), after.pixelColor(x, y)));
+            }
+        }
+        // A button's text in both states: the one holding the focus when the window opened is seen focused above.
+        if (button && !button->text().isEmpty()) {
+            const QRect own = QRect(QPoint(3, 3), w->size());
+            for (const QImage* look : { &before, &after }) {
+                const QColor bg = background(*look, own);
+                const double ratio = contrast(drawnText(*look, own, bg), bg);
+                if (ratio < (largeText(w->font()) ? 3.0 : 4.5)) {
+                    faults << QStringLiteral("%1 %2: text %3:1")
+                                  .arg(where(w),
+                                       look == &before ? QStringLiteral("at rest") : QStringLiteral("focused"))
+                                  .arg(ratio, 0, 'f', 2);
+                }
             }
         }
         if (strongest < (ownSheet ? 3.0 : 1.4)) {
