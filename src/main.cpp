@@ -192,6 +192,7 @@ int main(int argc, char** argv)
     // The dialog lives until after the stop banner and the logging shutdown.
     LoginDialog dialog(settings, session, api);
     ScreenFit::fit(&dialog);
+    app.setLoginWindow(&dialog);
     StartUp::watchJobFolder(dialog);
 
     const int exitCode = runLoginAndMainWindow(app, dialog, parts);

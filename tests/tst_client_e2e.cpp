@@ -3,7 +3,8 @@
 //  - The real program, started with automatic login configured: its main window comes up, a job printed
 //    with kestrana-print reaches the server byte for byte, and the outcome is stored for the messages tab.
 //  - In this process, with the program's own start-up pieces (login dialog, main window, application
-//    object): logout stops the job intake, and logging in again resumes it.
+//    object): logout stops the job intake, and logging in again resumes it; a second start brings back the
+//    minimised main window.
 #include "config/CredentialCipher.h"
 #include "ui_MainWindow.h"
 
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -224,6 +226,13 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QVERIFY(window->isVisible());
     QVERIFY(window->jobIntakeRunning());
 
+    // Minimised (closing it without a tray does that), it comes back when the client is started again.
+    window->showMinimized();
+    QLocalSocket secondStart;
+    secondStart.connectToServer(m_app->socketName());
+    QVERIFY(secondStart.waitForConnected(5000));
+    QTRY_VERIFY(!(window->windowState() & Qt::WindowMinimized));
+
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("first.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
     QTRY_VERIFY(!window->form()
@@ -270,6 +279,8 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 int main(int argc, char** argv)
 {
     TestHome home; // before the application object, so every path lands in it
+    // The guard's socket in the test's home too: a test run beside it must not answer for this one.
+    qunsetenv("XDG_RUNTIME_DIR");
     SingleApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     TestClientEndToEnd test(&app, &home);

@@ -248,11 +248,12 @@ void TestJobQueue::permissionPrompts()
     QCOMPARE(m_host.textsOf(QStringLiteral("confirm")), questions);
     QCOMPARE(confirmed(), submitted ? 1 : 0);
     QCOMPARE(announced(), submitted ? 1 : 0);
-    // Submitted or refused, the job leaves the folder; a refusal by the user is not reported further.
+    // Submitted or refused, the job leaves the folder; a refusal by the user leaves one notice naming it.
     QVERIFY(folderFiles().isEmpty());
     if (!submitted) {
-        QVERIFY(m_host.eventsOf(QStringLiteral("stored")).isEmpty());
-        QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { "Print job [doc1.pdf] was cancelled" });
+        QCOMPARE(m_host.eventsOf(QStringLiteral("tray")).size(), 1);
+        QCOMPARE(m_host.eventsOf(QStringLiteral("tray")).first().title, QStringLiteral("Kestrana"));
     }
     QVERIFY(m_queue->isJobTimerActive());
 }

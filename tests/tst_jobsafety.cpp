@@ -38,6 +38,7 @@ enum class Fault {
     NeverAnswers,
     GarbageOnLargeUpload,
     Refusal221,
+    NoCardDialogClosed, // Escape on the no-card print dialog
 };
 
 struct Tally
@@ -188,6 +189,7 @@ Tally TestJobSafety::count(const QMap<QString, QByteArray>& sent) const
         }
         const bool told = std::any_of(stored.cbegin(), stored.cend(), [&](const QString& text) {
             return text.startsWith(QStringLiteral("job [%1] submit fail").arg(docName))
+                || text == QStringLiteral("Print job [%1] was cancelled").arg(docName)
                 || (text.contains(QStringLiteral("[%1]").arg(docName)) && text.contains(QLatin1String("removed")));
         });
         const bool waiting = QFileInfo::exists(inFolder(docName));
@@ -230,6 +232,7 @@ void TestJobSafety::faults_data()
     QTest::newRow("the server never answers a chunk") << Fault::NeverAnswers << true << 3 << 0 << 0;
     QTest::newRow("a large upload (progress shown) gets garbage") << Fault::GarbageOnLargeUpload << true << 3 << 0 << 0;
     QTest::newRow("the server refuses (221)") << Fault::Refusal221 << true << 0 << 3 << 0;
+    QTest::newRow("the user closes the no-card dialog (Escape)") << Fault::NoCardDialogClosed << true << 0 << 3 << 0;
     QTest::newRow("Job/KeepUnsentJobs=0, server unreachable")
         << Fault::NetworkCheckFails << false << 0 << 0 << 3;
     QTest::newRow("Job/KeepUnsentJobs=0, chunk gets garbage")
@@ -292,10 +295,17 @@ void TestJobSafety::faults()
     case Fault::Refusal221:
         m_server->updateState([](FakeKestranaState& s) { s.users.first().allowPrint = false; });
         break;
+    case Fault::NoCardDialogClosed:
+        m_server->setState(FakeKestranaState::sample()); // fee projects: the no-card dialog is needed
+        m_host.noCardAccept = false;
+        break;
     }
 
     m_queue->timerCallback();
-    if (keep && fault != Fault::None && fault != Fault::Refusal221) {
+    if (fault == Fault::NoCardDialogClosed) {
+        // One notice per job, each naming its own (count() below).
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")).size(), 3);
+    } else if (keep && fault != Fault::None && fault != Fault::Refusal221) {
         // The first job is kept, and the ones behind it wait in order.
         QCOMPARE(triggersLeft().size(), 3);
         QCOMPARE(m_host.textsOf(QStringLiteral("stored")).filter(QStringLiteral("is kept")),

@@ -745,12 +745,14 @@ void TestMainWindow::returnEnterAndSpaceInEveryBox_data()
                                                              : QStringLiteral("(closed)");
     }) << QStringLiteral("Submit") << QStringLiteral("(closed)");
     QTest::newRow("colour question") << RaiseBox([answered](MainWindow& w) {
-        return answered(w.askConfirmation(
-            QStringLiteral("You are not allowed to submit color homework. Do you want to submit it?")));
+        return answered(
+            w.askConfirmation(QStringLiteral("You are not allowed to submit color homework. Do you want to submit it?"),
+                              QStringLiteral("report.pdf")));
     }) << yes << no;
     QTest::newRow("single-sided question") << RaiseBox([answered](MainWindow& w) {
         return answered(w.askConfirmation(
-            QStringLiteral("You are not allowed to submit single-sided operation. Do you want to submit it?")));
+            QStringLiteral("You are not allowed to submit single-sided operation. Do you want to submit it?"),
+            QStringLiteral("report.pdf")));
     }) << yes << no;
     QTest::newRow("no-card print dialog") << RaiseBox([answered](MainWindow& w) {
         NoCardChoice choice;

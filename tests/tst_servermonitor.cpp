@@ -11,8 +11,9 @@
 
 #include <memory>
 
-// The server monitor without a window, against fake servers: an outage seen from a request that got no answer or
-// from a probe, the re-check that notices the server's return, and the walk to another site while it stays away.
+// The server monitor without a window, against fake servers: an outage seen from a request that got no answer, from
+// a probe or from the idle session's own probe, the re-check that notices the server's return, and the walk to
+// another site while it stays away.
 class TestServerMonitor : public QObject
 {
     Q_OBJECT
@@ -53,7 +54,7 @@ void TestServerMonitor::cleanup()
 
 void TestServerMonitor::outageAndReturn_data()
 {
-    QTest::addColumn<QString>("cause"); // "no answer" (a request reports it), "probe" or "network down"
+    QTest::addColumn<QString>("cause"); // "no answer" (a request reports it), "probe", "idle" or "network down"
     QTest::addColumn<QString>("reported"); // what the request that got no answer reported
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("failures");
@@ -64,6 +65,7 @@ void TestServerMonitor::outageAndReturn_data()
     QTest::newRow("request timed out") << "no answer" << QStringLiteral("Operation timed out") << "Operation timed out"
                                        << 0 << true << false;
     QTest::newRow("probe fails") << "probe" << QString() << "Unable to link server" << 1 << true << false;
+    QTest::newRow("idle: the monitor asks") << "idle" << QString() << "Unable to link server" << 1 << true << false;
     QTest::newRow("network down, server not asked")
         << "network down" << QString() << "network is down" << 0 << true << false;
     QTest::newRow("server stays away: walk") << "probe" << QString() << "Unable to link server" << 1 << true << true;
@@ -103,6 +105,17 @@ void TestServerMonitor::outageAndReturn()
     }
     if (cause == QLatin1String("no answer")) {
         monitor.noteNoAnswer(reported);
+    } else if (cause == QLatin1String("idle")) {
+        // The server last answered 30 s before the outage is seen; a second sooner the monitor does not ask.
+        auto* idle = monitor.findChild<QTimer*>(QStringLiteral("idleProbeTimer"));
+        QSignalSpy fired(idle, &QTimer::timeout);
+        now = outage.addSecs(-30);
+        monitor.noteContact();
+        for (const int seconds : { 29, 30 }) {
+            now = outage.addSecs(seconds - 30);
+            idle->start(0); // the time has passed on the monitor's clock
+            QTRY_COMPARE(fired.count(), seconds - 28);
+        }
     } else {
         QVERIFY(!monitor.check());
     }

@@ -134,8 +134,8 @@ Do you want to open the file?</source>
         <translation>打印作业 [%1] 的大小超过 1G 的限制</translation>
     </message>
     <message>
-        <source>Title</source>
-        <translation>提示</translation>
+        <source>Kestrana</source>
+        <translation>Kestrana 打印</translation>
     </message>
     <message>
         <source>Print job [%1] was removed: its document did not arrive</source>
@@ -156,6 +156,10 @@ Do you want to open the file?</source>
     <message>
         <source>Print job [%1] is kept and will be sent when the server can be reached</source>
         <translation>打印作业 [%1] 已保留，将在服务器可连接时发送</translation>
+    </message>
+    <message>
+        <source>Print job [%1] was cancelled</source>
+        <translation>打印作业 [%1] 已取消</translation>
     </message>
 </context>
 <context>
@@ -670,6 +674,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Kestrana</source>
         <translation>Kestrana 打印</translation>
+    </message>
+    <message>
+        <source>Document: %1</source>
+        <translation>文档：%1</translation>
     </message>
     <message>
         <source>online</source>

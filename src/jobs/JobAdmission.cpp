@@ -179,6 +179,9 @@ JobAdmission::Outcome JobAdmission::admit(const QString& name, Pass pass, const 
         if (keep && m_reader->lastFailure() == JobParamReader::Failure::Unreachable) {
             return keepJob(name, m_folder->docNameOf(name));
         }
+        if (m_reader->lastFailure() == JobParamReader::Failure::Declined) {
+            tellCancelled(param.docName);
+        }
         if (pass == Pass::Timer) {
             logger->info(QStringLiteral("######## P bbb"));
         } else {
@@ -188,6 +191,13 @@ JobAdmission::Outcome JobAdmission::admit(const QString& name, Pass pass, const 
         return Outcome::Done;
     }
     return admitParsed(param, name, stopped);
+}
+
+void JobAdmission::tellCancelled(const QString& docName)
+{
+    // The user's own choice, yet a job gone without a word looks lost.
+    logger->info(QStringLiteral("%1: cancelled by the user").arg(docName));
+    m_notices->tell(JobQueue::tr("Print job [%1] was cancelled").arg(docName));
 }
 
 KsUserInfo JobAdmission::getKsUserInfo()
@@ -210,12 +220,13 @@ JobAdmission::Outcome JobAdmission::admitParsed(const KsJobParam& param, const Q
     } else {
         // A permission question: No drops the job; a logout or quit closes the question, which is no answer.
         const auto declined = [&](const QString& question, Outcome* outcome) {
-            const bool yes = m_host->askConfirmation(question);
+            const bool yes = m_host->askConfirmation(question, param.docName);
             if (stopped()) {
                 *outcome = Outcome::Interrupted;
                 return true;
             }
             if (!yes) {
+                tellCancelled(param.docName);
                 deleteJob(name);
                 *outcome = Outcome::Done;
                 return true;

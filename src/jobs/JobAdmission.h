@@ -42,6 +42,8 @@ private:
     KsUserInfo getKsUserInfo();
     Outcome submitOnce(const KsJobParam& param, const QString& name, const StopCheck& stopped);
     Outcome keepJob(const QString& name, const QString& docName);
+    // The user declined the job (a permission question, the no-card dialog): one notice naming the document.
+    void tellCancelled(const QString& docName);
     Outcome waitForFiles(const QString& name, const QString& why);
     bool filesReady(const QString& name, QString* why) const;
     bool expired(const QString& name);

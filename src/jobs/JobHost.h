@@ -97,9 +97,9 @@ public:
     // How many jobs wait in the job folder to be sent; the window shows it in its status strip and tray tooltip.
     virtual void setUnsentJobCount(int count) { Q_UNUSED(count) }
 
-    // Modal yes/no question titled "Confirmation" whose "No" removes the job; true only for "Yes" (closing
-    // counts as "No", Return as "Yes").
-    virtual bool askConfirmation(const QString& text) = 0;
+    // Modal yes/no question titled "Confirmation" whose "No" removes the job, naming the job's document under the
+    // question; true only for "Yes" (closing counts as "No", Return as "Yes").
+    virtual bool askConfirmation(const QString& text, const QString& documentName) = 0;
     // Modal warning box titled "Title" with one button "Yes".
     virtual void showWarning(const QString& text) = 0;
     // Modal critical box titled "Error" with one button "Yes" (the announce step's "ks server link ex").

@@ -27,6 +27,7 @@ int JobNotices::addForUser(const QString& message, const QString& date)
 
 void JobNotices::tell(const QString& text)
 {
-    m_host->showSystemMessage(JobQueue::tr("Title"), text);
+    // The desktop lists notices under their summary: it names who speaks.
+    m_host->showSystemMessage(JobQueue::tr("Kestrana"), text);
     addForUser(text);
 }

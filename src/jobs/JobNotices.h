@@ -23,7 +23,8 @@ public:
     int add(const QString& account, const QString& message, const QString& date = QString());
     // A notice for the logged-in user.
     int addForUser(const QString& message, const QString& date = QString());
-    // A tray balloon titled "Title" and the same text stored for the logged-in user.
+    // A tray balloon (a desktop notification where there is no tray) titled with the product's name, and the same
+    // text stored for the logged-in user.
     void tell(const QString& text);
 
 signals:

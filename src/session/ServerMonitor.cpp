@@ -7,6 +7,8 @@
 #include "config/LoginInfo.h"
 #include "config/Session.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QScopedValueRollback>
 #include <QTimer>
 
@@ -24,6 +26,7 @@ ServerMonitor::ServerMonitor(LoginInfo& settings, Session& session, KsKit& api, 
     , m_api(&api)
     , m_network(new OnlineState(this))
     , m_reconnectTimer(new QTimer(this))
+    , m_idleTimer(new QTimer(this))
     , m_clock([]() { return QDateTime::currentDateTime(); })
     , m_since(m_clock())
 {
@@ -36,12 +39,22 @@ ServerMonitor::ServerMonitor(LoginInfo& settings, Session& session, KsKit& api, 
         }
         check();
     });
+    m_idleTimer->setObjectName(QStringLiteral("idleProbeTimer"));
+    m_idleTimer->setSingleShot(true);
+    connect(m_idleTimer, &QTimer::timeout, this, &ServerMonitor::idleProbeDue);
+    // Any HTTP answer, a refusal or an error page included, shows the server alive: no probe needed meanwhile.
+    connect(&m_api->networkManager(), &QNetworkAccessManager::finished, this, [this](QNetworkReply* reply) {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            noteContact();
+        }
+    });
 }
 
 ServerMonitor::~ServerMonitor() = default;
 
 bool ServerMonitor::check(QString* failure)
 {
+    const QScopedValueRollback<bool> probing(m_probing, true);
     if (!m_network->isOnline()) {
         const QString reason = tr("network is down");
         setOnline(false, reason);
@@ -52,6 +65,7 @@ bool ServerMonitor::check(QString* failure)
     }
     if (m_api->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
         setOnline(true);
+        noteContact();
         emit reached();
         return true;
     }
@@ -107,6 +121,40 @@ bool ServerMonitor::walkSites()
 void ServerMonitor::stop()
 {
     m_reconnectTimer->stop();
+    m_idleTimer->stop();
+}
+
+void ServerMonitor::noteContact()
+{
+    m_lastContact = m_clock();
+    armIdleProbe();
+}
+
+void ServerMonitor::armIdleProbe()
+{
+    if (!m_session->isLogin() || !m_online) {
+        m_idleTimer->stop();
+        return;
+    }
+    const qint64 idle = m_lastContact.msecsTo(m_clock());
+    m_idleTimer->start(int(qBound<qint64>(1, kIdleProbeMs - idle, kIdleProbeMs)));
+}
+
+void ServerMonitor::idleProbeDue()
+{
+    // A probe under way (a job's check, say) decides by itself; its answer or its failure sets the next step.
+    if (!m_session->isLogin() || !m_online || m_probing) {
+        return;
+    }
+    const QDateTime now = m_clock();
+    if (m_lastContact.msecsTo(now) < 0) {
+        m_lastContact = now; // the clock was set back: counted from now rather than never
+    }
+    if (m_lastContact.msecsTo(now) < kIdleProbeMs) {
+        armIdleProbe();
+        return;
+    }
+    check();
 }
 
 void ServerMonitor::setOnline(bool online, const QString& reason)
@@ -122,6 +170,7 @@ void ServerMonitor::setOnline(bool online, const QString& reason)
         }
         return;
     }
+    m_idleTimer->stop();
     if (m_online) {
         m_since = m_clock();
     }

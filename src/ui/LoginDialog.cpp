@@ -220,6 +220,8 @@ void LoginDialog::initInfo()
     m_flow->reload();
     m_osUser = QString::fromLocal8Bit(qgetenv("USER"));
     setSystemUserControls(m_flow->systemUser());
+    // Fields filled with what they already held emit no change: the first start would keep the form's state.
+    updateLoginButton();
 }
 
 void LoginDialog::setSystemUserControls(bool systemUser)
@@ -293,6 +295,11 @@ void LoginDialog::on_btnDesktop_clicked()
 }
 
 void LoginDialog::textChanged(const QString&)
+{
+    updateLoginButton();
+}
+
+void LoginDialog::updateLoginButton()
 {
     if (!m_ui->editLoginName->text().isEmpty() && !m_ui->editPassword->text().isEmpty()) {
         m_ui->btnLogin->setEnabled(true);

@@ -81,6 +81,8 @@ private:
     void showScanned(const QrCredentials& record);
     bool dialogSystemUser() const;
     void setSystemUserControls(bool systemUser);
+    // Login is offered once both fields are filled, or at once for the system account.
+    void updateLoginButton();
 
     const QScopedPointer<Ui::LoginDialog> m_ui;
     LoginInfo* const m_info;

@@ -49,7 +49,7 @@ public:
     QString userAccount() const override { return m_account; }
     KsKit& api() override { return *m_ksKit; }
     JobOptions jobOptions() const override;
-    bool askConfirmation(const QString& text) override;
+    bool askConfirmation(const QString& text, const QString& documentName) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
     ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;

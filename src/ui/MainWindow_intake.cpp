@@ -72,11 +72,11 @@ private:
 };
 } // namespace
 
-bool MainWindow::askConfirmation(const QString& text)
+bool MainWindow::askConfirmation(const QString& text, const QString& documentName)
 {
-    // "No" removes the job: Return submits it.
+    // "No" removes the job: Return submits it. The box may come up while the user prints something else.
     return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"),
-                             Prompts::JobPrompt | Prompts::YesByDefault);
+                             Prompts::JobPrompt | Prompts::YesByDefault, tr("Document: %1").arg(documentName));
 }
 
 void MainWindow::showWarning(const QString& text)

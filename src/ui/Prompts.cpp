@@ -26,7 +26,7 @@ QMessageBox::StandardButton fallbackAnswer(QMessageBox::StandardButtons buttons,
 // Answers a box without showing it when a test asked for that; false when the box must be shown.
 bool answerWithoutScreen(QMessageBox::Icon icon, const QString& title, const QString& text,
                          QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton, bool modal,
-                         QMessageBox::StandardButton* answer)
+                         QMessageBox::StandardButton* answer, const QString& informativeText = QString())
 {
     if (!s_capturing && s_nextAnswers.isEmpty()) {
         return false;
@@ -37,6 +37,7 @@ bool answerWithoutScreen(QMessageBox::Icon icon, const QString& title, const QSt
         record.icon = icon;
         record.title = title;
         record.text = text;
+        record.informativeText = informativeText;
         record.answer = *answer;
         record.modal = modal;
         s_captured.append(record);
@@ -160,15 +161,17 @@ void Prompts::message(QWidget* parent, QMessageBox::Icon icon, const QString& ti
 }
 
 bool Prompts::question(QWidget* parent, const QString& title, const QString& text, const QString& yesText,
-                       const QString& noText, Options options)
+                       const QString& noText, Options options, const QString& informativeText)
 {
     const QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
     const QMessageBox::StandardButton defaultButton = (options & YesByDefault) ? QMessageBox::Yes : QMessageBox::No;
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
-    if (answerWithoutScreen(QMessageBox::Question, title, text, buttons, defaultButton, true, &answer)) {
+    if (answerWithoutScreen(QMessageBox::Question, title, text, buttons, defaultButton, true, &answer,
+                            informativeText)) {
         return answer == QMessageBox::Yes;
     }
     QMessageBox* box = build(parent, QMessageBox::Question, title, text, buttons, defaultButton, options);
+    box->setInformativeText(informativeText);
     box->button(QMessageBox::Yes)->setText(yesText);
     box->button(QMessageBox::No)->setText(noText);
     return run(box, buttons) == QMessageBox::Yes;

@@ -29,6 +29,7 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;
         QString text;
+        QString informativeText;
         QMessageBox::StandardButton answer = QMessageBox::NoButton;
         bool modal = true;
     };
@@ -47,9 +48,11 @@ public:
     // A box with its own title and one button; the button text defaults to "Yes". Kept above other windows.
     static void message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                         const QString& buttonText = QString());
-    // Yes/No question with its own title and button texts; true for yes. Return answers No unless YesByDefault.
+    // Yes/No question with its own title and button texts, and informativeText (what it is about) under the
+    // question; true for yes. Return answers No unless YesByDefault.
     static bool question(QWidget* parent, const QString& title, const QString& text, const QString& yesText,
-                         const QString& noText, Options options = StayOnTop);
+                         const QString& noText, Options options = StayOnTop,
+                         const QString& informativeText = QString());
     // Non-modal information box kept above other windows, deleted when closed.
     static void notify(QWidget* parent, const QString& text);
 

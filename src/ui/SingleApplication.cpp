@@ -126,23 +126,31 @@ void SingleApplication::acceptConnection()
         socket->deleteLater();
     });
     if (ours) {
-        activateMainWindow();
+        bringWindowBack();
     }
 }
 
-void SingleApplication::activateMainWindow()
+void SingleApplication::bringWindowBack()
 {
-    if (!m_mainWindow) {
+    QWidget* window = m_mainWindow ? m_mainWindow.data() : m_loginWindow.data();
+    if (!window) {
         return;
     }
-    m_mainWindow->show();
-    m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    // show() alone leaves a minimised window in the task bar: the user started the client to see it.
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void SingleApplication::setMainWindow(QWidget* mainWindow)
 {
     m_mainWindow = mainWindow;
+}
+
+void SingleApplication::setLoginWindow(QWidget* loginWindow)
+{
+    m_loginWindow = loginWindow;
 }
 
 void SingleApplication::closeMainWindow()

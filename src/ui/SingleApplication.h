@@ -9,7 +9,8 @@ class QWidget;
 
 // The application object with the single-instance guard: the first instance of the client for a user
 // listens on a local socket; a later one connects, reports "<key> already running." and leaves, and the
-// first brings its main window to the front. Only a listener running as the same user counts.
+// first brings its main window back (from hidden, minimised or behind other windows), or its login dialog while
+// nobody is logged in. Only a listener running as the same user counts.
 class SingleApplication : public QApplication
 {
     Q_OBJECT
@@ -28,15 +29,18 @@ public:
 public slots:
     void acceptConnection();
     void setMainWindow(QWidget* mainWindow);
+    // The window a later start brings back while no main window is registered.
+    void setLoginWindow(QWidget* loginWindow);
     void closeMainWindow();
     void quitClient();
 
 private:
     void connectToRunningInstance();
     void startListening();
-    void activateMainWindow();
+    void bringWindowBack();
 
     QPointer<QWidget> m_mainWindow;
+    QPointer<QWidget> m_loginWindow;
     bool m_isRunning = false;
     QLocalServer* m_localServer = nullptr;
     QString m_serverKey;

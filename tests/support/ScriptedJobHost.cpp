@@ -83,7 +83,7 @@ bool ScriptedJobHost::checkNetworkState(bool showDialog)
     return takeAnswer(networkAnswers, networkDefault);
 }
 
-bool ScriptedJobHost::askConfirmation(const QString& text)
+bool ScriptedJobHost::askConfirmation(const QString& text, const QString& /*documentName*/)
 {
     events.append({ QStringLiteral("confirm"), QStringLiteral("Confirmation"), text, {}, {} });
     if (onQuestion) {

@@ -72,7 +72,7 @@ public:
     JobOptions jobOptions() const override;
     KsKit& api() override;
     bool checkNetworkState(bool showDialog) override;
-    bool askConfirmation(const QString& text) override;
+    bool askConfirmation(const QString& text, const QString& documentName) override;
     void showWarning(const QString& text) override;
     void showCritical(const QString& text) override;
     ExistingJobsChoice askExistingJobs(const QString& title, int waiting) override;
