@@ -14,7 +14,7 @@ import dbus
 ACCESSIBLE = "org.a11y.atspi.Accessible"
 ROOT = "/org/a11y/atspi/accessible/root"
 # The states a reader announces for a field or button (AT-SPI StateType numbers).
-STATES = {7: "editable", 8: "enabled", 11: "focusable", 12: "focused", 30: "showing", 31: "visible"}
+STATES = {7: "editable", 8: "enabled", 11: "focusable", 12: "focused", 25: "showing", 30: "visible"}
 
 
 def a11y_bus():
