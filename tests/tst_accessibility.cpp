@@ -257,7 +257,7 @@ void TestAccessibility::everyWindowAndBox_data()
         s_window->askNoCardChoice(&choice);
     });
     QTest::newRow("start-up question") << "main" << 0 << Raise([]() { s_window->askExistingJobs("V1", 2); });
-    QTest::newRow("job question") << "main" << 0 << Raise([]() { s_window->askConfirmation("Colour?"); });
+    QTest::newRow("job question") << "main" << 0 << Raise([]() { s_window->askConfirmation("Colour?", "report.pdf"); });
     QTest::newRow("job warning") << "main" << 0 << Raise([]() { s_window->showWarning("Too many pages"); });
     QTest::newRow("Unable to link server (not modal)")
         << "main" << 0 << Raise([]() { s_window->reportServerUnreachable(); });
