@@ -14,6 +14,8 @@ install(FILES ${_pkg}/halcyraclient.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/artwork/logo.svg DESTINATION share/icons/hicolor/scalable/apps
         RENAME halcyraclient.svg)
 install(FILES ${_pkg}/halcyraclient-autostart.desktop DESTINATION /etc/xdg/autostart RENAME halcyraclient.desktop)
+# The administrator's settings for every user, all commented out (config/SiteSettings).
+install(FILES ${_pkg}/site.ini DESTINATION /etc/halcyraclient PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # The Kestrana printer: the backend installs itself (tools/kestrana-backend); its PPD where CUPS looks for
 # drivers. The maintainer scripts add the queue when CUPS is there and remove it on purge.
 install(FILES ${_pkg}/cups/kestrana.ppd DESTINATION share/ppd/halcyraclient)
@@ -41,7 +43,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite, libqt5svg5, libcurl4, libqr
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, cups, cups-client, cups-filters, poppler-utils")
 set(CPACK_STRIP_FILES ON)
 # Files under /etc are the administrator's: dpkg keeps local changes on upgrade.
-file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/xdg/autostart/halcyraclient.desktop\n")
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles
+     "/etc/xdg/autostart/halcyraclient.desktop\n/etc/halcyraclient/site.ini\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles ${_pkg}/cups/postinst
                                        ${_pkg}/cups/postrm ${_pkg}/cups/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

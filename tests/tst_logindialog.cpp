@@ -72,6 +72,7 @@ private slots:
     void jobBeforeLoginAsksToLogIn();
     void loginWindowReturnsAfterLogout();
     void closingEndsTheProcess();
+    void siteServerIsShownFixed();
 
 private:
     LoginInfo* info() const { return Singleton<LoginInfo>::getInstance(); }
@@ -930,6 +931,37 @@ void TestLoginDialog::closingEndsTheProcess()
     QCOMPARE(m_exitCodes, QList<int>({ 0 }));
     QCOMPARE(rejected.count(), 1);
     QVERIFY(!dialog.isVisible());
+}
+
+void TestLoginDialog::siteServerIsShownFixed()
+{
+    // The administrator names the server and keeps passwords; the user's own file names another server.
+    QFile site(m_home->sitePath());
+    QVERIFY(site.open(QIODevice::WriteOnly));
+    site.write("[Login]\nKsServerUrl=" + serverAddress().toUtf8() + "\nSavePassword=true\n");
+    site.close();
+    QVERIFY(site.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    configure({ { "Login/KsServerUrl", "http://127.0.0.1:1" }, { "Login/SystemUser", false } });
+
+    LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    dialog.show();
+    auto* server = dialog.findChild<QLineEdit*>("editKsServer");
+    auto* save = dialog.findChild<QCheckBox*>("chkSavePassword");
+    QCOMPARE(server->text(), serverAddress());
+    QVERIFY(server->isReadOnly());
+    QCOMPARE(server->toolTip(), QStringLiteral("Set by your site's administrator"));
+    QVERIFY(!dialog.findChild<QAction*>("actionSiteMore")->isEnabled());
+    QVERIFY(save->isChecked() && !save->isEnabled());
+    QTest::keyClick(server, Qt::Key_Backspace);
+    QTest::keyClicks(server, QStringLiteral("x"));
+    QCOMPARE(server->text(), serverAddress());
+
+    dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("bob"));
+    dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("hunter2"));
+    dialog.findChild<QPushButton*>("btnLogin")->click();
+    QVERIFY(ClientParts::shared().session.isLogin());
+    QCOMPARE(storedValue("Login/KsServerUrl").toString(), serverAddress());
+    QCOMPARE(CredentialCipher::decryptValue(storedValue("Login/Password").toString()), QStringLiteral("hunter2"));
 }
 
 QTEST_MAIN(TestLoginDialog)

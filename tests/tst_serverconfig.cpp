@@ -5,11 +5,19 @@
 #include "app/Logging.h"
 #include "config/LoginInfo.h"
 #include "config/SettingsTemplate.h"
+#include "config/SiteSettings.h"
 
+#include <QDir>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSslCertificate>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The client settings the server hands out at start-up: fetched while the configuration loads, written
 // into the user's file, and visible to the reads that follow in the same run.
@@ -30,6 +38,8 @@ private slots:
     void pushedSettingsCannotWeakenTrust();
     void emptyServerAddressSendsNothing();
     void silentServerDelaysStartUpOnlyBriefly();
+    void siteFileFixesKeys_data();
+    void siteFileFixesKeys();
 
 private:
     void writeTemplate(const QString& serverUrl);
@@ -42,6 +52,19 @@ private:
 
 Q_DECLARE_METATYPE(FakeReply)
 
+namespace {
+// What the server pushes unless a test says otherwise.
+QList<FakeKestranaState::ConfigEntry> defaultEntries()
+{
+    return {
+        { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
+        { QStringLiteral("setting"), QStringLiteral("ShowCost"), QStringLiteral("false"), 0 },
+        { QStringLiteral("Login"), QStringLiteral("DefaultLoginType"), QStringLiteral("2"), 1 },
+        { QStringLiteral("setting"), QStringLiteral("AutoLoginInterval"), QStringLiteral("9"), 1 },
+    };
+}
+} // namespace
+
 void TestServerConfig::initTestCase()
 {
     m_home.reset(new TestHome);
@@ -50,12 +73,7 @@ void TestServerConfig::initTestCase()
     SettingsTemplate::setTemplatePathForTests(m_template);
 
     FakeKestranaState state;
-    state.configEntries = {
-        { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
-        { QStringLiteral("setting"), QStringLiteral("ShowCost"), QStringLiteral("false"), 0 },
-        { QStringLiteral("Login"), QStringLiteral("DefaultLoginType"), QStringLiteral("2"), 1 },
-        { QStringLiteral("setting"), QStringLiteral("AutoLoginInterval"), QStringLiteral("9"), 1 },
-    };
+    state.configEntries = defaultEntries();
     m_server.reset(new FakeKestranaServer(state));
     QVERIFY(m_server->start());
 }
@@ -288,16 +306,8 @@ void TestServerConfig::pushedSettingsCannotWeakenTrust()
             state.configEntries.append({ parts.at(0), parts.at(1), parts.at(2), 1 });
         }
     });
-    const auto restoreEntries = qScopeGuard([this] {
-        m_server->updateState([](FakeKestranaState& state) {
-            state.configEntries = {
-                { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
-                { QStringLiteral("setting"), QStringLiteral("ShowCost"), QStringLiteral("false"), 0 },
-                { QStringLiteral("Login"), QStringLiteral("DefaultLoginType"), QStringLiteral("2"), 1 },
-                { QStringLiteral("setting"), QStringLiteral("AutoLoginInterval"), QStringLiteral("9"), 1 },
-            };
-        });
-    });
+    const auto restoreEntries = qScopeGuard(
+        [this] { m_server->updateState([](FakeKestranaState& state) { state.configEntries = defaultEntries(); }); });
     writeTemplate(server);
     {
         QSettings s(m_template, QSettings::IniFormat);
@@ -348,6 +358,115 @@ void TestServerConfig::silentServerDelaysStartUpOnlyBriefly()
     QCOMPARE(info.showQR(), false);
     QCOMPARE(m_server->heldConnections(), 1);
     m_server->releaseHeldConnections();
+}
+
+void TestServerConfig::siteFileFixesKeys_data()
+{
+    QTest::addColumn<QByteArray>("site"); // empty: no file; "<dir>": a folder in its place
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("ownerAccepted");
+    QTest::addColumn<bool>("serverFixed");
+    QTest::addColumn<bool>("showQR"); // the template says false, the server pushes true
+    QTest::addColumn<QStringList>("logged");
+
+    const QByteArray site = "; the site's choice\n[Login]\nKsServerUrl=<https>\n[setting]\nShowQR=false\n";
+    const QString fixedServer
+        = QStringLiteral("server setting Login/KsServerUrl=\"https://evil.example\" ignored: fixed by the site "
+                         "settings file");
+    QTest::newRow("server and switch fixed")
+        << site << 0644 << true << true << false
+        << QStringList { fixedServer,
+                         QStringLiteral("server setting setting/ShowQR=\"true\" ignored: fixed by the site settings "
+                                        "file"),
+                         QStringLiteral("site settings file <site> fixes Login/KsServerUrl, setting/ShowQR") };
+    QTest::newRow("bad lines ignored one by one")
+        << QByteArray("garbage\n[Login]\nKsServerUrl=<https>\n[setting]\nShowQR=maybe\nNoSuchKey=1\n"
+                      "[Basic]\nVersion=9\n")
+        << 0644 << true << true << true
+        << QStringList { fixedServer,
+                         QStringLiteral("site settings file <site>: lines that are not settings were ignored"),
+                         QStringLiteral("site setting setting/ShowQR has the unusable value \"maybe\", ignored"),
+                         QStringLiteral("site setting setting/NoSuchKey ignored: not a setting of the client"),
+                         QStringLiteral("site setting Basic/Version ignored: each user keeps their own") };
+    QTest::newRow("nothing usable")
+        << QByteArray("\xff\xfe[[\n=\n\\\n[Login\nKsServerUrl\n\x01\n[Login]\nKsServerUrl=  \n") << 0644 << true
+        << false << true
+        << QStringList { QStringLiteral("site settings file <site>: lines that are not settings were ignored"),
+                         QStringLiteral("site setting Login/KsServerUrl has the unusable value \"\", ignored") };
+    QTest::newRow("writable by its group")
+        << site << 0664 << true << false << true
+        << QStringList { QStringLiteral("site settings file <site> ignored: writable by others (mode 664)") };
+    QTest::newRow("not root's") << site << 0644 << false << false << true
+                                << QStringList { QStringLiteral("site settings file <site> ignored: owned by uid") };
+    QTest::newRow("a folder") << QByteArray("<dir>") << 0755 << true << false << true
+                              << QStringList { QStringLiteral("site settings file <site> is not a file, ignored") };
+    QTest::newRow("missing") << QByteArray() << 0 << true << false << true << QStringList {};
+}
+
+void TestServerConfig::siteFileFixesKeys()
+{
+    QFETCH(QByteArray, site);
+    QFETCH(int, mode);
+    QFETCH(bool, ownerAccepted);
+    QFETCH(bool, serverFixed);
+    QFETCH(bool, showQR);
+    QFETCH(QStringList, logged);
+
+    // A file of its own per row: QSettings keeps what it read of a path.
+    QTemporaryDir siteDir;
+    const QString sitePath = siteDir.path() + QStringLiteral("/site.ini");
+    SiteSettings::setFileForTests(sitePath, ownerAccepted ? ::getuid() : ::getuid() + 1);
+    const auto restoreSite = qScopeGuard([this] { SiteSettings::setFileForTests(m_home->sitePath(), ::getuid()); });
+    const QString user = m_server->url(false);
+    const QString https = m_server->url(true);
+    if (site == "<dir>") {
+        QVERIFY(QDir().mkpath(sitePath));
+    } else if (!site.isEmpty()) {
+        QFile file(sitePath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(site).replace("<https>", https.toUtf8()));
+        file.close();
+        QCOMPARE(::chmod(QFile::encodeName(sitePath).constData(), mode_t(mode)), 0);
+    }
+    m_server->updateState([](FakeKestranaState& state) {
+        state.configEntries = {
+            { QStringLiteral("setting"), QStringLiteral("ShowQR"), QStringLiteral("true"), 1 },
+            { QStringLiteral("Login"), QStringLiteral("KsServerUrl"), QStringLiteral("https://evil.example"), 1 },
+        };
+    });
+    const auto restoreEntries = qScopeGuard(
+        [this] { m_server->updateState([](FakeKestranaState& state) { state.configEntries = defaultEntries(); }); });
+    writeTemplate(user);
+
+    // The site's server is asked for its settings; over https, checked, its pushed address would apply.
+    LoginInfo info;
+    Logging::startCapture();
+    QCOMPARE(TestHome::loadAtStartUp(info), 0);
+    const QStringList log = Logging::takeCaptured();
+    const QString expected = serverFixed ? https : user;
+    QCOMPARE(info.ksServerUrl(), expected);
+    QCOMPARE(fileValue(QStringLiteral("Login/KsServerUrl")), expected);
+    QCOMPARE(info.showQR(), showQR);
+    QCOMPARE(LoginInfo::isFixed(LoginInfo::Key::ServerUrl), serverFixed);
+    for (const QString& line : logged) {
+        const QString wanted = QString(line).replace(QStringLiteral("<site>"), sitePath);
+        QVERIFY2(std::any_of(log.cbegin(), log.cend(), [&](const QString& l) { return l.contains(wanted); }),
+                 qPrintable(wanted));
+    }
+
+    // Neither a save nor a window's write replaces a fixed value; the next start finds it again.
+    const QString elsewhere = QStringLiteral("http://127.0.0.1:1");
+    info.setKsServerUrl(elsewhere);
+    info.saveToFile();
+    LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, elsewhere);
+    const QString kept = serverFixed ? https : elsewhere;
+    QCOMPARE(fileValue(QStringLiteral("Login/KsServerUrl")), kept);
+    LoginInfo again;
+    QCOMPARE(TestHome::loadAtStartUp(again), 0);
+    QCOMPARE(again.ksServerUrl(), kept);
+    QCOMPARE(again.showQR(), showQR);
+    // A site's version is refused: the template's check would replace the user's file at every start.
+    QCOMPARE(again.ksVersion(), QStringLiteral("1.0.0"));
 }
 
 QTEST_GUILESS_MAIN(TestServerConfig)

@@ -481,6 +481,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <source>Login code: scan it with the phone app.</source>
         <translation>登录二维码：请用手机应用扫描。</translation>
     </message>
+    <message>
+        <source>Set by your site&apos;s administrator</source>
+        <translation>由本单位管理员设置</translation>
+    </message>
 </context>
 <context>
     <name>LoginInfo</name>
@@ -969,6 +973,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>Switch server success</source>
         <translation>切换服务器成功</translation>
+    </message>
+    <message>
+        <source>The server is set by your site&apos;s administrator</source>
+        <translation>服务器由本单位管理员设置</translation>
     </message>
 </context>
 <context>

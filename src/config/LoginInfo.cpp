@@ -2,12 +2,14 @@
 
 #include "CredentialCipher.h"
 #include "SettingsTemplate.h"
+#include "SiteSettings.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/ServerUrl.h"
 #include "app/UserPaths.h"
 
 #include <QDebug>
+#include <QSet>
 
 #include <climits>
 
@@ -200,8 +202,17 @@ bool LoginInfo::fileSwitch(Key key)
     return readSwitch(settings, key);
 }
 
+bool LoginInfo::isFixed(Key key)
+{
+    return SiteSettings::isFixed(keyName(key));
+}
+
 void LoginInfo::writeFileValue(Key key, const QVariant& value)
 {
+    // The site's value stays; the window that asked shows the key as fixed.
+    if (isFixed(key)) {
+        return;
+    }
     QSettings settings(UserPaths::iniFilePath(), QSettings::IniFormat);
     useUtf8(settings);
     settings.setValue(keyName(key), value);
@@ -247,6 +258,8 @@ int LoginInfo::openFile()
     }
     m_settings.reset(new QSettings(UserPaths::iniFilePath(), QSettings::IniFormat));
     useUtf8(*m_settings);
+    // Before anything is read from the file, so the server's settings are fetched from the site's server.
+    SiteSettings::apply(*m_settings);
     m_ksServerUrl = m_settings->value(keyName(Key::ServerUrl), keyDefault(Key::ServerUrl)).toString();
     if (m_ksServerUrl.isEmpty()) {
         m_ksServerUrl = m_settings->value(keyName(Key::OldServerUrl), keyDefault(Key::OldServerUrl)).toString();
@@ -357,16 +370,20 @@ void LoginInfo::saveToFile()
     useUtf8(s);
 
     m_ksServerUrl = ServerUrl::withScheme(m_ksServerUrl);
-    s.setValue(keyName(Key::ServerUrl), m_ksServerUrl);
-    s.setValue(keyName(Key::ServerName), m_ksServerName);
-    s.setValue(keyName(Key::LoginName),
-               m_userNameEncrypt ? QVariant(CredentialCipher::encryptValue(m_userName)) : QVariant(m_userName));
-    s.setValue(keyName(Key::Password),
-               m_savePassword ? QVariant(CredentialCipher::encryptValue(m_password)) : QVariant(QString()));
-    s.setValue(keyName(Key::AutoLogin), m_autoLogin);
-    s.setValue(keyName(Key::SavePassword), m_savePassword);
-    s.setValue(keyName(Key::SystemUser), m_systemUser);
-    s.setValue(keyName(Key::BingoLastTime), m_bingoLastTime);
+    const auto put = [&s](Key key, const QVariant& value) {
+        if (!isFixed(key)) {
+            s.setValue(keyName(key), value);
+        }
+    };
+    put(Key::ServerUrl, m_ksServerUrl);
+    put(Key::ServerName, m_ksServerName);
+    put(Key::LoginName,
+        m_userNameEncrypt ? QVariant(CredentialCipher::encryptValue(m_userName)) : QVariant(m_userName));
+    put(Key::Password, m_savePassword ? QVariant(CredentialCipher::encryptValue(m_password)) : QVariant(QString()));
+    put(Key::AutoLogin, m_autoLogin);
+    put(Key::SavePassword, m_savePassword);
+    put(Key::SystemUser, m_systemUser);
+    put(Key::BingoLastTime, m_bingoLastTime);
     s.sync();
     // A file written afresh (removed while the client ran) would get the default mode.
     PrivateFiles::restrictFile(s.fileName());
@@ -386,10 +403,19 @@ void LoginInfo::applyServerSettings(const ServerSettings& settings, bool certifi
     // Most starts are handed the values of the last one: the file is rewritten (and synced to disk) only
     // when one of them is new.
     bool written = false;
+    QSet<QString> refusedFixed;
     for (const QPair<QString, QString>& setting : settings) {
         const QString key = normalizedKey(setting.first);
         const QVariant stored = m_settings->value(key);
         if (stored.userType() == QMetaType::QString && stored.toString() == setting.second) {
+            continue;
+        }
+        if (SiteSettings::isFixed(key)) {
+            if (!refusedFixed.contains(key)) {
+                refusedFixed.insert(key);
+                logger->warn(QStringLiteral("server setting %1=\"%2\" ignored: fixed by the site settings file")
+                                 .arg(key, setting.second));
+            }
             continue;
         }
         const bool address

@@ -89,11 +89,11 @@ public:
     void rememberServerAccount(const QString& account);
     // Section/key and value of each setting the server pushes.
     using ServerSettings = QList<QPair<QString, QString>>;
-    // Writes settings pushed by the server (at the stored server URL) into the user file, except what would
-    // weaken trust in the server: its address (Login/KsServerUrl, Login/KsServerurl, Login/KsServerName)
-    // unless certificateChecked (the answer came over https with the server's certificate checked), and a
-    // setting/ServerCertificate no stricter than the file's. Each change of these keys, and each one refused,
-    // is logged.
+    // Writes settings pushed by the server (at the stored server URL) into the user file, except the keys
+    // the site settings file fixes and what would weaken trust in the server: its address (Login/KsServerUrl,
+    // Login/KsServerurl, Login/KsServerName) unless certificateChecked (the answer came over https with the
+    // server's certificate checked), and a setting/ServerCertificate no stricter than the file's. Each change of
+    // these keys, and each one refused, is logged.
     void applyServerSettings(const ServerSettings& settings, bool certificateChecked);
 
     // Checked reads shared by every reader of the settings file. A switch is 1/true or 0/false and a number
@@ -109,7 +109,10 @@ public:
     // keys the windows keep outside the loaded values.
     static QVariant fileValue(Key key);
     static bool fileSwitch(Key key);
+    // Not written when the site settings file fixes the key.
     static void writeFileValue(Key key, const QVariant& value);
+    // The site settings file fixes the key for this run: nothing the client does changes it.
+    static bool isFixed(Key key);
 
     QString ksServerUrl() const { return m_ksServerUrl; }
     void setKsServerUrl(const QString& v) { m_ksServerUrl = v; }

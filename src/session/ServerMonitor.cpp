@@ -95,6 +95,10 @@ void ServerMonitor::noteNoAnswer(const QString& reason)
 
 bool ServerMonitor::walkSites()
 {
+    // The site chose the server for every user of the host; an outage there is waited out.
+    if (LoginInfo::isFixed(LoginInfo::Key::ServerUrl)) {
+        return false;
+    }
     // The loads after a switch probe the server again; a failure there must not start a second walk.
     const QScopedValueRollback<bool> guard(m_walking, true);
     const QStringList servers = m_session->serverList();

@@ -69,6 +69,15 @@ private:
     const QIcon m_plain;
     QIcon m_marked;
 };
+
+// A switch the site settings file fixes is shown, not offered.
+void showSiteFixed(QWidget* control, LoginInfo::Key key)
+{
+    if (LoginInfo::isFixed(key)) {
+        control->setEnabled(false);
+        control->setToolTip(LoginDialog::tr("Set by your site's administrator"));
+    }
+}
 } // namespace
 
 LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
@@ -109,6 +118,12 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
             setTabOrder(m_ui->editKsServer, moreButton);
             setTabOrder(moreButton, m_ui->chkSavePassword);
         }
+    }
+    if (LoginInfo::isFixed(LoginInfo::Key::ServerUrl)) {
+        // Read-only rather than disabled: the address stays readable and selectable.
+        m_ui->editKsServer->setReadOnly(true);
+        m_ui->editKsServer->setToolTip(tr("Set by your site's administrator"));
+        more->setEnabled(false);
     }
 
     connect(m_ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
@@ -239,6 +254,9 @@ void LoginDialog::setSystemUserControls(bool systemUser)
         m_ui->chkSavePassword->setEnabled(true);
         m_ui->chkAutoLogin->setEnabled(true);
     }
+    showSiteFixed(m_ui->chkSysUser, LoginInfo::Key::SystemUser);
+    showSiteFixed(m_ui->chkSavePassword, LoginInfo::Key::SavePassword);
+    showSiteFixed(m_ui->chkAutoLogin, LoginInfo::Key::AutoLogin);
 }
 
 void LoginDialog::checkLoginType()

@@ -26,6 +26,10 @@ void ServersTab::setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings,
     EmptyTableHint::install(form.tvServerInfo, tr("No sites"));
     showContentAgeWhenOffline();
     connect(form.btnSwitchServer, &QPushButton::clicked, this, &ServersTab::switchServer);
+    if (LoginInfo::isFixed(LoginInfo::Key::ServerUrl)) {
+        form.btnSwitchServer->setEnabled(false);
+        form.btnSwitchServer->setToolTip(tr("The server is set by your site's administrator"));
+    }
 }
 
 void ServersTab::load()
@@ -57,6 +61,9 @@ void ServersTab::load()
 
 void ServersTab::switchServer()
 {
+    if (LoginInfo::isFixed(LoginInfo::Key::ServerUrl)) {
+        return;
+    }
     if (!checkNetworkFor(m_form->btnSwitchServer)) {
         return;
     }

@@ -22,6 +22,7 @@ public:
     QString path() const { return m_home.path(); }
     QString dataPath() const { return m_home.dataPath(); }
     QString iniPath() const { return m_home.iniPath(); }
+    QString sitePath() const { return m_home.sitePath(); }
     // Writes the keys ("Group/Key" -> value) into the settings file, UTF-8.
     void write(const QVariantMap& values) const;
     // A key of the settings file as it stands on disk.

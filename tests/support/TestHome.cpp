@@ -3,9 +3,12 @@
 #include "api/KsKit.h"
 #include "api/StartUpSettings.h"
 #include "config/LoginInfo.h"
+#include "config/SiteSettings.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <unistd.h>
 
 TestHome::TestHome()
 {
@@ -14,11 +17,13 @@ TestHome::TestHome()
     if (m_dir.isValid()) {
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         QDir(m_dir.path()).mkpath(QStringLiteral("halcyraclient"));
+        SiteSettings::setFileForTests(sitePath(), ::getuid());
     }
 }
 
 TestHome::~TestHome()
 {
+    SiteSettings::setFileForTests(QString(), 0);
     if (m_hadHome) {
         qputenv("HOME", m_oldHome);
     } else {
@@ -29,6 +34,11 @@ TestHome::~TestHome()
 QString TestHome::dataPath() const
 {
     return m_dir.path() + QStringLiteral("/halcyraclient");
+}
+
+QString TestHome::sitePath() const
+{
+    return m_dir.path() + QStringLiteral("/site.ini");
 }
 
 QString TestHome::iniPath() const

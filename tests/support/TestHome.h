@@ -7,7 +7,8 @@
 class LoginInfo;
 
 // Points HOME at a fresh temporary directory for the life of the object (set it before the
-// application object exists so every path the client derives lands inside it).
+// application object exists so every path the client derives lands inside it), and the site settings file
+// into it, so a file installed on the machine changes no test.
 class TestHome
 {
 public:
@@ -22,6 +23,9 @@ public:
     QString dataPath() const;
     // <home>/halcyraclient/halcyraclient.ini
     QString iniPath() const;
+    // <home>/site.ini, the site settings file while the object lives (absent until a test writes it; the
+    // test's own uid owns it as root owns the installed one).
+    QString sitePath() const;
     // Copies the settings template from the build's bin directory beside the test binary.
     static QString templatePath();
     // Loads settings as the client's start does: the server's settings fetched (on an API of its own) and
