@@ -6,6 +6,7 @@
 #include "jobs/JobHost.h"
 #include "jobs/JobSubmitter.h"
 #include "jobs/KsJobParam.h"
+#include "jobs/PrintJob.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,15 +35,17 @@ public:
     HeadlessHost(QString url, QString account)
         : m_url(std::move(url))
         , m_account(std::move(account))
-    { }
+    {
+        // The server every request of a job goes to is the API's account's.
+        m_api.switchServer(m_url);
+    }
 
     // The client's defaults: a job this large is uploaded with the progress display.
     JobOptions jobOptions() const override { return JobOptions(); }
     KsKit& api() override { return m_api; }
-    QString serverUrl() const override { return m_url; }
     QString userAccount() const override { return m_account; }
     bool checkNetworkState(bool) override { return true; }
-    bool askConfirmation(const QString&) override { return true; }
+    bool askConfirmation(const QString&, const QString&) override { return true; }
     void showWarning(const QString& text) override { noticed(text); }
     void showCritical(const QString& text) override { noticed(text); }
     ExistingJobsChoice askExistingJobs(const QString&, int) override { return ExistingJobsChoice::Submit; }
@@ -113,7 +116,9 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    const bool ok = submitter.SubmitJob(param, {}) == JobSubmitter::Outcome::Confirmed;
+    PrintJob job(param.jobFilePath, param.userAccount);
+    job.param = param;
+    const bool ok = submitter.SubmitJob(job, {}) == JobSubmitter::Outcome::Confirmed;
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
 
     QJsonObject out;

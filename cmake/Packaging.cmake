@@ -36,8 +36,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so not found by shlibdeps: the SQLite driver of the message store and the SVG image format
-# (Qt plugins). libcurl (the job pipeline's requests) and libqrencode are linked; named here all the same.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite, libqt5svg5, libcurl4, libqrencode4")
+# (Qt plugins). The linked libraries (libcurl, libqrencode, ...) shlibdeps names itself, each once.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite, libqt5svg5")
 # CUPS and its filters make the Kestrana printer (any document to PDF; pdfinfo reads the filed pages); the client
 # works without them.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, cups, cups-client, cups-filters, poppler-utils")

@@ -1,6 +1,7 @@
 // The Kestrana printer: the CUPS backend run as CUPS runs it (as root, for a real user with a home of its own),
 // against hostile homes, other users and a full disk; prints through a private cupsd whose queue the package's
-// own scripts add and remove, and whose job the client's job queue then uploads to the fake server.
+// own scripts add and remove, and whose job the client's job queue then uploads to the fake server. No user can
+// hold that queue: a runaway conversion is cancelled and the next user's job goes through.
 #include "FakeKestranaServer.h"
 #include "PdfMaker.h"
 #include "ScriptedJobHost.h"
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QtPdf/QPdfDocument>
 #include <QtTest>
+
+#include <csignal>
 
 #include <grp.h>
 #include <pwd.h>
@@ -111,11 +114,13 @@ private slots:
     void backendRefusesHostileSetups_data();
     void backendRefusesHostileSetups();
     void fullDiskLeavesNothing();
-    void cancelledJobLeavesNothing();
+    void stoppedCopyLeavesNothing_data();
+    void stoppedCopyLeavesNothing();
     void linkAtTheTemporaryNameIsNotFollowed();
     void printThroughCups();
     void cupsFilesOnlyTheUsersOwnJobs_data();
     void cupsFilesOnlyTheUsersOwnJobs();
+    void runawayJobDoesNotHoldTheQueue();
     void packageScriptsLeaveNoAcceptingQueue_data();
     void packageScriptsLeaveNoAcceptingQueue();
 
@@ -130,6 +135,8 @@ private:
     QString startCupsd();
     void stopCupsd();
     QProcessEnvironment cupsEnvironment() const;
+    Result cupsTool(const QString& tool, const QStringList& args) const; // as root, against the private cupsd
+    QString cancelAfter() const; // the queue's job-cancel-after as CUPS reports it
     // A maintainer script of the package, run as dpkg runs it with the private cupsd as the system's.
     Result runPackageScript(const QString& script, const QString& action);
     QString filedPdf(); // waits for the one job of the folder; its PDF's path
@@ -348,10 +355,10 @@ void TestCups::backendFilesTheJob_data()
         << "PageSize=A4" << false << "landscape"
         << "true" << 0 << 1 << 297.0 << 210.0 << 2 << 1 << "slides";
     // CUPS puts "Untitled" in place of a job name over 255 bytes; the program wrote its own into the PDF.
-    QTest::newRow("name too long for CUPS: the document's title, shortened")
+    QTest::newRow("name too long for CUPS: the document's title before the file's name, shortened")
         << "Untitled"
         << "1"
-        << "" << true << "titled"
+        << "document-name-supplied=qt_tempAb12Cd" << true << "titled"
         << "true" << 0 << 1 << 210.0 << 297.0 << 1 << 1 << longTitle().left(251) + QStringLiteral(".pdf");
 }
 
@@ -578,9 +585,24 @@ void TestCups::fullDiskLeavesNothing()
     QCOMPARE(entries(folder), QStringList());
 }
 
-void TestCups::cancelledJobLeavesNothing()
+void TestCups::stoppedCopyLeavesNothing_data()
 {
-    // CUPS cancels a job with SIGTERM, here while the backend is half way through the document.
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("error");
+
+    // CUPS cancels a job with SIGTERM.
+    QTest::newRow("cancelled by CUPS") << int(SIGTERM) << 5 << QByteArray("ERROR: cancelled"); // CUPS_BACKEND_CANCEL
+    // The backend's own bound on how long a job may take: the queue is free for the next job after it.
+    QTest::newRow("out of time") << int(SIGALRM) << 1
+                                 << QByteArray("ERROR: the job is not filed: the document did not arrive within 60 "
+                                               "minutes\nINFO:\n");
+}
+
+void TestCups::stoppedCopyLeavesNothing()
+{
+    QFETCH(int, signal);
+    // Here while the backend is half way through the document.
     QProcess backend;
     QProcessEnvironment env;
     env.insert(QStringLiteral("DEVICE_URI"), QStringLiteral("kestrana:/"));
@@ -595,10 +617,12 @@ void TestCups::cancelledJobLeavesNothing()
     QVERIFY(backend.waitForBytesWritten(30000));
     QTRY_COMPARE_WITH_TIMEOUT(entries(jobFolder()).size(), 1, 30000);
     QVERIFY(entries(jobFolder()).first().startsWith(QLatin1Char('.')));
-    backend.terminate();
+    QVERIFY(::kill(static_cast<pid_t>(backend.processId()), signal) == 0);
     QVERIFY(backend.waitForFinished(30000));
     QCOMPARE(backend.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(backend.exitCode(), 5); // CUPS_BACKEND_CANCEL
+    QTEST(backend.exitCode(), "exitCode");
+    QFETCH(QByteArray, error);
+    QVERIFY2(backend.readAllStandardError().contains(error), error.constData());
     QCOMPARE(entries(jobFolder()), QStringList());
 }
 
@@ -643,8 +667,8 @@ QString TestCups::startCupsd()
         // A system of its own, laid out as the package's scripts find it under DPKG_ROOT: configuration in etc/cups,
         // the backend as installed (0700) among the system's filters in usr/lib/cups, the PPD in usr/share/ppd.
         m_cupsDir = m_base->filePath(QStringLiteral("cups"));
-        for (const char* sub : { "etc/cups", "spool/tmp", "cache", "state", "log", "run", "usr/lib/cups/backend",
-                                 "usr/share/ppd/halcyraclient" }) {
+        for (const char* sub : { "etc/cups", "spool/tmp", "var/cache/cups", "state", "log", "run",
+                                 "usr/lib/cups/backend", "usr/share/ppd/halcyraclient" }) {
             QDir().mkpath(m_cupsDir + QLatin1Char('/') + QLatin1String(sub));
         }
         for (const char* sub : { "filter", "daemon", "cgi-bin", "monitor", "notifier" }) {
@@ -665,9 +689,10 @@ QString TestCups::startCupsd()
         const quint16 port = probe.serverPort();
         probe.close();
         const QString files
-            = QStringLiteral("ServerRoot %1/etc/cups\nServerBin %1/usr/lib/cups\nRequestRoot %1/spool\n"
-                             "TempDir %1/spool/tmp\nCacheDir %1/cache\nStateDir %1/state\nErrorLog %1/log/error_log\n"
-                             "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nSystemGroup root\n")
+            = QStringLiteral(
+                  "ServerRoot %1/etc/cups\nServerBin %1/usr/lib/cups\nRequestRoot %1/spool\n"
+                  "TempDir %1/spool/tmp\nCacheDir %1/var/cache/cups\nStateDir %1/state\nErrorLog %1/log/error_log\n"
+                  "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nSystemGroup root\n")
                   .arg(m_cupsDir);
         // Debian's authenticated policy: printing needs a user CUPS has authenticated (a local one by the
         // socket's credentials); administration stays open here.
@@ -747,10 +772,11 @@ void TestCups::printThroughCups()
     if (!failure.isEmpty()) {
         QSKIP(qPrintable(QStringLiteral("no private cupsd: %1").arg(failure)));
     }
-    // The queue as the package adds it.
+    // The queue as the package adds it: no job holds it for more than five minutes.
     const Result added = runPackageScript(QStringLiteral("postinst"), QStringLiteral("configure"));
     QVERIFY2(added.exitCode == 0 && added.out.contains("The printer Kestrana is ready"),
              QByteArray(added.out + added.err).constData());
+    QCOMPARE(cancelAfter(), QStringLiteral("300"));
 
     const QString pdf = m_base->filePath(QStringLiteral("Quarterly report.pdf"));
     QVERIFY(writeFile(pdf, m_pdf));
@@ -820,48 +846,73 @@ void TestCups::printThroughCups()
 
 void TestCups::cupsFilesOnlyTheUsersOwnJobs_data()
 {
-    QTest::addColumn<bool>("byOtherUser");
+    QTest::addColumn<QString>("who"); // "self", "other" (another user) or "root"
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("pages"); // see document()
     QTest::addColumn<QString>("color"); // empty: refused, nothing filed
     QTest::addColumn<int>("orientation");
     QTest::addColumn<QString>("docName");
 
-    QTest::newRow("own job, no colour option: colour") << false << QStringList() << "portrait"
+    QTest::newRow("own job, no colour option: colour") << "self" << QStringList() << "portrait"
                                                        << "true" << 1 << "Report.pdf";
     QTest::newRow("another user gives this user's name (lp -U): refused")
-        << true << QStringList { QStringLiteral("-U"), m_user } << "portrait"
+        << "other" << QStringList { QStringLiteral("-U"), m_user } << "portrait"
         << "" << 0 << "";
+    // Refused by the backend: the reason stays with the job, not on the printer's status line for everyone.
+    QTest::newRow("root without a client of its own: refused") << "root" << QStringList() << "portrait"
+                                                               << "" << 0 << "";
     // What a Qt program does: the document's name as the job's name and in the PDF.
     QTest::newRow("name of 300 characters: shortened")
-        << false << QStringList { QStringLiteral("-t"), longTitle() } << "titled"
+        << "self" << QStringList { QStringLiteral("-t"), longTitle() } << "titled"
         << "true" << 1 << longTitle().left(251) + QStringLiteral(".pdf");
-    QTest::newRow("landscape: pages come turned on the paper")
-        << false << QStringList { QStringLiteral("-o"), QStringLiteral("landscape") } << "portrait"
+    QTest::newRow("name of 300 characters, none in the PDF: the file's name")
+        << "self" << QStringList { QStringLiteral("-t"), longTitle() } << "portrait"
         << "true" << 1 << "Report.pdf";
-    QTest::newRow("two pages per sheet") << false << QStringList { QStringLiteral("-o"), QStringLiteral("number-up=2") }
+    QTest::newRow("landscape: pages come turned on the paper")
+        << "self" << QStringList { QStringLiteral("-o"), QStringLiteral("landscape") } << "portrait"
+        << "true" << 1 << "Report.pdf";
+    QTest::newRow("two pages per sheet") << "self"
+                                         << QStringList { QStringLiteral("-o"), QStringLiteral("number-up=2") }
                                          << "portrait"
                                          << "true" << 1 << "Report.pdf";
 }
 
 void TestCups::cupsFilesOnlyTheUsersOwnJobs()
 {
-    QFETCH(bool, byOtherUser);
+    QFETCH(QString, who);
     QFETCH(QStringList, options);
     QFETCH(QString, pages);
     QFETCH(QString, color);
     if (m_cupsd.state() != QProcess::Running) {
         QSKIP("no private cupsd");
     }
+    if (who == QLatin1String("root") && QFileInfo::exists(QStringLiteral("/root/halcyraclient/halcyraclient.ini"))) {
+        QSKIP("root has a client of its own on this machine");
+    }
     const QString pdf = m_base->filePath(QStringLiteral("Report.pdf"));
     QVERIFY(writeFile(pdf, document(pages)));
     QVERIFY(::chmod(QFile::encodeName(pdf).constData(), 0644) == 0);
     const QStringList args
         = QStringList { QStringLiteral("-d"), QStringLiteral("Kestrana") } + options + QStringList { pdf };
-    const Result printed = byOtherUser
+    const Result printed = who == QLatin1String("other")
         ? runAs(UnprivilegedScope::kUid, UnprivilegedScope::kGid, QStringLiteral("lp"), args, cupsEnvironment())
-        : runAs(m_uid, m_gid, QStringLiteral("lp"), args, cupsEnvironment());
+        : who == QLatin1String("root") ? cupsTool(QStringLiteral("lp"), args)
+                                       : runAs(m_uid, m_gid, QStringLiteral("lp"), args, cupsEnvironment());
 
+    if (who == QLatin1String("root")) {
+        QVERIFY2(printed.exitCode == 0, printed.err.constData());
+        const QString log = m_cupsDir + QStringLiteral("/log/error_log");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            cupsTool(QStringLiteral("lpstat"), { QStringLiteral("-o"), QStringLiteral("Kestrana") }).out.isEmpty(),
+            120000);
+        QVERIFY(readFile(log).contains("jobs printed as root are not filed"));
+        const Result status = cupsTool(QStringLiteral("lpstat"),
+                                       { QStringLiteral("-l"), QStringLiteral("-p"), QStringLiteral("Kestrana") });
+        QVERIFY2(status.exitCode == 0 && status.out.startsWith("printer Kestrana is idle")
+                     && !status.out.contains("not filed"),
+                 status.out.constData());
+        return;
+    }
     if (color.isEmpty()) {
         // CUPS asks who is printing, and the local socket tells it: not the user named.
         QVERIFY2(printed.exitCode != 0 && !printed.out.contains("request id"), printed.out.constData());
@@ -882,6 +933,70 @@ void TestCups::cupsFilesOnlyTheUsersOwnJobs()
     QCOMPARE(job.orientation == 2, shown.width() > shown.height());
     QCOMPARE(job.pageWidth > job.pageHeight, shown.width() > shown.height());
     QCOMPARE(qMin(job.pageWidth, job.pageHeight), 210.0);
+}
+
+Result TestCups::cupsTool(const QString& tool, const QStringList& args) const
+{
+    QProcessEnvironment env = cupsEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    return run(tool, args, QByteArray(), env);
+}
+
+QString TestCups::cancelAfter() const
+{
+    const Result options = cupsTool(QStringLiteral("lpoptions"), { QStringLiteral("-p"), QStringLiteral("Kestrana") });
+    for (const QByteArray& option : options.out.trimmed().split(' ')) {
+        if (option.startsWith("job-cancel-after=")) {
+            return QString::fromLatin1(option.mid(17));
+        }
+    }
+    return QString();
+}
+
+void TestCups::runawayJobDoesNotHoldTheQueue()
+{
+    if (m_cupsd.state() != QProcess::Running) {
+        QSKIP("no private cupsd");
+    }
+    // A short bound for the test; the package's is five minutes.
+    QCOMPARE(cupsTool(QStringLiteral("lpadmin"),
+                      { QStringLiteral("-p"), QStringLiteral("Kestrana"), QStringLiteral("-o"),
+                        QStringLiteral("job-cancel-after-default=5") })
+                 .exitCode,
+             0);
+    // PostScript that never ends: CUPS's converter runs until CUPS cancels the job.
+    const QString loop = m_base->filePath(QStringLiteral("loop.ps"));
+    QVERIFY(writeFile(loop, "%!PS\n{ 1 pop } loop\n"));
+    QVERIFY(::chmod(QFile::encodeName(loop).constData(), 0644) == 0);
+    const Result looping = runAs(UnprivilegedScope::kUid, UnprivilegedScope::kGid, QStringLiteral("lp"),
+                                 { QStringLiteral("-d"), QStringLiteral("Kestrana"), loop }, cupsEnvironment());
+    QVERIFY2(looping.exitCode == 0, looping.err.constData());
+    const QString pdf = m_base->filePath(QStringLiteral("Report.pdf"));
+    QVERIFY(writeFile(pdf, m_pdf));
+    QVERIFY(::chmod(QFile::encodeName(pdf).constData(), 0644) == 0);
+    const Result next = runAs(m_uid, m_gid, QStringLiteral("lp"),
+                              { QStringLiteral("-d"), QStringLiteral("Kestrana"), pdf }, cupsEnvironment());
+    QVERIFY2(next.exitCode == 0, next.err.constData());
+
+    // The next user's job is filed (CUPS's own default would hold it for three hours), the runaway one cancelled.
+    QVERIFY2(!filedPdf().isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
+    const QByteArray id = looping.out.mid(looping.out.indexOf("Kestrana-")).split(' ').first();
+    const Result done = cupsTool(
+        QStringLiteral("lpstat"),
+        { QStringLiteral("-W"), QStringLiteral("completed"), QStringLiteral("-o"), QStringLiteral("Kestrana") });
+    QVERIFY2(done.out.contains(id), done.out.constData());
+    QVERIFY(cupsTool(QStringLiteral("lpstat"), { QStringLiteral("-o"), QStringLiteral("Kestrana") }).out.isEmpty());
+
+    // An upgrade keeps a bound the administrator chose and replaces CUPS's three-hour default.
+    QVERIFY(runPackageScript(QStringLiteral("postinst"), QStringLiteral("configure")).exitCode == 0);
+    QCOMPARE(cancelAfter(), QStringLiteral("5"));
+    QCOMPARE(cupsTool(QStringLiteral("lpadmin"),
+                      { QStringLiteral("-p"), QStringLiteral("Kestrana"), QStringLiteral("-o"),
+                        QStringLiteral("job-cancel-after-default=10800") })
+                 .exitCode,
+             0);
+    QVERIFY(runPackageScript(QStringLiteral("postinst"), QStringLiteral("configure")).exitCode == 0);
+    QCOMPARE(cancelAfter(), QStringLiteral("300"));
 }
 
 void TestCups::packageScriptsLeaveNoAcceptingQueue_data()
@@ -933,6 +1048,9 @@ void TestCups::packageScriptsLeaveNoAcceptingQueue()
         QVERIFY(readFile(m_cupsDir + QStringLiteral("/etc/cups/printers.conf")).contains("Printer Kestrana>"));
     }
 
+    // What CUPS keeps of the queue in its cache goes with it.
+    const QString cache = m_cupsDir + QStringLiteral("/var/cache/cups/Kestrana");
+    QVERIFY(QFileInfo::exists(cache + QStringLiteral(".data")));
     const Result removed = runPackageScript(QStringLiteral("postrm"), action);
     QVERIFY2(removed.exitCode == 0 && removed.out.contains("Removed the printer Kestrana"),
              QByteArray(removed.out + removed.err).constData());
@@ -944,6 +1062,8 @@ void TestCups::packageScriptsLeaveNoAcceptingQueue()
     QVERIFY(!lpstat({ QStringLiteral("-a") }).out.contains("Kestrana accepting"));
     QVERIFY(lpstat({ QStringLiteral("-p"), QStringLiteral("Kestrana") }).exitCode != 0);
     QVERIFY(lpstat({ QStringLiteral("-a"), QStringLiteral("Other") }).out.startsWith("Other accepting"));
+    QVERIFY(!QFileInfo::exists(cache + QStringLiteral(".data")));
+    QVERIFY(!QFileInfo::exists(cache + QStringLiteral(".strings")));
 }
 
 QTEST_MAIN(TestCups)

@@ -10,6 +10,7 @@
 #include "config/LoginInfo.h"
 #include "jobs/HostAddresses.h"
 #include "jobs/JobQueue.h"
+#include "jobs/PrintJob.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +46,8 @@ private slots:
     void limits();
     void startupPass_data();
     void startupPass();
+    void startupWithoutKeeping_data();
+    void startupWithoutKeeping();
     void startupWithEmptyFolder();
     void serverListsAskedOncePerPass();
     void removalKeepsOtherJobs_data();
@@ -310,8 +313,9 @@ void TestJobQueue::admissionOutcomes()
     }
     const QStringList before = folderFiles();
 
+    PrintJob job(m_queue->jobPath(), trigger, account);
     const JobAdmission::Outcome result
-        = m_queue->admission()->admit(trigger, JobAdmission::Pass::Timer, [&stopped]() { return stopped; });
+        = m_queue->admission()->admit(job, JobAdmission::Pass::Timer, [&stopped]() { return stopped; });
 
     QCOMPARE(int(result), outcome);
     QCOMPARE(confirmed(), submitted ? 1 : 0);
@@ -454,6 +458,52 @@ void TestJobQueue::startupPass()
     } else {
         QVERIFY(backup.entryList(QDir::Files).isEmpty());
     }
+}
+
+void TestJobQueue::startupWithoutKeeping_data()
+{
+    QTest::addColumn<QString>("broken");
+    QTest::addColumn<bool>("fileLimit");
+    QTest::addColumn<bool>("announced");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("an empty document")
+        << "empty" << false << true << "job [job1.pdf] uploadFile fail the file is empty";
+    QTest::newRow("no data file, limits on")
+        << "no data" << true << false << "Print job [one.pdf] was removed: its document did not arrive";
+    QTest::newRow("a parameter file that cannot be read")
+        << "fifo" << false << false << "Print job [job1.pdf] was removed: its settings cannot be read";
+}
+
+// Without kept jobs, "Submit" at start-up tries every job as it is and clears the folder after: a broken job is
+// tried and reported, never removed unseen.
+void TestJobQueue::startupWithoutKeeping()
+{
+    QFETCH(QString, broken);
+    QFETCH(bool, fileLimit);
+    QFETCH(bool, announced);
+    QFETCH(QString, told);
+    m_host.options.keepUnsentJobs = false;
+    m_host.options.fileLimit = fileLimit;
+    const QByteArray params("[PrintPara]\nDocName=one.pdf\n");
+    if (broken == QLatin1String("empty")) {
+        writeFile(inFolder(QStringLiteral("job1")), params);
+        writeFile(inFolder(QStringLiteral("job1.pdf")), QByteArray());
+    } else if (broken == QLatin1String("no data")) {
+        writeFile(inFolder(QStringLiteral("job1")), params);
+        writeFile(inFolder(QStringLiteral("job1.xml")), "<job/>");
+    } else {
+        QCOMPARE(::mkfifo(QFile::encodeName(inFolder(QStringLiteral("job1"))).constData(), 0600), 0);
+        writeFile(inFolder(QStringLiteral("job1.pdf")), PdfMaker::make(1));
+    }
+    addJob(QStringLiteral("job2"), "[PrintPara]\nDocName=two.pdf\n");
+
+    m_queue->initialCheck4JobPath();
+
+    QCOMPARE(announcedNames(), announced ? (QStringList { "one.pdf", "two.pdf" }) : QStringList { "two.pdf" });
+    QCOMPARE(confirmed(), 1);
+    QVERIFY2(m_host.textsOf(QStringLiteral("stored")).contains(told),
+             qPrintable(m_host.textsOf(QStringLiteral("stored")).join(QLatin1Char('|'))));
+    QCOMPARE(folderFiles(), QStringList());
 }
 
 void TestJobQueue::serverListsAskedOncePerPass()

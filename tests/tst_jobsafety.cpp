@@ -480,6 +480,8 @@ void TestJobSafety::timedWaits_data()
         << QStringLiteral("Print job [job-a.pdf] was removed: its document is not a complete PDF");
     QTest::newRow("the document is cut off, then completed within the minute")
         << QStringLiteral("cut-then-whole") << 1 << QString();
+    QTest::newRow("Job/KeepUnsentJobs=0, Submit at start-up, the document is cut off")
+        << QStringLiteral("startup-cut") << 1 << QString();
 }
 
 // The queue's timed decisions, driven through its clock: the expiry of kept jobs (counted from when the journal
@@ -520,6 +522,13 @@ void TestJobSafety::timedWaits()
             advanceClock(2 * hour);
             runUntilSettled(2);
         }
+    } else if (scenario == QLatin1String("startup-cut")) {
+        // Without kept jobs the start-up pass clears the folder after it: the job is tried as it is and reported.
+        m_host.options.keepUnsentJobs = false;
+        sent.insert(QStringLiteral("job-a"), sent.value(QStringLiteral("job-a")).left(2500));
+        writeDocument(sent.value(QStringLiteral("job-a")));
+        m_queue->initialCheck4JobPath();
+        QVERIFY(m_host.textsOf(QStringLiteral("stored")).contains(QStringLiteral("job [job-a.pdf] submiited to KS")));
     } else if (scenario == QLatin1String("no-document")) {
         writeDocument(QByteArray());
         m_queue->timerCallback();

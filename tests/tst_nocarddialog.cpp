@@ -6,7 +6,7 @@
 #include "api/KsKit.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
-#include "jobs/JobParamReader.h"
+#include "jobs/JobQueue.h"
 #include "ui/NoCardPrintDialog.h"
 
 #include <QComboBox>
@@ -300,6 +300,7 @@ void TestNoCardDialog::namesTheDocumentOfEachJob()
     }
     DialogJobHost host;
     host.server = m_server->httpUrl();
+    host.options.folder = { QStringLiteral("test settings"), folder.path() };
     QStringList shown;
     QTimer answer;
     answer.setInterval(10);
@@ -314,16 +315,14 @@ void TestNoCardDialog::namesTheDocumentOfEachJob()
     });
     answer.start();
 
-    JobParamReader reader(&host);
-    reader.beginPass();
-    for (int i = 0; i < names.size(); ++i) {
-        const KsJobParam job = reader.parseJobParamFileLinux(folder.filePath(QStringLiteral("job%1.pdf").arg(i)),
-                                                             QStringLiteral("job%1.pdf").arg(i));
-        QVERIFY(job.isValid);
-        QCOMPARE(job.docName, names.at(i));
-        QCOMPARE(job.controllerMac, QStringLiteral("MAC-1"));
+    JobQueue queue(&host);
+    QVERIFY(queue.initJobControlOption());
+    queue.timerCallback();
+    const QList<FakeRequest> announced = m_server->requestsTo(QStringLiteral("/Job/BAS_SubmitPrintJob"));
+    QCOMPARE(announced.size(), names.size());
+    for (const FakeRequest& request : announced) {
+        QVERIFY(request.body.contains("&ControllerMac=MAC-1&"));
     }
-    reader.endPass();
     QCOMPARE(shown,
              (QStringList { QStringLiteral("Document: Quarterly report.pdf"),
                             QStringLiteral("Document: Minutes 12 May.pdf") }));

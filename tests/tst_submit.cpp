@@ -4,6 +4,7 @@
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
 #include "jobs/JobSubmitter.h"
+#include "jobs/PrintJob.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -74,6 +75,16 @@ QString TestSubmit::writeData(const QString& name, const QByteArray& data)
     return path;
 }
 
+namespace {
+// The job as the queue resolves it when its turn starts, with these parameters.
+PrintJob jobOf(const KsJobParam& param)
+{
+    PrintJob job(param.jobFilePath, param.userAccount);
+    job.param = param;
+    return job;
+}
+} // namespace
+
 KsJobParam TestSubmit::job(const QString& path, const QString& docName) const
 {
     KsJobParam p;
@@ -137,7 +148,7 @@ void TestSubmit::announceBody()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
+    QCOMPARE(submitter.SubmitJob(jobOf(p)), JobSubmitter::Outcome::Confirmed);
 
     const FakeRequest request = m_server->lastRequest(QStringLiteral("/Job/BAS_SubmitPrintJob"));
     QCOMPARE(request.method, QByteArray("POST"));
@@ -180,7 +191,7 @@ void TestSubmit::chunks()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QCOMPARE(submitter.SubmitJob(p), JobSubmitter::Outcome::Confirmed);
+    QCOMPARE(submitter.SubmitJob(jobOf(p)), JobSubmitter::Outcome::Confirmed);
 
     const FakeKestranaState::Job server = onlyJob();
     QCOMPARE(server.chunks, chunks);
@@ -273,7 +284,7 @@ void TestSubmit::announceRefused()
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 0);
@@ -297,7 +308,7 @@ void TestSubmit::announceUnreadable()
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
     QVERIFY(Logging::takeCaptured().contains(QStringLiteral("###### [beginSubmitJob] request exception")));
     QCOMPARE(m_host.textsOf(QStringLiteral("critical")), QStringList { "ks server link ex" });
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 0);
@@ -337,7 +348,7 @@ void TestSubmit::chunkRefused()
     Logging::startCapture();
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
     const QStringList log = Logging::takeCaptured();
 
     // The refusal fails the upload; the rest of the file is still sent, and nothing is confirmed.
@@ -380,7 +391,7 @@ void TestSubmit::connectionLostMidUpload()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
 
     // The upload stops at the broken chunk and the user hears why.
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), progress ? 2 : 1);
@@ -412,7 +423,7 @@ void TestSubmit::logoutAbortsChunkInFlight()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QCOMPARE(submitter.SubmitJob(p, hooks), JobSubmitter::Outcome::Interrupted);
+    QCOMPARE(submitter.SubmitJob(jobOf(p), hooks), JobSubmitter::Outcome::Interrupted);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
     QVERIFY(m_host.eventsOf(QStringLiteral("tray")).isEmpty());
@@ -427,7 +438,7 @@ void TestSubmit::cancelFromProgress()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")), 1);
     QCOMPARE(m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 0);
@@ -466,7 +477,7 @@ void TestSubmit::confirmation()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QCOMPARE(submitter.SubmitJob(p) == JobSubmitter::Outcome::Confirmed, refusal == 0);
+    QCOMPARE(submitter.SubmitJob(jobOf(p)) == JobSubmitter::Outcome::Confirmed, refusal == 0);
     QCOMPARE(m_host.kinds(), kinds);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), stored);
 }
@@ -520,7 +531,7 @@ void TestSubmit::failuresAreNeverSilent()
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);
-    QVERIFY(submitter.SubmitJob(p) != JobSubmitter::Outcome::Confirmed);
+    QVERIFY(submitter.SubmitJob(jobOf(p)) != JobSubmitter::Outcome::Confirmed);
     QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { stored });
     const QList<ScriptedJobHost::Event> tray = m_host.eventsOf(QStringLiteral("tray"));
     QCOMPARE(tray.size(), trayTitle.isEmpty() ? 0 : 1);

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// Naming rules of the job folder. A job is a trigger file (base + ".pdf", or base + ".xml" for a PCL job
-// whose data file is base + ".pcl") and its parameter file (the base alone).
+// Naming rules of the job folder. A job is a trigger file (base + ".pdf", or base + ".xml" for a PCL job whose
+// data file is base + ".pcl") and its parameter file (the base alone). JobFolder removes a job's files.
 class JobFiles
 {
 public:
@@ -20,16 +20,4 @@ public:
 
     // File names in the folder (no directories, no dot entries), sorted by name.
     static QStringList listFiles(const QString& folder);
-
-    // The files a job owns, those present: its parameter file (the base), its trigger and, for a PCL job, its
-    // data file. Nothing else: a user's "report.docx" beside job "report" is not the job's.
-    static QStringList ownFiles(const QString& folder, const QString& triggerName);
-
-    // Deletes one file of the job folder with the usual log lines; true when it is gone.
-    static bool deleteFile(const QString& folder, const QString& name);
-    // Moves one file into the backup folder, private to the user; on failure the file is deleted instead,
-    // so a submitted job can never be picked up again.
-    static bool moveToBackup(const QString& folder, const QString& name, const QString& backupFolder);
-    // Creates the backup folder (owner-only access) when it does not exist.
-    static bool ensureBackupFolder(const QString& backupFolder);
 };

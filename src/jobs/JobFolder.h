@@ -4,14 +4,14 @@
 #include <QString>
 #include <QStringList>
 
-class JobHost;
+class PrintJob;
 
-// The job folder the queue works on, the backup folder beside it, and the removal of a job's files. A
-// submitted job whose trigger could not be removed is remembered: it is never submitted a second time.
+// The job folder the queue works on, the backup folder beside it, and the one place a job's files leave the
+// folder. A submitted job whose trigger could not be removed is remembered: it is never submitted a second time.
 class JobFolder
 {
 public:
-    explicit JobFolder(JobHost* host);
+    JobFolder();
 
     // Empty until set up: an empty path would name the working directory, so nothing is touched then.
     QString path() const { return m_path; }
@@ -19,31 +19,38 @@ public:
     bool isSet() const { return !m_path.isEmpty(); }
     QString backupPath() const { return m_backupPath; }
     void setBackupPath(const QString& path) { m_backupPath = path; }
+    // Creates the backup folder (owner-only access) when it does not exist.
+    bool ensureBackupFolder() const;
 
-    QString filePath(const QString& name) const;
-    bool exists(const QString& name) const;
     QStringList files() const;
-    // The document name the job's parameters give, read through the same checks as the job itself.
-    QString docNameOf(const QString& name) const;
 
     // Jobs in the folder that wait to be sent.
     int unsentCount() const;
-    // A trigger that stayed after its job was submitted.
-    bool submittedBefore(const QString& name) const;
-    void markSubmitted(const QString& name);
+    // Submitted before: confirmed in the journal (the job's entry), or its trigger stayed after its submission.
+    bool sentBefore(const PrintJob& job) const;
+    void markSubmitted(const PrintJob& job);
 
-    // Removes the job's own files after its submission, into the backup folder with keepCopies.
-    void removeAfterSubmission(const QString& name, const QString& docName, bool keepCopies);
-    // Deletes the job's own files.
-    void deleteJob(const QString& name);
+    // How a job leaves: refused or dropped (its files deleted), or after its submission (moved into the backup
+    // folder with keepCopies, otherwise deleted; a trigger that stays is remembered).
+    enum class Removal { Dropped, Submitted };
+    void removeJob(const PrintJob& job, Removal removal, bool keepCopies);
     // Removes the files named (those still there), into the backup folder with keepCopies.
     void removeAll(const QStringList& names, bool keepCopies);
 
-private:
-    // A trigger is known by its name, size and time: the same name printed again is another job.
-    QString triggerKey(const QString& name) const;
+    // The files a job owns, those present: its parameter file (the base), its trigger and, for a PCL job, its
+    // data file. Nothing else: a user's "report.docx" beside job "report" is not the job's.
+    static QStringList ownFiles(const PrintJob& job);
 
-    JobHost* m_host = nullptr;
+private:
+    // A job is known by its trigger's name with its data file's size and time: the same name printed again is
+    // another job.
+    static QString jobKey(const QString& name, qint64 dataSize, qint64 dataTime);
+    // Deletes one file with the usual log lines; true when it is gone.
+    bool deleteFile(const QString& name) const;
+    // Moves one file into the backup folder, private to the user; on failure the file is deleted instead, so a
+    // submitted job can never be picked up again.
+    bool moveToBackup(const QString& name) const;
+
     QString m_path;
     QString m_backupPath;
     QSet<QString> m_submittedTriggers;

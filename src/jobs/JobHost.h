@@ -78,11 +78,10 @@ public:
 
     virtual ~JobHost() = default;
 
-    // Server base URL and the percent-encoded account of the logged-in user.
-    virtual QString serverUrl() const = 0;
+    // The percent-encoded account of the logged-in user.
     virtual QString userAccount() const = 0;
     virtual JobOptions jobOptions() const = 0;
-    // The server API the job checks query; one for the host's lifetime.
+    // The server API; one for the host's lifetime. Its account's server is where every request of a job goes.
     virtual KsKit& api() = 0;
 
     // Whether the server can be reached now; with showDialog the host tells the user when it cannot.

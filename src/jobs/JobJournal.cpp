@@ -1,5 +1,6 @@
 #include "JobJournal.h"
 
+#include "PrintJob.h"
 #include "app/Logging.h"
 #include "app/PrivateFiles.h"
 #include "app/UserPaths.h"
@@ -99,8 +100,11 @@ bool JobJournal::exec(const QString& sql, const QVariantList& values, Sync sync)
     return true;
 }
 
-JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint64 dataTime)
+JobJournal::Entry JobJournal::find(const PrintJob& job)
 {
+    const QString& trigger = job.name;
+    const qint64 dataSize = job.dataSize;
+    const qint64 dataTime = job.dataTime;
     Entry entry;
     QSqlQuery* query = statement(QStringLiteral("SELECT data_size, data_time, first_seen, account, server_job_id, "
                                                 "state, confirmed, told_kept FROM jobs WHERE trigger = ?"));
@@ -138,52 +142,80 @@ JobJournal::Entry JobJournal::find(const QString& trigger, qint64 dataSize, qint
     return entry;
 }
 
-bool JobJournal::begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs)
+bool JobJournal::begin(PrintJob& job, qint64 nowMs)
 {
     // A job seen before keeps its first-seen time; another data file under its name starts afresh.
-    return exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
-                               "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
-                               "ON CONFLICT(trigger) DO UPDATE SET first_seen = CASE WHEN data_size = "
-                               "excluded.data_size AND data_time = excluded.data_time THEN first_seen ELSE "
-                               "excluded.first_seen END, data_size = excluded.data_size, "
-                               "data_time = excluded.data_time"),
-                { trigger, dataSize, dataTime, nowMs, account });
+    const bool done
+        = exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
+                              "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
+                              "ON CONFLICT(trigger) DO UPDATE SET first_seen = CASE WHEN data_size = "
+                              "excluded.data_size AND data_time = excluded.data_time THEN first_seen ELSE "
+                              "excluded.first_seen END, data_size = excluded.data_size, "
+                              "data_time = excluded.data_time"),
+               { job.name, job.dataSize, job.dataTime, nowMs, job.account });
+    if (done && !job.entry.found) {
+        job.entry.found = true;
+        job.entry.trigger = job.name;
+        job.entry.firstSeenMs = nowMs;
+        job.entry.account = job.account;
+    }
+    return done;
 }
 
-bool JobJournal::noteSeen(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account,
-                          qint64 nowMs)
+bool JobJournal::noteKept(PrintJob& job, qint64 nowMs)
 {
-    return exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, server_job_id, "
-                               "state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
-                               "ON CONFLICT(trigger) DO NOTHING"),
-                { trigger, dataSize, dataTime, nowMs, account });
+    if (job.entry.found && job.entry.toldKept) {
+        return true;
+    }
+    if (!job.entry.found) {
+        if (!exec(QStringLiteral("INSERT INTO jobs (trigger, data_size, data_time, first_seen, account, "
+                                 "server_job_id, state, confirmed, told_kept) VALUES (?, ?, ?, ?, ?, '', 0, 0, 0) "
+                                 "ON CONFLICT(trigger) DO NOTHING"),
+                  { job.name, job.dataSize, job.dataTime, nowMs, job.account })) {
+            return false;
+        }
+        job.entry.found = true;
+        job.entry.trigger = job.name;
+        job.entry.dataSize = job.dataSize;
+        job.entry.dataTime = job.dataTime;
+        job.entry.firstSeenMs = nowMs;
+        job.entry.account = job.account;
+    }
+    job.entry.toldKept = exec(QStringLiteral("UPDATE jobs SET told_kept = 1 WHERE trigger = ?"), { job.name });
+    return job.entry.toldKept;
 }
 
-bool JobJournal::setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account)
+bool JobJournal::setAnnounced(PrintJob& job, const QString& serverJobId)
 {
-    return exec(QStringLiteral("UPDATE jobs SET server_job_id = ?, account = ?, state = 1, confirmed = 0 "
-                               "WHERE trigger = ?"),
-                { serverJobId, account, trigger }, Sync::Now);
+    const bool done = exec(QStringLiteral("UPDATE jobs SET server_job_id = ?, account = ?, state = 1, confirmed = 0 "
+                                          "WHERE trigger = ?"),
+                           { serverJobId, job.account, job.name }, Sync::Now);
+    if (done) {
+        job.entry.serverJobId = serverJobId;
+        job.entry.state = UploadState::Announced;
+    }
+    return done;
 }
 
-bool JobJournal::setUploaded(const QString& trigger)
+bool JobJournal::setUploaded(PrintJob& job)
 {
-    return exec(QStringLiteral("UPDATE jobs SET state = 2 WHERE trigger = ?"), { trigger });
+    const bool done = exec(QStringLiteral("UPDATE jobs SET state = 2 WHERE trigger = ?"), { job.name });
+    if (done) {
+        job.entry.state = UploadState::Uploaded;
+    }
+    return done;
 }
 
-bool JobJournal::setConfirmed(const QString& trigger)
+bool JobJournal::setConfirmed(PrintJob& job)
 {
-    return exec(QStringLiteral("UPDATE jobs SET confirmed = 1 WHERE trigger = ?"), { trigger }, Sync::Now);
+    const bool done = exec(QStringLiteral("UPDATE jobs SET confirmed = 1 WHERE trigger = ?"), { job.name }, Sync::Now);
+    job.entry.confirmed = job.entry.confirmed || done;
+    return done;
 }
 
 bool JobJournal::clearServerJob(const QString& trigger)
 {
     return exec(QStringLiteral("UPDATE jobs SET server_job_id = '', state = 0 WHERE trigger = ?"), { trigger });
-}
-
-bool JobJournal::setToldKept(const QString& trigger)
-{
-    return exec(QStringLiteral("UPDATE jobs SET told_kept = 1 WHERE trigger = ?"), { trigger });
 }
 
 bool JobJournal::remove(const QString& trigger)

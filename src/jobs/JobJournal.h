@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVariantList>
 
+class PrintJob;
+
 // What the client knows about each job it has begun to send, kept in SQLite beside the message store so a
 // crash, a kill or a full disk between the steps never leads to a job sent twice or dropped. A job is known
 // by its trigger name together with the size and time of its data file, so a later job of the same name is
@@ -41,20 +43,20 @@ public:
     static QString defaultPath();
     bool isOpen() const { return m_open; }
 
-    // The entry of this trigger; an entry recorded for another data file of the same name is dropped.
-    Entry find(const QString& trigger, qint64 dataSize, qint64 dataTime);
-    // Every write returns false when it was not taken. The server's job ID and the confirmation, which decide
-    // what a restart does, are on the disk before the call returns; the other steps reach it with the next of
-    // those (the log is only appended to, so a sync covers every step before it).
-    // nowMs: the first-seen time of a job not recorded before.
-    bool begin(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs);
-    // Records a job that waits without having been begun, so its age counts across restarts.
-    bool noteSeen(const QString& trigger, qint64 dataSize, qint64 dataTime, const QString& account, qint64 nowMs);
-    bool setAnnounced(const QString& trigger, const QString& serverJobId, const QString& account);
-    bool setUploaded(const QString& trigger);
-    bool setConfirmed(const QString& trigger);
+    // The entry of the job's trigger; an entry recorded for another data file of the same name is dropped.
+    Entry find(const PrintJob& job);
+    // Every write returns false when it was not taken; those given the job keep its entry as written. The
+    // server's job ID and the confirmation, which decide what a restart does, are on the disk before the call
+    // returns; the other steps reach it with the next of those (the log is only appended to, so a sync covers
+    // every step before it). nowMs: the first-seen time of a job not recorded before.
+    bool begin(PrintJob& job, qint64 nowMs);
+    // Records a kept job, so its age counts across restarts (first seen at nowMs unless recorded before), and
+    // that the user has been told it is kept.
+    bool noteKept(PrintJob& job, qint64 nowMs);
+    bool setAnnounced(PrintJob& job, const QString& serverJobId);
+    bool setUploaded(PrintJob& job);
+    bool setConfirmed(PrintJob& job);
     bool clearServerJob(const QString& trigger);
-    bool setToldKept(const QString& trigger);
     bool remove(const QString& trigger);
     // Drops the entries whose trigger has left the job folder, and returns those among them that still have
     // an unconfirmed server job to cancel.

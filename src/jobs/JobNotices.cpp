@@ -2,6 +2,7 @@
 
 #include "JobHost.h"
 #include "JobQueue.h"
+#include "api/KsKit.h"
 
 JobNotices::JobNotices(JobHost* host, QObject* parent)
     : QObject(parent)
@@ -13,7 +14,7 @@ int JobNotices::add(const QString& account, const QString& message, const QStrin
     MessageStore::Inserted inserted;
     int id = -1;
     if (m_store) {
-        m_store->setServerUrl(m_host->serverUrl());
+        m_store->setServerUrl(m_host->api().account().serverUrl);
         id = m_store->insertMsgToDb(account, QString(), message, date, &inserted);
     }
     emit added(id, account, message, date, inserted);

@@ -2,10 +2,9 @@
 
 #include "HostAddresses.h"
 #include "IniReader.h"
-#include "JobFiles.h"
 #include "JobHost.h"
+#include "PrintJob.h"
 #include "SafeJobFile.h"
-#include "api/KsKit.h"
 #include "app/Logging.h"
 
 #include <QtPdf/QPdfDocument>
@@ -245,63 +244,53 @@ QStringList JobParamReader::hostAddresses()
     return HostAddresses::GetIp(*m_passAddresses);
 }
 
-KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
+bool JobParamReader::parseJobParamFileLinux(PrintJob* job)
 {
-    m_failure = Failure::Unreadable;
+    job->param = KsJobParam();
+    job->param.isValid = false;
     try {
-        return readParameters(triggerPath);
+        return readParameters(job);
     } catch (const std::exception& e) {
         logger->error(QStringLiteral("[parseJobParamFileLinux] ex = %1").arg(QString::fromLocal8Bit(e.what())));
     } catch (...) {
         logger->error(QStringLiteral("[parseJobParamFileLinux] An unknown error occurred."));
     }
-    KsJobParam failed;
-    failed.isValid = false;
-    return failed;
+    job->param = KsJobParam();
+    job->param.isValid = false;
+    return false;
 }
 
-KsJobParam JobParamReader::readParameters(const QString& triggerPath)
+KsJobParam JobParamReader::parseJobParamFileLinux(const QString& triggerPath, const QString& /*fileName*/)
 {
-    KsJobParam param;
-    param.isValid = false;
-    const QString paramPath = triggerPath.left(triggerPath.size() - 4);
-    if (!checkParamFile(triggerPath)) {
-        return param;
-    }
-    param.userAccount = m_host->userAccount();
-    param.jobFilePath = triggerPath;
+    PrintJob job(triggerPath, m_host->userAccount());
+    parseJobParamFileLinux(&job);
+    return job.param;
+}
 
-    const QFileInfo trigger(triggerPath);
+bool JobParamReader::readParameters(PrintJob* job)
+{
+    KsJobParam& param = job->param;
+    if (!job->triggerReadable) {
+        return false;
+    }
+    param.userAccount = job->account;
+    param.jobFilePath = job->triggerPath;
+
     // A missing parameter file gives the defaults; one that is not a small regular file of the user's own
     // (a link, a FIFO, a device, a huge file) is not read at all.
-    QByteArray paramText;
-    const SafeJobFile::Verdict verdict = SafeJobFile::readAll(paramPath, SafeJobFile::kMaxParamFileSize, &paramText);
-    if (verdict != SafeJobFile::Verdict::Accepted && verdict != SafeJobFile::Verdict::Missing) {
-        logger->error(
-            QStringLiteral("Can't read the job param file %1: %2").arg(paramPath, SafeJobFile::describe(verdict)));
-        return param;
+    if (job->paramVerdict != SafeJobFile::Verdict::Accepted && job->paramVerdict != SafeJobFile::Verdict::Missing) {
+        logger->error(QStringLiteral("Can't read the job param file %1: %2")
+                          .arg(job->paramPath, SafeJobFile::describe(job->paramVerdict)));
+        return false;
     }
-    // Named before the no-card dialog, which tells the user which document the choice is for.
-    param.docName
-        = documentName(readDocName(paramText), trigger.fileName(), param.userAccount, qEnvironmentVariable("USER"));
-
-    if (!checkNoCardPrint(&param)) {
-        if (m_failure != Failure::Declined) {
-            return param; // the caller keeps the job or leaves it for the next session
-        }
-        const QString folder = trigger.absolutePath();
-        for (const QString& name : JobFiles::ownFiles(folder, trigger.fileName())) {
-            QFile::remove(folder + QDir::separator() + name);
-        }
-        return param;
-    }
+    param.docName = job->docName;
 
     KsJobParam keys;
-    readKeys(paramText, &keys);
+    readKeys(job->paramText, &keys);
     param.color = keys.color;
 
     logger->error(QStringLiteral("parseJobParamFileLinux 222"));
-    param.documentPages = pageCount(paramPath + QStringLiteral(".pdf"));
+    param.documentPages = job->pageCount();
     logger->error(QStringLiteral("pagecount %1").arg(param.documentPages));
     logger->error(QStringLiteral("parseJobParamFileLinux 333"));
 
@@ -315,87 +304,23 @@ KsJobParam JobParamReader::readParameters(const QString& triggerPath)
     param.computerIp = pickComputerIp(hostAddresses());
 
     logger->info(QStringLiteral("######## P 111333"));
-    param.fileType = trigger.fileName().endsWith(QLatin1String(".xml")) ? QStringLiteral("pcl") : QStringLiteral("pdf");
+    param.fileType = job->name.endsWith(QLatin1String(".xml")) ? QStringLiteral("pcl") : QStringLiteral("pdf");
     logger->info(QStringLiteral("######## P 111333-22"));
     param.orientation = keys.orientation;
 
     param.isValid = true;
-    m_failure = Failure::None;
     logger->info(QStringLiteral("######## P 111333-33"));
-    return param;
+    return true;
 }
 
 void JobParamReader::beginPass()
 {
     m_inPass = true;
-    m_passLists.reset();
     m_passAddresses.reset();
 }
 
 void JobParamReader::endPass()
 {
     m_inPass = false;
-    m_passLists.reset();
     m_passAddresses.reset();
-}
-
-bool JobParamReader::checkNoCardPrint(KsJobParam* param)
-{
-    if (m_passLists && m_passLists->account == param->userAccount) {
-        return checkNoCardPrint(param, *m_passLists);
-    }
-    KsKit& kit = m_host->api();
-    ServerLists lists { param->userAccount, kit.getPrinters(param->userAccount, 0),
-                        kit.getProjects(param->userAccount) };
-    if (!m_inPass) {
-        return checkNoCardPrint(param, lists);
-    }
-    m_passLists = std::move(lists);
-    return checkNoCardPrint(param, *m_passLists);
-}
-
-bool JobParamReader::checkNoCardPrint(KsJobParam* param, const ServerLists& lists)
-{
-    const QList<KsPrinter>& printers = lists.printers;
-    const QList<KsProject>& projects = lists.projects;
-    if (stopped()) {
-        m_failure = Failure::Interrupted;
-        return false;
-    }
-    if (!m_host->jobOptions().supportSecret && projects.isEmpty()) {
-        const bool anyWithoutReader = std::any_of(printers.cbegin(), printers.cend(),
-                                                  [](const KsPrinter& printer) { return !printer.useCardReader; });
-        if (!anyWithoutReader) {
-            return true;
-        }
-    }
-    NoCardChoice choice;
-    choice.documentName = param->docName;
-    choice.printers = printers;
-    choice.projects = projects;
-    choice.supportSecret = m_host->jobOptions().supportSecret;
-    const bool accepted = m_host->askNoCardChoice(&choice);
-    if (stopped()) {
-        m_failure = Failure::Interrupted;
-        return false;
-    }
-    if (!accepted) {
-        m_failure = Failure::Declined;
-        return false;
-    }
-    const bool reachable = m_host->checkNetworkState(false);
-    if (stopped()) {
-        m_failure = Failure::Interrupted;
-        return false;
-    }
-    if (!reachable) {
-        // Written: dropped like a declined dialog; kept instead when unsent jobs are kept.
-        m_failure = m_host->jobOptions().keepUnsentJobs ? Failure::Unreachable : Failure::Declined;
-        return false;
-    }
-    param->controllerMac = choice.controllerMac;
-    param->securityLevel = choice.securityLevel;
-    logger->info(QStringLiteral("secretLevel:%1").arg(choice.securityLevel));
-    param->projectId = choice.projectId;
-    return true;
 }

@@ -4,6 +4,7 @@
 #include "JobHost.h"
 #include "JobNotices.h"
 #include "JobSubmitter.h"
+#include "PrintJob.h"
 #include "SafeJobFile.h"
 #include "app/Logging.h"
 #include "app/ShutdownSignals.h"
@@ -22,13 +23,11 @@ JobQueue::JobQueue(JobHost* host, QObject* parent)
     , m_guard(m_notices)
     , m_submitter(new JobSubmitter(host, this, m_notices))
     , m_jobTimer(new QTimer(this))
-    , m_folder(host)
     , m_recovery(host, &m_folder, &m_schedule, m_submitter, m_notices)
     , m_admission(host, &m_reader, m_submitter, &m_folder, &m_schedule, &m_recovery, m_notices)
 {
     // Created stopped; the start-up pass starts it.
     connect(m_jobTimer, &QTimer::timeout, this, &JobQueue::timerCallback);
-    m_reader.setStopCheck([this]() { return sessionEnded(m_passSession); });
 }
 
 JobQueue::~JobQueue() = default;
@@ -96,7 +95,12 @@ void JobQueue::cancelOpenServerJobs(int timeoutMs)
 
 void JobQueue::deleteJobFile(const QString& triggerName)
 {
-    m_admission.deleteJob(triggerName);
+    if (!JobFiles::isTrigger(triggerName)) {
+        return;
+    }
+    m_folder.removeJob(PrintJob(m_folder.path(), triggerName, m_host->userAccount()), JobFolder::Removal::Dropped,
+                       false);
+    m_schedule.forget(triggerName);
 }
 
 void JobQueue::endPass(int session)
@@ -119,7 +123,6 @@ void JobQueue::initialCheck4JobPath()
         return;
     }
     const int session = m_session;
-    m_passSession = session;
     if (!m_folder.isSet()) {
         startJobTimer();
         return;
@@ -175,7 +178,7 @@ void JobQueue::runPass(const QStringList& files, JobAdmission::Pass pass, int se
     const JobAdmission::StopCheck stopped = [this, session]() { return sessionEnded(session); };
     // After "Submit" at start-up without keeping, every listed job is tried: what is left goes afterwards.
     const bool stopAtKept = pass == JobAdmission::Pass::Timer || m_host->jobOptions().keepUnsentJobs;
-    m_reader.beginPass();
+    m_admission.beginPass();
     for (const QString& name : files) {
         if (!JobFiles::isTrigger(name)) {
             continue;
@@ -184,13 +187,17 @@ void JobQueue::runPass(const QStringList& files, JobAdmission::Pass pass, int se
         if (stopped()) {
             break;
         }
-        const JobAdmission::Outcome outcome = m_admission.admit(name, pass, stopped);
+        // The job as it is when its turn starts; its retry state goes with it and comes back at the end.
+        PrintJob job(m_folder.path(), name, m_host->userAccount());
+        job.retry = m_schedule.of(name);
+        const JobAdmission::Outcome outcome = m_admission.admit(job, pass, stopped);
+        m_schedule.store(name, job.retry);
         // Jobs keep their printing order: those behind a kept job wait for it.
         if (outcome == JobAdmission::Outcome::Interrupted || (stopAtKept && outcome == JobAdmission::Outcome::Kept)) {
             break;
         }
     }
-    m_reader.endPass();
+    m_admission.endPass();
 }
 
 void JobQueue::timerCallback()
@@ -220,7 +227,6 @@ void JobQueue::timerCallback()
     m_jobTimer->stop();
     m_passRunning = true;
     const int session = m_session;
-    m_passSession = session;
     bool answered = true;
     if (held) {
         answered = m_host->checkNetworkState(false);
@@ -233,7 +239,7 @@ void JobQueue::timerCallback()
     // Without an answer every job waits: the kept ones for their turn, the new ones behind them.
     if (answered && !sessionEnded(session)) {
         if (m_host->jobOptions().keepJobFiles) {
-            JobFiles::ensureBackupFolder(m_folder.backupPath());
+            m_folder.ensureBackupFolder();
         }
         m_recovery.settleOrphans(files);
         runPass(files, JobAdmission::Pass::Timer, session);

@@ -69,7 +69,6 @@ public:
     bool isJobTimerActive() const;
     QTimer* jobTimer() const { return m_jobTimer; }
 
-    JobParamReader* reader() { return &m_reader; }
     JobSubmitter* submitter() const { return m_submitter; }
     JobAdmission* admission() { return &m_admission; }
     // Where the queue's and the submission's notices go.
@@ -100,7 +99,6 @@ private:
     JobRecovery m_recovery;
     JobAdmission m_admission;
     int m_session = 0; // advanced by every stop: a pass compares it with the value it started with
-    int m_passSession = 0; // the value the running pass started with
     bool m_passRunning = false;
     bool m_startupDeferred = false;
     bool m_quitting = false;

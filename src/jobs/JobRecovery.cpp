@@ -1,22 +1,21 @@
 #include "JobRecovery.h"
 
+#include "CurlExchange.h"
 #include "JobFiles.h"
 #include "JobFolder.h"
 #include "JobHost.h"
 #include "JobNotices.h"
 #include "JobSubmitter.h"
+#include "PrintJob.h"
 #include "RetrySchedule.h"
+#include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
+#include "api/KsEndpoints.h"
 #include "api/KsJobs.h"
-#include "api/KsKit.h"
 #include "app/Logging.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
-
-#include <optional>
 
 static Logger* logger = Logging::rootLogger();
 
@@ -39,63 +38,33 @@ JobJournal* JobRecovery::journal()
     return m_journal.get();
 }
 
-JobJournal::Entry JobRecovery::entryOf(const QString& name)
-{
-    const QString data = JobFiles::dataFileOf(m_folder->path(), name);
-    return journal()->find(name, QFileInfo(data).size(), JobFiles::modifiedMs(data));
-}
-
-bool JobRecovery::alreadySent(const QString& name)
-{
-    if (m_folder->submittedBefore(name)) {
-        return true;
-    }
-    const JobJournal::Entry entry = entryOf(name);
-    return entry.found && entry.confirmed;
-}
-
 JobRecovery::ServerJob JobRecovery::serverJobState(const QString& jobId, const QString& account)
 {
     ApiAnswer::Log log;
     log.exPrefix = QStringLiteral("[jobqueue.serverJobState]  ex message:");
     log.failPrefix = QStringLiteral("[jobqueue.serverJobState] fail message:");
-    std::optional<ApiAnswer> answer;
-    QEventLoop loop;
-    m_host->api().requestJobList(m_host->serverUrl(), account.isEmpty() ? m_host->userAccount() : account, log, &loop,
-                                 [&](const ApiAnswer& done) {
-                                     answer = done;
-                                     loop.quit();
-                                 });
-    if (!answer) {
-        QTimer::singleShot(HttpExchange::transferTimeout(), &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    if (!answer || !answer->ok()) {
+    // Through the pipeline, to the server every request of a job goes to; the user's input waits meanwhile.
+    CurlExchange& exchange = m_submitter->exchange();
+    const QString base = m_submitter->serverUrl();
+    exchange.setExcludeUserInput(true);
+    const HttpAnswer reply
+        = exchange.get(KsEndpoints::jobListUrl(base, account.isEmpty() ? m_host->userAccount() : account), base);
+    exchange.setExcludeUserInput(false);
+    const ApiAnswer answer = ApiAnswer::read(reply.body, reply.failureText(), ApiAnswer::Envelope::Code, log);
+    if (!answer.ok()) {
         // Never a guess: the job stays as it is until the server can say.
         logger->info(QStringLiteral("server job %1: no answer from the job list, asked again later").arg(jobId));
         return ServerJob::NoAnswer;
     }
     m_schedule->serverAnswered();
     KsJobs jobs;
-    jobs.read(answer->object);
+    jobs.read(answer.object);
     for (const KsJob& job : jobs.getKsJobs()) {
         if (job.getJobID() == jobId) {
             return ServerJob::Listed;
         }
     }
     return ServerJob::Unknown;
-}
-
-void JobRecovery::settleDelivered(const QString& name, const QString& docName)
-{
-    logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(name));
-    journal()->setConfirmed(name);
-    m_notices->addForUser(JobSubmitter::tr("job [%1] submiited to KS").arg(docName));
-    m_schedule->forget(name);
-    m_folder->removeAfterSubmission(name, docName, m_host->jobOptions().keepJobFiles);
-    if (!m_folder->exists(name)) {
-        journal()->remove(name);
-    }
 }
 
 bool JobRecovery::reconcileAtStart(const std::function<bool()>& stopped)
@@ -106,15 +75,24 @@ bool JobRecovery::reconcileAtStart(const std::function<bool()>& stopped)
         if (!JobFiles::isTrigger(name)) {
             continue;
         }
-        if (alreadySent(name)) {
+        PrintJob job(m_folder->path(), name, m_host->userAccount());
+        job.entry = journal()->find(job);
+        if (m_folder->sentBefore(job)) {
             logger->info(QStringLiteral("job %1 was submitted before; its files are removed").arg(name));
-            m_folder->removeAfterSubmission(name, name, m_host->jobOptions().keepJobFiles);
+            m_folder->removeJob(job, JobFolder::Removal::Submitted, m_host->jobOptions().keepJobFiles);
             continue;
         }
-        const JobJournal::Entry entry = entryOf(name);
-        if (entry.found && !entry.replaced && !entry.serverJobId.isEmpty()
-            && serverJobState(entry.serverJobId, entry.account) == ServerJob::Listed) {
-            settleDelivered(name, m_folder->docNameOf(name));
+        if (job.entry.found && !job.entry.replaced && !job.entry.serverJobId.isEmpty()
+            && serverJobState(job.entry.serverJobId, job.entry.account) == ServerJob::Listed) {
+            // The server has it as confirmed: the user hears it was submitted, and it is cleared away.
+            logger->info(QStringLiteral("job %1 is on the server as confirmed; its files are removed").arg(name));
+            m_notices->addForUser(JobSubmitter::tr("job [%1] submiited to KS").arg(job.docName));
+            journal()->setConfirmed(job);
+            m_folder->removeJob(job, JobFolder::Removal::Submitted, m_host->jobOptions().keepJobFiles);
+            if (!QFileInfo::exists(job.triggerPath)) {
+                journal()->remove(name);
+            }
+            m_schedule->forget(name);
         }
         if (stopped()) {
             return false;
@@ -162,7 +140,7 @@ void JobRecovery::cancelOpenServerJobs(int timeoutMs)
         if (!JobFiles::isTrigger(name)) {
             continue;
         }
-        const JobJournal::Entry entry = entryOf(name);
+        const JobJournal::Entry entry = journal()->find(PrintJob(m_folder->path(), name, m_host->userAccount()));
         const qint64 left = timeoutMs - clock.elapsed();
         // Once every chunk is out, the confirmation may be on its way: the next start asks the server instead.
         if (!entry.found || entry.confirmed || entry.serverJobId.isEmpty() || left <= 0

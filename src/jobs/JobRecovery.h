@@ -12,6 +12,7 @@ class JobFolder;
 class JobHost;
 class JobNotices;
 class JobSubmitter;
+class PrintJob;
 class RetrySchedule;
 
 // What the journal says of the jobs against what the server knows: jobs sent before a crash are not sent
@@ -31,14 +32,7 @@ public:
     void setJournalPath(const QString& path) { m_journalPath = path; }
     JobJournal* journal();
     bool journalOpened() const { return m_journal != nullptr; }
-    // The journal's entry of a trigger: a job is known by its trigger together with its data file's size and time.
-    JobJournal::Entry entryOf(const QString& name);
-
-    // Submitted before: confirmed in the journal, or its trigger stayed after its submission.
-    bool alreadySent(const QString& name);
     ServerJob serverJobState(const QString& jobId, const QString& account);
-    // The server has the job as confirmed: its files go and the user hears it was submitted.
-    void settleDelivered(const QString& name, const QString& docName);
 
     // Start-up: jobs sent before are removed, those the server lists as delivered are settled. False when
     // stopped() broke it off.

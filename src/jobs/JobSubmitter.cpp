@@ -1,9 +1,9 @@
 #include "JobSubmitter.h"
 
 #include "CurlExchange.h"
-#include "JobFiles.h"
 #include "JobHost.h"
 #include "JobNotices.h"
+#include "PrintJob.h"
 #include "SafeJobFile.h"
 #include "api/HttpExchange.h"
 #include "api/KsEndpoints.h"
@@ -36,6 +36,11 @@ CurlExchange& JobSubmitter::exchange()
     return *m_exchange;
 }
 
+QString JobSubmitter::serverUrl() const
+{
+    return m_host->api().account().serverUrl;
+}
+
 void JobSubmitter::noteAnswer(const HttpAnswer& answer)
 {
     if (answer.unanswered()) {
@@ -48,9 +53,12 @@ bool JobSubmitter::keepUnsent() const
     return m_host->jobOptions().keepUnsentJobs;
 }
 
-JobSubmitter::Outcome JobSubmitter::SubmitJob(const KsJobParam& param, const Hooks& hooks)
+JobSubmitter::Outcome JobSubmitter::SubmitJob(const PrintJob& job, const Hooks& hooks)
 {
+    const KsJobParam& param = job.param;
     m_hooks = hooks;
+    // One server for the three steps, even if the account switches meanwhile.
+    m_base = serverUrl();
     emit submitStarted();
     QString jobId;
     Outcome outcome = announce(param, &jobId);
@@ -65,7 +73,7 @@ JobSubmitter::Outcome JobSubmitter::SubmitJob(const KsJobParam& param, const Hoo
         }
     }
     if (outcome == Outcome::Confirmed) {
-        outcome = upload(param, jobId);
+        outcome = upload(job, jobId);
     }
     if (outcome == Outcome::Confirmed) {
         if (m_hooks.uploaded) {
@@ -74,6 +82,7 @@ JobSubmitter::Outcome JobSubmitter::SubmitJob(const KsJobParam& param, const Hoo
         outcome = confirm(param, jobId);
     }
     m_hooks = Hooks();
+    m_base.clear();
     return outcome;
 }
 
@@ -100,8 +109,8 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     const QByteArray body = announceBody(param);
     logger->info(QStringLiteral("###### [beginSubmitJob] jobParams %1").arg(QString::fromUtf8(body)));
 
-    const HttpAnswer answer = exchange().post(KsEndpoints::submitJobUrl(m_host->serverUrl()), body,
-                                              HttpExchange::kFormContentType, m_host->serverUrl());
+    const HttpAnswer answer
+        = exchange().post(KsEndpoints::submitJobUrl(m_base), body, HttpExchange::kFormContentType, m_base);
     if (stopped()) {
         return Outcome::Interrupted;
     }
@@ -143,21 +152,17 @@ JobSubmitter::Outcome JobSubmitter::announce(const KsJobParam& param, QString* j
     return answer.isObject() && answer.code() != 0 ? Outcome::Refused : Outcome::Failed;
 }
 
-JobSubmitter::Outcome JobSubmitter::upload(const KsJobParam& param, const QString& jobId)
+JobSubmitter::Outcome JobSubmitter::upload(const PrintJob& job, const QString& jobId)
 {
     // The data file, not the trigger: for a PCL job the trigger is the ".xml" and the data the ".pcl".
-    const QFileInfo trigger(param.jobFilePath);
-    const QString dataPath = JobFiles::dataFileOf(trigger.absolutePath(), trigger.fileName());
-    const QString uploadName = jobId + QLatin1Char('.') + param.fileType;
-    const QFileInfo file(dataPath);
-    const qint64 size = file.size();
-    const QString url = KsEndpoints::uploadJobFileUrl(m_host->serverUrl(), jobId, size, param.userAccount, uploadName);
-    emit uploadStarted(size);
+    const QString uploadName = jobId + QLatin1Char('.') + job.param.fileType;
+    const QString url = KsEndpoints::uploadJobFileUrl(m_base, jobId, job.dataSize, job.param.userAccount, uploadName);
+    emit uploadStarted(job.dataSize);
 
     const JobOptions options = m_host->jobOptions();
     const qint64 threshold = static_cast<qint64>(options.showProgressFileSizeLimitMiB) << 20;
-    const bool withProgress = options.showProgress && size >= threshold;
-    return uploadLoop(url, dataPath, file.fileName(), withProgress, jobId, param.docName);
+    const bool withProgress = options.showProgress && job.dataSize >= threshold;
+    return uploadLoop(url, job, withProgress, jobId);
 }
 
 void JobSubmitter::reportUploadFailure(const QString& fileName, const QString& reason)
@@ -178,14 +183,18 @@ void readChunk(QFile& file, QByteArray* buffer)
 }
 } // namespace
 
-JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString& filePath, const QString& fileName,
-                                               bool withProgress, const QString& jobId, const QString& docName)
+JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const PrintJob& job, bool withProgress,
+                                               const QString& jobId)
 {
+    const QString& filePath = job.dataPath;
+    const QString fileName = QFileInfo(filePath).fileName();
+    const QString& docName = job.param.docName;
     const bool keep = keepUnsent();
     QFile file;
     // Only the user's own regular file is sent, checked on the open descriptor (never a link's target).
     const SafeJobFile::Verdict verdict = SafeJobFile::open(filePath, &file);
-    const qint64 fileSize = verdict == SafeJobFile::Verdict::Accepted ? file.size() : QFileInfo(filePath).size();
+    // The size announced in the URL: a file that changed since is a broken job.
+    const qint64 fileSize = job.dataSize;
     logger->info(QStringLiteral("file size %1 fileName %2").arg(QString::number(fileSize), fileName));
     if (verdict != SafeJobFile::Verdict::Accepted) {
         const QString reason = SafeJobFile::describe(verdict);
@@ -221,7 +230,7 @@ JobSubmitter::Outcome JobSubmitter::uploadLoop(const QString& url, const QString
     readChunk(file, &buffers[current]);
     while (!buffers[current].isEmpty()) {
         const QByteArray& chunk = buffers[current];
-        exchange().startPost(url, chunk, contentType, m_host->serverUrl());
+        exchange().startPost(url, chunk, contentType, m_base);
         current = 1 - current;
         readChunk(file, &buffers[current]);
         const HttpAnswer answer = exchange().wait();
@@ -308,8 +317,8 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 {
     const QByteArray body = QStringLiteral("JobID=%1&DirectDeviceJob=false").arg(jobId).toUtf8()
         + QByteArrayLiteral("&UserAccount=") + param.userAccount.toUtf8();
-    const HttpAnswer answer = exchange().post(KsEndpoints::uploadCompleteUrl(m_host->serverUrl()), body,
-                                              HttpExchange::kFormContentType, m_host->serverUrl());
+    const HttpAnswer answer
+        = exchange().post(KsEndpoints::uploadCompleteUrl(m_base), body, HttpExchange::kFormContentType, m_base);
     if (stopped()) {
         return Outcome::Interrupted;
     }
@@ -342,10 +351,11 @@ JobSubmitter::Outcome JobSubmitter::confirm(const KsJobParam& param, const QStri
 
 bool JobSubmitter::cancelJob(const QString& jobId, const QString& account, int timeoutMs)
 {
-    const QString url = KsEndpoints::cancelJobUrl(m_host->serverUrl(), account, jobId);
+    const QString base = m_base.isEmpty() ? serverUrl() : m_base;
+    const QString url = KsEndpoints::cancelJobUrl(base, account, jobId);
     logger->info(url);
     exchange().setExcludeUserInput(true);
-    const HttpAnswer answer = exchange().get(url, m_host->serverUrl(), timeoutMs);
+    const HttpAnswer answer = exchange().get(url, base, timeoutMs);
     exchange().setExcludeUserInput(false);
     // Any envelope means the server has dealt with it, "no such job" included, whatever the status.
     return answer.isObject();

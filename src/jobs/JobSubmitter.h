@@ -11,6 +11,7 @@
 class CurlExchange;
 class JobHost;
 class JobNotices;
+class PrintJob;
 struct HttpAnswer;
 
 // Sends one accepted job to the server: announce it and get a job ID, upload the file in 1 MiB chunks,
@@ -39,16 +40,19 @@ public:
     explicit JobSubmitter(JobHost* host, QObject* parent = nullptr, JobNotices* notices = nullptr);
     ~JobSubmitter() override;
 
-    // Runs the three steps.
-    Outcome SubmitJob(const KsJobParam& param, const Hooks& hooks = Hooks());
+    // Runs the three steps for the job's parameters and data file, against the server of the API's account.
+    Outcome SubmitJob(const PrintJob& job, const Hooks& hooks = Hooks());
     // True when the server answered; timeoutMs 0 keeps the usual transfer time-out.
     bool cancelJob(const QString& jobId, const QString& account, int timeoutMs);
 
     // The announce form body.
     static QByteArray announceBody(const KsJobParam& param);
 
-    // Where the pipeline's requests go (the admission's permission query too): one worker for every job.
+    // Where the pipeline's requests go (the admission's permission and no-card queries too): one worker for
+    // every job.
     CurlExchange& exchange();
+    // The server every request of a job goes to: the API's account's.
+    QString serverUrl() const;
     JobNotices* notices() const { return m_notices; }
 
 signals:
@@ -63,10 +67,9 @@ signals:
 
 private:
     Outcome announce(const KsJobParam& param, QString* jobId);
-    Outcome upload(const KsJobParam& param, const QString& jobId);
+    Outcome upload(const PrintJob& job, const QString& jobId);
     Outcome confirm(const KsJobParam& param, const QString& jobId);
-    Outcome uploadLoop(const QString& url, const QString& filePath, const QString& fileName, bool withProgress,
-                       const QString& jobId, const QString& docName);
+    Outcome uploadLoop(const QString& url, const PrintJob& job, bool withProgress, const QString& jobId);
     bool stopped() const { return m_hooks.stopped && m_hooks.stopped(); }
     bool keepUnsent() const;
     void reportUploadFailure(const QString& fileName, const QString& reason);
@@ -76,5 +79,6 @@ private:
     JobHost* m_host = nullptr;
     JobNotices* m_notices = nullptr;
     Hooks m_hooks;
+    QString m_base; // the server of the submission running
     std::unique_ptr<CurlExchange> m_exchange;
 };

@@ -9,18 +9,20 @@ qint64 RetrySchedule::now() const
     return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-qint64 RetrySchedule::keep(const QString& name)
+void RetrySchedule::store(const QString& name, const Retry& retry)
 {
-    Retry& retry = m_retries[name];
-    retry.delayMs = retry.delayMs == 0 ? kFirstRetryMs : qMin(retry.delayMs * 2, kLastRetryMs);
-    retry.dueMs = now() + retry.delayMs;
-    return retry.delayMs;
+    if (retry.isEmpty()) {
+        m_retries.remove(name);
+    } else {
+        m_retries.insert(name, retry);
+    }
 }
 
-bool RetrySchedule::due(const QString& name) const
+qint64 RetrySchedule::keep(Retry* retry) const
 {
-    const auto it = m_retries.constFind(name);
-    return it == m_retries.constEnd() || now() >= it->dueMs;
+    retry->delayMs = retry->delayMs == 0 ? kFirstRetryMs : qMin(retry->delayMs * 2, kLastRetryMs);
+    retry->dueMs = now() + retry->delayMs;
+    return retry->delayMs;
 }
 
 void RetrySchedule::serverAnswered()
@@ -36,50 +38,40 @@ void RetrySchedule::makeAllDue()
     }
 }
 
-void RetrySchedule::forget(const QString& name)
-{
-    m_retries.remove(name);
-    m_toldKept.remove(name);
-}
-
 bool RetrySchedule::heldBack(const QStringList& files, bool* printedSince)
 {
     QSet<QString> present;
-    QString firstKept;
+    const Retry* firstKept = nullptr;
     *printedSince = false;
     for (const QString& name : files) {
         if (!JobFiles::isTrigger(name)) {
             continue;
         }
         present.insert(name);
-        if (firstKept.isEmpty() && m_retries.contains(name)) {
-            firstKept = name;
+        const auto it = m_retries.constFind(name);
+        if (!firstKept && it != m_retries.constEnd() && it->isKept()) {
+            firstKept = &it.value();
         }
         *printedSince = *printedSince || !m_known.contains(name);
     }
     m_known = present;
-    return !firstKept.isEmpty() && !due(firstKept);
+    return firstKept && !due(*firstKept);
 }
 
-bool RetrySchedule::waitedForFiles(const QString& name)
+bool RetrySchedule::waitedForFiles(Retry* retry) const
 {
-    const qint64 since = m_waitingSince.value(name, now());
-    m_waitingSince.insert(name, since);
-    return now() - since >= kWaitNoticeMs;
+    if (retry->waitingSinceMs < 0) {
+        retry->waitingSinceMs = now();
+    }
+    return now() - retry->waitingSinceMs >= kWaitNoticeMs;
 }
 
-void RetrySchedule::filesArrived(const QString& name)
+bool RetrySchedule::firstParamNotice(Retry* retry)
 {
-    m_waitingSince.remove(name);
-    m_toldWaiting.remove(name);
-}
-
-bool RetrySchedule::firstParamNotice(const QString& name)
-{
-    if (m_toldWaiting.contains(name)) {
+    if (retry->toldWaiting) {
         return false;
     }
-    m_toldWaiting.insert(name);
+    retry->toldWaiting = true;
     return true;
 }
 

@@ -8,7 +8,9 @@
 #include <functional>
 
 // The timed decisions of the queue: the back-off of kept jobs, how long a kept job may wait at most, and the
-// one-minute wait for a job's files. The time comes from a clock that tests set; an empty one is the system's.
+// one-minute wait for a job's files. Each job's state travels with the job during its turn (PrintJob::retry)
+// and is held here, by trigger name, between turns. The time comes from a clock that tests set; an empty one is
+// the system's.
 class RetrySchedule
 {
 public:
@@ -17,20 +19,33 @@ public:
     // How long a job may wait for its data file or readable parameters before the user hears of it.
     static constexpr qint64 kWaitNoticeMs = 60 * 1000;
 
+    // One job's state.
+    struct Retry
+    {
+        qint64 delayMs = 0; // 0: not kept
+        qint64 dueMs = 0;
+        qint64 waitingSinceMs = -1; // -1: its files are not waited for
+        bool toldWaiting = false; // the user heard that its parameters cannot be read
+        bool isKept() const { return delayMs > 0; }
+        bool isEmpty() const { return delayMs == 0 && waitingSinceMs < 0 && !toldWaiting; }
+    };
+
     // In ms since the epoch.
     void setClock(const std::function<qint64()>& clock) { m_clock = clock; }
     qint64 now() const;
 
+    // A job's state as its turn begins, and as its turn left it (an empty state is dropped).
+    Retry of(const QString& name) const { return m_retries.value(name); }
+    void store(const QString& name, const Retry& retry);
+
     // Kept once more: the wait doubles from the first to the last retry time. Returns the wait.
-    qint64 keep(const QString& name);
-    bool isKept(const QString& name) const { return m_retries.contains(name); }
+    qint64 keep(Retry* retry) const;
     // Not kept, or kept and its wait is over.
-    bool due(const QString& name) const;
+    bool due(const Retry& retry) const { return !retry.isKept() || now() >= retry.dueMs; }
     // The server answered: every kept job is due now, and the next outage is reported again.
     void serverAnswered();
     void makeAllDue();
-    // The job is gone or sent: it is no longer kept.
-    void forget(const QString& name);
+    void forget(const QString& name) { m_retries.remove(name); }
     void forgetAll() { m_retries.clear(); }
 
     // The first kept job holds back the ones behind it: true while it is not due. printedSince: a trigger not
@@ -40,15 +55,14 @@ public:
     bool waitedHours(qint64 sinceMs, qint64 hours) const { return now() - sinceMs >= hours * 3600000; }
 
     // A job whose files are not ready: true once it has waited kWaitNoticeMs since it was first found so.
-    bool waitedForFiles(const QString& name);
-    void filesArrived(const QString& name);
-    void stopWaiting(const QString& name) { m_waitingSince.remove(name); }
+    bool waitedForFiles(Retry* retry) const;
+    static void filesArrived(Retry* retry)
+    {
+        retry->waitingSinceMs = -1;
+        retry->toldWaiting = false;
+    }
     // True the first time for a job waiting for readable parameters.
-    bool firstParamNotice(const QString& name);
-
-    // The user heard that the job is kept (besides the journal, which may not be writable).
-    bool toldKept(const QString& name) const { return m_toldKept.contains(name); }
-    void setToldKept(const QString& name) { m_toldKept.insert(name); }
+    static bool firstParamNotice(Retry* retry);
 
     // The server could not be reached: true once until it answers again.
     bool firstOutage();
@@ -58,16 +72,8 @@ public:
     bool orphanTryDue();
 
 private:
-    struct Retry
-    {
-        qint64 delayMs = 0;
-        qint64 dueMs = 0;
-    };
-    QHash<QString, Retry> m_retries; // kept jobs, by trigger name
-    QHash<QString, qint64> m_waitingSince; // jobs whose files are not ready, by trigger name
+    QHash<QString, Retry> m_retries; // by trigger name, between turns
     QSet<QString> m_known; // triggers the last held-back check saw
-    QSet<QString> m_toldWaiting;
-    QSet<QString> m_toldKept;
     bool m_outageReported = false;
     qint64 m_nextOrphanTryMs = 0;
     std::function<qint64()> m_clock;

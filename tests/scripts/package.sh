@@ -71,6 +71,7 @@ if [ -x "$BUILD/bin/cups-backend/kestrana" ]; then
     grep -q "lpadmin -p Kestrana -E -v kestrana:/" "$work/control/postinst" 2>/dev/null ||
         fail "postinst does not add the Kestrana queue"
     grep -q "lpadmin -x Kestrana" "$work/control/postrm" 2>/dev/null || fail "postrm does not remove the Kestrana queue"
+    grep -q "Kestrana.data" "$work/control/postrm" 2>/dev/null || fail "postrm leaves CUPS's cache of the queue"
     sed -n 's/^Recommends: //p' "$work/control/control" | grep -q "cups-filters" || fail "cups-filters is not recommended"
 fi
 
@@ -121,6 +122,8 @@ for lib in $(objdump -p "$root/$app/HalcyraClient" | awk '/NEEDED/ {print $2}');
     [ "$found" -eq 1 ] || fail "needs $lib from $pkg, which is not in Depends"
 done
 has_dep libqt5sql5-sqlite || fail "the SQLite driver plugin (libqt5sql5-sqlite) is not in Depends"
+twice=$(echo "$dep_names" | sort | uniq -d | tr '\n' ' ')
+[ -z "$twice" ] || fail "Depends names $twice more than once"
 
 # Started from the unpacked root, the client creates the user's settings from the template beside it.
 home="$work/home"

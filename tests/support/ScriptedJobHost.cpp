@@ -117,6 +117,9 @@ KsKit& ScriptedJobHost::api()
         m_api = std::make_shared<KsKit>(KsAccount::fromSettings(*Singleton<LoginInfo>::getInstance()),
                                         ClientParts::shared().network);
     }
+    if (!server.isEmpty() && m_api->account().serverUrl != server) {
+        m_api->switchServer(server);
+    }
     return *m_api;
 }
 

@@ -30,7 +30,7 @@ public:
         QString date;
     };
 
-    // Identity and settings.
+    // Identity and settings; server, when set, is the API's account's server.
     QString server;
     QString account = QStringLiteral("alice");
     JobOptions options;
@@ -66,7 +66,6 @@ public:
     QList<int> progressValues;
     bool progressClosed = false;
 
-    QString serverUrl() const override { return server; }
     QString userAccount() const override { return account; }
     // The job folder, unless a test sets one, as the test's settings file names it now.
     JobOptions jobOptions() const override;

@@ -20,6 +20,8 @@ const char kDefaultJobFolder[] = "ksprinter";
 const size_t kMaxSettingsSize = 1 << 20;
 const size_t kCopyBlock = 1 << 16;
 const std::time_t kStaleTemporaryAge = 3600;
+// The largest job the client sends: a larger document would only fill the home and wait for ever.
+const unsigned long long kMaxDocumentSize = 1ULL << 30;
 
 std::string lastError()
 {
@@ -415,7 +417,11 @@ bool JobWriter::write(int folderFd, PrintJobOptions printJob, int sourceFd, std:
         return false;
     }
     size_t pending = static_cast<size_t>(got);
+    unsigned long long total = pending;
     for (;;) {
+        if (total > kMaxDocumentSize) {
+            return fail("the document is larger than 1 GiB, the most a Kestrana job may be");
+        }
         if (!writeAll(pdf.get(), block.data(), pending)) {
             return fail("cannot write " + base + ".pdf: " + lastError());
         }
@@ -427,6 +433,7 @@ bool JobWriter::write(int folderFd, PrintJobOptions printJob, int sourceFd, std:
             break;
         }
         pending = static_cast<size_t>(got);
+        total += pending;
     }
     if (stopped(stop)) {
         return fail("cancelled");

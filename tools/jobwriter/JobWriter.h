@@ -50,7 +50,8 @@ public:
 
     // Places one job from the PDF read from sourceFd. *baseName: the job name to use, or empty for a new
     // unique one; on success the name used. stop, when given, is polled while copying (a cancelled job).
-    // Temporaries an earlier writer left behind (killed mid-copy) are removed once an hour old.
+    // Temporaries an earlier writer left behind (killed mid-copy) are removed once an hour old. A document over
+    // 1 GiB, the most the client sends, is not placed.
     static bool write(int folderFd, PrintJobOptions printJob, int sourceFd, std::string* baseName, std::string* error,
                       const volatile std::sig_atomic_t* stop = nullptr, const Inspect& inspect = Inspect());
 };

@@ -99,3 +99,13 @@ PrintJobOptions BackendOptions::parse(const char* title, const char* copies, con
     cupsFreeOptions(optionCount, options);
     return job;
 }
+
+std::string BackendOptions::documentName(const char* optionText)
+{
+    cups_option_t* options = nullptr;
+    const int optionCount = cupsParseOptions(optionText ? optionText : "", 0, &options);
+    const char* name = cupsGetOption("document-name-supplied", optionCount, options);
+    const std::string found = name ? name : "";
+    cupsFreeOptions(optionCount, options);
+    return found;
+}

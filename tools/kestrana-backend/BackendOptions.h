@@ -9,4 +9,6 @@ class BackendOptions
 {
 public:
     static PrintJobOptions parse(const char* title, const char* copies, const char* options);
+    // The name of the file printed, as the program gave it to CUPS (document-name-supplied); empty when none.
+    static std::string documentName(const char* options);
 };

@@ -27,16 +27,31 @@
 #include <unistd.h>
 
 namespace {
-volatile std::sig_atomic_t g_cancelled = 0;
+// The queue files one job at a time: whatever the queue's own bound (job-cancel-after), no job holds it longer.
+const unsigned kSecondsAllowed = 3600;
+
+volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_outOfTime = 0;
 
 void onTerminate(int)
 {
-    g_cancelled = 1;
+    g_stop = 1;
+}
+
+void onAlarm(int)
+{
+    g_outOfTime = 1;
+    g_stop = 1;
 }
 
 int refuse(int status, const std::string& message)
 {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
+    // CUPS shows the last message on the printer's status line to everyone until the next job: the reason
+    // stays with this job alone, unless the printer itself stops.
+    if (status != CUPS_BACKEND_STOP) {
+        std::fputs("INFO:\n", stderr);
+    }
     return status;
 }
 
@@ -147,14 +162,17 @@ int main(int argc, char* argv[])
         return CUPS_BACKEND_FAILED;
     }
 
-    // A cancelled job stops the copy; what was written so far is removed.
+    // A cancelled job, or one out of time, stops the copy; what was written so far is removed.
     struct sigaction action
     {
     };
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = onAlarm;
+    ::sigaction(SIGALRM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    ::alarm(kSecondsAllowed);
 
     // The spool file is readable by root and CUPS only: open it before giving up root.
     int source = STDIN_FILENO;
@@ -192,7 +210,9 @@ int main(int argc, char* argv[])
         return refuse(CUPS_BACKEND_FAILED, error);
     }
     const PrintJobOptions job = BackendOptions::parse(argv[3], argv[4], argv[5]);
-    const auto fitToDocument = [](int pdfFd, PrintJobOptions* printJob) {
+    const std::string supplied = BackendOptions::documentName(argv[5]);
+    const auto untitled = [](const std::string& name) { return name.empty() || name == "Untitled"; };
+    const auto fitToDocument = [&supplied, &untitled](int pdfFd, PrintJobOptions* printJob) {
         const PdfFacts facts = PdfFacts::read(pdfFd);
         if (!facts.known) {
             std::fputs("DEBUG: pdfinfo could not read the document: filed as portrait\n", stderr);
@@ -204,16 +224,23 @@ int main(int argc, char* argv[])
         const int longer = std::max(printJob->pageWidth, printJob->pageHeight);
         printJob->pageWidth = facts.landscape ? longer : shorter;
         printJob->pageHeight = facts.landscape ? shorter : longer;
-        // CUPS puts "Untitled" in place of a job name longer than IPP allows (255 bytes); a program's own name for
-        // the document is in the PDF.
-        if ((printJob->docName.empty() || printJob->docName == "Untitled") && !facts.title.empty()) {
-            printJob->docName = facts.title;
+        // CUPS puts "Untitled" in place of a job name longer than IPP allows (255 bytes): the program's own name
+        // for the document in the PDF, else the name of the file printed.
+        for (const std::string& name : { facts.title, supplied }) {
+            if (untitled(printJob->docName) && !untitled(name)) {
+                printJob->docName = name;
+            }
         }
     };
     std::string baseName;
-    if (!JobWriter::write(folder, job, source, &baseName, &error, &g_cancelled, fitToDocument)) {
+    if (!JobWriter::write(folder, job, source, &baseName, &error, &g_stop, fitToDocument)) {
         ::close(folder);
-        return refuse(g_cancelled ? CUPS_BACKEND_CANCEL : CUPS_BACKEND_FAILED, error);
+        if (g_outOfTime) {
+            return refuse(CUPS_BACKEND_FAILED,
+                          "the job is not filed: the document did not arrive within "
+                              + std::to_string(kSecondsAllowed / 60) + " minutes");
+        }
+        return refuse(g_stop ? CUPS_BACKEND_CANCEL : CUPS_BACKEND_FAILED, error);
     }
     ::close(folder);
     std::fprintf(stderr, "INFO: Job filed as %s/%s.pdf\n", folderPath.c_str(), baseName.c_str());
