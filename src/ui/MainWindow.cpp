@@ -11,6 +11,7 @@
 #include "ScanJobsTab.h"
 #include "ScreenFit.h"
 #include "ServersTab.h"
+#include "StateColors.h"
 #include "SystemTab.h"
 #include "TrayIcon.h"
 #include "api/KsKit.h"
@@ -353,8 +354,8 @@ void MainWindow::updateStatus()
     for (TabPage* page : pages()) {
         page->setOffline(!online);
     }
-    m_ui->labNetwork->setStyleSheet(online ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
-                                           : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
+    StateColors::apply(m_ui->labNetwork, online ? StateColors::Tone::Fine : StateColors::Tone::Alert,
+                       QStringLiteral("\npadding-left: 5px;"));
     m_tray->setStatus(composeStatus(parts));
 }
 
