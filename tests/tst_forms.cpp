@@ -272,10 +272,11 @@ void TestForms::statusStrip()
         QCOMPARE(label->font().pointSize(), 9);
     }
     QVERIFY(ui.labServerPath->minimumWidth() >= 150);
-    QCOMPARE(ui.labNetwork->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
-    QCOMPARE(ui.labPinCode->styleSheet(), QStringLiteral("color: rgb(0, 0, 255);"));
-    QCOMPARE(ui.labGenState->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
-    QCOMPARE(ui.labPinCodeState->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
+    // The state labels take their colours at run time, from the palette they stand on (tst_readable).
+    for (QLabel* label : std::initializer_list<QLabel*> {ui.labNetwork, ui.labPinCode, ui.labGenState,
+                                                          ui.labPinCodeState}) {
+        QVERIFY2(!label->styleSheet().contains(QLatin1String("color")), qPrintable(label->objectName()));
+    }
 
     // Left to right: the user/server grid, then refresh, network notice, logout and progress.
     QStringList order;

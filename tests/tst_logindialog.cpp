@@ -759,11 +759,12 @@ void TestLoginDialog::focusOnOpen()
     QVERIFY(dialog.focusWidget());
     QCOMPARE(dialog.focusWidget()->objectName(), focused);
 
-    // On the QR page keys stay on it, none reaches the hidden password field; Tab leads to the page switch.
+    // On the QR page keys stay on it, none reaches the hidden password field; Shift+Tab leads to the page switch
+    // above it.
     if (qrPage) {
         QTest::keyClicks(dialog.focusWidget(), QStringLiteral(" x"));
         QVERIFY(dialog.findChild<QLineEdit*>("editPassword")->text().isEmpty());
-        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(dialog.focusWidget()->objectName(), QStringLiteral("btnDesktop"));
     }
     // Typing goes there, and Return logs in.

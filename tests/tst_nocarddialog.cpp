@@ -160,6 +160,7 @@ void TestNoCardDialog::listsNoCardPrintersAndProjects()
     QCOMPARE(child<QLabel>(&dialog, "labelBalance")->text(), QStringLiteral("300.00"));
     projects->setCurrentIndex(1);
     QCOMPARE(child<QLabel>(&dialog, "labelBalance")->text(), QStringLiteral("0.50"));
+    QCOMPARE(projects->accessibleDescription(), QStringLiteral("Balance: 0.50"));
     QCOMPARE(dialog.getKsProject().projectId, QStringLiteral("P-7"));
 
     const FakeRequest devices = m_server->lastRequest(QStringLiteral("/Device/BAS_DeviceStatusList"));
@@ -202,6 +203,8 @@ void TestNoCardDialog::secondOfThreePrinters()
     QCOMPARE(dialog.choice().controllerMac, QStringLiteral("MAC-2"));
     QCOMPARE(child<QLabel>(&dialog, "labelLocation")->text(), QStringLiteral("Room 2"));
     QCOMPARE(child<QLabel>(&dialog, "labelStatus")->text(), QStringLiteral("Ready 2"));
+    // A screen reader on the list hears them too.
+    QCOMPARE(printers->accessibleDescription(), QStringLiteral("Position: Room 2, Status: Ready 2"));
     printers->setCurrentIndex(2);
     QCOMPARE(dialog.choice().controllerMac, QStringLiteral("MAC-3"));
 }

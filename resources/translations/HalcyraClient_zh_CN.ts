@@ -470,6 +470,22 @@ Accept the new certificate only if you know that the server&apos;s certificate w
         <translation>二维码已过期：点击它或按空格键获取新的二维码。</translation>
     </message>
     <message>
+        <source>Login name</source>
+        <translation>登录名</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>服务器</translation>
+    </message>
+    <message>
+        <source>Login code: scan it with the phone app.</source>
+        <translation>登录二维码：请用手机应用扫描。</translation>
+    </message>
+    <message>
         <source>Set by your site&apos;s administrator</source>
         <translation>由本单位管理员设置</translation>
     </message>
@@ -685,6 +701,22 @@ Accept the new certificate only if you know that the server&apos;s certificate w
             <numerusform>%n 个作业等待发送</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Print jobs</source>
+        <translation>打印作业</translation>
+    </message>
+    <message>
+        <source>Scan jobs</source>
+        <translation>扫描作业</translation>
+    </message>
+    <message>
+        <source>Sites</source>
+        <translation>站点</translation>
+    </message>
+    <message>
+        <source>Connection to the server</source>
+        <translation>与服务器的连接</translation>
+    </message>
 </context>
 <context>
     <name>MessagesTab</name>
@@ -879,6 +911,10 @@ Accept the new certificate only if you know that the server&apos;s certificate w
     <message>
         <source>SiteName</source>
         <translation>站点名称</translation>
+    </message>
+    <message>
+        <source>Sites</source>
+        <translation>站点</translation>
     </message>
 </context>
 <context>

@@ -1,4 +1,5 @@
 #include "EmptyTableHint.h"
+#include "StateColors.h"
 
 #include <QAbstractItemModel>
 #include <QAbstractItemView>
@@ -19,7 +20,7 @@ EmptyTableHint::EmptyTableHint(QAbstractItemView* view, const QString& text)
     setObjectName(QStringLiteral("emptyTableHint"));
     m_label->setObjectName(QStringLiteral("emptyTableHintLabel"));
     m_label->setAlignment(Qt::AlignCenter);
-    m_label->setEnabled(false); // drawn in the muted colour of the style
+    StateColors::apply(m_label, StateColors::Tone::Muted); // muted, yet readable
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->viewport()->installEventFilter(this);
     if (m_model) {

@@ -5,11 +5,14 @@
 #include "api/KsKit.h"
 #include "app/Logging.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QNetworkReply>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStandardPaths>
 
 static Logger* logger = Logging::rootLogger();
@@ -48,6 +51,13 @@ QString FileTransfer::chooseSaveFile(const QString& proposedName)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDirectory(startFolder());
     dialog.selectFile(proposedName);
+    // Qt's own dialog leaves its file type list out of the Tab order; it goes where it is read, between the buttons.
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    if (buttons && types && buttons->button(QDialogButtonBox::Save) && buttons->button(QDialogButtonBox::Cancel)) {
+        QWidget::setTabOrder(buttons->button(QDialogButtonBox::Save), types);
+        QWidget::setTabOrder(types, buttons->button(QDialogButtonBox::Cancel));
+    }
     ScreenFit::keepInside(&dialog);
     if (dialog.exec() != QDialog::Accepted) {
         return QString();

@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "EmptyTableHint.h"
+#include "StateColors.h"
 #include "api/KsJobs.h"
 #include "api/KsKit.h"
 #include "app/Logging.h"
@@ -43,6 +44,9 @@ void JobsTab::setup(TabHost& host, Ui::MainWindow& form)
     EmptyTableHint::install(form.tvJobs, tr("No print jobs"));
     showContentAgeWhenOffline();
     form.labPinCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StateColors::apply(form.labPinCode, StateColors::Tone::Accent);
+    StateColors::apply(form.labGenState, StateColors::Tone::Alert);
+    StateColors::apply(form.labPinCodeState, StateColors::Tone::Alert);
 
     m_jobStatusTimer = new QTimer(this);
     connect(m_jobStatusTimer, &QTimer::timeout, this, &JobsTab::getJobStatusInfo);

@@ -17,10 +17,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+#include <QToolButton>
 
 #include <cstdlib>
 
@@ -34,6 +36,39 @@ constexpr const char* kMoreIcon = ":/img32/images/more.png";
 constexpr const char* kAccountIcon = ":/img32/images/account.png";
 constexpr const char* kLockIcon = ":/img32/images/lock.png";
 constexpr const char* kServerIcon = ":/img32/images/server_h.png";
+
+// The field draws its action buttons as bare icons, without a focus frame: the icon gets one while its button
+// has the keyboard focus.
+class IconFocusMark : public QObject
+{
+public:
+    IconFocusMark(QToolButton* button, QAction* action)
+        : QObject(button)
+        , m_action(action)
+        , m_plain(action->icon())
+    {
+        QPixmap marked = m_plain.pixmap(32, 32);
+        QPainter painter(&marked);
+        painter.setPen(QPen(button->palette().color(QPalette::Highlight), 3));
+        painter.drawRect(marked.rect().adjusted(1, 1, -2, -2));
+        m_marked = QIcon(marked);
+        button->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            m_action->setIcon(event->type() == QEvent::FocusIn ? m_marked : m_plain);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QAction* const m_action;
+    const QIcon m_plain;
+    QIcon m_marked;
+};
 
 // A switch the site settings file fixes is shown, not offered.
 void showSiteFixed(QWidget* control, LoginInfo::Key key)
@@ -60,7 +95,7 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     m_ui->setupUi(this);
     m_online = new OnlineState(this);
     m_qrPage = new QrPage(m_ui->labQRCode, m_ui->labQrValidity, m_qr);
-    setTabOrder(m_qrPage->codeLabel(), m_ui->btnDesktop);
+    setTabOrder(m_ui->btnDesktop, m_qrPage->codeLabel());
 
     initInfo();
     checkLoginType();
@@ -69,10 +104,21 @@ LoginDialog::LoginDialog(LoginInfo& settings, Session& session, KsKit& api, QWid
     const auto icon = [](const char* name) { return QIcon(QPixmap(QLatin1String(name))); };
     QAction* more = m_ui->editKsServer->addAction(icon(kMoreIcon), QLineEdit::TrailingPosition);
     more->setObjectName(QStringLiteral("actionSiteMore"));
-    more->setToolTip(tr("Choose a server"));
-    m_ui->editLoginName->addAction(icon(kAccountIcon), QLineEdit::LeadingPosition);
-    m_ui->editPassword->addAction(icon(kLockIcon), QLineEdit::LeadingPosition);
-    m_ui->editKsServer->addAction(icon(kServerIcon), QLineEdit::LeadingPosition);
+    // An action's text names the button the field draws for it, for the screen reader and as its tooltip.
+    more->setText(tr("Choose a server"));
+    m_ui->editLoginName->addAction(icon(kAccountIcon), QLineEdit::LeadingPosition)->setText(tr("Login name"));
+    m_ui->editPassword->addAction(icon(kLockIcon), QLineEdit::LeadingPosition)->setText(tr("Password"));
+    m_ui->editKsServer->addAction(icon(kServerIcon), QLineEdit::LeadingPosition)->setText(tr("Server"));
+    // "…" is reached by Tab right after the server field, and Space opens the chooser.
+    for (QWidget* widget : more->associatedWidgets()) {
+        if (auto* moreButton = qobject_cast<QToolButton*>(widget)) {
+            moreButton->setObjectName(QStringLiteral("btnSiteMore"));
+            moreButton->setFocusPolicy(Qt::TabFocus);
+            new IconFocusMark(moreButton, more);
+            setTabOrder(m_ui->editKsServer, moreButton);
+            setTabOrder(moreButton, m_ui->chkSavePassword);
+        }
+    }
     if (LoginInfo::isFixed(LoginInfo::Key::ServerUrl)) {
         // Read-only rather than disabled: the address stays readable and selectable.
         m_ui->editKsServer->setReadOnly(true);

@@ -11,6 +11,7 @@
 #include "ScanJobsTab.h"
 #include "ScreenFit.h"
 #include "ServersTab.h"
+#include "StateColors.h"
 #include "SystemTab.h"
 #include "TrayIcon.h"
 #include "api/KsKit.h"
@@ -26,7 +27,9 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabBar>
+#include <QToolButton>
 
 MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidget* parent)
     : QMainWindow(parent)
@@ -68,6 +71,7 @@ MainWindow::MainWindow(LoginInfo& settings, Session& session, KsKit& api, QWidge
     connect(m_ui->btnLogout, &QPushButton::clicked, this, &MainWindow::logoutBtn_clicked);
     connect(m_ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::loadTabData);
     connect(m_ui->btnRefresh, &QPushButton::clicked, this, &MainWindow::jobsRefreshBtn_clicked);
+    setKeyboardOrder();
 
     m_jobQueue = new JobQueue(this, this);
     connect(m_monitor, &ServerMonitor::reached, this, [this]() {
@@ -117,6 +121,33 @@ void MainWindow::setupTabs()
     connect(form.tabServerInfo, &ServersTab::serverKept, this, &MainWindow::keepChosenServer);
     connect(form.tabServerInfo, &ServersTab::switchFailed, this, &MainWindow::logoutBtn_clicked);
     connect(form.tabServerInfo, &ServersTab::reloadAll, this, &MainWindow::loadData);
+}
+
+void MainWindow::setKeyboardOrder()
+{
+    // The form gives the order from the first page's buttons to the bottom bar; the tab bar, which the form cannot
+    // name, goes before them.
+    setTabOrder(m_ui->btnDelete->previousInFocusChain(), m_ui->tabWidget->tabBar());
+    // The arrows move between the tabs; the bar's scroll buttons are for the mouse.
+    for (QToolButton* scroll : m_ui->tabWidget->tabBar()->findChildren<QToolButton*>()) {
+        scroll->setFocusPolicy(Qt::NoFocus);
+    }
+    addTabKeys();
+}
+
+void MainWindow::addTabKeys()
+{
+    // From anywhere in the window, a table included, which would read Ctrl+PgDn as a page down.
+    const auto step = [this](int by) {
+        QTabWidget* tabs = m_ui->tabWidget;
+        tabs->setCurrentIndex((tabs->currentIndex() + by + tabs->count()) % tabs->count());
+    };
+    for (const int key : { Qt::CTRL | Qt::Key_Tab, Qt::CTRL | Qt::Key_PageDown }) {
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [step]() { step(1); });
+    }
+    for (const int key : { Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, Qt::CTRL | Qt::Key_PageUp }) {
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [step]() { step(-1); });
+    }
 }
 
 QList<TabPage*> MainWindow::pages() const
@@ -326,8 +357,8 @@ void MainWindow::updateStatus()
     for (TabPage* page : pages()) {
         page->setOffline(!online);
     }
-    m_ui->labNetwork->setStyleSheet(online ? QStringLiteral("color: rgb(0, 128, 0);\npadding-left: 5px;")
-                                           : QStringLiteral("color: rgb(255, 0, 0);\npadding-left: 5px;"));
+    StateColors::apply(m_ui->labNetwork, online ? StateColors::Tone::Fine : StateColors::Tone::Alert,
+                       QStringLiteral("\npadding-left: 5px;"));
     m_tray->setStatus(composeStatus(parts));
 }
 

@@ -118,6 +118,10 @@ private:
     // The job intake's notices go to the messages tab, its submissions' steps to the jobs tab.
     void connectJobIntake();
     void setupTabs();
+    // Tab in reading order, arrows inside the tab bar and the tables.
+    void setKeyboardOrder();
+    // Ctrl+Tab and Ctrl+PgDn to the next tab, with Shift or PgUp to the one before.
+    void addTabKeys();
     // Removes the tabs the settings hide.
     void InitConfig();
     void setIdentity();

@@ -123,6 +123,8 @@ void MainWindow::reportServerUnreachable()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+    // Bypassing the window manager, it would not get the keyboard by itself.
+    box->activateWindow();
     m_unreachableBox = box;
 }
 

@@ -69,6 +69,19 @@ void NoCardPrintDialog::InitData(const QList<KsPrinter>& printers, bool supportS
         m_ui->labelBalance->setText(QString::number(m_projects.first().balance, 'f', 2));
         m_project = m_projects.first();
     }
+    describeChoices();
+}
+
+void NoCardPrintDialog::describeChoices()
+{
+    // A screen reader on a list tells what the labels beside it show for the entry chosen.
+    const auto pair = [](const QLabel* title, const QLabel* value) -> QString {
+        return title->text() + QStringLiteral(": ") + value->text();
+    };
+    m_ui->comboBoxPrinter->setAccessibleDescription(pair(m_ui->labelPosition, m_ui->labelLocation)
+                                                    + QStringLiteral(", ")
+                                                    + pair(m_ui->labelStatusTitle, m_ui->labelStatus));
+    m_ui->comboBoxProject->setAccessibleDescription(pair(m_ui->labelBalanceTitle, m_ui->labelBalance));
 }
 
 NoCardChoice NoCardPrintDialog::choice() const
@@ -131,6 +144,7 @@ void NoCardPrintDialog::onComboxPrinterChanged(const QString& text)
         m_printer = printer;
         break;
     }
+    describeChoices();
 }
 
 void NoCardPrintDialog::onComboxProjectChanged(const QString& text)
@@ -145,6 +159,7 @@ void NoCardPrintDialog::onComboxProjectChanged(const QString& text)
         m_project = project;
         break;
     }
+    describeChoices();
 }
 
 void NoCardPrintDialog::radioButton_clicked()

@@ -49,6 +49,8 @@ private slots:
 
 private:
     void InitData(const QList<KsPrinter>& printers, bool supportSecret);
+    // The lists' descriptions: the chosen printer's position and status, the chosen project's balance.
+    void describeChoices();
 
     const QScopedPointer<Ui::NoCardPrintDialog> m_ui;
     QButtonGroup* m_levels = nullptr;

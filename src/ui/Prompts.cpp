@@ -189,6 +189,8 @@ void Prompts::notify(QWidget* parent, const QString& text)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+    // The keyboard goes to it, so Return or Escape closes it without the mouse.
+    box->activateWindow();
 }
 
 void Prompts::setNextAnswer(QMessageBox::StandardButton answer)

@@ -55,9 +55,10 @@ QrPage::QrPage(QLabel* placeholder, QLabel* validity, QrLogin* qr)
     connect(qr, &QrLogin::codeShown, this, &QrPage::showValidity);
     connect(qr, &QrLogin::expired, this, [this]() {
         showImage(usedImage());
-        m_validity->setText(
+        setValidityText(
             QCoreApplication::translate("LoginDialog", "The code has expired: click it or press Space for a new one."));
     });
+    setValidityText(QString());
 }
 
 QWidget* QrPage::codeLabel() const
@@ -68,7 +69,7 @@ QWidget* QrPage::codeLabel() const
 void QrPage::showUsed()
 {
     showImage(usedImage());
-    m_validity->clear();
+    setValidityText(QString());
 }
 
 void QrPage::showImage(const QString& path)
@@ -79,9 +80,18 @@ void QrPage::showImage(const QString& path)
 void QrPage::showValidity()
 {
     const QTime until = QTime::currentTime().addSecs(QrLogin::kValiditySeconds);
-    m_validity->setText(QCoreApplication::translate("LoginDialog", "Valid for %1 minutes, until %2.")
-                            .arg(QrLogin::kValiditySeconds / 60)
-                            .arg(QLocale().toString(until, QLocale::ShortFormat)));
+    setValidityText(QCoreApplication::translate("LoginDialog", "Valid for %1 minutes, until %2.")
+                        .arg(QrLogin::kValiditySeconds / 60)
+                        .arg(QLocale().toString(until, QLocale::ShortFormat)));
+}
+
+void QrPage::setValidityText(const QString& text)
+{
+    // The line is a label whose text changes, which a screen reader announces; the code's own name says the same
+    // for whoever is on the code.
+    m_validity->setText(text);
+    const QString what = QCoreApplication::translate("LoginDialog", "Login code: scan it with the phone app.");
+    m_label->setAccessibleName(text.isEmpty() ? what : what + QLatin1Char(' ') + text);
 }
 
 void QrPage::refresh()

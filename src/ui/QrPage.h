@@ -25,6 +25,7 @@ protected:
 private:
     void showImage(const QString& path);
     void showValidity();
+    void setValidityText(const QString& text);
     void refresh();
 
     QLabel* const m_placeholder;

@@ -6,6 +6,7 @@
 #include "api/KsReqCommon.h"
 #include "api/Segments.h"
 #include "ui/ScreenFit.h"
+#include "ui/StateColors.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -20,6 +21,7 @@ ServerDialog::ServerDialog(KsKit& api, const QString& serverUrl, QWidget* parent
 {
     m_ui->setupUi(this);
     connect(m_ui->btnNo, &QPushButton::clicked, this, &QDialog::reject);
+    StateColors::frameFocus(m_ui->tvServerInfo);
 
     ScreenFit::fit(this);
     if (ScreenFit::isLargeScreen(QGuiApplication::primaryScreen()->size())) {

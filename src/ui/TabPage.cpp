@@ -1,6 +1,7 @@
 #include "TabPage.h"
 
 #include "Prompts.h"
+#include "StateColors.h"
 #include "api/ApiAnswer.h"
 #include "api/HttpExchange.h"
 #include "app/Logging.h"
@@ -124,6 +125,7 @@ void TabPage::setupTable(QTableView* view, QStandardItemModel* model, const QStr
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->horizontalHeader()->setStretchLastSection(true);
+    StateColors::frameFocus(view);
     QVariantList kept;
     for (int i = 0; i < widths.size(); ++i) {
         view->setColumnWidth(i, widths.at(i));
