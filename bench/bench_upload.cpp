@@ -32,12 +32,12 @@ public:
 class HeadlessHost : public JobHost
 {
 public:
-    HeadlessHost(QString url, QString account)
-        : m_url(std::move(url))
-        , m_account(std::move(account))
+    HeadlessHost(const QString& url, QString account)
+        : m_account(std::move(account))
     {
-        // The server every request of a job goes to is the API's account's.
-        m_api.switchServer(m_url);
+        KsAccount server;
+        server.serverUrl = url;
+        m_api.setAccount(server);
     }
 
     // The client's defaults: a job this large is uploaded with the progress display.
@@ -64,7 +64,6 @@ private:
     KsKit m_api { KsAccount(), m_network };
     static void noticed(const QString& text) { std::fprintf(stderr, "bench_upload: %s\n", qPrintable(text)); }
 
-    QString m_url;
     QString m_account;
 };
 

@@ -3,6 +3,7 @@
 #include "app/ShutdownSignals.h"
 #include "config/LoginInfo.h"
 #include "jobs/CMyFileWatcher.h"
+#include "jobs/JobQueue.h"
 #include "session/JobFolderWatch.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
@@ -26,8 +27,6 @@ void StartUp::watchJobFolder(LoginDialog& dialog)
     auto* watch = new JobFolderWatch(&dialog);
     QObject::connect(CMyFileWatcher::instance(), &CMyFileWatcher::signalNewFile, &dialog, &LoginDialog::onNewJobFile,
                      Qt::QueuedConnection);
-    // After a login the folder is the job queue's; a logout hands it back.
-    QObject::connect(&dialog, &LoginDialog::mainshow, watch, &JobFolderWatch::stop);
     QObject::connect(&dialog, &LoginDialog::loginWindowShown, watch, &JobFolderWatch::start);
     watch->start();
 }
@@ -39,6 +38,9 @@ std::unique_ptr<MainWindow> StartUp::startAfterLogin(SingleApplication& app, Log
     window->setWindowFlags(window->windowFlags() & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint);
     window->setWindowTitle(MainWindow::tr("Kestrana"));
     connectHandOver(window.get(), &dialog, &app);
+    // A job printed while the user is logged in starts a pass at once, not at the timer's next tick.
+    QObject::connect(CMyFileWatcher::instance(), &CMyFileWatcher::signalJobArrived, window->jobQueue(),
+                     &JobQueue::jobArrived);
     if (automaticLogin) {
         QObject::connect(&dialog, &LoginDialog::exitApp, &app, &SingleApplication::quitClient);
     }

@@ -20,7 +20,8 @@ int runAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settin
 std::unique_ptr<MainWindow> startAfterLogin(SingleApplication& app, LoginDialog& dialog, LoginInfo& settings,
                                             Session& session, KsKit& api, bool automaticLogin);
 
-// While nobody is logged in the job folder is watched: a job printed then brings the login window up.
+// The job folder is watched from start to end: a job printed while nobody is logged in brings the login window
+// up; one printed after a login starts the window's job pass (connected by startAfterLogin).
 void watchJobFolder(LoginDialog& dialog);
 
 } // namespace StartUp

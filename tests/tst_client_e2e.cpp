@@ -15,6 +15,7 @@
 #include "TestHome.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
 #include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
@@ -216,6 +217,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 
     // First login through the dialog, then the main window as start-up creates it.
     LoginDialog dialog(*Singleton<LoginInfo>::getInstance(), ClientParts::shared().session, ClientParts::shared().api);
+    StartUp::watchJobFolder(dialog);
     dialog.show();
     loginThroughDialog(dialog, server.httpUrl());
     QTRY_VERIFY(ClientParts::shared().session.isLogin());
@@ -229,7 +231,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     // Minimised (closing it without a tray does that), it comes back when the client is started again.
     window->showMinimized();
     QLocalSocket secondStart;
-    secondStart.connectToServer(m_app->socketName());
+    secondStart.connectToServer(SingleApplication::socketNameFor(m_app->serverKey()));
     QVERIFY(secondStart.waitForConnected(5000));
     QTRY_VERIFY(!(window->windowState() & Qt::WindowMinimized));
 
@@ -249,8 +251,12 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
 
     Prompts::startCapture(); // no box may stop the run while logged out
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("while-out.pdf")), 0);
-    // The job waits in the folder and is not sent.
-    QTest::qWait(3 * 1000 + 500); // longer than three passes of the job timer
+    // The watcher saw the job (the login prompt says so); a pass it would have started has ended by then. The job
+    // waits in the folder and is not sent.
+    QList<Prompts::Record> seen;
+    QTRY_VERIFY((seen += Prompts::takeCaptured(), !seen.isEmpty()));
+    QCOMPARE(seen.first().text, QStringLiteral("Please log in to the print client"));
+    QVERIFY(!window->jobIntakeRunning());
     QCOMPARE(confirmedJobs(server).size(), 1);
     QCOMPARE(server.requestCount(QStringLiteral("/Job/BAS_SubmitPrintJob")), 1);
     QVERIFY(!QDir(jobFolder).entryList({ QStringLiteral("*.pdf") }, QDir::Files).isEmpty());
@@ -266,6 +272,8 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     QCOMPARE(confirmedJobs(server).at(1).announce.value(QStringLiteral("FileName")), QStringLiteral("while-out.pdf"));
     QTRY_VERIFY(window->jobIntakeRunning());
 
+    // With the job timer stopped only the folder watcher can start the pass that sends a new job.
+    window->jobQueue()->jobTimer()->stop();
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("after.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 3, 30000);
     QCOMPARE(confirmedJobs(server).at(2).uploaded, readFile(pdf));

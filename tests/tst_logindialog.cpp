@@ -8,6 +8,7 @@
 #include "app/Singleton.h"
 #include "config/CredentialCipher.h"
 #include "config/LoginInfo.h"
+#include "jobs/CMyFileWatcher.h"
 #include "session/OnlineState.h"
 #include "ui/LoginDialog.h"
 #include "ui/Prompts.h"
@@ -879,14 +880,17 @@ void TestLoginDialog::jobBeforeLoginAsksToLogIn()
     QCOMPARE(seen[0].icon, QMessageBox::Information);
     QVERIFY(!seen[0].modal);
 
-    // After a login the folder belongs to the job queue: no more prompts.
+    // After a login a job is the job queue's: the watcher still reports it, but no prompt asks to log in.
     dialog.findChild<QLineEdit*>("editKsServer")->setText(serverAddress());
     dialog.findChild<QLineEdit*>("editLoginName")->setText(QStringLiteral("alice"));
     dialog.findChild<QLineEdit*>("editPassword")->setText(QStringLiteral("secret"));
     dialog.findChild<QPushButton*>("btnLogin")->click();
     QVERIFY(ClientParts::shared().session.isLogin());
+    QSignalSpy reported(CMyFileWatcher::instance(), &CMyFileWatcher::signalNewFile);
     drop(QStringLiteral("job-2.pdf"));
-    QTest::qWait(500);
+    QTRY_COMPARE(reported.count(), 1);
+    // The dialog's handler is queued behind the report.
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(Prompts::takeCaptured().size(), 0);
 }
 

@@ -5,11 +5,15 @@
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
 #include "session/OnlineState.h"
 #include "store/MessageStore.h"
 #include "ui/DesktopNotices.h"
@@ -26,6 +30,7 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QJsonObject>
 #include <QLabel>
@@ -131,6 +136,7 @@ private slots:
     void statusStripAndIdentity();
 
     void networkCheckBareAddress();
+    void reportedJobStartsPassAtOnce();
     void networkCheckOffline();
     void networkFailuresSwitchServer_data();
     void networkFailuresSwitchServer();
@@ -296,6 +302,43 @@ void TestMainWindow::statusStripAndIdentity()
     // The loads go over HTTPS with the certificate check relaxed.
     QTRY_COMPARE(window.form()->tabDevices->model()->rowCount(), 2);
     QVERIFY(m_server->lastRequest(QStringLiteral("/Device/BAS_DeviceStatusList")).https);
+}
+
+// A job the folder watcher reports starts a pass at once, and jobs reported during a pass get one more pass right
+// after it (nothing is taken while logged out: tst_client_e2e). The job timer is stopped: no tick sends a job.
+void TestMainWindow::reportedJobStartsPassAtOnce()
+{
+    m_server->updateState(ServerStates::removeNoCardNeeds);
+    auto window = makeWindow();
+    QVERIFY(window);
+    waitLoaded(*window);
+    JobQueue* queue = window->jobQueue();
+    const QString folder = queue->jobPath();
+    const auto drop = [&folder](const QString& base) {
+        QFile params(folder + QLatin1Char('/') + base);
+        if (!params.open(QIODevice::WriteOnly) || params.write("[PrintPara]\nDocName=" + base.toUtf8() + "\n") <= 0) {
+            return false;
+        }
+        params.close();
+        return PdfMaker::write(folder + QLatin1Char('/') + base + QStringLiteral(".pdf"), 1);
+    };
+    const auto confirmed = [this]() { return m_server->requestCount(QStringLiteral("/Job/BAS_UploadComplete")); };
+    queue->initialCheck4JobPath();
+    queue->jobTimer()->stop();
+    bool secondDropped = false;
+    connect(queue->submitter(), &JobSubmitter::submitStarted, this, [&]() {
+        if (!secondDropped) {
+            secondDropped = drop(QStringLiteral("second"));
+            queue->jobArrived(folder);
+        }
+    });
+
+    QVERIFY(drop(QStringLiteral("first")));
+    queue->jobArrived(folder);
+    QCOMPARE(confirmed(), 1);
+    QVERIFY(secondDropped);
+    queue->jobTimer()->stop();
+    QTRY_COMPARE(confirmed(), 2);
 }
 
 void TestMainWindow::networkCheckBareAddress()

@@ -87,7 +87,7 @@ void TestServerMonitor::outageAndReturn()
     ClientParts& parts = ClientParts::shared();
     parts.session.setIsLogin(loggedIn);
     ServerMonitor monitor(parts.settings, parts.session, parts.api);
-    monitor.setServerUrl(url);
+    QCOMPARE(parts.api.account().serverUrl, url); // the server watched is the API's
     const QDateTime outage(QDate(2026, 3, 2), QTime(9, 30));
     QDateTime now = outage;
     monitor.setClock([&now]() { return now; });
@@ -144,7 +144,7 @@ void TestServerMonitor::outageAndReturn()
     QCOMPARE(states.count(), 2);
     QCOMPARE(states.last(), (QVariantList { true, QString(), now }));
     QCOMPARE(switched.count(), walk ? 1 : 0);
-    QCOMPARE(monitor.serverUrl(), walk ? m_spare->httpUrl() : url);
+    QCOMPARE(parts.api.account().serverUrl, walk ? m_spare->httpUrl() : url);
     QCOMPARE(parts.settings.ksServerUrl(), walk ? m_spare->httpUrl() : url);
     QCOMPARE(m_spare->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), walk ? 1 : 0);
 }

@@ -4,11 +4,15 @@
 #include "ui_MainWindow.h"
 
 #include "FakeKestranaServer.h"
+#include "PdfMaker.h"
+#include "ServerStates.h"
 #include "TestHome.h"
 #include "WindowFixture.h"
 #include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
+#include "jobs/JobQueue.h"
+#include "jobs/JobSubmitter.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
@@ -16,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -223,13 +228,20 @@ void TestServerSwitch::userSwitch()
     QSignalSpy loginShown(window.get(), &MainWindow::loginshow);
     Prompts::takeCaptured();
     Prompts::setNextAnswer(QMessageBox::Yes);
+    const bool fails = site == QLatin1String("dead") || site == QLatin1String("refusing");
+    const QVariant iniNameBefore = WindowFixture::iniValue(QStringLiteral("Login/KsServerName"));
+    const QString nameBefore = info()->ksServerName();
 
     QTest::mouseClick(window->form()->btnSwitchServer, Qt::LeftButton);
 
-    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), used);
-    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerName")).toString(), name);
-    QCOMPARE(info()->ksServerUrl(), used);
-    QCOMPARE(info()->ksServerName(), name);
+    // A switch that fails leaves the server in use as it was, in the file, the settings and the API.
+    const QString now = fails ? m_main->httpUrl() : used;
+    // (The failed switch's logout saves the settings: the file then names the server in use.)
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), now);
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerName")), fails ? iniNameBefore : QVariant(name));
+    QCOMPARE(info()->ksServerUrl(), now);
+    QCOMPARE(info()->ksServerName(), fails ? nameBefore : name);
+    QCOMPARE(ClientParts::shared().api.account().serverUrl, now);
     const QStringList boxes = boxTexts();
     QCOMPARE(boxes.value(0), QStringLiteral("Do you want to switch the Server?"));
     if (site == QLatin1String("dead")) {
@@ -280,19 +292,19 @@ void TestServerSwitch::userSwitchNeedsSelectionAndYes()
 void TestServerSwitch::automaticSwitch_data()
 {
     QTest::addColumn<QStringList>("sites"); // dead, refusing, branch, bare
-    QTest::addColumn<QString>("written"); // Login/KsServerUrl afterwards
-    QTest::addColumn<bool>("switched");
-    QTest::newRow("first site that answers and logs in")
-        << QStringList { "dead", "refusing", "bare", "branch" } << "branch" << true;
-    QTest::newRow("none logs in") << QStringList { "refusing", "dead" } << "refusing" << false;
-    QTest::newRow("none answers") << QStringList { "dead" } << "" << false;
+    QTest::addColumn<bool>("switched"); // to the branch; otherwise the client stays on the main server
+    QTest::newRow("a refusing site, then one that takes the login")
+        << QStringList { "dead", "refusing", "bare", "branch" } << true;
+    QTest::newRow("only a refusing site") << QStringList { "refusing", "dead" } << false;
+    QTest::newRow("none answers") << QStringList { "dead" } << false;
 }
 
 void TestServerSwitch::automaticSwitch()
 {
     QFETCH(QStringList, sites);
-    QFETCH(QString, written);
     QFETCH(bool, switched);
+    m_main->updateState(ServerStates::removeNoCardNeeds);
+    m_branch->updateState(ServerStates::removeNoCardNeeds);
     auto window = makeWindow();
     QVERIFY(window);
     const auto url = [&](const QString& key) {
@@ -314,22 +326,48 @@ void TestServerSwitch::automaticSwitch()
     ClientParts::shared().session.setServerList(list);
     Prompts::takeCaptured();
 
-    window->monitor().walkSites();
+    QCOMPARE(window->monitor().walkSites(), switched);
 
     QVERIFY(Prompts::takeCaptured().isEmpty()); // silent either way
-    const QString expectedIni
-        = written.isEmpty() ? QString() : (written == QLatin1String("branch") ? m_branch->httpUrl() : url(written));
-    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(), expectedIni);
+    QCOMPARE(m_refusing->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")),
+             sites.contains(QStringLiteral("refusing")) ? 1 : 0);
+    // One server in use: the settings file, the settings, the API, the window and the job path all name it.
+    FakeKestranaServer& used = switched ? *m_branch : *m_main;
+    QCOMPARE(WindowFixture::iniValue(QStringLiteral("Login/KsServerUrl")).toString(),
+             switched ? used.httpUrl() : QString());
+    QCOMPARE(info()->ksServerUrl(), used.httpUrl());
+    QCOMPARE(ClientParts::shared().api.account().serverUrl, used.httpUrl());
+    QCOMPARE(window->serverUrl(), used.httpUrl());
+    QCOMPARE(window->jobQueue()->submitter()->serverUrl(), used.httpUrl());
+    QCOMPARE(window->form()->labServerPath->text(), bare(used.httpUrl()));
+    QVERIFY(ClientParts::shared().session.isLogin());
     if (switched) {
-        QCOMPARE(window->serverUrl(), m_branch->httpUrl());
-        QCOMPARE(info()->ksServerUrl(), m_branch->httpUrl());
-        QCOMPARE(window->form()->labServerPath->text(), bare(m_branch->httpUrl()));
         QCOMPARE(m_branch->requestCount(QStringLiteral("/Orvinaweb/BAS_ClientLoginNew")), 1);
         QCOMPARE(window->monitor().failureCount(), 0);
         QTRY_VERIFY(m_branch->requestCount(QStringLiteral("/Device/BAS_DeviceStatusList")) > 0);
     } else {
-        QCOMPARE(window->serverUrl(), m_main->httpUrl());
         QCOMPARE(m_branch->requestCount(), 0);
+    }
+
+    // Every later request goes there: a job's (server check, permission query, upload) and the tabs'.
+    for (FakeKestranaServer* server : { m_main.get(), m_branch.get(), m_refusing.get() }) {
+        server->clearRequests();
+    }
+    const QString base = window->jobQueue()->jobPath() + QStringLiteral("/after-switch");
+    QFile params(base);
+    QVERIFY(params.open(QIODevice::WriteOnly));
+    params.write("[PrintPara]\nDocName=after-switch.pdf\n");
+    params.close();
+    QVERIFY(PdfMaker::write(base + QStringLiteral(".pdf"), 1));
+    window->jobQueue()->timerCallback();
+    window->loadData();
+    QCOMPARE(used.requestCount(QStringLiteral("/Job/BAS_UploadComplete")), 1);
+    QVERIFY(used.requestCount(QStringLiteral("/User/BAS_UserPermission")) >= 1);
+    QTRY_VERIFY(used.requestCount(QStringLiteral("/KSS/GetIPSegment")) > 0);
+    for (FakeKestranaServer* server : { m_main.get(), m_branch.get(), m_refusing.get() }) {
+        if (server != &used) {
+            QCOMPARE(server->requestCount(), 0);
+        }
     }
 }
 

@@ -416,10 +416,9 @@ void TestSubmit::logoutAbortsChunkInFlight()
     // The server takes the chunk and never answers; the logout must not wait for the time-out.
     m_server->setOverride(QStringLiteral("/Job/BAS_UploadJobFile"), FakeReply::neverAnswer());
     const KsJobParam p = job(writeData(QStringLiteral("job1.pdf"), randomBytes(1048576)), QStringLiteral("r.pdf"));
-    bool loggedOut = false;
     JobSubmitter::Hooks hooks;
-    hooks.stopped = [&loggedOut]() { return loggedOut; };
-    QTimer::singleShot(300, [&loggedOut]() { loggedOut = true; });
+    // The user logs out once the chunk has reached the server, while its answer is awaited.
+    hooks.stopped = [this]() { return m_server->requestCount(QStringLiteral("/Job/BAS_UploadJobFile")) > 0; };
 
     JobSubmitter submitter(&m_host);
     m_host.listen(&submitter);

@@ -48,28 +48,40 @@ void TestWatcher::cleanup()
 void TestWatcher::reportsNewJobFiles_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("reported");
-    QTest::addColumn<QString>("kind"); // "file", "link" (to a file elsewhere) or "fifo"
-    QTest::newRow("pdf") << "job1.pdf" << true << "file";
-    QTest::newRow("pcl") << "job1.pcl" << true << "file";
-    QTest::newRow("xml trigger") << "job1.xml" << false << "file";
-    QTest::newRow("parameter file") << "job1" << false << "file";
-    QTest::newRow("upper-case suffix") << "job1.PDF" << false << "file";
-    QTest::newRow("link named pdf") << "job1.pdf" << false << "link";
-    QTest::newRow("FIFO named pdf") << "job1.pdf" << false << "fifo";
+    QTest::addColumn<bool>("reported"); // to the login prompt (signalNewFile)
+    QTest::addColumn<bool>("arrived"); // to the job queue (signalJobArrived)
+    QTest::addColumn<QString>("kind"); // "file", "renamed" (into place), "link" (to a file elsewhere) or "fifo"
+    QTest::newRow("pdf") << "job1.pdf" << true << true << "file";
+    QTest::newRow("pcl") << "job1.pcl" << true << false << "file";
+    QTest::newRow("xml trigger") << "job1.xml" << false << true << "file";
+    QTest::newRow("parameter file") << "job1" << false << false << "file";
+    QTest::newRow("upper-case suffix") << "job1.PDF" << false << false << "file";
+    QTest::newRow("pdf renamed into place") << "job1.pdf" << false << true << "renamed";
+    QTest::newRow("link named pdf") << "job1.pdf" << false << false << "link";
+    QTest::newRow("FIFO named pdf") << "job1.pdf" << false << false << "fifo";
 }
 
 void TestWatcher::reportsNewJobFiles()
 {
     QFETCH(QString, name);
     QFETCH(bool, reported);
+    QFETCH(bool, arrived);
     QFETCH(QString, kind);
 
+    if (kind == QLatin1String("renamed")) {
+        touch(path(QStringLiteral("job1.part")));
+    }
     CMyFileWatcher* watcher = CMyFileWatcher::instance();
     QVERIFY(watcher->addWatchPath(m_dir->path()));
+    // A later report from a second folder proves the change in the first one has been looked at.
+    QTemporaryDir other;
+    QVERIFY(watcher->addWatchPath(other.path()));
     QSignalSpy newFile(watcher, &CMyFileWatcher::signalNewFile);
+    QSignalSpy arrivals(watcher, &CMyFileWatcher::signalJobArrived);
 
-    if (kind == QLatin1String("link")) {
+    if (kind == QLatin1String("renamed")) {
+        QVERIFY(QFile::rename(path(QStringLiteral("job1.part")), path(name)));
+    } else if (kind == QLatin1String("link")) {
         QTemporaryFile elsewhere;
         QVERIFY(elsewhere.open());
         QVERIFY(QFile::link(elsewhere.fileName(), path(name)));
@@ -78,12 +90,13 @@ void TestWatcher::reportsNewJobFiles()
     } else {
         touch(path(name));
     }
-    // A later reported file proves the change for the first one has been handled.
-    touch(path(QStringLiteral("zz-marker.pdf")));
-    QTRY_VERIFY(newFile.contains(QVariantList { path(QStringLiteral("zz-marker.pdf")) }));
+    touch(other.path() + QStringLiteral("/marker.pdf"));
+    QTRY_VERIFY(arrivals.contains(QVariantList { other.path() }));
 
     QCOMPARE(newFile.contains(QVariantList { path(name) }), reported);
     QCOMPARE(newFile.count(), reported ? 2 : 1);
+    QCOMPARE(arrivals.contains(QVariantList { m_dir->path() }), arrived);
+    QCOMPARE(arrivals.count(), arrived ? 2 : 1);
 }
 
 void TestWatcher::renameIsNoNewJob()

@@ -123,9 +123,9 @@ HttpAnswer KsKit::login(const KsAccount& account, LoginVia via)
     return exchange.get(url + QStringLiteral("/?") + query, url);
 }
 
-bool KsKit::login(QString& message)
+bool KsKit::login(KsAccount& account, QString& message)
 {
-    const HttpAnswer answer = login(m_account, LoginVia::PostBody);
+    const HttpAnswer answer = login(account, LoginVia::PostBody);
     if (!answer.isJson()) {
         // Shown to the user by the start-up login; the log line stays in English.
         message = tr("login fail");
@@ -144,16 +144,16 @@ bool KsKit::login(QString& message)
     const QJsonValue data = answer.data();
     if (data.isObject()) {
         const QJsonObject object = data.toObject();
-        if (m_account.verify == KsAccount::Verify::System && hostDomainRefused(data, localDomainName())) {
+        if (account.verify == KsAccount::Verify::System && hostDomainRefused(data, localDomainName())) {
             return false;
         }
-        const QString account = object.value(QLatin1String("UserAccount")).toString();
-        qDebug().noquote() << QStringLiteral("[kskit-login] account ") + account;
+        const QString serverName = object.value(QLatin1String("UserAccount")).toString();
+        qDebug().noquote() << QStringLiteral("[kskit-login] account ") + serverName;
         // An answer without an account keeps the name the user logged in with rather than blanking it.
-        if (!account.isEmpty()) {
-            m_account.userName = account;
+        if (!serverName.isEmpty()) {
+            account.userName = serverName;
             if (m_settings) {
-                m_settings->rememberServerAccount(account);
+                m_settings->rememberServerAccount(serverName);
             }
         }
     }

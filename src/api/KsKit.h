@@ -43,7 +43,6 @@ public:
     const KsAccount& account() const { return m_account; }
     // A login or a server switch changes the account.
     void setAccount(const KsAccount& account) { m_account = account; }
-    void switchServer(const QString& serverUrl) { m_account.setServerUrl(serverUrl); }
     QNetworkAccessManager& networkManager();
     // Where a successful login(message) is recorded: the server's form of the name in the settings, the
     // login in the session. Either may be null.
@@ -56,7 +55,10 @@ public:
     HttpAnswer login(const KsAccount& account, LoginVia via);
     // Logs the kit's account in by POST; on failure message may receive the reason. On success the account
     // takes the server's form of the name.
-    bool login(QString& message);
+    bool login(QString& message) { return login(m_account, message); }
+    // The same for another account (a site to switch to), which takes the server's form of the name on success;
+    // the kit's own account is left as it is.
+    bool login(KsAccount& account, QString& message);
     // Ends a login(message) still waiting for its answer; it then fails.
     void abortLogin();
     // Tells the server the user has logged out; true when it confirmed.
@@ -113,7 +115,7 @@ public:
                         QObject* context, ApiAnswer::Handler handler);
     // The newest client version known to the server is the payload; no log line of its own.
     void CheckClientUpdate(const QString& serverUrl, const QString& userAccount, QObject* context,
-                              ApiAnswer::Handler handler);
+                           ApiAnswer::Handler handler);
     // Cancelling jobs and deleting scan jobs wait for the answer, the user's input held back meanwhile.
     HttpAnswer cancelJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);
     HttpAnswer deleteScanJobs(const QString& serverUrl, const QString& userAccount, const QStringList& jobIds);

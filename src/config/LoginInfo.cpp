@@ -281,10 +281,8 @@ void LoginInfo::readValues()
     m_ksServerName = s.value(keyName(Key::ServerName), tr("default KS server")).toString();
     m_userName = text(Key::LoginName);
     m_defaultLoginType = readNumber(s, Key::DefaultLoginType, 0, 2);
-    m_isOld = readSwitch(s, Key::IsOld);
     m_version = text(Key::Version);
     m_title = text(Key::Title);
-    m_info = text(Key::Info);
     m_guid = text(Key::Guid);
     m_supportScan = readSwitch(s, Key::SupportScan);
     m_showUser = readSwitch(s, Key::ShowUser);

@@ -124,8 +124,6 @@ public:
     void setPasword(const QString& v) { m_password = v; }
     QString ksVersion() const { return m_version; }
     void setVersion(const QString& v) { m_version = v; }
-    QString ksInfo() const { return m_info; }
-    void setInfo(const QString& v) { m_info = v; }
     QString ksGUID() const { return m_guid; }
     void setGUID(const QString& v) { m_guid = v; }
     bool isAutoLogin() const { return m_autoLogin; }
@@ -136,8 +134,6 @@ public:
     void setIsSystemUser(bool v) { m_systemUser = v; }
     bool isBingoLastTime() const { return m_bingoLastTime; }
     void setIsBingoLastTime(bool v) { m_bingoLastTime = v; }
-    bool isOld() const { return m_isOld; }
-    void setIsOld(bool v) { m_isOld = v; }
     bool isDebugKeepJobFiles() const { return m_keepJobFiles; }
 
     int defaultLoginType() const { return m_defaultLoginType; }
@@ -155,7 +151,6 @@ public:
     bool hiddMainDlg() const { return m_hiddMainDlg; }
     bool fileLimit() const { return m_fileLimit; }
     bool showQR() const { return m_showQR; }
-    bool userNameEncrypt() const { return m_userNameEncrypt; }
     bool jobFileZip() const { return m_jobFileZip; }
     int autoLoginTime() const { return m_autoLoginTime; }
     int autoLoginInterval() const { return m_autoLoginInterval; }
@@ -198,10 +193,8 @@ private:
     QString m_userName;
     QString m_password;
     int m_defaultLoginType = 0;
-    bool m_isOld = false;
     QString m_version;
     QString m_title;
-    QString m_info;
     QString m_guid;
     bool m_supportScan = false;
     bool m_showUser = false;

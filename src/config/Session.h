@@ -2,9 +2,8 @@
 
 #include <QStringList>
 
-// What holds only while the client runs: whether a login succeeded, the sites the server listed, whether
-// the QR code on screen can still be scanned. The composition root owns the one instance and hands it to
-// whoever needs it; nothing of it is stored.
+// What holds only while the client runs: whether a login succeeded, the sites the server listed. The composition root
+// owns the one instance and hands it to whoever needs it; nothing of it is stored.
 class Session
 {
 public:
@@ -12,11 +11,8 @@ public:
     void setIsLogin(bool v) { m_isLogin = v; }
     QStringList serverList() const { return m_serverList; }
     void setServerList(const QStringList& v) { m_serverList = v; }
-    bool isQRValid() const { return m_qrValid; }
-    void setQRValid(bool v) { m_qrValid = v; }
 
 private:
     bool m_isLogin = false;
     QStringList m_serverList;
-    bool m_qrValid = false;
 };

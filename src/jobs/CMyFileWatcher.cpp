@@ -1,5 +1,6 @@
 #include "CMyFileWatcher.h"
 
+#include "JobFiles.h"
 #include "SafeJobFile.h"
 
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QFileSystemWatcher>
 #include <QSet>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -134,7 +137,11 @@ void CMyFileWatcher::compare(const QString& path)
         }
     }
     before = std::move(now);
-    // A change that also removed names is a rename or a swap, never a new job.
+    // The virtual printer renames a job's trigger in last: whatever else changed, the job is complete.
+    if (std::any_of(added.cbegin(), added.cend(), [](const QString& name) { return JobFiles::isTrigger(name); })) {
+        emit signalJobArrived(path);
+    }
+    // A change that also removed names is a rename or a swap, never a new job to log in for.
     if (removed) {
         return;
     }

@@ -10,7 +10,8 @@ class QFileSystemWatcher;
 class QTimer;
 
 // Process-wide directory watcher. Reports job files that appear in a watched directory by comparing the
-// directory's listing with the one seen before.
+// directory's listing with the one seen before: each new print file for the login prompt, and once per look
+// a folder that gained a job's trigger, for the job queue of a logged-in user.
 class CMyFileWatcher : public QObject
 {
     Q_OBJECT
@@ -25,7 +26,10 @@ public:
     static QSet<QString> listEntries(const QString& dirPath);
 
 signals:
+    // A new ".pdf" or ".pcl" file written in place (a rename into place is not reported).
     void signalNewFile(const QString& path);
+    // folder gained at least one trigger (".pdf", ".xml"), however it came: a burst of jobs is one report.
+    void signalJobArrived(const QString& folder);
 
 private slots:
     void directoryUpdated(const QString& path);

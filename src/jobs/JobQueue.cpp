@@ -13,6 +13,8 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <utility>
+
 static Logger* logger = Logging::rootLogger();
 
 JobQueue::JobQueue(JobHost* host, QObject* parent)
@@ -67,6 +69,8 @@ void JobQueue::startJobTimer()
 
 void JobQueue::stopJobTimer()
 {
+    m_taking = false;
+    m_arrivedDuringPass = false;
     ++m_session;
     m_jobTimer->stop();
 }
@@ -109,6 +113,14 @@ void JobQueue::endPass(int session)
     publishCount();
     if (!sessionEnded(session)) {
         startJobTimer();
+        // Jobs that came while this pass ran: a burst is one more pass, not one per job.
+        if (std::exchange(m_arrivedDuringPass, false)) {
+            QTimer::singleShot(0, this, [this]() {
+                if (m_taking) {
+                    timerCallback();
+                }
+            });
+        }
     }
     runDeferredStartup();
 }
@@ -116,6 +128,7 @@ void JobQueue::endPass(int session)
 void JobQueue::initialCheck4JobPath()
 {
     logger->info(QStringLiteral("enter initialCheck4JobPath"));
+    m_taking = !m_quitting;
     if (m_passRunning) {
         // A pass begun before a logout is still waiting on a prompt or an upload; it would race this one
         // over the same files, so this pass runs once it has ended.
@@ -198,6 +211,18 @@ void JobQueue::runPass(const QStringList& files, JobAdmission::Pass pass, int se
         }
     }
     m_admission.endPass();
+}
+
+void JobQueue::jobArrived(const QString& folder)
+{
+    if (!m_taking || folder != m_folder.path()) {
+        return;
+    }
+    if (m_passRunning) {
+        m_arrivedDuringPass = true;
+        return;
+    }
+    timerCallback();
 }
 
 void JobQueue::timerCallback()

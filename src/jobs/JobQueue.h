@@ -77,6 +77,9 @@ public:
 public slots:
     // One pass over the job folder.
     void timerCallback();
+    // The folder watcher saw a job arrive in folder: a pass starts now rather than at the next tick, or right
+    // after the pass that is running. Nothing while nobody is logged in.
+    void jobArrived(const QString& folder);
 
 private:
     // The jobs among files, in order, each admitted until one is kept or the pass is broken off.
@@ -102,4 +105,6 @@ private:
     bool m_passRunning = false;
     bool m_startupDeferred = false;
     bool m_quitting = false;
+    bool m_taking = false; // jobs are taken in: from the start-up pass until a logout or quit
+    bool m_arrivedDuringPass = false;
 };

@@ -14,6 +14,7 @@ JobFolderWatch::JobFolderWatch(QObject* parent)
 
 void JobFolderWatch::start()
 {
+    stop();
     m_jobPath = JobFolderSetting::pathOf(LoginInfo::jobFolderInFile());
     logger->info(QStringLiteral("###### CMyFileWatcher job path ") + m_jobPath);
     // The virtual printer writes here even before the first login; watching needs the folder to exist.
@@ -23,5 +24,7 @@ void JobFolderWatch::start()
 
 void JobFolderWatch::stop()
 {
-    CMyFileWatcher::instance()->removeWatchPath(m_jobPath);
+    if (!m_jobPath.isEmpty()) {
+        CMyFileWatcher::instance()->removeWatchPath(m_jobPath);
+    }
 }

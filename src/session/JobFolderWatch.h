@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QString>
 
-// The job folder watched while nobody is logged in, so that a job printed then can ask for a login; after a
-// login the folder belongs to the job queue.
+// The job folder watched for the client's whole run: while nobody is logged in a job printed asks for a login,
+// after a login it starts the job queue's pass at once (the queue's timer stays as the safety net).
 class JobFolderWatch : public QObject
 {
     Q_OBJECT
@@ -12,7 +12,8 @@ public:
     explicit JobFolderWatch(QObject* parent = nullptr);
 
 public slots:
-    // The folder the settings file names, made if missing and watched.
+    // The folder the settings file names, made if missing and watched (again: a login window shown after a
+    // logout reads the settings anew).
     void start();
     void stop();
 

@@ -177,9 +177,10 @@ void LoginFlow::login(Kind kind)
             return;
         }
 
-        // The form as it is now: the nested wait above let the user go on typing.
+        // The form as it is now: the nested wait above let the user go on typing. The server is the one that took
+        // the login, as the API's account says: a field edited meanwhile must not name another.
         const LoginForm now = form();
-        m_info.setKsServerUrl(now.server);
+        m_info.setKsServerUrl(typed.server);
         m_info.setUserName(now.userName);
         m_info.setPasword(now.password);
         m_info.setIsAutoLogin(now.autoLogin);

@@ -107,7 +107,6 @@ void QrLogin::registrationFinished(const QrCredentials& record, const QString& q
         return;
     }
     if (m_paint && m_paint(qrText)) {
-        m_session.setQRValid(true);
         emit codeShown();
     }
     if (m_info.defaultLoginType() == 2) {
@@ -124,7 +123,6 @@ void QrLogin::poll()
 {
     m_remaining -= kPollIntervalMs / 1000;
     if (m_remaining <= 0) {
-        m_session.setQRValid(false);
         m_timer->stop();
         emit expired();
         return;
@@ -148,7 +146,6 @@ void QrLogin::poll()
             return;
         }
         // The code has been used: it cannot be scanned a second time.
-        m_session.setQRValid(false);
         m_timer->stop();
         emit scanned(record);
     });

@@ -63,7 +63,7 @@ bool ServerMonitor::check(QString* failure)
         }
         return false;
     }
-    if (m_api->CheckNetwork(ServerUrl::withScheme(m_serverUrl))) {
+    if (m_api->CheckNetwork(m_api->account().serverUrl)) {
         setOnline(true);
         noteContact();
         emit reached();
@@ -93,6 +93,29 @@ void ServerMonitor::noteNoAnswer(const QString& reason)
     setOnline(false, reason.isEmpty() ? tr("Unable to link server") : reason);
 }
 
+ServerMonitor::SwitchOutcome ServerMonitor::switchTo(const QString& url, QString* refusal)
+{
+    const QString address = ServerUrl::withScheme(url);
+    if (!m_api->CheckNetwork(address)) {
+        return SwitchOutcome::Unreachable;
+    }
+    // Tried on a copy: a site that answers but refuses the login must leave no trace of itself.
+    KsAccount candidate = m_api->account();
+    candidate.setServerUrl(address);
+    QString message;
+    if (!m_api->login(candidate, message)) {
+        if (refusal) {
+            *refusal = message;
+        }
+        return SwitchOutcome::Refused;
+    }
+    m_api->setAccount(candidate);
+    m_info->setKsServerUrl(address);
+    LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, address);
+    m_failures = 0;
+    return SwitchOutcome::Switched;
+}
+
 bool ServerMonitor::walkSites()
 {
     // The site chose the server for every user of the host; an outage there is waited out.
@@ -103,21 +126,14 @@ bool ServerMonitor::walkSites()
     const QScopedValueRollback<bool> guard(m_walking, true);
     const QStringList servers = m_session->serverList();
     for (const QString& server : servers) {
-        const QString url = ServerUrl::withScheme(server);
-        if (!m_api->CheckNetwork(url)) {
-            continue;
+        // A logout while a site was tried ends the walk: nobody is to be logged in anywhere.
+        if (!m_session->isLogin()) {
+            return false;
         }
-        LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
-        m_info->setKsServerUrl(url);
-        m_api->switchServer(url);
-        QString message;
-        if (!m_api->login(message)) {
-            continue;
+        if (switchTo(server) == SwitchOutcome::Switched) {
+            emit serverSwitched(m_api->account().serverUrl);
+            return true;
         }
-        m_serverUrl = url;
-        m_failures = 0;
-        emit serverSwitched(url);
-        return true;
     }
     return false;
 }

@@ -27,13 +27,15 @@ public:
     // timer "idleProbeTimer"): the status strip never says "online" much longer than this after the server went.
     static constexpr int kIdleProbeMs = 30000;
 
-    // The settings the walk records a new server in, the session (logged in, the site list), the API it probes with.
+    // The settings a switch records the new server in, the session (logged in, the site list), the API whose
+    // account names the server watched (the one owner of the current server).
     ServerMonitor(LoginInfo& settings, Session& session, KsKit& api, QObject* parent = nullptr);
     ~ServerMonitor() override;
 
-    // The server base URL watched; the walk changes it, as does the user's choice of another site.
-    QString serverUrl() const { return m_serverUrl; }
-    void setServerUrl(const QString& url) { m_serverUrl = url; }
+    enum class SwitchOutcome { Switched, Unreachable, Refused };
+    // Makes url the server when it answers and takes the login; only then do the API's account, the settings
+    // and the settings file name it. Otherwise all three stay on the server in use. refusal: the login's reason.
+    SwitchOutcome switchTo(const QString& url, QString* refusal = nullptr);
 
     // Probes the server: the machine's network first, then a request. The third failed request in a row walks the
     // site list. failure: why it failed, as the user reads it.
@@ -87,7 +89,6 @@ private:
     QTimer* m_idleTimer = nullptr;
     std::function<QDateTime()> m_clock;
 
-    QString m_serverUrl;
     bool m_online = true;
     QString m_offlineReason;
     QDateTime m_since;

@@ -37,7 +37,6 @@ public:
     void setServerUrl(const QString& url) { m_serverUrl = url; }
     // Rows kept per account (Message/UserNameEncrypt); below 1 means the default of 50.
     void setMaxPerAccount(int cap);
-    int maxPerAccount() const { return m_cap; }
 
     // What an insertion did, for a view that keeps the account's rows without loading them again.
     struct Inserted

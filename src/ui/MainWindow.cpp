@@ -102,7 +102,7 @@ void MainWindow::setupTabs()
     form.tabDevices->setup(*this, form);
     form.tabUserInfo->setup(*this, form, !m_info->showUser() || m_info->showCost());
     form.tabScanJobs->setup(*this, form, *m_downloads);
-    form.tabServerInfo->setup(*this, form, *m_info, *m_session);
+    form.tabServerInfo->setup(*this, form, *m_info, *m_session, *m_monitor);
     form.tabSystemInfo->setup(*this, form, m_info->ksVersion(), *m_downloads);
 
     for (TabPage* page : pages()) {
@@ -118,7 +118,6 @@ void MainWindow::setupTabs()
     // Every list or status answer of the jobs tab may come with stored messages.
     connect(form.tabJobs, &JobsTab::answered, form.tabMessages, &MessagesTab::load);
 
-    connect(form.tabServerInfo, &ServersTab::serverChosen, m_monitor, &ServerMonitor::setServerUrl);
     connect(form.tabServerInfo, &ServersTab::serverKept, this, &MainWindow::keepChosenServer);
     connect(form.tabServerInfo, &ServersTab::switchFailed, this, &MainWindow::logoutBtn_clicked);
     connect(form.tabServerInfo, &ServersTab::reloadAll, this, &MainWindow::loadData);
@@ -166,11 +165,15 @@ QString MainWindow::stripScheme(const QString& url)
     return shown;
 }
 
+QString MainWindow::serverUrl() const
+{
+    return m_ksKit->account().serverUrl;
+}
+
 void MainWindow::setIdentity()
 {
     LoginInfo* info = m_info;
     m_account = KsAccount::fromSettings(*info).encodedAccount();
-    m_monitor->setServerUrl(info->ksServerUrl());
     m_ui->labCurrentUser->setText(info->userName());
     m_ui->labServerPath->setText(stripScheme(serverUrl()));
     updateStatus();

@@ -45,7 +45,8 @@ public:
     bool checkNetworkState(bool showDialog) override;
 
     // The job intake's host (and the tabs'): prompts, the no-card dialog, progress display and the pollers' state.
-    QString serverUrl() const override { return m_monitor->serverUrl(); }
+    // The API's account is the one owner of the server in use; a switch changes it only once logged in there.
+    QString serverUrl() const override;
     QString userAccount() const override { return m_account; }
     KsKit& api() override { return *m_ksKit; }
     JobOptions jobOptions() const override;

@@ -5,6 +5,7 @@
 
 #include "NoCardPrintDialog.h"
 #include "Prompts.h"
+#include "app/Logging.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
 #include "jobs/JobNotices.h"
@@ -22,6 +23,8 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+
+static Logger* logger = Logging::rootLogger();
 
 namespace {
 // Boxes raised by the job intake float above every window: the main window may well be hidden.
@@ -74,6 +77,8 @@ private:
 
 bool MainWindow::askConfirmation(const QString& text, const QString& documentName)
 {
+    // The job waits for the user from here on; a support case reads how long.
+    logger->info(QStringLiteral("###### job question open: ") + text);
     // "No" removes the job: Return submits it. The box may come up while the user prints something else.
     return Prompts::question(nullptr, tr("Confirmation"), text, tr("Yes"), tr("No"),
                              Prompts::JobPrompt | Prompts::YesByDefault, tr("Document: %1").arg(documentName));
@@ -101,6 +106,7 @@ JobHost::ExistingJobsChoice MainWindow::askExistingJobs(const QString& title, in
     QPushButton* submit = box.addButton(tr("Submit"), QMessageBox::ActionRole);
     // Return, Enter and Space never throw the jobs away; setDefaultButton also gives it the focus.
     box.setDefaultButton(submit);
+    logger->info(QStringLiteral("###### job question open: ") + box.text());
     box.exec();
     if (box.clickedButton() == submit) {
         return ExistingJobsChoice::Submit;

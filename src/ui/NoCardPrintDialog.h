@@ -31,14 +31,8 @@ public:
     static bool runChoice(NoCardChoice* choice);
 
     KsPrinter getKsPrinter() const { return m_printer; }
-    void setKsPrinter(const KsPrinter& printer) { m_printer = printer; }
     KsProject getKsProject() const { return m_project; }
-    void setKsProject(const KsProject& project) { m_project = project; }
     QList<KsPrinter> getKsPrinters() const { return m_printers; }
-    void setKsPrinters(const QList<KsPrinter>& printers) { m_printers = printers; }
-    QList<KsProject> getKsProjects() const { return m_projects; }
-    void setKsProjects(const QList<KsProject>& projects) { m_projects = projects; }
-    int getSecretLevel() const { return m_secretLevel; }
     NoCardChoice choice() const;
     // Names the job the choice is for, above the choices.
     void setDocumentName(const QString& name);

@@ -7,6 +7,7 @@
 #include "app/ServerUrl.h"
 #include "config/LoginInfo.h"
 #include "config/Session.h"
+#include "session/ServerMonitor.h"
 
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
@@ -15,12 +16,14 @@ ServersTab::ServersTab(QWidget* parent)
     : TabPage(parent)
 { }
 
-void ServersTab::setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session)
+void ServersTab::setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session,
+                       ServerMonitor& monitor)
 {
     attach(host);
     m_form = &form;
     m_info = &settings;
     m_session = &session;
+    m_monitor = &monitor;
     m_model = new QStandardItemModel(this);
     setupTable(form.tvServerInfo, m_model, { tr("SiteUrl"), tr("SiteName"), tr("Location") }, { 200, 200, 200 });
     EmptyTableHint::install(form.tvServerInfo, tr("No sites"));
@@ -77,25 +80,22 @@ void ServersTab::switchServer()
     }
     const int row = rows.constFirst().row();
     const QString url = ServerUrl::withScheme(m_model->index(row, 0).data().toString());
-    // Written at once, so a quit from the tray without a logout starts the next run on this server.
-    LoginInfo::writeFileValue(LoginInfo::Key::ServerUrl, url);
-    m_info->setKsServerUrl(url);
-    host().api().switchServer(url);
     const QString name = m_model->index(row, 1).data().toString();
-    LoginInfo::writeFileValue(LoginInfo::Key::ServerName, name);
-    m_info->setKsServerName(name);
-    emit serverChosen(url);
-
-    if (!host().api().CheckNetwork(url)) {
+    switch (m_monitor->switchTo(url, &m_loginMessage)) {
+    case ServerMonitor::SwitchOutcome::Unreachable:
         inform(QMessageBox::Critical, tr("Error"), tr("ks server link ex"));
         emit switchFailed();
         return;
-    }
-    if (!host().api().login(m_loginMessage)) {
+    case ServerMonitor::SwitchOutcome::Refused:
         inform(QMessageBox::Warning, tr("Title"), tr("Switch server fail"));
         emit switchFailed();
         return;
+    case ServerMonitor::SwitchOutcome::Switched:
+        break;
     }
+    // Written at once, so a quit from the tray without a logout starts the next run on this server.
+    LoginInfo::writeFileValue(LoginInfo::Key::ServerName, name);
+    m_info->setKsServerName(name);
     emit serverKept(url);
     load();
     inform(QMessageBox::Warning, tr("Title"), tr("Switch server success"));

@@ -3,6 +3,7 @@
 #include "TabPage.h"
 
 class LoginInfo;
+class ServerMonitor;
 class Session;
 class QStandardItemModel;
 
@@ -18,15 +19,14 @@ class ServersTab : public TabPage
 public:
     explicit ServersTab(QWidget* parent = nullptr);
 
-    void setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session);
+    // monitor: the one that switches the server, so a failed switch leaves the server in use as it was.
+    void setup(TabHost& host, Ui::MainWindow& form, LoginInfo& settings, Session& session, ServerMonitor& monitor);
     void load() override;
 
     QStandardItemModel* model() const { return m_model; }
 
 signals:
-    // The user's choice is the configured server now (before it was tried).
-    void serverChosen(const QString& url);
-    // The chosen server answered and took the login.
+    // The chosen server answered and took the login: it is the server now.
     void serverKept(const QString& url);
     // The chosen server failed: the session ends.
     void switchFailed();
@@ -39,6 +39,7 @@ private:
     Ui::MainWindow* m_form = nullptr;
     LoginInfo* m_info = nullptr;
     Session* m_session = nullptr;
+    ServerMonitor* m_monitor = nullptr;
     QStandardItemModel* m_model = nullptr;
     QString m_loginMessage;
 };

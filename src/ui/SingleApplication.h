@@ -23,7 +23,6 @@ public:
     QString serverKey() const { return m_serverKey; }
     // Where the guard's socket lives: in the runtime directory when it is the user's alone (owned by the user,
     // writable by nobody else), otherwise in the client's private data folder.
-    QString socketName() const { return m_socketName; }
     static QString socketNameFor(const QString& serverKey);
 
 public slots:

@@ -118,7 +118,9 @@ KsKit& ScriptedJobHost::api()
                                         ClientParts::shared().network);
     }
     if (!server.isEmpty() && m_api->account().serverUrl != server) {
-        m_api->switchServer(server);
+        KsAccount account = m_api->account();
+        account.serverUrl = server;
+        m_api->setAccount(account);
     }
     return *m_api;
 }

@@ -30,7 +30,7 @@ public:
         QString date;
     };
 
-    // Identity and settings; server, when set, is the API's account's server.
+    // Identity and settings; server is handed to the API's account, which the job path reads it from.
     QString server;
     QString account = QStringLiteral("alice");
     JobOptions options;
