@@ -22,12 +22,13 @@ void AccountTab::setup(TabHost& host, Ui::MainWindow& form, bool showCost)
 
 void AccountTab::SetCtlToDisable(bool enabled)
 {
-    m_form->txtBalance->setEnabled(enabled);
-    m_form->txtUserGroup->setEnabled(enabled);
-    m_form->txtCardNumber->setEnabled(enabled);
-    m_form->txtSpend->setEnabled(enabled);
-    m_form->txtEmail->setEnabled(enabled);
-    m_form->txtTelNumber->setEnabled(enabled);
+    // The text fields are display-only by being read-only, not disabled: a disabled field is greyed below a
+    // readable contrast and skipped by Tab, so neither a reader nor the keyboard could reach the values.
+    for (QLineEdit* field : { m_form->txtBalance, m_form->txtUserGroup, m_form->txtCardNumber, m_form->txtSpend,
+                              m_form->txtEmail, m_form->txtTelNumber }) {
+        field->setEnabled(true);
+        field->setReadOnly(!enabled);
+    }
     m_form->chkIsAllowPrintColor->setEnabled(enabled);
     m_form->chkPrintDateLimit->setEnabled(enabled);
     m_form->chkPrintTimeLimit->setEnabled(enabled);
