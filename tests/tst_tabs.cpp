@@ -739,12 +739,12 @@ void TestTabs::accountTab()
     QVERIFY(ui->chkPrintDateLimit->isChecked());
     QVERIFY(ui->chkPrintTimeLimit->isChecked());
     // Display-only: the values are read-only yet reachable and readable; the rules' boxes cannot be ticked.
-    for (QLineEdit* w : { ui->txtBalance, ui->txtUserGroup, ui->txtCardNumber, ui->txtSpend, ui->txtEmail,
-                          ui->txtTelNumber }) {
+    for (QLineEdit* w :
+         { ui->txtBalance, ui->txtUserGroup, ui->txtCardNumber, ui->txtSpend, ui->txtEmail, ui->txtTelNumber }) {
         QVERIFY2(w->isEnabled() && w->isReadOnly(), qPrintable(w->objectName()));
     }
-    for (QWidget* w : std::initializer_list<QWidget*> { ui->chkIsAllowPrintColor, ui->chkPrintDateLimit,
-                                                        ui->chkPrintTimeLimit }) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*> { ui->chkIsAllowPrintColor, ui->chkPrintDateLimit, ui->chkPrintTimeLimit }) {
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     }
     QCOMPARE(window->form()->tabUserInfo->userInfo().groupName, QStringLiteral("Staff"));
