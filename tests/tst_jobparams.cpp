@@ -412,14 +412,18 @@ void TestJobParams::noCardChoice_data()
     QTest::addColumn<bool>("network");
     QTest::addColumn<bool>("asked");
     QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("stored"); // the one notice a job that is not sent leaves
 
     QTest::newRow("card readers only, no projects: no dialog")
-        << false << false << false << true << true << false << true;
-    QTest::newRow("a printer without card reader") << false << true << false << true << true << true << true;
-    QTest::newRow("a project") << false << false << true << true << true << true << true;
-    QTest::newRow("security levels") << true << false << false << true << true << true << true;
-    QTest::newRow("declined") << false << true << true << false << true << true << false;
-    QTest::newRow("server gone after yes") << false << true << false << true << false << true << false;
+        << false << false << false << true << true << false << true << QString();
+    QTest::newRow("a printer without card reader")
+        << false << true << false << true << true << true << true << QString();
+    QTest::newRow("a project") << false << false << true << true << true << true << true << QString();
+    QTest::newRow("security levels") << true << false << false << true << true << true << true << QString();
+    QTest::newRow("declined") << false << true << true << false << true << true << false
+                              << "Print job [job4.pdf] was cancelled";
+    QTest::newRow("server gone after yes") << false << true << false << true << false << true << false
+                                           << "Print job [job4.pdf] was removed: the server could not be reached";
 }
 
 void TestJobParams::noCardChoice()
@@ -431,6 +435,7 @@ void TestJobParams::noCardChoice()
     QFETCH(bool, network);
     QFETCH(bool, asked);
     QFETCH(bool, valid);
+    QFETCH(QString, stored);
 
     m_server->updateState([&](FakeKestranaState& s) {
         s.devices[1].useCardReader = !noCardPrinter;
@@ -457,6 +462,7 @@ void TestJobParams::noCardChoice()
     m_host.options.folder = { QStringLiteral("test settings"), folder() };
     JobQueue queue(&m_host);
     QVERIFY(queue.initJobControlOption());
+    m_host.listen(&queue);
     PrintJob job(folder(), QStringLiteral("job4.pdf"), m_host.account);
     queue.admission()->admit(job, JobAdmission::Pass::Startup, []() { return false; });
     QCOMPARE(m_host.eventsOf(QStringLiteral("nocard")).size(), asked ? 1 : 0);
@@ -469,6 +475,7 @@ void TestJobParams::noCardChoice()
     const QList<FakeRequest> announced = m_server->requestsTo(QStringLiteral("/Job/BAS_SubmitPrintJob"));
     QCOMPARE(announced.size(), valid ? 1 : 0);
     if (!valid) {
+        QCOMPARE(m_host.textsOf(QStringLiteral("stored")), QStringList { stored });
         return;
     }
     const QByteArray body = announced.first().body;

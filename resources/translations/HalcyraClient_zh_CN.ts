@@ -165,6 +165,10 @@ Do you want to open the file?</source>
         <source>Print job [%1] was removed: its settings cannot be read</source>
         <translation>打印作业 [%1] 已删除：无法读取其打印设置</translation>
     </message>
+    <message>
+        <source>Print job [%1] was removed: the server could not be reached</source>
+        <translation>打印作业 [%1] 已删除：无法连接服务器</translation>
+    </message>
 </context>
 <context>
     <name>JobSubmitter</name>

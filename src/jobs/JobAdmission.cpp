@@ -238,7 +238,12 @@ JobAdmission::Turn JobAdmission::take(PrintJob& job, Pass pass, const StopCheck&
     case NoCard::Interrupted:
         return { Ending::Interrupt };
     case NoCard::Unreachable:
-        return { keep ? Ending::Keep : Ending::Remove };
+        if (keep) {
+            return { Ending::Keep };
+        }
+        // No box was shown for this check: without a word the user's Yes would look like a job lost.
+        return { Ending::Remove,
+                 JobQueue::tr("Print job [%1] was removed: the server could not be reached").arg(job.docName) };
     case NoCard::Declined:
         break;
     }
