@@ -39,11 +39,6 @@
 #include <QTimer>
 
 namespace {
-QString binary(const QString& name)
-{
-    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
-}
-
 // Confirmed jobs on the server, in id order.
 QList<FakeKestranaState::Job> confirmedJobs(const FakeKestranaServer& server)
 {
@@ -54,12 +49,6 @@ QList<FakeKestranaState::Job> confirmedJobs(const FakeKestranaServer& server)
         }
     }
     return jobs;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList storedMessages(const QString& dbPath)
@@ -127,7 +116,7 @@ int TestClientEndToEnd::print(const QString& home, const QString& pdf, const QSt
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     printer.setProcessEnvironment(env);
-    printer.start(binary(QStringLiteral("kestrana-print")), { QStringLiteral("--name"), name, pdf });
+    printer.start(TestHome::binaryPath(QStringLiteral("kestrana-print")), { QStringLiteral("--name"), name, pdf });
     if (!printer.waitForFinished(30000)) {
         return -1;
     }
@@ -165,7 +154,7 @@ void TestClientEndToEnd::programPrintsAJob()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     client.setProcessEnvironment(env);
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    client.start(binary(QStringLiteral("HalcyraClient")), QStringList());
+    client.start(TestHome::binaryPath(QStringLiteral("HalcyraClient")), QStringList());
     QVERIFY(client.waitForStarted());
 
     // Logged in without the dialog, and the main window loaded its tabs and ran the start-up pass.
@@ -173,7 +162,7 @@ void TestClientEndToEnd::programPrintsAJob()
     QTRY_VERIFY_WITH_TIMEOUT(server.requestCount(QStringLiteral("/Job/BAS_JobStausList")) >= 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(server.requestCount(QStringLiteral("/KSS/GetIPSegment")) >= 1, 30000);
     const QString log = data + QStringLiteral("/logs/hyc.log");
-    QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("enter initialCheck4JobPath"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(TestHome::fileContents(log).contains("enter initialCheck4JobPath"), 30000);
 
     const QString pdf = home.filePath(QStringLiteral("report.pdf"));
     QVERIFY(PdfMaker::write(pdf, 3));
@@ -181,7 +170,7 @@ void TestClientEndToEnd::programPrintsAJob()
 
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 1, 30000);
     const FakeKestranaState::Job job = confirmedJobs(server).first();
-    QCOMPARE(job.uploaded, readFile(pdf));
+    QCOMPARE(job.uploaded, TestHome::fileContents(pdf));
     QCOMPARE(job.announce.value(QStringLiteral("FileName")), QStringLiteral("Quarterly report.pdf"));
     QCOMPARE(job.announce.value(QStringLiteral("DocumentPages")), QStringLiteral("3"));
     QTRY_COMPARE_WITH_TIMEOUT(storedMessages(data + QStringLiteral("/halcyraclient.db")),
@@ -193,7 +182,7 @@ void TestClientEndToEnd::programPrintsAJob()
     QVERIFY(client.waitForFinished(30000));
     QCOMPARE(client.exitStatus(), QProcess::NormalExit);
     QCOMPARE(client.exitCode(), 0);
-    QVERIFY(readFile(log).contains("#                          STOP                                #"));
+    QVERIFY(TestHome::fileContents(log).contains("#                          STOP                                #"));
 }
 
 void TestClientEndToEnd::loginThroughDialog(LoginDialog& dialog, const QString& server)
@@ -276,7 +265,7 @@ void TestClientEndToEnd::logoutStopsIntakeAndLoginResumes()
     window->jobQueue()->jobTimer()->stop();
     QCOMPARE(print(m_home->path(), pdf, QStringLiteral("after.pdf")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(confirmedJobs(server).size(), 3, 30000);
-    QCOMPARE(confirmedJobs(server).at(2).uploaded, readFile(pdf));
+    QCOMPARE(confirmedJobs(server).at(2).uploaded, TestHome::fileContents(pdf));
     QTRY_VERIFY(!window->form()
                      ->tabMessages->model()
                      ->findItems(QStringLiteral("job [after.pdf] submiited to KS"), Qt::MatchExactly, 1)

@@ -6,6 +6,7 @@
 #include "PdfMaker.h"
 #include "ScriptedJobHost.h"
 #include "ServerStates.h"
+#include "TestHome.h"
 #include "UnprivilegedScope.h"
 #include "app/Singleton.h"
 #include "config/LoginInfo.h"
@@ -31,17 +32,6 @@
 #include <unistd.h>
 
 namespace {
-QString binary(const QString& name)
-{
-    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -187,7 +177,7 @@ void TestCups::initTestCase()
 
     // Called without arguments, as CUPS lists devices.
     QProcess list;
-    list.start(binary(QStringLiteral("cups-backend/kestrana")), QStringList());
+    list.start(TestHome::binaryPath(QStringLiteral("cups-backend/kestrana")), QStringList());
     QVERIFY(list.waitForFinished(30000));
     QCOMPARE(list.readAllStandardOutput(), QByteArray("direct kestrana \"Kestrana\" \"Kestrana secure printing\"\n"));
     QCOMPARE(list.exitCode(), 0);
@@ -248,8 +238,8 @@ Result TestCups::runBackend(const QString& user, const QStringList& tail, const 
         env.insert(QStringLiteral("AUTH_USERNAME"), user);
         env.insert(QStringLiteral("AUTH_PASSWORD"), QStringLiteral("secret"));
     }
-    return run(binary(QStringLiteral("cups-backend/kestrana")), QStringList { QStringLiteral("42"), user } + tail,
-               input, env);
+    return run(TestHome::binaryPath(QStringLiteral("cups-backend/kestrana")),
+               QStringList { QStringLiteral("42"), user } + tail, input, env);
 }
 
 namespace {
@@ -391,7 +381,7 @@ void TestCups::backendFilesTheJob()
         QVERIFY2(info.st_uid == m_uid && info.st_gid == m_gid, qPrintable(path));
         QCOMPARE(info.st_mode & 07777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
     }
-    QCOMPARE(readFile(jobFolder() + '/' + base + QStringLiteral(".pdf")), pdf);
+    QCOMPARE(TestHome::fileContents(jobFolder() + '/' + base + QStringLiteral(".pdf")), pdf);
 
     const KsJobParam job = readJob(jobFolder() + '/' + base + QStringLiteral(".pdf"));
     QVERIFY(job.isValid);
@@ -579,7 +569,7 @@ void TestCups::fullDiskLeavesNothing()
     QVERIFY(writeFile(source, large));
     const QString folder = m_home + QStringLiteral("/out");
     const Result printed
-        = run(binary(QStringLiteral("kestrana-print")), { QStringLiteral("--folder"), folder, source });
+        = run(TestHome::binaryPath(QStringLiteral("kestrana-print")), { QStringLiteral("--folder"), folder, source });
     QCOMPARE(printed.exitCode, 1);
     QVERIFY2(printed.err.contains("No space left on device"), printed.err.constData());
     QCOMPARE(entries(folder), QStringList());
@@ -610,7 +600,7 @@ void TestCups::stoppedCopyLeavesNothing()
     env.insert(QStringLiteral("AUTH_UID"), QString::number(m_uid));
     env.insert(QStringLiteral("AUTH_USERNAME"), m_user);
     backend.setProcessEnvironment(env);
-    backend.start(binary(QStringLiteral("cups-backend/kestrana")),
+    backend.start(TestHome::binaryPath(QStringLiteral("cups-backend/kestrana")),
                   { QStringLiteral("43"), m_user, QStringLiteral("report"), QStringLiteral("1"), QString() });
     QVERIFY(backend.waitForStarted(30000));
     backend.write(m_pdf.left(m_pdf.size() / 2));
@@ -638,11 +628,11 @@ void TestCups::linkAtTheTemporaryNameIsNotFollowed()
     QVERIFY(writeFile(source, m_pdf));
 
     const Result printed
-        = run(binary(QStringLiteral("kestrana-print")),
+        = run(TestHome::binaryPath(QStringLiteral("kestrana-print")),
               { QStringLiteral("--folder"), folder, QStringLiteral("--job"), QStringLiteral("j1"), source });
     QVERIFY2(printed.exitCode == 0, printed.err.constData());
-    QCOMPARE(readFile(victim), QByteArray("root:x:0:0\n"));
-    QCOMPARE(readFile(folder + QStringLiteral("/j1.pdf")), m_pdf);
+    QCOMPARE(TestHome::fileContents(victim), QByteArray("root:x:0:0\n"));
+    QCOMPARE(TestHome::fileContents(folder + QStringLiteral("/j1.pdf")), m_pdf);
     QCOMPARE(entries(folder), (QStringList { ".j1.part", ".j1.pdf.part", "j1", "j1.pdf" }));
 }
 
@@ -676,7 +666,7 @@ QString TestCups::startCupsd()
                         m_cupsDir + QStringLiteral("/usr/lib/cups/") + sub);
         }
         const QString backend = m_cupsDir + QStringLiteral("/usr/lib/cups/backend/kestrana");
-        if (!QFile::copy(binary(QStringLiteral("cups-backend/kestrana")), backend)
+        if (!QFile::copy(TestHome::binaryPath(QStringLiteral("cups-backend/kestrana")), backend)
             || ::chmod(QFile::encodeName(backend).constData(), 0700) != 0
             || !QFile::copy(QStringLiteral(HALCYRA_SOURCE_DIR "/packaging/cups/kestrana.ppd"),
                             m_cupsDir + QStringLiteral("/usr/share/ppd/halcyraclient/kestrana.ppd"))) {
@@ -732,7 +722,8 @@ QString TestCups::startCupsd()
         }
         if (m_cupsd.state() == QProcess::NotRunning) {
             return QStringLiteral("cupsd stopped: ") + QString::fromLocal8Bit(m_cupsd.readAll())
-                + QString::fromLocal8Bit(readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(2000));
+                + QString::fromLocal8Bit(
+                       TestHome::fileContents(m_cupsDir + QStringLiteral("/log/error_log")).right(2000));
         }
         QTest::qWait(200);
     }
@@ -790,9 +781,10 @@ void TestCups::printThroughCups()
     QVERIFY2(printed.exitCode == 0, printed.err.constData());
 
     const QString jobPdf = filedPdf();
-    QVERIFY2(!jobPdf.isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
+    QVERIFY2(!jobPdf.isEmpty(),
+             TestHome::fileContents(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
     QCOMPARE(QFileInfo(jobPdf).ownerId(), m_uid);
-    const QByteArray filed = readFile(jobPdf);
+    const QByteArray filed = TestHome::fileContents(jobPdf);
     QVERIFY(filed.startsWith("%PDF-"));
     const KsJobParam job = readJob(jobPdf);
     QVERIFY(job.isValid);
@@ -905,7 +897,7 @@ void TestCups::cupsFilesOnlyTheUsersOwnJobs()
         QTRY_VERIFY_WITH_TIMEOUT(
             cupsTool(QStringLiteral("lpstat"), { QStringLiteral("-o"), QStringLiteral("Kestrana") }).out.isEmpty(),
             120000);
-        QVERIFY(readFile(log).contains("jobs printed as root are not filed"));
+        QVERIFY(TestHome::fileContents(log).contains("jobs printed as root are not filed"));
         const Result status = cupsTool(QStringLiteral("lpstat"),
                                        { QStringLiteral("-l"), QStringLiteral("-p"), QStringLiteral("Kestrana") });
         QVERIFY2(status.exitCode == 0 && status.out.startsWith("printer Kestrana is idle")
@@ -921,7 +913,8 @@ void TestCups::cupsFilesOnlyTheUsersOwnJobs()
     }
     QVERIFY2(printed.exitCode == 0, printed.err.constData());
     const QString jobPdf = filedPdf();
-    QVERIFY2(!jobPdf.isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
+    QVERIFY2(!jobPdf.isEmpty(),
+             TestHome::fileContents(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
     const KsJobParam job = readJob(jobPdf);
     QVERIFY(job.isValid);
     QCOMPARE(job.color, color);
@@ -979,7 +972,8 @@ void TestCups::runawayJobDoesNotHoldTheQueue()
     QVERIFY2(next.exitCode == 0, next.err.constData());
 
     // The next user's job is filed (CUPS's own default would hold it for three hours), the runaway one cancelled.
-    QVERIFY2(!filedPdf().isEmpty(), readFile(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
+    QVERIFY2(!filedPdf().isEmpty(),
+             TestHome::fileContents(m_cupsDir + QStringLiteral("/log/error_log")).right(3000).constData());
     const QByteArray id = looping.out.mid(looping.out.indexOf("Kestrana-")).split(' ').first();
     const Result done = cupsTool(
         QStringLiteral("lpstat"),
@@ -1045,7 +1039,8 @@ void TestCups::packageScriptsLeaveNoAcceptingQueue()
     }
     if (!cupsRunning) {
         stopCupsd();
-        QVERIFY(readFile(m_cupsDir + QStringLiteral("/etc/cups/printers.conf")).contains("Printer Kestrana>"));
+        QVERIFY(TestHome::fileContents(m_cupsDir + QStringLiteral("/etc/cups/printers.conf"))
+                    .contains("Printer Kestrana>"));
     }
 
     // What CUPS keeps of the queue in its cache goes with it.

@@ -23,17 +23,6 @@
 #include <vector>
 
 namespace {
-QString binary(const QString& name)
-{
-    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Session
 {
     QString account;
@@ -56,7 +45,7 @@ struct Session
 QHash<QString, QString> unixSocketNames()
 {
     QHash<QString, QString> names;
-    const QList<QByteArray> lines = readFile(QStringLiteral("/proc/net/unix")).split('\n');
+    const QList<QByteArray> lines = TestHome::fileContents(QStringLiteral("/proc/net/unix")).split('\n');
     for (const QByteArray& line : lines.mid(1)) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() >= 8) {
@@ -90,7 +79,7 @@ QStringList writtenPaths(qint64 pid)
         if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("/dev/"))) {
             continue;
         }
-        const QByteArray info = readFile(proc + QStringLiteral("fdinfo/") + fd);
+        const QByteArray info = TestHome::fileContents(proc + QStringLiteral("fdinfo/") + fd);
         const int at = info.indexOf("flags:");
         const int flags = at < 0 ? 0 : info.mid(at + 6, info.indexOf('\n', at) - at - 6).trimmed().toInt(nullptr, 8);
         if ((flags & O_ACCMODE) != O_RDONLY) {
@@ -157,23 +146,23 @@ void TestManyUsers::threeUsersPrintSideBySide()
         session.client.reset(new QProcess);
         session.client->setProcessEnvironment(env);
         session.client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        session.client->start(binary(QStringLiteral("HalcyraClient")), QStringList());
+        session.client->start(TestHome::binaryPath(QStringLiteral("HalcyraClient")), QStringList());
         QVERIFY(session.client->waitForStarted());
     }
     for (Session& session : sessions) {
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(session.log()).contains("enter initialCheck4JobPath"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(TestHome::fileContents(session.log()).contains("enter initialCheck4JobPath"), 60000);
         QCOMPARE(session.client->state(), QProcess::Running);
     }
 
     for (Session& session : sessions) {
         const QString pdf = session.home->filePath(QStringLiteral("report.pdf"));
         QVERIFY(PdfMaker::write(pdf, session.pages));
-        session.pdf = readFile(pdf);
+        session.pdf = TestHome::fileContents(pdf);
         QProcess printer;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), session.home->path());
         printer.setProcessEnvironment(env);
-        printer.start(binary(QStringLiteral("kestrana-print")),
+        printer.start(TestHome::binaryPath(QStringLiteral("kestrana-print")),
                       { QStringLiteral("--name"), session.account + QStringLiteral(".pdf"), pdf });
         QVERIFY(printer.waitForFinished(30000));
         QCOMPARE(printer.exitCode(), 0);

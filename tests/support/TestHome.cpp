@@ -56,3 +56,14 @@ QString TestHome::templatePath()
 {
     return QStringLiteral(HALCYRA_BIN_DIR "/halcyraclient.ini");
 }
+
+QString TestHome::binaryPath(const QString& name)
+{
+    return QStringLiteral(HALCYRA_BIN_DIR "/") + name;
+}
+
+QByteArray TestHome::fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -28,6 +28,10 @@ public:
     QString sitePath() const;
     // Copies the settings template from the build's bin directory beside the test binary.
     static QString templatePath();
+    // A program of the build (the client, its tools), from the build's bin directory.
+    static QString binaryPath(const QString& name);
+    // A file's bytes, empty when it cannot be read.
+    static QByteArray fileContents(const QString& path);
     // Loads settings as the client's start does: the server's settings fetched (on an API of its own) and
     // applied after the file was opened and before its values are read; ServerTrust takes the file's rule.
     static int loadAtStartUp(LoginInfo& settings);
